@@ -1,0 +1,54 @@
+#pragma once
+// The user-interface port: what the program's logic asks of the user. The editor
+// implements it with Qt dialogs, tests with ScriptedUi, the command-line front end
+// with ConsoleUi.
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace sonavel {
+
+enum class MessageIcon { kNone, kInformation, kWarning, kError, kQuestion };
+enum class MessageButtons { kOk, kOkCancel, kYesNo, kYesNoCancel, kRetryCancel, kAbortRetryIgnore };
+enum class MessageAnswer { kOk, kCancel, kYes, kNo, kRetry, kAbort, kIgnore };
+
+struct Message {
+  std::string text;
+  std::string caption;
+  MessageIcon icon = MessageIcon::kNone;
+  MessageButtons buttons = MessageButtons::kOk;
+};
+
+// The answer that changes and loses nothing: Cancel where offered, else No, else Abort/Ok.
+MessageAnswer SafeAnswer(MessageButtons buttons);
+
+class Ui {
+ public:
+  virtual ~Ui() = default;
+  // Shows a modal message box and returns the button the user chose.
+  virtual MessageAnswer ShowMessage(const Message& message) = 0;
+};
+
+// Records every message and answers from a queue; with the queue empty it gives the
+// safe answer.
+class ScriptedUi final : public Ui {
+ public:
+  MessageAnswer ShowMessage(const Message& message) override;
+
+  void QueueAnswer(MessageAnswer answer) { answers_.push_back(answer); }
+  const std::vector<Message>& shown() const { return shown_; }
+  void Clear() { shown_.clear(); answers_.clear(); }
+
+ private:
+  std::vector<Message> shown_;
+  std::deque<MessageAnswer> answers_;
+};
+
+// Headless: prints "caption: text" to standard error and gives the safe answer.
+class ConsoleUi final : public Ui {
+ public:
+  MessageAnswer ShowMessage(const Message& message) override;
+};
+
+}  // namespace sonavel
