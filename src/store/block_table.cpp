@@ -142,10 +142,13 @@ void CleanWorkingFolder() {
   }
 }
 
-bool LowSpaceCheck(Ui& ui, std::string_view text) {
+std::uint32_t WorkingFolderFreeKB() {
   // Probe the folder the block files really go to; before one is chosen, the default.
-  std::string folder = WorkingFolder().empty() ? UserDataFolder() : WorkingFolder();
-  return LowSpaceCheck(ui, text, FreeSpaceKB(folder));
+  return FreeSpaceKB(WorkingFolder().empty() ? UserDataFolder() : WorkingFolder());
+}
+
+bool LowSpaceCheck(Ui& ui, std::string_view text) {
+  return LowSpaceCheck(ui, text, WorkingFolderFreeKB());
 }
 
 bool LowSpaceCheck(Ui& ui, std::string_view text, std::uint32_t free_kb) {

@@ -50,6 +50,9 @@ void ChooseWorkingFolder(const SettingsReader& settings);
 // whatever their counters and whichever run left them. Runs once at exit.
 void CleanWorkingFolder();
 
+// Free space of the working folder's file system, in KB.
+std::uint32_t WorkingFolderFreeKB();
+
 // Free space of the working folder's file system: true when at least 3 MB are free.
 // Otherwise shows `text` under the caption "Geringer freier Speicher" with the
 // information icon and returns false.

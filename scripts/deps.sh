@@ -1,0 +1,32 @@
+# Installs the Debian packages that are missing. Sourced by run.sh and test.sh.
+# Usage: install_packages PACKAGE...
+
+install_packages() {
+  command -v dpkg-query >/dev/null 2>&1 || return 0  # not a Debian system: trust the user
+  local missing=() package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then
+      sudo=(sudo)
+    else
+      echo "Missing packages: ${missing[*]}. Install them as root (apt-get install ...)." >&2
+      exit 1
+    fi
+  fi
+  echo "Installing: ${missing[*]}" >&2
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+}
+
+# What building and running the editor needs.
+BUILD_PACKAGES=(build-essential cmake ninja-build ccache pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libgl-dev libasound2-dev libcurl4-openssl-dev sox)
+# What the test suite needs besides: clang and its sanitizer runtime for the fuzz targets.
+TEST_PACKAGES=(clang libclang-rt-14-dev)

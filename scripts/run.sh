@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the editor (release) and starts it with the given
+# arguments.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+source scripts/deps.sh
+install_packages "${BUILD_PACKAGES[@]}"
+
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONAVEL_BENCH=OFF >/dev/null
+cmake --build build/release --target sonavel
+exec build/release/src/main/sonavel "$@"

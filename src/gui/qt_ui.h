@@ -1,0 +1,22 @@
+#pragma once
+// The user-interface port with Qt dialogs.
+
+#include "platform/ui.h"
+
+class QWidget;
+
+namespace sonavel {
+
+class QtUi final : public Ui {
+ public:
+  // Message boxes are owned by `parent` (the main window), or free-standing without one.
+  explicit QtUi(QWidget* parent = nullptr) : parent_(parent) {}
+  void SetParent(QWidget* parent) { parent_ = parent; }
+
+  MessageAnswer ShowMessage(const Message& message) override;
+
+ private:
+  QWidget* parent_;
+};
+
+}  // namespace sonavel
