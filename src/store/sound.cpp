@@ -219,18 +219,22 @@ void CutRange(Sound& from, Sound& to, std::int32_t start, std::int32_t end) {
 void InsertSound(Sound& s, std::int32_t at, const Sound& other) {
   // Copy first, so that inserting a sound into itself copies the list as it was.
   Chain chain = CopyChain(other);
+  if (at < 0) {
+    // Before frame 0: the material, then -at frames of silence, at the start (whether
+    // or not the sound is empty).
+    Segment* silence = NewSilence(-std::int64_t{at});
+    if (chain.tail != nullptr)
+      chain.tail->next = silence;
+    else
+      chain.head = silence;
+    chain.tail = silence;
+    LinkChainAfter(s, nullptr, chain);
+    return;
+  }
   std::int64_t remaining = at;
   Segment* prev = nullptr;
   for (Segment* g = s.head; g != nullptr; prev = g, g = g->next) {
     if (remaining <= 0) {
-      if (remaining < 0) {  // the silence goes after the inserted material
-        Segment* silence = NewSilence(-remaining);
-        if (chain.tail != nullptr)
-          chain.tail->next = silence;
-        else
-          chain.head = silence;
-        chain.tail = silence;
-      }
       LinkChainAfter(s, prev, chain);
       return;
     }
@@ -297,9 +301,14 @@ void TrimStart(Sound& s, std::int32_t frames) {
 void TrimEnd(Sound& s, std::int32_t frame) { DeleteRange(s, frame, SoundLength(s)); }
 
 void RepeatRange(Sound& s, std::int32_t times, std::int32_t start, std::int32_t end) {
+  if (start > end || times <= 0) return;
   Sound range(44100, 1);
   CopyRange(s, range, start, end);
-  for (std::int32_t i = 0; i < times; ++i) InsertSound(s, start, range);
+  // All copies go in with one insertion: before frame 0 each insertion would add its own
+  // padding.
+  Sound copies(44100, 1);
+  for (std::int32_t i = 0; i < times; ++i) InsertSound(copies, SoundLength(copies), range);
+  InsertSound(s, start, copies);
 }
 
 void ScaleGain(Sound& s, std::int32_t percent) {

@@ -72,7 +72,7 @@ void InsertSilence(Sound& s, std::int32_t count, std::int32_t at);
 void CropRange(Sound& s, std::int32_t start, std::int32_t end);
 void TrimStart(Sound& s, std::int32_t frames);
 void TrimEnd(Sound& s, std::int32_t frame);
-// Inserts `times` further copies of [start, end) at start.
+// Inserts `times` further copies of [start, end) at start; a reversed range does nothing.
 void RepeatRange(Sound& s, std::int32_t times, std::int32_t start, std::int32_t end);
 // Multiplies every gain by percent / 100, saturating at kMaxGain.
 void ScaleGain(Sound& s, std::int32_t percent);

@@ -149,7 +149,10 @@ TEST_F(SoundTest, InsertSoundAtTheEndAppendsAndPastItLeavesASilenceGap) {
   Sound empty;
   InsertSound(empty, 2, other);
   EXPECT_EQ(ReadAll(empty), Concat({Zeros(2), Ramp(0, 5, 7000)}));
-  EXPECT_EQ(BlockRefCount(other.head->block), 6);
+  Sound none;
+  InsertSound(none, -2, other);  // the same before frame 0 as on a sound with frames
+  EXPECT_EQ(ReadAll(none), Concat({Ramp(0, 5, 7000), Zeros(2)}));
+  EXPECT_EQ(BlockRefCount(other.head->block), 7);
 }
 
 TEST_F(SoundTest, InsertingASoundIntoItselfCopiesItAsItWas) {
@@ -190,7 +193,13 @@ TEST_F(SoundTest, RepeatRangeInsertsFurtherCopies) {
   RepeatRange(t, 1, 2, 4);
   EXPECT_EQ(ReadAll(t), Concat({Ramp(0, 4), Ramp(2, 10)}));
   RepeatRange(t, 0, 2, 4);
-  EXPECT_EQ(SoundLength(t), 12);
+  RepeatRange(t, 2, 4, 2);  // reversed
+  EXPECT_EQ(ReadAll(t), Concat({Ramp(0, 4), Ramp(2, 10)}));
+  EXPECT_EQ(Segments(t).size(), 3u);
+  // Before frame 0 the padded range is repeated, with the padding once per copy.
+  Sound u = RampSound(4);
+  RepeatRange(u, 2, -2, 1);
+  EXPECT_EQ(ReadAll(u), Concat({Zeros(2), Ramp(0, 1), Zeros(2), Ramp(0, 1), Zeros(2), Ramp(0, 4)}));
 }
 
 TEST_F(SoundTest, ScaleGainTruncatesAndSaturates) {
