@@ -268,21 +268,20 @@ void InsertSilence(Sound& s, std::int32_t count_frames, std::int32_t at_frame) {
     count += at;
     at = 0;
   }
-  Segment* silence = NewSilence(count);
   Segment* prev = nullptr;
-  for (Segment* g = s.head; g != nullptr; prev = g, g = g->next) {
-    if (at <= 0) {
-      LinkChainAfter(s, prev, Chain{silence, silence});
-      return;
-    }
+  Segment* g = s.head;
+  for (; g != nullptr && at > 0; prev = g, g = g->next) {
     if (at < g->length) {
+      if (count == 0) return;
       SplitSegment(g, at);
-      LinkChainAfter(s, g, Chain{silence, silence});
-      return;
+      prev = g;
+      break;
     }
     at -= g->length;
   }
-  silence->length = ClampFrames(count + at);  // the gap after the end is silence too
+  if (g == nullptr) count += at;  // past the end the gap is silence too
+  if (count == 0) return;         // no empty segments
+  Segment* silence = NewSilence(count);
   LinkChainAfter(s, prev, Chain{silence, silence});
 }
 

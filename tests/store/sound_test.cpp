@@ -125,6 +125,13 @@ TEST_F(SoundTest, InsertSilenceInsideAtTheStartAndPastTheEnd) {
   Sound empty;
   InsertSilence(empty, 5, 3);
   EXPECT_EQ(SoundLength(empty), 8);
+
+  Sound z = RampSound(30);
+  InsertSilence(z, 0, 10);  // nothing to insert: not even an empty segment
+  InsertSilence(z, 0, 30);
+  EXPECT_EQ(Segments(z).size(), 1u);
+  InsertSilence(z, 0, 40);  // but the gap to a point past the end is filled
+  EXPECT_EQ(Segments(z).back(), (SegmentView{kNoBlock, 10, kUnityGain, 0}));
 }
 
 TEST_F(SoundTest, InsertSoundAtTheEndAppendsAndPastItLeavesASilenceGap) {
