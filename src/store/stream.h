@@ -46,11 +46,15 @@ class CountedRef {
   CountedRef(CountedRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
   template <typename U>
   CountedRef(const CountedRef<U>& other) : object_(other.get()) { Raise(object_); }
+  // Takes over a reference to a derived object (a factory's result) without counting.
+  template <typename U>
+  CountedRef(CountedRef<U>&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
   ~CountedRef() { Lower(object_); }
 
   // Raises the new object's count before lowering the old one's, so assigning a
-  // reference to itself or to the sole holder of the old object is safe.
+  // reference held inside the old object is safe.
   CountedRef& operator=(const CountedRef& other) {
+    if (other.object_ == object_) return *this;
     Raise(other.object_);
     Lower(std::exchange(object_, other.object_));
     return *this;
@@ -73,6 +77,8 @@ class CountedRef {
   static void Lower(T* object) {
     if (object != nullptr && --static_cast<Counted*>(object)->references_ == 0) delete object;
   }
+  template <typename U>
+  friend class CountedRef;
   T* object_ = nullptr;
 };
 

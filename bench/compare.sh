@@ -1,0 +1,67 @@
+#!/bin/sh
+# Builds the store benchmarks in a release build (build/bench), runs them and prints each
+# ratio against its peer with PASS or FAIL. Arguments go to the benchmark program (e.g.
+# --benchmark_filter=Edit); SONAVEL_BENCH_SECONDS shortens the streamed sound for a quick
+# run (default one hour). Exits non-zero when a ratio misses its target or a benchmark
+# failed.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/bench"
+results="$build/store_bench.json"
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONAVEL_CORE_ONLY=ON >/dev/null
+cmake --build "$build" --target store_bench
+
+"$build/bench/store_bench" --benchmark_enable_random_interleaving=true \
+  --benchmark_out="$results" --benchmark_out_format=json "$@"
+
+python3 - "$results" <<'PY'
+import json
+import statistics
+import sys
+
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+with open(sys.argv[1]) as f:
+    runs = json.load(f)["benchmarks"]
+
+def times_ns(prefix):
+    """Real times of the repetitions of the benchmark named `prefix`; empty when it did not
+    run or failed."""
+    times = []
+    for run in runs:
+        if not run["run_name"].startswith(prefix + "/") or run["run_type"] != "iteration":
+            continue
+        if run.get("error_occurred"):
+            print(f"{prefix}: {run.get('error_message', 'failed')}")
+            return []
+        times.append(run["real_time"] * UNIT_NS[run["time_unit"]])
+    return times
+
+# (label, benchmark, peer, lowest and highest ratio allowed)
+checks = [
+    ("block writer / plain write", "BM_BlockWriterWrite", "BM_PlainWrite", 0.0, 1.3),
+    ("segment reader / plain read", "BM_SegmentReaderRead", "BM_PlainRead", 0.0, 1.3),
+    ("edit pair 10 h / 1 min", "BM_EditPair/seconds:36000", "BM_EditPair/seconds:60", 0.5, 2.0),
+]
+
+# Disturbances (page faults the hypervisor serves, writeback, other processes) only ever
+# add time, so the verdict compares the best repetition of each side; the ratio of the
+# medians is shown beside it.
+failed = False
+print()
+for label, subject, peer, lowest, highest in checks:
+    a, b = times_ns(subject), times_ns(peer)
+    if not a or not b:
+        print(f"{label:28} not measured  FAIL")
+        failed = True
+        continue
+    ratio = min(a) / min(b)
+    verdict = "PASS" if lowest <= ratio <= highest else "FAIL"
+    failed |= verdict == "FAIL"
+    target = f"<= {highest}" if lowest == 0 else f"{lowest} .. {highest}"
+    print(f"{label:28} {ratio:6.3f}  (medians {statistics.median(a) / statistics.median(b):.3f};"
+          f" target {target})  {verdict}")
+sys.exit(1 if failed else 0)
+PY
