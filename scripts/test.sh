@@ -34,6 +34,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 if [ -x fuzz/build.sh ]; then
   echo "== fuzz targets (short runs)" >&2
-  fuzz/build.sh --run 10
+  mkdir -p build
+  fuzz/build.sh --run 10 >build/fuzz.log 2>&1 || { tail -60 build/fuzz.log >&2; exit 1; }
 fi
 echo "All tests passed." >&2
