@@ -11,12 +11,13 @@ build="$root/build/bench"
 results="$build/store_bench.json"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONAVEL_CORE_ONLY=ON >/dev/null
-cmake --build "$build" --target store_bench
+cmake --build "$build" --target store_bench sonavel-cli
 
 "$build/bench/store_bench" --benchmark_enable_random_interleaving=true \
   --benchmark_out="$results" --benchmark_out_format=json "$@"
 
-python3 - "$results" <<'PY'
+store_status=0
+python3 - "$results" <<'PY' || store_status=$?
 import json
 import statistics
 import sys
@@ -65,3 +66,9 @@ for label, subject, peer, lowest, highest in checks:
           f" target {target})  {verdict}")
 sys.exit(1 if failed else 0)
 PY
+
+# The command-line converter against sox on the same file.
+cli_status=0
+"$root/bench/cli_convert.py" "$build/src/main/sonavel-cli" "$build" "${SONAVEL_BENCH_SECONDS:-3600}" ||
+  cli_status=$?
+exit $(( store_status || cli_status ))

@@ -1,25 +1,31 @@
 #!/bin/bash
-# Builds the libFuzzer target for segment list edits into build/fuzz/segment_ops_fuzz and
-# writes its seed corpus to build/fuzz/seeds. Needs clang++ with compiler-rt.
+# Builds the libFuzzer targets into build/fuzz/ and their seed corpora, then optionally
+# runs each of them. Needs clang++ with compiler-rt.
 #   fuzz/build.sh              build only
-#   fuzz/build.sh --run S      then fuzz for S seconds (new inputs go to build/fuzz/corpus)
-#   fuzz/build.sh --runs N     then run N inputs
+#   fuzz/build.sh --run S      then fuzz each target for S seconds
+#   fuzz/build.sh --runs N     then run each target on N inputs
 # A crash leaves its input in build/fuzz/; SEGMENT_OPS_TRACE=1 build/fuzz/segment_ops_fuzz
 # FILE prints the operations it decodes to.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build/fuzz"
-mkdir -p "$out/seeds" "$out/corpus"
+mkdir -p "$out"
 
-clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I "$root/src" "$root/fuzz/segment_ops_fuzz.cpp" "$root"/src/store/*.cpp \
-  "$root/src/platform/file.cpp" "$root/src/platform/paths.cpp" \
-  "$root/src/platform/settings.cpp" "$root/src/platform/ui.cpp" \
+flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I "$root/src")
+platform=("$root"/src/platform/*.cpp)
+store=("$root"/src/store/*.cpp)
+formats=("$root"/src/formats/*.cpp)
+
+clang++ "${flags[@]}" "$root/fuzz/segment_ops_fuzz.cpp" "${store[@]}" "${platform[@]}" \
   -o "$out/segment_ops_fuzz"
+clang++ "${flags[@]}" "$root/fuzz/wav_reader_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
+  -o "$out/wav_reader_fuzz"
 
-# Seeds: four bytes per operation (code, p1, p2, p3; a parameter byte b means b % 64 - 16).
-seed() { printf "$2" > "$out/seeds/$1"; }
+# Seeds for the range edits: four bytes per operation (code, p1, p2, p3; a parameter byte
+# b means b % 64 - 16).
+mkdir -p "$out/segment_ops_seeds" "$out/segment_ops_corpus"
+seed() { printf "$2" > "$out/segment_ops_seeds/$1"; }
 # DeleteRange(s, 2, 10); InsertSound(t, at 4, base a)
 seed delete-insert '\x00\x12\x1a\x10\x53\x14\x10\x10'
 # RepeatRange(s, times 2, 1, 8); CutRange(from s, to t, 3, 12)
@@ -31,11 +37,27 @@ seed gain-replace '\x0a\x09\x10\x10\x0b\x03\x12\x19\x04\x11\x15\x10'
 # InsertSound(s, at 5, s); TrimStart(s, 3); TrimEnd(t, 2); CopyRange(from base b, to s, -2, 9)
 seed self-trim-copy '\x03\x15\x10\x10\x07\x13\x10\x10\x18\x12\x10\x10\x61\x0e\x19\x10'
 
+# Seeds for the WAV reader: the small files the format tests write (every format, odd
+# lengths, damaged headers), when the test program has been built.
+mkdir -p "$out/wav_reader_seeds" "$out/wav_reader_corpus"
+for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/tests/formats/formats_tests; do
+  if [ -x "$tests" ]; then
+    SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
+    break
+  fi
+done
+
+run_all() {
+  local target
+  for target in segment_ops wav_reader; do
+    "$out/${target}_fuzz" -max_len=4096 "$@" -artifact_prefix="$out/$target-" \
+      "$out/${target}_corpus" "$out/${target}_seeds"
+  done
+}
+
 case "${1:-}" in
-  --run) exec "$out/segment_ops_fuzz" -max_len=256 -max_total_time="${2:?seconds}" \
-           -artifact_prefix="$out/" "$out/corpus" "$out/seeds" ;;
-  --runs) exec "$out/segment_ops_fuzz" -max_len=256 -runs="${2:?count}" \
-            -artifact_prefix="$out/" "$out/corpus" "$out/seeds" ;;
+  --run) run_all -max_total_time="${2:?seconds}" ;;
+  --runs) run_all -runs="${2:?count}" ;;
   "") ;;
   *) echo "usage: fuzz/build.sh [--run SECONDS | --runs COUNT]" >&2; exit 2 ;;
 esac

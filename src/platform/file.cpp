@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <string>
 
 namespace sonavel {
 
@@ -70,6 +72,25 @@ bool File::Seek(std::int64_t offset) {
   return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
+bool File::Skip(std::int64_t bytes) {
+  if (fd_ < 0 || bytes < 0) return false;
+  return ::lseek(fd_, static_cast<off_t>(bytes), SEEK_CUR) >= 0;
+}
+
+std::int64_t File::Tell() const {
+  if (fd_ < 0) return -1;
+  return static_cast<std::int64_t>(::lseek(fd_, 0, SEEK_CUR));
+}
+
+bool File::Truncate(std::int64_t size) {
+  if (fd_ < 0 || size < 0) return false;
+  int result;
+  do {
+    result = ::ftruncate(fd_, static_cast<off_t>(size));
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
 std::int64_t File::Size() const {
   struct stat info {};
   if (fd_ < 0 || ::fstat(fd_, &info) != 0) return -1;
@@ -78,6 +99,15 @@ std::int64_t File::Size() const {
 
 void RemoveFile(const std::string& path) {
   if (!path.empty()) ::unlink(path.c_str());
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::string TemporarySibling(const std::string& path) {
+  static unsigned counter = 0;
+  return path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
 }
 
 }  // namespace sonavel

@@ -33,6 +33,12 @@ class File {
   // Writes all `bytes`; returns false when the file could not take them (disk full).
   bool Write(const void* buffer, std::size_t bytes);
   bool Seek(std::int64_t offset);
+  // Moves forward by `bytes` from the current position (beyond the end is allowed).
+  bool Skip(std::int64_t bytes);
+  // The current position, -1 when closed.
+  std::int64_t Tell() const;
+  // Cuts (or extends) the file to `size` bytes; the file position is not moved.
+  bool Truncate(std::int64_t size);
   std::int64_t Size() const;
 
  private:
@@ -41,5 +47,9 @@ class File {
 
 // Deletes a file; a missing file or any other failure is ignored.
 void RemoveFile(const std::string& path);
+// Renames `from` to `to`, replacing `to` at once.
+bool RenameFile(const std::string& from, const std::string& to);
+// A name in the folder of `path` for a temporary file that replaces it when complete.
+std::string TemporarySibling(const std::string& path);
 
 }  // namespace sonavel

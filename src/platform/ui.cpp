@@ -1,5 +1,8 @@
 #include "platform/ui.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 
 namespace sonavel {
@@ -24,11 +27,43 @@ MessageAnswer ScriptedUi::ShowMessage(const Message& message) {
   return answer;
 }
 
+ConsoleProgress::ConsoleProgress() : terminal_(::isatty(STDERR_FILENO) == 1) {}
+
+ConsoleProgress::~ConsoleProgress() {
+  if (drawn_) std::fputc('\n', stderr);
+}
+
+void ConsoleProgress::SetTexts(std::string_view title, std::string_view) {
+  title_ = title;
+  percent_ = -1;
+  SetFraction(0);
+}
+
+void ConsoleProgress::SetFraction(double done) {
+  const int percent = static_cast<int>(std::clamp(done, 0.0, 1.0) * 100.0);
+  if (percent == percent_) return;
+  percent_ = percent;
+  Draw();
+}
+
+void ConsoleProgress::Draw() {
+  if (!terminal_) return;
+  constexpr int kWidth = 30;
+  const int filled = percent_ * kWidth / 100;
+  std::string bar(static_cast<std::size_t>(filled), '#');
+  bar.append(static_cast<std::size_t>(kWidth - filled), '.');
+  std::fprintf(stderr, "\r%-24.24s [%s] %3d%%", title_.c_str(), bar.c_str(), percent_);
+  std::fflush(stderr);
+  drawn_ = true;
+}
+
 MessageAnswer ConsoleUi::ShowMessage(const Message& message) {
+  std::string text = message.text;
+  std::erase(text, '\r');  // texts carry the platform's line breaks "\r\n"
   if (message.caption.empty())
-    std::fprintf(stderr, "%s\n", message.text.c_str());
+    std::fprintf(stderr, "%s\n", text.c_str());
   else
-    std::fprintf(stderr, "%s: %s\n", message.caption.c_str(), message.text.c_str());
+    std::fprintf(stderr, "%s: %s\n", message.caption.c_str(), text.c_str());
   return SafeAnswer(message.buttons);
 }
 

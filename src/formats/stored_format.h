@@ -1,0 +1,35 @@
+#pragma once
+// The WAV save format kept between runs: "WavCodec.wff" in the per-user data folder, the
+// 1024-byte format buffer written and read whole.
+
+#include <cstdint>
+#include <string>
+
+#include "formats/wave_format.h"
+
+namespace sonavel {
+
+class Ui;
+
+std::string StoredWavFormatPath();
+
+// Reads the file over `buffer`; true only when all 1024 bytes arrived (the buffer is left
+// as it was otherwise).
+bool LoadStoredWavFormat(FormatBuffer& buffer);
+// Writes the whole buffer, replacing the file only when the new one is complete.
+bool SaveStoredWavFormat(const FormatBuffer& buffer);
+
+// The format a WAV save writes: the default for the sound's rate and channels with the
+// stored format loaded over it.
+WaveFormat SaveFormatFor(std::uint32_t rate, std::uint16_t channels);
+
+// Where the format chooser starts: as SaveFormatFor, and a PCM format takes the sound's
+// rate and channel count (when non-zero).
+WaveFormat ChooserStartFormat(std::uint32_t rate, std::uint16_t channels);
+
+// The chooser's confirmation: a PCM format, or one the codec table can encode from 16-bit
+// PCM at its rate and channels, is stored and accepted. Otherwise the user is told that
+// the codec is missing and false comes back (the chooser is shown again).
+bool AcceptChosenWavFormat(const WaveFormat& format, Ui& ui);
+
+}  // namespace sonavel

@@ -1,0 +1,131 @@
+#pragma once
+// The sox program as a peer for codec tests: a temporary folder per test, sox runs, raw
+// file contents, and the fmt and data chunks of the WAV files sox writes.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "formats/wave_format.h"
+#include "platform/paths.h"
+
+namespace sonavel::testing {
+
+inline std::vector<std::uint8_t> FileContents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void SaveFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Little-endian 16-bit samples of a byte buffer (a trailing odd byte is ignored).
+inline std::vector<std::int16_t> Samples16(const std::vector<std::uint8_t>& bytes) {
+  std::vector<std::int16_t> samples(bytes.size() / 2);
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    samples[i] = static_cast<std::int16_t>(ReadLe16(&bytes[2 * i]));
+  return samples;
+}
+
+inline std::vector<std::uint8_t> Bytes16(const std::vector<std::int16_t>& samples) {
+  std::vector<std::uint8_t> bytes(samples.size() * 2);
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    WriteLe16(&bytes[2 * i], static_cast<std::uint16_t>(samples[i]));
+  return bytes;
+}
+
+// The format record and data of a WAV file: just its "fmt " and "data" chunks.
+struct WavParts {
+  WaveFormat format;
+  std::vector<std::uint8_t> data;
+  bool complete = false;
+};
+
+inline WavParts ParseWav(const std::vector<std::uint8_t>& file) {
+  WavParts parts;
+  bool have_format = false;
+  if (file.size() < 12) return parts;
+  for (std::size_t at = 12; at + 8 <= file.size();) {
+    const std::size_t size = ReadLe32(&file[at + 4]);
+    const std::size_t body = at + 8;
+    const std::size_t end = std::min(file.size(), body + size);
+    if (std::equal(file.begin() + at, file.begin() + at + 4, "fmt ")) {
+      parts.format = ParseFormat(&file[body], end - body);
+      have_format = true;
+    } else if (std::equal(file.begin() + at, file.begin() + at + 4, "data")) {
+      parts.data.assign(file.begin() + body, file.begin() + end);
+      parts.complete = have_format;
+      break;
+    }
+    at = body + size + (size & 1);
+  }
+  return parts;
+}
+
+// RIFF/WAVE with a "fmt " chunk holding `format` and a "data" chunk.
+inline std::vector<std::uint8_t> MinimalWav(const WaveFormat& format,
+                                            const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> record = SerializeFormat(format);
+  std::vector<std::uint8_t> file(12);
+  auto chunk = [&file](const char* id, const std::vector<std::uint8_t>& body) {
+    const std::size_t at = file.size();
+    file.resize(at + 8);
+    std::copy(id, id + 4, file.begin() + at);
+    WriteLe32(&file[at + 4], static_cast<std::uint32_t>(body.size()));
+    file.insert(file.end(), body.begin(), body.end());
+    if (body.size() % 2 != 0) file.push_back(0);
+  };
+  chunk("fmt ", record);
+  chunk("data", data);
+  std::copy_n("RIFF", 4, file.begin());
+  WriteLe32(&file[4], static_cast<std::uint32_t>(file.size() - 8));
+  std::copy_n("WAVE", 4, file.begin() + 8);
+  return file;
+}
+
+inline std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+// A fresh folder for each test, removed afterwards; sox runs inside it.
+class SoxPeerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = JoinPath(TempFolder(), "sonavel-codec-XXXXXX");
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    ASSERT_EQ(std::system("command -v sox >/dev/null 2>&1"), 0)
+        << "sox is missing (scripts/test.sh installs it)";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  std::string Path(const std::string& name) const { return JoinPath(folder_, name); }
+
+  // Runs sox with `arguments`; the test fails when sox does.
+  void Sox(const std::string& arguments) {
+    const int status = std::system(("sox " + arguments + " 2>/dev/null").c_str());
+    ASSERT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "sox " << arguments;
+  }
+
+  // What sox decodes from a file: interleaved 16-bit samples (no dither).
+  std::vector<std::int16_t> SoxDecode(const std::string& file) {
+    const std::string raw = Path("sox-decoded.raw");
+    Sox("-D " + Quoted(file) + " -t raw -e signed -b 16 -L " + Quoted(raw));
+    return Samples16(FileContents(raw));
+  }
+
+  std::string folder_;
+};
+
+}  // namespace sonavel::testing
