@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times `sonavel-cli convert` of a 16-bit stereo WAV into a new 16-bit WAV against
 `sox in.wav out.wav` on the same file, alternating the two, and prints the ratio of the
-best runs. Usage: cli_convert.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS]"""
+best runs (disturbances of a shared machine only ever add time). Usage: cli_convert.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS]"""
 import os
 import subprocess
 import sys
@@ -23,6 +23,9 @@ commands = {
 best = {name: float("inf") for name in commands}
 for _ in range(runs):
     for name, command in commands.items():
+        # Each run writes a new file, as the conversion is meant to.
+        if os.path.exists(command[-1]):
+            os.remove(command[-1])
         start = time.perf_counter()
         subprocess.run(command, check=True, env=env)
         best[name] = min(best[name], time.perf_counter() - start)

@@ -1,6 +1,9 @@
 #include "formats/pump.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "formats/wav_reader.h"
@@ -12,29 +15,114 @@
 
 namespace sonavel {
 
+namespace {
+
+// Reads the source ahead on a second thread while the calling thread writes, so that the
+// two sides' file work overlaps. The source is used by the reading thread only and the
+// sink by the calling thread only, from start to end of the pump.
+class ReadAhead {
+ public:
+  struct Piece {
+    std::vector<std::int32_t> samples;
+    std::int32_t frames = 0;
+    std::int64_t overshoot = 0;  // frames past the source's real end, found while reading
+    std::int64_t left = 0;       // frames still to come after this piece (estimate)
+  };
+
+  explicit ReadAhead(SampleSource& source) : source_(source) {
+    for (Piece& piece : slots_) piece.samples.resize(static_cast<std::size_t>(kPieceFrames) * source.channels);
+    thread_ = std::thread([this] { Run(); });
+  }
+
+  ~ReadAhead() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  // The next piece, or null at the end. The piece stays valid until the next call.
+  const Piece* Next() {
+    std::unique_lock lock(mutex_);
+    if (held_) {  // hand the previous slot back
+      held_ = false;
+      --filled_;
+      head_ = (head_ + 1) % kSlots;
+      changed_.notify_all();
+    }
+    changed_.wait(lock, [this] { return filled_ > 0 || finished_; });
+    if (filled_ == 0) return nullptr;
+    held_ = true;
+    return &slots_[head_];
+  }
+
+ private:
+  static constexpr int kSlots = 4;
+
+  void Run() {
+    int tail = 0;
+    for (;;) {
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return filled_ < kSlots || stop_; });
+        if (stop_) break;
+      }
+      const std::int64_t left = std::int64_t{source_.Length()} - source_.Position();
+      if (left <= 0) break;
+      Piece& piece = slots_[tail];
+      piece.frames = static_cast<std::int32_t>(std::min<std::int64_t>(left, kPieceFrames));
+      source_.Read(piece.samples.data(), piece.frames);
+      piece.overshoot = std::int64_t{source_.Position()} - source_.Length();
+      piece.left = left - piece.frames;
+      tail = (tail + 1) % kSlots;
+      {
+        std::lock_guard lock(mutex_);
+        ++filled_;
+      }
+      changed_.notify_all();
+      if (piece.overshoot > 0) break;
+    }
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    changed_.notify_all();
+  }
+
+  SampleSource& source_;
+  Piece slots_[kSlots];
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int head_ = 0;
+  int filled_ = 0;
+  bool held_ = false;
+  bool finished_ = false;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
 int Pump(SampleSource& source, SampleSink& sink, Progress& progress, std::string_view title) {
   progress.SetTexts(title, "Bitte warten...");
   progress.SetFraction(0);
   if (source.status != kStatusOk || (sink.status & kSinkUnusable) != 0) return kFailed;
   // Rate and channel conversion is not done here: the formats must already agree.
   if (source.rate != sink.rate || source.channels != sink.channels) return kFailed;
-  std::vector<std::int32_t> buffer(static_cast<std::size_t>(kPieceFrames) * source.channels);
+  ReadAhead pieces(source);
   std::int64_t copied = 0;
   for (;;) {
-    const std::int64_t left = std::int64_t{source.Length()} - source.Position();
-    if (left <= 0) break;
     if (progress.Pump()) return kCancelled;
-    const auto piece = static_cast<std::int32_t>(std::min<std::int64_t>(left, kPieceFrames));
-    source.Read(buffer.data(), piece);
-    sink.Write(buffer.data(), piece);
-    copied += piece;
+    const ReadAhead::Piece* piece = pieces.Next();
+    if (piece == nullptr) break;
+    sink.Write(piece->samples.data(), piece->frames);
+    copied += piece->frames;
     // A coded source finds its real end while reading: cut what went past it.
-    const std::int64_t overshoot = std::int64_t{source.Position()} - source.Length();
-    if (overshoot > 0) {
-      sink.Seek(static_cast<std::int32_t>(sink.position - std::min<std::int64_t>(overshoot, piece)));
+    if (piece->overshoot > 0) {
+      sink.Seek(static_cast<std::int32_t>(sink.position - std::min<std::int64_t>(piece->overshoot, piece->frames)));
       break;
     }
-    progress.SetFraction(static_cast<double>(copied) / static_cast<double>(copied + left - piece));
+    progress.SetFraction(static_cast<double>(copied) / static_cast<double>(copied + piece->left));
   }
   progress.SetFraction(1);
   return (sink.status & kSinkWriteFailed) != 0 ? kFailed : kDone;

@@ -1,6 +1,7 @@
 #include "formats/wav_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -10,6 +11,8 @@
 #include "platform/file.h"
 
 namespace sonavel {
+
+static_assert(std::endian::native == std::endian::little, "samples are read in place");
 
 namespace {
 
@@ -34,8 +37,11 @@ void ConvertToStore(const std::uint8_t* in, std::int32_t* out, std::size_t sampl
       for (std::size_t i = 0; i < samples; ++i) out[i] = (static_cast<std::int32_t>(in[i]) - 128) << 12;
       break;
     case 2:
-      for (std::size_t i = 0; i < samples; ++i)
-        out[i] = static_cast<std::int32_t>(static_cast<std::int16_t>(ReadLe16(in + 2 * i))) * 16;
+      for (std::size_t i = 0; i < samples; ++i) {
+        std::int16_t f;
+        std::memcpy(&f, in + 2 * i, 2);  // the host is little-endian, like the file
+        out[i] = f * 16;
+      }
       break;
     case 3:
       for (std::size_t i = 0; i < samples; ++i) {
@@ -136,13 +142,16 @@ class CodedReader final : public WavReader {
         block_align_(format.block_align) {
     frame_bytes_ = 2 * channels;
     stream_ = OpenCodecStream(format, DefaultFormat(format.rate, channels));
-    const std::size_t destination_size = static_cast<std::size_t>(kPieceFrames) * frame_bytes_;
+    std::size_t destination_size = static_cast<std::size_t>(kPieceFrames) * frame_bytes_;
     const std::size_t source_size = stream_ ? stream_->SourceSizeFor(destination_size) : 0;
     if (!stream_ || source_size == 0) {
       status = WavStatus::CodecMissing;
       stream_.reset();
       return;
     }
+    // A block may decode to more than 8192 frames: the destination holds what the source
+    // buffer decodes to.
+    destination_size = std::max(destination_size, stream_->DestinationSizeFor(source_size));
     source_.resize(source_size);
     destination_.resize(destination_size);
     // Frames one coded block decodes to: lets a seek land on a block boundary exactly.

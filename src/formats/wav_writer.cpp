@@ -1,6 +1,7 @@
 #include "formats/wav_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -11,6 +12,8 @@
 #include "platform/file.h"
 
 namespace sonavel {
+
+static_assert(std::endian::native == std::endian::little, "samples are written in place");
 
 namespace {
 
@@ -38,10 +41,19 @@ void ConvertFromStore(const std::int32_t* in, std::uint8_t* out, std::size_t sam
         out[i] = static_cast<std::uint8_t>(std::clamp<std::int64_t>(f, -128, 127) + 128);
       }
       break;
-    case 2:
-      for (std::size_t i = 0; i < samples; ++i)
-        WriteLe16(out + 2 * i, static_cast<std::uint16_t>(StoreTo16(in[i])));
+    case 2: {
+      // Converted in place as 16-bit words (the host is little-endian), then copied out.
+      std::int16_t words[4096];
+      for (std::size_t done = 0; done < samples; done += 4096) {
+        const std::size_t n = std::min<std::size_t>(4096, samples - done);
+        for (std::size_t i = 0; i < n; ++i) {
+          const std::int32_t v = (in[done + i] >> 4) + ((in[done + i] >> 3) & 1);  // (s + 8) >> 4
+          words[i] = static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
+        }
+        std::memcpy(out + 2 * done, words, 2 * n);
+      }
       break;
+    }
     case 3:
       for (std::size_t i = 0; i < samples; ++i) {
         const std::uint32_t f = static_cast<std::uint32_t>(std::clamp(in[i], -0x80000, 0x7FFFF)) << 4;
@@ -141,7 +153,10 @@ class CodedWriter final : public SampleSink {
     }
     const WaveFormat pcm = DefaultFormat(format.rate, channels);
     stream_ = OpenCodecStream(pcm, format_);
-    source_.resize(static_cast<std::size_t>(kPieceFrames) * 2 * channels);
+    // 8192 frames, or one block of input when a block takes more.
+    std::size_t source_size = static_cast<std::size_t>(kPieceFrames) * 2 * channels;
+    if (stream_) source_size = std::max(source_size, stream_->SourceSizeFor(1));
+    source_.resize(source_size);
     const std::size_t destination_size = stream_ ? stream_->DestinationSizeFor(source_.size()) : 0;
     if (!stream_ || destination_size == 0) {
       stream_.reset();

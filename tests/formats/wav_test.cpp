@@ -366,6 +366,26 @@ TEST_F(WavTest, CodedFilesWeWriteDecodeTheSameInSoxAndHere) {
   }
 }
 
+TEST_F(WavTest, BlocksLargerThanOnePieceAreWrittenAndReadWhole) {
+  // IMA ADPCM mono in 8192-byte blocks: 16377 frames a block, twice what one piece holds.
+  WaveFormat big = SuggestFormat(kTagImaAdpcm, 8000, 1, 4);
+  big.block_align = 8192;
+  WriteLe16(big.extra.data(), 16377);
+  big.avg_bytes_per_sec = 8000 * 8192 / 16377;
+  std::vector<std::int32_t> signal = TestSignal(40000, 1);
+  Sound sound = WriteSound(signal, 1, 8000);
+  SilentProgress progress;
+  ASSERT_EQ(SaveSoundAsWav(sound, big, Path("big.wav"), progress), kDone);
+  SourceRef reader = OpenWavReader(Path("big.wav"));
+  ASSERT_EQ(reader->status, WavStatus::Ok);
+  std::vector<std::int32_t> ours = Drain(*reader);
+  Sox("-D " + Quote(Path("big.wav")) + " -t raw -e signed -b 16 -L " + Quote(Path("big.raw")));
+  std::vector<std::int64_t> peer = RawSamples(Path("big.raw"), 2);
+  ASSERT_GE(ours.size(), signal.size());
+  ASSERT_GE(peer.size(), signal.size());
+  for (std::size_t i = 0; i < signal.size(); ++i) ASSERT_EQ(ours[i], peer[i] * 16) << "sample " << i;
+}
+
 TEST_F(WavTest, PcmHeaderIsProvisionalUntilFinishedAndSeekCutsTheFile) {
   const std::string wav = Path("header.wav");
   {
