@@ -22,6 +22,18 @@ std::int32_t ClampFrames(std::int64_t frames) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(frames, -kMaxFrames, kMaxFrames));
 }
 
+// The frames of a read that lie before frame 0 are silence: delivers them and moves the
+// buffer, the position and the count past them.
+void SilenceBeforeStart(std::int32_t*& out, std::int64_t& position, std::int64_t& n,
+                        std::size_t channels) {
+  if (position >= 0) return;
+  const std::int64_t k = std::min(-position, n);
+  std::fill_n(out, k * channels, 0);
+  out += k * channels;
+  n -= k;
+  position += k;
+}
+
 int BytesPerSample(std::uint16_t bits) {
   if (bits == 0) return 0;
   if (bits <= 8) return 1;
@@ -85,13 +97,7 @@ class PcmReader final : public WavReader {
     std::int64_t position = position_;
     position_ = ClampFrames(position + count);
     std::int64_t n = count;
-    if (position < 0) {  // frames before the start are silence
-      const std::int64_t k = std::min<std::int64_t>(-position, n);
-      std::fill_n(out, k * channel_count, 0);
-      out += k * channel_count;
-      n -= k;
-      position += k;
-    }
+    SilenceBeforeStart(out, position, n, channel_count);
     while (n > 0) {
       // Only frames up to the length come from the file; what a short file lacks is silence.
       const std::int64_t wanted = std::clamp<std::int64_t>(length_ - position, 0, std::min<std::int64_t>(n, kPieceFrames));
@@ -168,12 +174,7 @@ class CodedReader final : public WavReader {
     std::int64_t position = position_;
     position_ = ClampFrames(position + count);
     std::int64_t n = count;
-    if (position < 0) {
-      const std::int64_t k = std::min<std::int64_t>(-position, n);
-      std::fill_n(out, k * channel_count, 0);
-      out += k * channel_count;
-      n -= k;
-    }
+    SilenceBeforeStart(out, position, n, channel_count);
     if (!stream_) {
       std::fill_n(out, n * channel_count, 0);
       return;

@@ -18,14 +18,14 @@
 namespace sonavel {
 namespace {
 
-using testing::Bytes16;
-using testing::FileContents;
+using testing::Le16;
 using testing::MinimalWav;
 using testing::ParseWav;
-using testing::Quoted;
 using testing::Samples16;
-using testing::SaveFile;
+using testing::Quote;
+using testing::ReadBytes;
 using testing::WavParts;
+using testing::WriteBytes;
 
 constexpr std::size_t kReaderFrames = 8192;
 
@@ -128,7 +128,7 @@ std::vector<std::uint8_t> EncodeLikeWriter(const WaveFormat& coded,
     ADD_FAILURE() << "no encoder for tag " << coded.tag;
     return encoded;
   }
-  const std::vector<std::uint8_t> data = Bytes16(samples);
+  const std::vector<std::uint8_t> data = Le16(samples);
   const std::size_t source_size = kReaderFrames * 2u * coded.channels;
   const std::size_t destination_size = stream->DestinationSizeFor(source_size);
   std::vector<std::uint8_t> pending;
@@ -193,23 +193,23 @@ class CodecSoxTest : public testing::SoxPeerTest {
     const std::string format = "-R -r " + std::to_string(rate) + " -c " + std::to_string(channels);
     const std::size_t square = frames / 4;
     const std::size_t mix = frames - square - 1000;
-    Sox(format + " -n -b 16 " + Quoted(Path("mix.wav")) + " synth " + std::to_string(mix) +
+    Sox(format + " -n -b 16 " + Quote(Path("mix.wav")) + " synth " + std::to_string(mix) +
         "s sine 100-3000 sine 440 synth " + std::to_string(mix) + "s whitenoise mix gain -3 pad 0 1000s");
-    Sox(format + " -n -b 16 " + Quoted(Path("square.wav")) + " synth " + std::to_string(square) + "s square 50");
-    Sox("-D " + Quoted(Path("mix.wav")) + " " + Quoted(Path("square.wav")) + " -b 16 " + Quoted(Path(name)));
+    Sox(format + " -n -b 16 " + Quote(Path("square.wav")) + " synth " + std::to_string(square) + "s square 50");
+    Sox("-D " + Quote(Path("mix.wav")) + " " + Quote(Path("square.wav")) + " -b 16 " + Quote(Path(name)));
     return Path(name);
   }
   // The signal's samples (parsed from sox's 16-bit file).
   std::vector<std::int16_t> SignalSamples(const std::string& path) {
-    WavParts parts = ParseWav(FileContents(path));
+    WavParts parts = ParseWav(ReadBytes(path));
     EXPECT_TRUE(parts.complete);
     EXPECT_EQ(parts.format.bits, 16);
     return Samples16(parts.data);
   }
   // sox converts `source` to `encoding`; the file's fmt and data.
   WavParts SoxEncode(const std::string& source, const Encoding& encoding, const std::string& name) {
-    Sox("-D " + Quoted(source) + " " + encoding.sox + " " + Quoted(Path(name)));
-    WavParts parts = ParseWav(FileContents(Path(name)));
+    Sox("-D " + Quote(source) + " " + encoding.sox + " " + Quote(Path(name)));
+    WavParts parts = ParseWav(ReadBytes(Path(name)));
     EXPECT_TRUE(parts.complete) << name;
     return parts;
   }
@@ -223,8 +223,8 @@ TEST_F(CodecSoxTest, SuggestedRecordsAreThoseSoxWrites) {
       for (int channels : {1, 2, 6}) {
         const std::string file = Path("fmt.wav");
         Sox("-r " + std::to_string(rate) + " -c " + std::to_string(channels) + " -n " +
-            encoding.sox + " " + Quoted(file) + " trim 0 10s");
-        const WavParts parts = ParseWav(FileContents(file));
+            encoding.sox + " " + Quote(file) + " trim 0 10s");
+        const WavParts parts = ParseWav(ReadBytes(file));
         ASSERT_TRUE(parts.complete);
         EXPECT_EQ(SuggestFormat(encoding.tag, rate, static_cast<std::uint16_t>(channels), encoding.bits),
                   parts.format)
@@ -425,7 +425,7 @@ TEST_P(DecodeSoxFiles, ShortLastBlockDecodesLikeSox) {
     if (cut >= parts.data.size()) continue;
     SCOPED_TRACE("keeping " + std::to_string(cut) + " bytes of the last block");
     std::vector<std::uint8_t> data(parts.data.begin(), parts.data.end() - static_cast<std::ptrdiff_t>(block - cut % block));
-    SaveFile(Path("cut.wav"), MinimalWav(parts.format, data));
+    WriteBytes(Path("cut.wav"), MinimalWav(parts.format, data));
     const std::vector<std::int16_t> expected = SoxDecode(Path("cut.wav"));
     const Decoded decoded = DecodeLikeReader(parts.format, data);
     EXPECT_EQ(decoded.bad_answers, 0);
@@ -470,7 +470,7 @@ TEST_P(EncodeForSox, SoxDecodesOurFilesLikeWeDo) {
     }
     ASSERT_EQ(original.size(), frames * c.channels);
     const std::vector<std::uint8_t> encoded = EncodeLikeWriter(format, original);
-    SaveFile(Path("ours.wav"), MinimalWav(format, encoded));
+    WriteBytes(Path("ours.wav"), MinimalWav(format, encoded));
     const std::vector<std::int16_t> by_sox = SoxDecode(Path("ours.wav"));
     const Decoded decoded = DecodeLikeReader(format, encoded);
     EXPECT_EQ(decoded.bad_answers, 0);
@@ -502,7 +502,7 @@ TEST_P(EncodeForSox, SoxDecodesOurFilesLikeWeDo) {
           const std::size_t mix = (frames - frames / 4 - 1000) * c.channels;
           const std::vector<std::int16_t> part(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(mix));
           const double snr = SnrDb(part, head);
-          SaveFile(Path("signal.wav"), MinimalWav(DefaultFormat(c.rate, static_cast<std::uint16_t>(c.channels)), Bytes16(original)));
+          WriteBytes(Path("signal.wav"), MinimalWav(DefaultFormat(c.rate, static_cast<std::uint16_t>(c.channels)), Le16(original)));
           SoxEncode(Path("signal.wav"), c.encoding, "theirs.wav");
           const double sox_snr = SnrDb(part, SoxDecode(Path("theirs.wav")));
           EXPECT_GT(snr, 16.0);
@@ -543,7 +543,7 @@ TEST_F(CodecSoxTest, RandomMsAdpcmBlocksDecodeLikeSox) {
         for (std::size_t i = 7u * channels; i < format.block_align; ++i) b[i] &= 0x33;
       }
     }
-    SaveFile(Path("random.wav"), MinimalWav(format, data));
+    WriteBytes(Path("random.wav"), MinimalWav(format, data));
     const Decoded decoded = DecodeLikeReader(format, data);
     EXPECT_EQ(decoded.bad_answers, 0);
     EXPECT_EQ(decoded.samples, SoxDecode(Path("random.wav"))) << channels << " channels";
@@ -562,7 +562,7 @@ TEST_F(CodecSoxTest, RandomImaAdpcmBlocksDecodeLikeSox) {
         data[block * format.block_align + 4 * c + 2] = static_cast<std::uint8_t>(random() % 89);
         data[block * format.block_align + 4 * c + 3] = 0;
       }
-    SaveFile(Path("random.wav"), MinimalWav(format, data));
+    WriteBytes(Path("random.wav"), MinimalWav(format, data));
     const Decoded decoded = DecodeLikeReader(format, data);
     EXPECT_EQ(decoded.bad_answers, 0);
     EXPECT_EQ(decoded.samples, SoxDecode(Path("random.wav"))) << channels << " channels";
@@ -787,7 +787,7 @@ TEST(CodecTableTest, SmallBuffersAndRestarts) {
     EXPECT_EQ(none.result.destination_used, 0u);
 
     auto encoder = OpenCodecStream(DefaultFormat(8000, 2), format);
-    const std::vector<std::uint8_t> pcm = Bytes16(signal);
+    const std::vector<std::uint8_t> pcm = Le16(signal);
     const Checked tight = CallChecked(*encoder, pcm, format.block_align - 1, kConvertBlockAlign);
     EXPECT_TRUE(tight.result.ok);
     EXPECT_EQ(tight.result.destination_used, 0u);

@@ -94,11 +94,11 @@ class G711SoxTest : public testing::SoxPeerTest {};
 TEST_F(G711SoxTest, ExpansionMatchesSoxForEveryByte) {
   std::vector<std::uint8_t> bytes(256);
   for (int i = 0; i < 256; ++i) bytes[i] = static_cast<std::uint8_t>(i);
-  testing::SaveFile(Path("all.raw"), bytes);
+  testing::WriteBytes(Path("all.raw"), bytes);
   for (const std::string law : {"mu-law", "a-law"}) {
-    Sox("-D -t raw -r 8000 -c 1 -e " + law + " " + testing::Quoted(Path("all.raw")) +
-        " -t raw -e signed -b 16 -L " + testing::Quoted(Path("out.raw")));
-    const std::vector<std::int16_t> decoded = testing::Samples16(testing::FileContents(Path("out.raw")));
+    Sox("-D -t raw -r 8000 -c 1 -e " + law + " " + testing::Quote(Path("all.raw")) +
+        " -t raw -e signed -b 16 -L " + testing::Quote(Path("out.raw")));
+    const std::vector<std::int16_t> decoded = testing::Samples16(testing::ReadBytes(Path("out.raw")));
     ASSERT_EQ(decoded.size(), 256u) << law;
     for (int i = 0; i < 256; ++i) {
       const std::int32_t ours = law == "a-law" ? ExpandALaw(std::uint8_t(i)) : ExpandMuLaw(std::uint8_t(i));

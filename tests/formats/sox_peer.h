@@ -1,6 +1,6 @@
 #pragma once
-// The sox program as a peer for codec tests: a temporary folder per test, sox runs, raw
-// file contents, and the fmt and data chunks of the WAV files sox writes.
+// The sox program as a peer for codec tests: 16-bit samples of what it decodes, and the
+// fmt and data chunks of the WAV files it writes.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -16,18 +16,9 @@
 
 #include "formats/wave_format.h"
 #include "platform/paths.h"
+#include "wav_fixture.h"
 
 namespace sonavel::testing {
-
-inline std::vector<std::uint8_t> FileContents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void SaveFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 // Little-endian 16-bit samples of a byte buffer (a trailing odd byte is ignored).
 inline std::vector<std::int16_t> Samples16(const std::vector<std::uint8_t>& bytes) {
@@ -35,13 +26,6 @@ inline std::vector<std::int16_t> Samples16(const std::vector<std::uint8_t>& byte
   for (std::size_t i = 0; i < samples.size(); ++i)
     samples[i] = static_cast<std::int16_t>(ReadLe16(&bytes[2 * i]));
   return samples;
-}
-
-inline std::vector<std::uint8_t> Bytes16(const std::vector<std::int16_t>& samples) {
-  std::vector<std::uint8_t> bytes(samples.size() * 2);
-  for (std::size_t i = 0; i < samples.size(); ++i)
-    WriteLe16(&bytes[2 * i], static_cast<std::uint16_t>(samples[i]));
-  return bytes;
 }
 
 // The format record and data of a WAV file: just its "fmt " and "data" chunks.
@@ -93,39 +77,15 @@ inline std::vector<std::uint8_t> MinimalWav(const WaveFormat& format,
   return file;
 }
 
-inline std::string Quoted(const std::string& path) { return "'" + path + "'"; }
-
-// A fresh folder for each test, removed afterwards; sox runs inside it.
-class SoxPeerTest : public ::testing::Test {
+// A fresh folder for each test (the format tests' fixture), with sox's decoding.
+class SoxPeerTest : public FormatTest {
  protected:
-  void SetUp() override {
-    std::string pattern = JoinPath(TempFolder(), "sonavel-codec-XXXXXX");
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    ASSERT_EQ(std::system("command -v sox >/dev/null 2>&1"), 0)
-        << "sox is missing (scripts/test.sh installs it)";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-
-  std::string Path(const std::string& name) const { return JoinPath(folder_, name); }
-
-  // Runs sox with `arguments`; the test fails when sox does.
-  void Sox(const std::string& arguments) {
-    const int status = std::system(("sox " + arguments + " 2>/dev/null").c_str());
-    ASSERT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "sox " << arguments;
-  }
-
   // What sox decodes from a file: interleaved 16-bit samples (no dither).
   std::vector<std::int16_t> SoxDecode(const std::string& file) {
     const std::string raw = Path("sox-decoded.raw");
-    Sox("-D " + Quoted(file) + " -t raw -e signed -b 16 -L " + Quoted(raw));
-    return Samples16(FileContents(raw));
+    Sox("-D " + Quote(file) + " -t raw -e signed -b 16 -L " + Quote(raw));
+    return Samples16(ReadBytes(raw));
   }
-
-  std::string folder_;
 };
 
 }  // namespace sonavel::testing
