@@ -2,7 +2,14 @@
 
 #include <QApplication>
 
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/desktop_integration.h"
 #include "gui/main_window.h"
+#include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/settings.h"
 #include "store/block_table.h"
 
@@ -10,15 +17,21 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Sonavel");
   QApplication::setOrganizationName("Halvorn Audio");
+  const std::vector<std::string> arguments(argv, argv + argc);
 
   int result = 0;
   {
-    // Settings are read through the registry once it exists; until then the defaults hold.
-    sonavel::DefaultSettings settings;
+    sonavel::Registry registry;
+    sonavel::Settings settings(registry);
     sonavel::ChooseWorkingFolder(settings);
-    sonavel::MainWindow window;
-    window.show();
-    result = QApplication::exec();
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+      // Installation: the desktop entry, its actions and MIME types.
+      if (QString::fromStdString(arguments[i]).compare("-install", Qt::CaseInsensitive) == 0)
+        sonavel::RegisterShellVerbs(settings, sonavel::OwnExecutablePath());
+    }
+    sonavel::MainWindow window(settings);
+    sonavel::ProcessCommandLine(arguments, window);
+    if (!window.exit_requested()) result = QApplication::exec();
   }
   // Every document is gone: what block files remain are left-overs.
   sonavel::CleanWorkingFolder();

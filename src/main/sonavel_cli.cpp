@@ -15,6 +15,7 @@
 #include "formats/stored_format.h"
 #include "formats/wav_reader.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 #include "platform/settings.h"
 #include "platform/ui.h"
 #include "store/block_table.h"
@@ -42,7 +43,8 @@ void Fail(Ui& ui, const std::string& text) {
 class RunFolder {
  public:
   RunFolder() {
-    ChooseWorkingFolder(DefaultSettings());
+    Registry registry;
+    ChooseWorkingFolder(Settings(registry));
     folder_ = JoinPath(WorkingFolder(), "cli-" + std::to_string(::getpid()));
     std::error_code ignored;
     std::filesystem::create_directories(folder_, ignored);

@@ -1,14 +1,46 @@
 #include "platform/settings.h"
 
+#include <limits>
+#include <optional>
+
+#include "platform/registry.h"
+
 namespace sonavel {
 
 namespace {
+
 // An empty text means "missing": the read helpers pass "" as their fallback to see it.
 bool TextToBool(const std::string& text, bool fallback) {
   if (text.empty()) return fallback;
   return text.front() != '0';
 }
+
 }  // namespace
+
+int TextToInt(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > std::numeric_limits<int>::max()) value = std::numeric_limits<int>::max() + 1LL;
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<int>::max()) value = std::numeric_limits<int>::max();
+  return static_cast<int>(value);
+}
+
+int SettingsReader::ReadInt(std::string_view group, std::string_view name, int fallback) const {
+  const std::string text = ReadText(group, name, "");
+  return text.empty() ? fallback : TextToInt(text);
+}
+
+int SettingsReader::ReadUserInt(std::string_view group, std::string_view name, int fallback) const {
+  const std::string text = ReadUserText(group, name, "");
+  return text.empty() ? fallback : TextToInt(text);
+}
 
 bool SettingsReader::ReadBool(std::string_view group, std::string_view name, bool fallback) const {
   return TextToBool(ReadText(group, name, ""), fallback);
@@ -17,6 +49,43 @@ bool SettingsReader::ReadBool(std::string_view group, std::string_view name, boo
 bool SettingsReader::ReadUserBool(std::string_view group, std::string_view name,
                                   bool fallback) const {
   return TextToBool(ReadUserText(group, name, ""), fallback);
+}
+
+std::string Settings::ReadText(std::string_view group, std::string_view name,
+                               std::string_view fallback) const {
+  // The machine's value is asked for only when the user's branch has none at all.
+  const std::string key = ProductKey(group);
+  std::optional<std::string> value = registry_.Get(Branch::kUser, key, name);
+  if (!value) value = registry_.Get(Branch::kMachine, key, name);
+  return value && !value->empty() ? *value : std::string(fallback);
+}
+
+std::string Settings::ReadUserText(std::string_view group, std::string_view name,
+                                   std::string_view fallback) const {
+  if (auto user = registry_.Get(Branch::kUser, ProductKey(group), name); user && !user->empty())
+    return *user;
+  return std::string(fallback);
+}
+
+void Settings::WriteValue(std::string_view group, std::string_view name, std::string_view value) {
+  registry_.Set(Branch::kMachine, ProductKey(group), name, value);
+  registry_.Set(Branch::kUser, ProductKey(group), name, value);
+}
+
+void Settings::WriteValue(std::string_view group, std::string_view name, int value) {
+  WriteValue(group, name, std::to_string(value));
+}
+
+void Settings::WriteUserValue(std::string_view group, std::string_view name, std::string_view value) {
+  registry_.Set(Branch::kUser, ProductKey(group), name, value);
+}
+
+void Settings::WriteUserValue(std::string_view group, std::string_view name, int value) {
+  WriteUserValue(group, name, std::to_string(value));
+}
+
+void Settings::DeleteUserValue(std::string_view group, std::string_view name) {
+  registry_.Delete(Branch::kUser, ProductKey(group), name);
 }
 
 }  // namespace sonavel

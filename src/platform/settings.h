@@ -1,12 +1,15 @@
 #pragma once
-// Read access to the program's settings. Values are text, stored per group ("Settings",
-// "StoredValues", ...); a missing or empty value gives the caller's default. The
-// registry implements this; DefaultSettings answers every read with the default.
+// The program's settings: text values per group ("Settings", "StoredValues", "Recorder",
+// ...) under the product key, read through typed helpers. A missing or empty value gives
+// the caller's default; integers are decimal text, booleans "1"/"0" and any text not
+// beginning with "0" reads as true.
 
 #include <string>
 #include <string_view>
 
 namespace sonavel {
+
+class Registry;
 
 class SettingsReader {
  public:
@@ -19,11 +22,14 @@ class SettingsReader {
   virtual std::string ReadUserText(std::string_view group, std::string_view name,
                                    std::string_view fallback) const = 0;
 
-  // Missing or empty gives `fallback`; any other text is true unless it begins with "0".
+  // The leading decimal number of the text ("12abc" is 12, "abc" and "0abc" are 0).
+  int ReadInt(std::string_view group, std::string_view name, int fallback) const;
+  int ReadUserInt(std::string_view group, std::string_view name, int fallback) const;
   bool ReadBool(std::string_view group, std::string_view name, bool fallback) const;
   bool ReadUserBool(std::string_view group, std::string_view name, bool fallback) const;
 };
 
+// Every read gives the default: for tools and tests that must not see the user's settings.
 class DefaultSettings final : public SettingsReader {
  public:
   std::string ReadText(std::string_view, std::string_view,
@@ -35,5 +41,33 @@ class DefaultSettings final : public SettingsReader {
     return std::string(fallback);
   }
 };
+
+// The settings in the registry, with the writers. A failed write (the machine branch
+// without the right to change it) is ignored.
+class Settings final : public SettingsReader {
+ public:
+  explicit Settings(Registry& registry) : registry_(registry) {}
+
+  std::string ReadText(std::string_view group, std::string_view name,
+                       std::string_view fallback) const override;
+  std::string ReadUserText(std::string_view group, std::string_view name,
+                           std::string_view fallback) const override;
+
+  // To the machine branch and the user's.
+  void WriteValue(std::string_view group, std::string_view name, std::string_view value);
+  void WriteValue(std::string_view group, std::string_view name, int value);
+  // To the user's branch only.
+  void WriteUserValue(std::string_view group, std::string_view name, std::string_view value);
+  void WriteUserValue(std::string_view group, std::string_view name, int value);
+  void DeleteUserValue(std::string_view group, std::string_view name);
+
+  Registry& registry() { return registry_; }
+
+ private:
+  Registry& registry_;
+};
+
+// The decimal reading of ReadInt.
+int TextToInt(const std::string& text);
 
 }  // namespace sonavel

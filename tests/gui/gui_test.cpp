@@ -10,12 +10,31 @@
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
+
+#include "platform/paths.h"
+
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
+#include "app/command_line.h"
+#include "platform/registry.h"
+#include "platform/settings.h"
 #include "store/block_table.h"
 
 namespace sonavel {
 namespace {
+
+// Settings of a temporary registry, so that the tests never read or write the user's.
+struct TestSettings {
+  TestSettings() : registry(JoinPath(folder, "user"), JoinPath(folder, "machine")), settings(registry) {}
+  ~TestSettings() { std::filesystem::remove_all(folder); }
+  std::string folder = [] {
+    std::string pattern = JoinPath(TempFolder(), "sonavel-gui-XXXXXX");
+    return std::string(::mkdtemp(pattern.data()));
+  }();
+  Registry registry;
+  Settings settings;
+};
 
 void SaveScreenshot(QWidget& widget, const QString& name) {
   QDir().mkpath(SONAVEL_SCREENSHOT_DIR);
@@ -51,7 +70,8 @@ struct MessageBoxAnswer {
 };
 
 TEST(MainWindow, OpensWithTheFreeSpaceInTheStatusBar) {
-  MainWindow window;
+  TestSettings test;
+  MainWindow window(test.settings);
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   EXPECT_EQ(window.windowTitle(), "Sonavel");
@@ -62,6 +82,37 @@ TEST(MainWindow, OpensWithTheFreeSpaceInTheStatusBar) {
   SaveScreenshot(window, "main_window");
 }
 
+TEST(MainWindow, TakesItsPlacementFromTheSettingsAndWritesItBackOnClose) {
+  TestSettings test;
+  test.settings.WriteUserValue("MainWindow", "Maximized", "0");
+  test.settings.WriteUserValue("MainWindow", "X", "30");
+  test.settings.WriteUserValue("MainWindow", "Y", "40");
+  test.settings.WriteUserValue("MainWindow", "Width", "500");
+  test.settings.WriteUserValue("MainWindow", "Height", "400");
+  MainWindow window(test.settings);
+  ProcessCommandLine({"sonavel", "-window", "640", "480"}, window);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  EXPECT_FALSE(window.isMaximized());
+  EXPECT_EQ(window.documents()->size(), QSize(640, 480));
+  EXPECT_EQ(window.splash(), nullptr);  // a window option: no splash
+  window.close();
+  EXPECT_EQ(test.settings.ReadUserText("MainWindow", "Maximized", ""), "0");
+  EXPECT_EQ(test.settings.ReadUserInt("MainWindow", "Width", 0), window.width());
+  EXPECT_EQ(test.settings.ReadUserInt("MainWindow", "Height", 0), window.height());
+}
+
+TEST(MainWindow, AStartWithoutFilesShowsTheSplashForSevenSeconds) {
+  TestSettings test;
+  MainWindow window(test.settings);
+  ProcessCommandLine({"sonavel"}, window);
+  ASSERT_NE(window.splash(), nullptr);
+  EXPECT_EQ(window.splash()->objectName(), "LAW");
+  EXPECT_TRUE(window.splash()->isVisible());
+  SaveScreenshot(*window.splash(), "splash");
+  QTest::qWait(100);
+  EXPECT_NE(window.splash(), nullptr);
+}
+
 TEST(MainWindow, FreeSpaceTextUsesTwoDecimalsInMegabytes) {
   EXPECT_EQ(FreeSpaceText(3072), "Freier Speicher:  3.00 MB");
   EXPECT_EQ(FreeSpaceText(0x1000000), "Freier Speicher: 16384.00 MB");
@@ -69,7 +120,8 @@ TEST(MainWindow, FreeSpaceTextUsesTwoDecimalsInMegabytes) {
 }
 
 TEST(QtUi, ShowsTextCaptionIconAndButtonsAndReturnsTheChoice) {
-  MainWindow window;
+  TestSettings test;
+  MainWindow window(test.settings);
   QtUi ui(&window);
   MessageBoxAnswer no{QMessageBox::No};
   no.Arm();
@@ -89,7 +141,8 @@ TEST(QtUi, ShowsTextCaptionIconAndButtonsAndReturnsTheChoice) {
 }
 
 TEST(QtUi, LowSpaceWarningReachesTheUser) {
-  MainWindow window;
+  TestSettings test;
+  MainWindow window(test.settings);
   MessageBoxAnswer ok{QMessageBox::Ok};
   ok.Arm();
   EXPECT_FALSE(LowSpaceCheck(window.ui(), LowSpaceText("Echo"), 100));
