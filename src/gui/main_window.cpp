@@ -83,6 +83,10 @@ void MainWindow::ShowSplash() {
   splash_->setObjectName("LAW");
   splash_->setAttribute(Qt::WA_DeleteOnClose);
   splash_->setAttribute(Qt::WA_QuitOnClose, false);
+  splash_->setAttribute(Qt::WA_StyledBackground);
+  splash_->setStyleSheet(
+      "#LAW { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #24405f, stop:1 #101c2b);"
+      " border: 1px solid #5b7899; } QLabel { color: #e8eef5; }");
   auto* layout = new QVBoxLayout(splash_);
   auto* title = new QLabel("Sonavel", splash_);
   QFont font = title->font();
@@ -92,8 +96,13 @@ void MainWindow::ShowSplash() {
   title->setAlignment(Qt::AlignCenter);
   auto* line = new QLabel("Audio-Editor", splash_);
   line->setAlignment(Qt::AlignCenter);
+  auto* version = new QLabel("Version " + QCoreApplication::applicationVersion(), splash_);
+  version->setAlignment(Qt::AlignCenter);
+  layout->addStretch();
   layout->addWidget(title);
   layout->addWidget(line);
+  layout->addStretch();
+  layout->addWidget(version);
   splash_->resize(360, 180);
   if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr)
     splash_->move(screen->availableGeometry().center() - splash_->rect().center());

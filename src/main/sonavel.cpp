@@ -17,6 +17,7 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Sonavel");
   QApplication::setOrganizationName("Halvorn Audio");
+  QApplication::setApplicationVersion(SONAVEL_VERSION);
   const std::vector<std::string> arguments(argv, argv + argc);
 
   int result = 0;
