@@ -1,6 +1,13 @@
 #include "gui/qt_ui.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QIntValidator>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QRadioButton>
+#include <QVBoxLayout>
 #include <QString>
 
 namespace sonavel {
@@ -63,6 +70,36 @@ MessageAnswer QtUi::ShowMessage(const Message& message) {
     case QMessageBox::Cancel: return MessageAnswer::kCancel;
     default: return SafeAnswer(message.buttons);
   }
+}
+
+bool QtUi::AskSampleFormat(std::string_view title, int& rate, int& channels) {
+  QDialog dialog(parent_);
+  dialog.setObjectName("NewFileDialog");
+  dialog.setWindowTitle(QString::fromUtf8(title.data(), static_cast<int>(title.size())));
+  auto* rate_field = new QLineEdit(QString::number(rate), &dialog);
+  rate_field->setObjectName("rate");
+  rate_field->setValidator(new QIntValidator(0, 999999, rate_field));
+  auto* mono = new QRadioButton("Mono", &dialog);
+  auto* stereo = new QRadioButton("Stereo", &dialog);
+  mono->setObjectName("mono");
+  stereo->setObjectName("stereo");
+  (channels == 2 ? stereo : mono)->setChecked(true);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* form = new QFormLayout;
+  form->addRow("Samplerate (Hz):", rate_field);
+  auto* choice = new QVBoxLayout;
+  choice->addWidget(mono);
+  choice->addWidget(stereo);
+  form->addRow("Kanäle:", choice);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addLayout(form);
+  layout->addWidget(buttons);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  rate = rate_field->text().toInt();
+  channels = stereo->isChecked() ? 2 : 1;
+  return true;
 }
 
 }  // namespace sonavel

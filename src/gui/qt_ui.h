@@ -14,6 +14,7 @@ class QtUi final : public Ui {
   void SetParent(QWidget* parent) { parent_ = parent; }
 
   MessageAnswer ShowMessage(const Message& message) override;
+  bool AskSampleFormat(std::string_view title, int& rate, int& channels) override;
 
  private:
   QWidget* parent_;

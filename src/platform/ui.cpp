@@ -27,6 +27,17 @@ MessageAnswer ScriptedUi::ShowMessage(const Message& message) {
   return answer;
 }
 
+bool ScriptedUi::AskSampleFormat(std::string_view title, int& rate, int& channels) {
+  format_dialogs_.push_back(std::string(title) + " " + std::to_string(rate) + " " + std::to_string(channels));
+  if (formats_.empty()) return false;
+  const FormatAnswer answer = formats_.front();
+  formats_.pop_front();
+  if (!answer.accept) return false;
+  rate = answer.rate;
+  channels = answer.channels;
+  return true;
+}
+
 ConsoleProgress::ConsoleProgress() : terminal_(::isatty(STDERR_FILENO) == 1) {}
 
 ConsoleProgress::~ConsoleProgress() {

@@ -66,27 +66,45 @@ class Ui {
   virtual ~Ui() = default;
   // Shows a modal message box and returns the button the user chose.
   virtual MessageAnswer ShowMessage(const Message& message) = 0;
+  // The new-file dialog under `title`: a sample rate field and a mono/stereo choice,
+  // showing `rate` and `channels` (1 or 2) and leaving the user's entries there. False
+  // when cancelled. Checking the entries is the caller's.
+  virtual bool AskSampleFormat(std::string_view title, int& rate, int& channels) = 0;
 };
 
 // Records every message and answers from a queue; with the queue empty it gives the
 // safe answer.
 class ScriptedUi final : public Ui {
  public:
+  struct FormatAnswer {
+    bool accept;
+    int rate;
+    int channels;
+  };
+
   MessageAnswer ShowMessage(const Message& message) override;
+  // Answers from the format queue; with it empty, cancels.
+  bool AskSampleFormat(std::string_view title, int& rate, int& channels) override;
 
   void QueueAnswer(MessageAnswer answer) { answers_.push_back(answer); }
+  void QueueFormat(FormatAnswer answer) { formats_.push_back(answer); }
   const std::vector<Message>& shown() const { return shown_; }
-  void Clear() { shown_.clear(); answers_.clear(); }
+  // Each format dialog as it was shown: its title and the values it started with.
+  const std::vector<std::string>& format_dialogs() const { return format_dialogs_; }
+  void Clear() { shown_.clear(); answers_.clear(); formats_.clear(); format_dialogs_.clear(); }
 
  private:
   std::vector<Message> shown_;
   std::deque<MessageAnswer> answers_;
+  std::deque<FormatAnswer> formats_;
+  std::vector<std::string> format_dialogs_;
 };
 
 // Headless: prints "caption: text" to standard error and gives the safe answer.
 class ConsoleUi final : public Ui {
  public:
   MessageAnswer ShowMessage(const Message& message) override;
+  bool AskSampleFormat(std::string_view, int&, int&) override { return false; }
 };
 
 }  // namespace sonavel

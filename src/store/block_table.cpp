@@ -142,9 +142,19 @@ void CleanWorkingFolder() {
   }
 }
 
+std::function<std::uint32_t(const std::string&)>& FreeSpaceProbe() {
+  static std::function<std::uint32_t(const std::string&)> probe;
+  return probe;
+}
+
+void SetFreeSpaceProbe(std::function<std::uint32_t(const std::string&)> probe) {
+  FreeSpaceProbe() = std::move(probe);
+}
+
 std::uint32_t WorkingFolderFreeKB() {
   // Probe the folder the block files really go to; before one is chosen, the default.
-  return FreeSpaceKB(WorkingFolder().empty() ? UserDataFolder() : WorkingFolder());
+  const std::string folder = WorkingFolder().empty() ? UserDataFolder() : WorkingFolder();
+  return FreeSpaceProbe() ? FreeSpaceProbe()(folder) : FreeSpaceKB(folder);
 }
 
 bool LowSpaceCheck(Ui& ui, std::string_view text) {

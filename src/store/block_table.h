@@ -7,6 +7,7 @@
 // counters, guarded by one lock, decides when the files of a block may be deleted.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,9 @@ void CleanWorkingFolder();
 
 // Free space of the working folder's file system, in KB.
 std::uint32_t WorkingFolderFreeKB();
+// Replaces the free-space probe (FreeSpaceKB of a path) behind WorkingFolderFreeKB, for
+// tests that need a nearly full disk; an empty function restores the real probe.
+void SetFreeSpaceProbe(std::function<std::uint32_t(const std::string&)> probe);
 
 // Free space of the working folder's file system: true when at least 3 MB are free.
 // Otherwise shows `text` under the caption "Geringer freier Speicher" with the

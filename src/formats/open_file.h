@@ -1,0 +1,21 @@
+#pragma once
+// Opening a file into the sample store, chosen by the file's extension. WAV files for now;
+// other formats join as their readers arrive.
+
+#include <string>
+
+#include "store/sound.h"
+
+namespace sonavel {
+
+class Progress;
+class Ui;
+
+// Loads the whole file into a new block; `sound` takes the file's rate and channels.
+// kDone, kCancelled, or kFailed after telling the user why.
+int OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui);
+
+// The extension of the last path component, lower-cased, with its dot ("" when none).
+std::string FileExtension(const std::string& path);
+
+}  // namespace sonavel

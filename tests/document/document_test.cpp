@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include "document_fixture.h"
+#include "formats/wav_writer.h"
+#include "formats/wave_format.h"
+
+namespace sonavel {
+namespace {
+
+using testing::DocumentTest;
+using testing::RampSound;
+
+class DocumentListTest : public DocumentTest {};
+
+TEST_F(DocumentListTest, UntitledNumbersAreTheLowestFreeOnes) {
+  settings_->WriteUserValue("Settings", "PromptSampleAndChannels", "0");
+  DocumentList list;
+  DocumentRef one = list.NewDocument(ui_, *settings_);
+  DocumentRef two = list.NewDocument(ui_, *settings_);
+  DocumentRef three = list.NewDocument(ui_, *settings_);
+  EXPECT_EQ(one->path, "Unbenannt 1");
+  EXPECT_EQ(two->path, "Unbenannt 2");
+  EXPECT_EQ(three->path, "Unbenannt 3");
+  list.Remove(two.get());
+  EXPECT_EQ(list.NewDocument(ui_, *settings_)->path, "Unbenannt 2");
+  // Titles are compared without regard to case; with 1 … 19 taken, 1 is used again.
+  one->path = "UNBENANNT 1";
+  EXPECT_EQ(list.UntitledNumber(), 4);
+  for (int n = 4; n <= 19; ++n) list.NewDocument(ui_, *settings_);
+  EXPECT_EQ(list.UntitledNumber(), 1);
+  EXPECT_EQ(list.documents().size(), 19u);
+  EXPECT_EQ(one->reference_count(), 2u);  // the test's reference and the list's
+}
+
+TEST_F(DocumentListTest, TheNewFileDialogChecksTheRateAndStoresItsChoice) {
+  DocumentList list;
+  ui_.QueueFormat({true, 5999, 2});   // refused: the dialog comes again
+  ui_.QueueFormat({true, 48000, 2});
+  DocumentRef document = list.NewDocument(ui_, *settings_);
+  ASSERT_TRUE(document);
+  EXPECT_EQ(document->sound.rate, 48000);
+  EXPECT_EQ(document->sound.channels, 2);
+  EXPECT_EQ(document->state.modified, 0);
+  EXPECT_EQ(document->state.view_end, 48000);  // an empty sound shows one second
+  ASSERT_EQ(ui_.shown().size(), 1u);
+  EXPECT_EQ(ui_.shown()[0].text, "Samplerate muss zwischen 6000 und 96000 Samples pro Sekunde liegen.");
+  EXPECT_EQ(ui_.shown()[0].icon, MessageIcon::kError);
+  EXPECT_EQ(ui_.format_dialogs(), (std::vector<std::string>{"Neue Datei 44100 1", "Neue Datei 5999 2"}));
+  EXPECT_EQ(settings_->ReadInt("Settings", "SelectedSampleRate", 0), 48000);
+  EXPECT_EQ(settings_->ReadInt("Settings", "SelectedChannels", 0), 2);
+
+  ui_.Clear();
+  EXPECT_FALSE(list.NewDocument(ui_, *settings_));  // cancelled
+  EXPECT_EQ(ui_.format_dialogs(), (std::vector<std::string>{"Neue Datei 48000 2"}));
+
+  // The defaults, set from the options, are used when the program does not ask.
+  ui_.QueueFormat({true, 96000, 1});
+  ASSERT_TRUE(RunNewFileDialog(ui_, *settings_, true));
+  EXPECT_EQ(ui_.format_dialogs().back(), "Voreinstellungen setzen 44100 1");
+  settings_->WriteUserValue("Settings", "PromptSampleAndChannels", "0");
+  document = list.NewDocument(ui_, *settings_);
+  EXPECT_EQ(document->sound.rate, 96000);
+  EXPECT_EQ(document->sound.channels, 1);
+  ui_.QueueFormat({true, 96001, 1});
+  ui_.QueueFormat({true, 6000, 2});
+  EXPECT_TRUE(RunNewFileDialog(ui_, *settings_, true));
+  EXPECT_EQ(settings_->ReadInt("Settings", "DefaultSampleRate", 0), 6000);
+}
+
+TEST_F(DocumentListTest, OpeningLoadsTheFileOrLeavesNoDocument) {
+  const std::string path = JoinPath(folder_, "tone.wav");
+  {
+    SinkRef writer = CreateWavWriter(PcmFormat(22050, 2, 16), path);
+    std::vector<std::int32_t> samples(2 * 1000, 1600);
+    writer->Write(samples.data(), 1000);
+  }
+  DocumentList list;
+  SilentProgress progress;
+  DocumentRef document = list.OpenDocument(path, ui_, progress);
+  ASSERT_TRUE(document);
+  EXPECT_EQ(document->path, path);
+  EXPECT_EQ(DisplayTitle(*document), "tone.wav");
+  EXPECT_FALSE(IsUntitled(*document));
+  EXPECT_EQ(document->state.modified, 0);
+  EXPECT_EQ(SoundLength(document->sound), 1000);
+  EXPECT_EQ(document->sound.rate, 22050);
+  EXPECT_EQ(document->sound.channels, 2);
+  EXPECT_EQ(list.documents().size(), 1u);
+
+  EXPECT_FALSE(list.OpenDocument(JoinPath(folder_, "missing.wav"), ui_, progress));
+  ASSERT_EQ(ui_.shown().size(), 1u);
+  EXPECT_EQ(ui_.shown()[0].text,
+            "Cannot open the file \"" + JoinPath(folder_, "missing.wav") + "\". Check it exists and you have read access.");
+  EXPECT_EQ(list.documents().size(), 1u);
+}
+
+TEST_F(DocumentListTest, ClosingAsksAboutChangesAndUntitledDocuments) {
+  AudioDocument untitled(44100, 1, "Unbenannt 1");
+  int saves = 0;
+  auto save_fails = [&saves](AudioDocument&) { ++saves; return false; };
+  auto save_works = [&saves](AudioDocument&) { ++saves; return true; };
+  ui_.QueueAnswer(MessageAnswer::kNo);
+  EXPECT_TRUE(ConfirmClose(untitled, ui_, save_works));  // even with an empty sound
+  ASSERT_EQ(ui_.shown().size(), 1u);
+  EXPECT_EQ(ui_.shown()[0].text, "Speichere Änderungen in \"Unbenannt 1\"?");
+  EXPECT_EQ(ui_.shown()[0].caption, "Sonavel");
+  EXPECT_EQ(ui_.shown()[0].buttons, MessageButtons::kYesNoCancel);
+  ui_.QueueAnswer(MessageAnswer::kCancel);
+  EXPECT_FALSE(ConfirmClose(untitled, ui_, save_works));
+  ui_.QueueAnswer(MessageAnswer::kYes);
+  EXPECT_TRUE(ConfirmClose(untitled, ui_, save_works));
+  ui_.QueueAnswer(MessageAnswer::kYes);
+  EXPECT_FALSE(ConfirmClose(untitled, ui_, save_fails));  // the changes are not thrown away
+  EXPECT_EQ(saves, 2);
+
+  AudioDocument named(44100, 1, "/music/a.wav");
+  EXPECT_TRUE(ConfirmClose(named, ui_, save_works));
+  EXPECT_EQ(ui_.shown().size(), 4u);  // not asked
+  named.state.modified = 1;
+  ui_.QueueAnswer(MessageAnswer::kNo);
+  EXPECT_TRUE(ConfirmClose(named, ui_, save_works));
+  EXPECT_EQ(ui_.shown().back().text, "Speichere Änderungen in \"a.wav\"?");
+}
+
+class ViewTest : public DocumentTest {};
+
+TEST_F(ViewTest, ZoomOperationsFollowTheirArithmetic) {
+  AudioDocument document(44100, 1, "Unbenannt 1");
+  document.sound = RampSound(1000);
+  SetView(document, 150, 0);
+  document.state.cursor = 20;
+  ZoomIn(document);  // 150 frames: a view of 100 centred on the cursor, clamped at 0
+  EXPECT_EQ(document.state.view_start, 0);
+  EXPECT_EQ(document.state.view_end, 100);
+  document.state.cursor = 500;
+  SetView(document, 900, 500);
+  ZoomIn(document);  // 400 frames: halved to 200
+  EXPECT_EQ(document.state.view_start, 400);
+  EXPECT_EQ(document.state.view_end, 600);
+  SetView(document, 15, 10);
+  ZoomOut(document);  // width 10; 10 - 2.5 truncated toward zero is 7
+  EXPECT_EQ(document.state.view_start, 7);
+  EXPECT_EQ(document.state.view_end, 17);
+  SetView(document, 800, 200);
+  ZoomOut(document);  // width 1000 (the sound's length), start 200 - 250 < 0: 0
+  EXPECT_EQ(document.state.view_start, 0);
+  EXPECT_EQ(document.state.view_end, 1000);
+  SetView(document, 5000, -5);  // clamped to the sound
+  EXPECT_EQ(document.state.view_start, 0);
+  EXPECT_EQ(document.state.view_end, 1000);
+  SetSelection(document, 300, 100, 250);
+  EXPECT_EQ(document.state.selection_start, 100);
+  EXPECT_EQ(document.state.selection_end, 300);
+  EXPECT_EQ(document.state.cursor, 250);
+  ZoomToSelection(document);
+  EXPECT_EQ(document.state.view_start, 100);
+  EXPECT_EQ(document.state.view_end, 300);
+  SetSelection(document, 40, 40, 40);
+  ZoomToSelection(document);  // no selection: nothing
+  EXPECT_EQ(document.state.view_start, 100);
+  ZoomToAll(document);
+  EXPECT_EQ(document.state.view_end, 1000);
+
+  DeleteRange(document.sound, 0, 900);
+  document.state.view_start = 500;
+  RefreshAfterSoundChange(document);
+  EXPECT_EQ(document.state.view_start, 0);
+  EXPECT_EQ(document.state.view_end, 100);
+  FreeSegments(document.sound);
+  RefreshAfterSoundChange(document);
+  EXPECT_EQ(document.state.view_end, 44100);
+  ZoomToAll(document);  // an empty sound: nothing
+  EXPECT_EQ(document.state.view_end, 44100);
+}
+
+class FinishEditTest : public DocumentTest {};
+
+TEST_F(FinishEditTest, MovesTheCursorAndPlaysFromThePreRoll) {
+  AudioDocument document(8000, 1, "Unbenannt 1");
+  document.sound = RampSound(20000);
+  RecordUndo(document, "Echo");
+  DocumentServices services = Services();
+  EXPECT_TRUE(FinishEdit(document, services, 6000, 4000));
+  EXPECT_EQ(document.state.cursor, 2000);
+  EXPECT_TRUE(FinishEdit(document, services, 3000, 8000));  // not before 0
+  EXPECT_EQ(document.state.cursor, 0);
+  EXPECT_EQ(playback_.calls, (std::vector<std::string>{"play 2000", "play 0"}));
+  settings_->WriteUserValue("Settings", "AutoPlaybackAfterEffects", "0");
+  EXPECT_TRUE(FinishEdit(document, services, 3000, 8000));
+  EXPECT_EQ(document.state.cursor, 3000);
+  EXPECT_EQ(playback_.calls.size(), 2u);
+  EXPECT_TRUE(ui_.shown().empty());
+}
+
+TEST_F(FinishEditTest, ALowDiskWarnsWithTheStepsNameAndLeavesTheCursor) {
+  AudioDocument document(8000, 1, "Unbenannt 1");
+  document.state.cursor = 77;
+  RecordUndo(document, "Verstärken");
+  SetFreeSpaceProbe([](const std::string&) { return 2000u; });  // under 3 MB
+  DocumentServices services = Services();
+  EXPECT_FALSE(FinishEdit(document, services, 6000, 4000));
+  SetFreeSpaceProbe({});
+  EXPECT_EQ(document.state.cursor, 77);
+  EXPECT_TRUE(playback_.calls.empty());
+  ASSERT_EQ(ui_.shown().size(), 1u);
+  EXPECT_EQ(ui_.shown()[0].text, LowSpaceText("Verstärken"));
+  EXPECT_EQ(ui_.shown()[0].caption, "Geringer freier Speicher");
+}
+
+class CountingObserver final : public DocumentObserver {
+ public:
+  std::vector<unsigned> changes;
+  void DocumentChanged(AudioDocument&, unsigned what) override { changes.push_back(what); }
+};
+
+TEST_F(FinishEditTest, ObserversHearWhatChanged) {
+  AudioDocument document(8000, 1, "Unbenannt 1");
+  CountingObserver observer;
+  document.AddObserver(&observer);
+  RecordUndo(document, "A");
+  RecordUndo(document, "B");
+  SetSelection(document, 1, 2, 3);
+  Undo(document);
+  document.RemoveObserver(&observer);
+  SetSelection(document, 1, 2, 3);
+  ASSERT_EQ(observer.changes.size(), 4u);
+  EXPECT_EQ(observer.changes[0], unsigned{kUndoChanged | kModifiedChanged});
+  EXPECT_EQ(observer.changes[1], unsigned{kUndoChanged});  // already modified
+  EXPECT_EQ(observer.changes[2], unsigned{kSelectionChanged | kCursorChanged});
+  EXPECT_NE(observer.changes[3] & kSoundChanged, 0u);
+}
+
+TEST(TagsAndBookmarks, KeepTheirOrder) {
+  TagList tags;
+  tags.Set("TITLE", "a");
+  tags.Set("ARTIST", "b");
+  tags.Set("TITLE", "c");
+  EXPECT_EQ(tags.Get("TITLE"), "c");
+  EXPECT_EQ(tags.Get("ALBUM"), "");
+  ASSERT_EQ(tags.entries().size(), 2u);
+  EXPECT_EQ(tags.entries()[0].name, "ARTIST");  // new names go to the front
+  BookmarkList marks;
+  marks.Add({"b", "", 200});
+  marks.Add({"a", "", 100});
+  marks.Add({"c", "", 200});
+  EXPECT_EQ(marks.bookmarks()[0].name, "a");
+  EXPECT_EQ(marks.bookmarks()[1].name, "b");
+  EXPECT_EQ(marks.bookmarks()[2].name, "c");  // after those at the same position
+}
+
+}  // namespace
+}  // namespace sonavel
