@@ -9,6 +9,67 @@
 
 namespace sonavel {
 
+namespace {
+
+struct FileType {
+  const char* description;
+  const char* patterns;  // separated by ";"
+};
+
+constexpr FileType kOpenTypes[] = {
+    {"All Files", "*.*"},
+    {"Audio Files",
+     "*.wav;*.mp3;*.ogg;*.wma;*.aif;*.aiff;*.au;*.ra;*.ram;*.flac;*.aac;*.gsm;*.vox;*.raw;*.dss;*.dct;"
+     "*.m4a;*.mp2;*.sri;*.mpga;*.msv;*.dvf;*.act;*.rcd;*.rec;*.shn;*.amr"},
+    {"Video Files (*.avi, *.mpg, *.mpeg, *.wmv)", "*.avi;*.mpg;*.mpeg;*.wmv"},
+    {"Wave Files (*.wav)", "*.wav"},
+    {"MPEG Layer-3 Files (*.mp3, *.mp2, *.mpga)", "*.mp3;*.mp2;*.mpga"},
+    {"Ogg Vorbis Files (*.ogg)", "*.ogg"},
+    {"Windows Media Audio Files (*.wma)", "*.wma"},
+    {"Apple AIFF Files (*.aif, *.aiff)", "*.aif;*.aiff"},
+    {"Sun AU Files (*.au)", "*.au"},
+    {"Real Audio Files (*.ra, *.ram, *.rm, *.rmj)", "*.ra;*.ram;*.rm;*.rmj"},
+    {"FLAC Files (*.flac)", "*.flac"},
+    {"AAC Files (*.aac, *.m4a)", "*.aac;*.m4a"},
+    {"GSM Files (*.gsm)", "*.gsm"},
+    {"Dialogic Vox Files (*.vox)", "*.vox"},
+    {"Raw Audio Files (*.raw)", "*.raw"},
+    {"DSS Files (*.dss)", "*.dss"},
+    {"VoiceIt Files (*.sri)", "*.sri"},
+    {"Dictation Files (*.dct)", "*.dct"},
+    {"Record Files (*.act, *.rcd, *.rec)", "*.act;*.rcd;*.rec"},
+    {"Shorten Files (*.shn)", "*.shn"},
+    {"AMR Narrowband Audio Files (*.amr)", "*.amr"},
+    {"Windows Media Video Files (*.wmv)", "*.wmv"},
+    {"MPEG Video Files (*.mpg, *.mpeg)", "*.mpg;*.mpeg"},
+    {"Audio Video Interleave Files (*.avi)", "*.avi"},
+};
+
+constexpr FileType kSaveTypes[] = {
+    {"Wave (*.wav)", "*.wav"},
+};
+
+// The chooser wants the patterns in the last parentheses, separated by blanks: a
+// description that lists them itself loses its own list.
+template <std::size_t N>
+std::string Filter(const FileType (&types)[N]) {
+  std::string filter;
+  for (const FileType& type : types) {
+    std::string description = type.description;
+    if (const std::size_t open = description.find(" ("); open != std::string::npos) description.resize(open);
+    std::string patterns = type.patterns;
+    std::replace(patterns.begin(), patterns.end(), ';', ' ');
+    if (!filter.empty()) filter += ";;";
+    filter += description + " (" + patterns + ")";
+  }
+  return filter;
+}
+
+}  // namespace
+
+std::string OpenFileFilter() { return Filter(kOpenTypes); }
+std::string SaveFileFilter() { return Filter(kSaveTypes); }
+
 std::string FileExtension(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
   const std::size_t dot = path.rfind('.');

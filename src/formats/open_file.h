@@ -15,6 +15,11 @@ class Ui;
 // kDone, kCancelled, or kFailed after telling the user why.
 int OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui);
 
+// The file type lists of the open and save dialogs, in the chooser's notation
+// ("Description (*.a *.b);;...").
+std::string OpenFileFilter();
+std::string SaveFileFilter();
+
 // The extension of the last path component, lower-cased, with its dot ("" when none).
 std::string FileExtension(const std::string& path);
 

@@ -40,6 +40,26 @@ WaveFormat SaveFormatFor(std::uint32_t rate, std::uint16_t channels) {
   return FromBuffer(buffer);
 }
 
+WaveFormat WritableFormat(std::uint16_t tag, std::uint16_t bits, std::uint32_t rate, std::uint16_t channels) {
+  if (tag == kTagPcm) {
+    if (bits == 8 || bits == 16 || bits == 24 || bits == 32) return PcmFormat(rate, channels, bits);
+    WaveFormat none;
+    none.tag = 0;
+    return none;
+  }
+  WaveFormat format = SuggestFormat(tag, rate, channels, bits);
+  if (format.tag != 0 && !CanConvert(DefaultFormat(rate, channels), format)) format.tag = 0;
+  return format;
+}
+
+WaveFormat StoredFormatAt(std::uint32_t rate, std::uint16_t channels) {
+  FormatBuffer stored{};
+  if (!LoadStoredWavFormat(stored)) return DefaultFormat(rate, channels);
+  const WaveFormat saved = FromBuffer(stored);
+  const WaveFormat format = WritableFormat(saved.tag, saved.bits, rate, channels);
+  return format.tag != 0 ? format : DefaultFormat(rate, channels);
+}
+
 WaveFormat ChooserStartFormat(std::uint32_t rate, std::uint16_t channels) {
   WaveFormat format = SaveFormatFor(rate, channels);
   if (format.tag == kTagPcm) {

@@ -23,6 +23,14 @@ bool SaveStoredWavFormat(const FormatBuffer& buffer);
 // stored format loaded over it.
 WaveFormat SaveFormatFor(std::uint32_t rate, std::uint16_t channels);
 
+// The stored format's kind (tag and bits) at `rate` and `channels`: what a save writes
+// while rate and channel conversion are not part of saving. 16-bit PCM when nothing is
+// stored or the stored kind cannot be written at that rate and channel count.
+WaveFormat StoredFormatAt(std::uint32_t rate, std::uint16_t channels);
+// A format of `tag` and `bits` at `rate` and `channels`, complete as the codec table
+// writes it; tag 0 when it cannot be written.
+WaveFormat WritableFormat(std::uint16_t tag, std::uint16_t bits, std::uint32_t rate, std::uint16_t channels);
+
 // Where the format chooser starts: as SaveFormatFor, and a PCM format takes the sound's
 // rate and channel count (when non-zero).
 WaveFormat ChooserStartFormat(std::uint32_t rate, std::uint16_t channels);

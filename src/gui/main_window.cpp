@@ -1,6 +1,15 @@
 #include "gui/main_window.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QWindow>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMdiArea>
@@ -10,7 +19,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/command_table.h"
 #include "app/placement.h"
+#include "formats/open_file.h"
+#include "formats/pump.h"
+#include "formats/stored_format.h"
+#include "gui/document_window.h"
+#include "gui/key_codes.h"
+#include "platform/paths.h"
 #include "platform/settings.h"
 #include "store/block_table.h"
 
@@ -20,10 +36,13 @@ QString FreeSpaceText(std::uint32_t free_kb) {
   return QString::asprintf("Freier Speicher: %5.2f MB", static_cast<double>(free_kb) / 1024.0);
 }
 
-MainWindow::MainWindow(Settings& settings, QWidget* parent)
+MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
     : QMainWindow(parent),
       settings_(settings),
       ui_(this),
+      ui_in_use_(ui != nullptr ? ui : &ui_),
+      recent_(settings),
+      format_(new QLabel(this)),
       documents_(new QMdiArea(this)),
       free_space_(new QLabel(this)),
       refresh_(new QTimer(this)) {
@@ -37,6 +56,12 @@ MainWindow::MainWindow(Settings& settings, QWidget* parent)
   setGeometry(placement.x, placement.y, placement.width, placement.height);
   start_maximized_ = placement.maximized;
 
+  connect(documents_, &QMdiArea::subWindowActivated, this, [this] { DocumentActivated(); });
+  BuildMenus();
+  BuildToolbars();
+  hot_keys_ = LoadHotKeys(*ui_in_use_);
+  QCoreApplication::instance()->installEventFilter(this);
+  statusBar()->addPermanentWidget(format_);
   statusBar()->addPermanentWidget(free_space_);
   RefreshFreeSpace();
   connect(refresh_, &QTimer::timeout, this, &MainWindow::RefreshFreeSpace);
@@ -127,11 +152,325 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   rectangle.width = normal.width();
   rectangle.height = normal.height();
   SaveFramePlacement(settings_, state, rectangle, desktop_right);
+  // Every document may ask to be saved first; one that is kept keeps the program open.
+  for (QMdiSubWindow* window : documents_->subWindowList()) {
+    if (!window->close()) {
+      event->ignore();
+      return;
+    }
+  }
   if (splash_ != nullptr) {  // it must not keep the program alive
     splash_->close();
     splash_ = nullptr;
   }
   event->accept();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Key events reach the window first and then its widgets: taking them at the window
+  // sees each press once, before any widget or dialog processing.
+  if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+      watched == windowHandle() && QApplication::activeModalWidget() == nullptr) {
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    const std::int32_t code = KeyCodeOfEvent(*key);
+    if (event->type() == QEvent::KeyRelease) return ActionForKeyUp(hot_keys_, code) == KeyUpAction::kConsumed;
+    const std::vector<int> commands = CommandsForKey(hot_keys_, code, KeyContext{});
+    // Pseudo-ids (playback keys) wait for the playback engine.
+    for (int id : commands)
+      if (id > 0) Dispatch(id);
+    if (!commands.empty()) return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+AudioDocument* MainWindow::ActiveDocument() const {
+  auto* window = qobject_cast<DocumentWindow*>(documents_->activeSubWindow());
+  if (window == nullptr && !documents_->subWindowList().isEmpty())
+    window = qobject_cast<DocumentWindow*>(documents_->subWindowList().back());
+  return window != nullptr ? &window->document() : nullptr;
+}
+
+DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
+  auto* window = new DocumentWindow(
+      document, ui(), [this](AudioDocument& d) { return SaveDocument(d, false); }, documents_);
+  connect(window, &DocumentWindow::closed, this, [this](DocumentWindow* closing) {
+    documents_list_.Remove(&closing->document());
+  });
+  connect(window, &DocumentWindow::changed, this, &MainWindow::RefreshCommands);
+  documents_->addSubWindow(window);
+  window->show();
+  documents_->setActiveSubWindow(window);
+  DocumentActivated();
+  return window;
+}
+
+void MainWindow::DocumentActivated() {
+  RefreshCommands();
+  const AudioDocument* document = ActiveDocument();
+  if (document == nullptr) {
+    format_->clear();
+    return;
+  }
+  format_->setText(QString::asprintf("Samplerate: %d   %s", document->sound.rate,
+                                     document->sound.channels == 2 ? "Stereo" : "Mono"));
+}
+
+bool MainWindow::OpenDocument(const std::string& path) {
+  std::unique_ptr<Progress> progress = ui().OpenProgress("Lade Datei...");
+  DocumentRef document = documents_list_.OpenDocument(path, ui(), *progress);
+  progress.reset();
+  if (!document) return false;
+  recent_.AddRecentFile(path);
+  AddDocumentWindow(document);
+  return true;
+}
+
+bool MainWindow::SaveTo(AudioDocument& document, const std::string& path) {
+  const WaveFormat format =
+      StoredFormatAt(static_cast<std::uint32_t>(document.sound.rate), document.sound.channels);
+  std::unique_ptr<Progress> progress = ui().OpenProgress("Speichere...");
+  const int result = SaveSoundAsWav(document.sound, format, path, *progress);
+  progress.reset();
+  if (result == kFailed)
+    ui().ShowMessage({"Kann Datei nicht erstellen\"" + path + "\"zum Speichern.", "Sonavel",
+                      MessageIcon::kError, MessageButtons::kOk});
+  if (result != kDone) return false;
+  const bool renamed = document.path != path;
+  document.path = path;
+  document.state.modified = 0;
+  recent_.AddRecentFile(path);
+  document.Notify(kModifiedChanged | (renamed ? unsigned{kTitleChanged} : 0u));
+  return true;
+}
+
+bool MainWindow::SaveDocument(AudioDocument& document, bool save_as) {
+  if (!save_as && !IsUntitled(document)) return SaveTo(document, document.path);
+  for (;;) {
+    const std::string folder = settings_.ReadText("Settings", "SaveAsDir", "");
+    std::optional<std::string> path = ui().ChooseSaveFile(
+        "Audiodatei speichern als", SaveFileFilter(), JoinPath(folder, DisplayTitle(document) + ".wav"));
+    if (!path) return false;
+    if (FileExtension(*path).empty()) *path += ".wav";
+    settings_.WriteValue("Settings", "SaveAsDir", path->substr(0, path->find_last_of('/') + 1));
+    if (QFileInfo::exists(QString::fromStdString(*path)) && *path != document.path) {
+      const MessageAnswer answer = ui().ShowMessage(
+          {"Es existiert bereits eine andere Datei mit dem selben Namen. Möchten sie diese erstezen?", "Sonavel",
+           MessageIcon::kQuestion, MessageButtons::kYesNoCancel});
+      if (answer == MessageAnswer::kCancel) return false;
+      if (answer == MessageAnswer::kNo) continue;
+    }
+    return SaveTo(document, *path);
+  }
+}
+
+void MainWindow::SaveActive() {
+  if (AudioDocument* document = ActiveDocument()) SaveDocument(*document, false);
+}
+
+void MainWindow::SaveActiveAs(const std::string& path) {
+  if (AudioDocument* document = ActiveDocument()) SaveTo(*document, path);
+}
+
+void MainWindow::CloseActive() {
+  if (QMdiSubWindow* window = documents_->activeSubWindow()) window->close();
+}
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// Icons of the platform's style for the commands that have a usual one.
+QIcon CommandIcon(QStyle* style, int id) {
+  switch (id) {
+    case 1001: return style->standardIcon(QStyle::SP_FileIcon);
+    case 1002: return style->standardIcon(QStyle::SP_DialogOpenButton);
+    case 1004: return style->standardIcon(QStyle::SP_DialogSaveButton);
+    case 2001: return style->standardIcon(QStyle::SP_ArrowBack);
+    case 2033: return style->standardIcon(QStyle::SP_ArrowForward);
+    case 2006: return style->standardIcon(QStyle::SP_TrashIcon);
+    case 1010: return style->standardIcon(QStyle::SP_FileDialogDetailedView);
+    case 6000: return style->standardIcon(QStyle::SP_DialogHelpButton);
+    default: return {};
+  }
+}
+
+}  // namespace
+
+QAction* MainWindow::CommandAction(int id) const {
+  auto found = actions_.find(id);
+  return found != actions_.end() ? found->second : nullptr;
+}
+
+void MainWindow::BuildMenus() {
+  // One action per command id, shared by the menu and the toolbars.
+  std::function<void(QMenu*, const std::vector<MenuItem>&)> fill = [&](QMenu* menu, const std::vector<MenuItem>& items) {
+    for (const MenuItem& item : items) {
+      if (item.separator) {
+        menu->addSeparator();
+      } else if (item.IsSubmenu()) {
+        fill(menu->addMenu(Q(item.text)), item.children);
+      } else {
+        QAction* action = menu->addAction(Q(item.text));
+        action->setData(item.id);
+        action->setEnabled(CommandAvailable(item.id));
+        connect(action, &QAction::triggered, this, [this, id = item.id] { Dispatch(id); });
+        connect(action, &QAction::hovered, this, [this, id = item.id] {
+          const std::string help = MenuHelpText(id);
+          if (!help.empty()) statusBar()->showMessage(Q(help), 12000);
+        });
+        actions_.emplace(item.id, action);
+        if (item.id == kCloseId) close_action_ = action;
+      }
+    }
+  };
+  for (const MenuItem& top : MainMenu()) {
+    QMenu* menu = menuBar()->addMenu(Q(top.text));
+    fill(menu, top.children);
+    if (top.text == "&Datei") file_menu_ = menu;
+    if (top.text == "&Fenster") window_menu_ = menu;
+  }
+  if (file_menu_ != nullptr) connect(file_menu_, &QMenu::aboutToShow, this, [this] { RebuildRecentItems(); });
+  if (window_menu_ != nullptr) connect(window_menu_, &QMenu::aboutToShow, this, [this] { RebuildWindowItems(); });
+  RebuildRecentItems();
+  RefreshCommands();
+}
+
+void MainWindow::BuildToolbars() {
+  bool first = true;
+  for (const auto& [name, buttons] : {std::pair{"Werkzeugleiste", MainToolbar()}, std::pair{"Effektleiste", EffectsToolbar()}}) {
+    if (!first) addToolBarBreak();  // the effects get a row of their own
+    QToolBar* bar = addToolBar(name);
+    bar->setObjectName(name);
+    bar->setToolButtonStyle(first ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonTextOnly);
+    first = false;
+    for (const ToolButton& button : buttons) {
+      if (button.separator) {
+        bar->addSeparator();
+        continue;
+      }
+      QAction* shared = CommandAction(button.id);
+      QAction* action = bar->addAction(CommandIcon(style(), button.id), Q(button.name));
+      action->setToolTip(Q(button.tooltip));
+      action->setEnabled(shared != nullptr ? shared->isEnabled() : CommandAvailable(button.id));
+      connect(action, &QAction::triggered, this, [this, id = button.id] { Dispatch(id); });
+      if (shared != nullptr) connect(shared, &QAction::enabledChanged, action, &QAction::setEnabled);
+    }
+  }
+}
+
+void MainWindow::RebuildRecentItems() {
+  if (file_menu_ == nullptr || close_action_ == nullptr) return;
+  for (QAction* action : recent_actions_) {
+    file_menu_->removeAction(action);
+    action->deleteLater();
+  }
+  recent_actions_.clear();
+  const RecentMenu menu = recent_.RebuildRecentMenu();
+  for (const RecentMenuItem& item : menu.items) {
+    auto* action = new QAction(Q(item.text), file_menu_);
+    action->setData(item.id);
+    connect(action, &QAction::triggered, this, [this, id = item.id] { Dispatch(id); });
+    connect(action, &QAction::hovered, this,
+            [this] { statusBar()->showMessage("Die zuletzt geschlossene Datei öffnen.", 12000); });
+    file_menu_->insertAction(close_action_, action);
+    recent_actions_.push_back(action);
+  }
+  if (menu.separator) {
+    QAction* separator = file_menu_->insertSeparator(close_action_);
+    recent_actions_.push_back(separator);
+  }
+  close_action_->setText(Q(menu.close_text));
+}
+
+void MainWindow::RebuildWindowItems() {
+  for (QAction* action : window_actions_) {
+    window_menu_->removeAction(action);
+    action->deleteLater();
+  }
+  window_actions_.clear();
+  const QList<QMdiSubWindow*> windows = documents_->subWindowList();
+  if (!windows.isEmpty()) window_actions_.push_back(window_menu_->addSeparator());
+  int number = 1;
+  for (QMdiSubWindow* window : windows) {
+    QString title = window->windowTitle();
+    title.replace("[*]", window->isWindowModified() ? "*" : "");
+    QAction* action = window_menu_->addAction(QString("&%1 %2").arg(number++).arg(title));
+    action->setCheckable(true);
+    action->setChecked(window == documents_->activeSubWindow());
+    connect(action, &QAction::triggered, this, [this, window] { documents_->setActiveSubWindow(window); });
+    connect(action, &QAction::hovered, this,
+            [this] { statusBar()->showMessage("Aktiviert das gewählte Fenster.", 12000); });
+    window_actions_.push_back(action);
+  }
+}
+
+void MainWindow::RefreshCommands() {
+  const AudioDocument* document = ActiveDocument();
+  auto set = [this](int id, const std::string& text, bool enabled) {
+    if (QAction* action = CommandAction(id)) {
+      if (!text.empty()) action->setText(Q(text));
+      action->setEnabled(enabled);
+    }
+  };
+  const UndoMenu undo = document != nullptr ? UndoMenuState(*document) : UndoMenu{};
+  set(2001, document != nullptr ? undo.undo_text : "Rückgängig \tCtrl+Z", undo.undo_enabled);
+  set(2033, document != nullptr ? undo.redo_text : "", undo.redo_enabled);
+  set(1004, "", document != nullptr && document->state.modified != 0);
+  for (int id : {1003, 1005}) set(id, "", document != nullptr && CommandAvailable(id));
+}
+
+bool MainWindow::Dispatch(int id) {
+  const bool done = RunCommand(id);
+  RefreshCommands();
+  return done;
+}
+
+bool MainWindow::RunCommand(int id) {
+  AudioDocument* document = ActiveDocument();
+  switch (id) {
+    case 1001: {  // Neu
+      DocumentRef created = documents_list_.NewDocument(ui(), settings_);
+      if (created) AddDocumentWindow(created);
+      return static_cast<bool>(created);
+    }
+    case 1002: {  // Öffnen
+      std::optional<std::string> path = ui().ChooseOpenFile("Öffnen", OpenFileFilter(), "");
+      return path && OpenDocument(*path);
+    }
+    case 1003:  // Schliessen
+      CloseActive();
+      return true;
+    case 1004:  // Speichern
+      return document != nullptr && SaveDocument(*document, false);
+    case 1005:  // Speichern Als
+      return document != nullptr && SaveDocument(*document, true);
+    case 1048:  // quit
+      return close();
+    case 2001: {  // Rückgängig
+      if (document == nullptr) return false;
+      DocumentServices services{ui(), settings_, playback_};
+      return UndoCommand(*document, services);
+    }
+    case 2033: {  // Wiederholen
+      if (document == nullptr) return false;
+      DocumentServices services{ui(), settings_, playback_};
+      return RedoCommand(*document, services);
+    }
+    case 5009:
+      documents_->cascadeSubWindows();
+      return true;
+    case 5010:
+    case 5011:
+      documents_->tileSubWindows();
+      return true;
+    default:
+      if (id >= kFirstRecentId && id < kFirstRecentId + kRecentSlots) {
+        const RecentMenu menu = recent_.RebuildRecentMenu();
+        for (const RecentMenuItem& item : menu.items)
+          if (item.id == id) return OpenDocument(item.path);
+      }
+      return false;
+  }
 }
 
 }  // namespace sonavel

@@ -4,24 +4,55 @@
 #include <QMainWindow>
 
 #include "app/command_line.h"
+#include "app/hotkeys.h"
+#include "app/recent_files.h"
+#include "document/audio_document.h"
+#include "document/document_list.h"
 #include "gui/qt_ui.h"
 
+#include <map>
+
+class QAction;
 class QLabel;
 class QMdiArea;
+class QMenu;
 class QTimer;
 
 namespace sonavel {
 
+class DocumentWindow;
 class Settings;
+
+// Playback until the engine exists: nothing plays.
+class SilentPlayback final : public PlaybackControl {
+ public:
+  void Stop() override {}
+  void PlayFrom(AudioDocument&, std::int32_t) override {}
+};
 
 class MainWindow final : public QMainWindow, public CommandTarget {
   Q_OBJECT
 
  public:
-  // Takes its placement from the settings; writes it back when it closes.
-  explicit MainWindow(Settings& settings, QWidget* parent = nullptr);
+  // Takes its placement from the settings; writes it back when it closes. Without `ui`
+  // the frame asks the user through Qt dialogs.
+  explicit MainWindow(Settings& settings, Ui* ui = nullptr, QWidget* parent = nullptr);
 
-  Ui& ui() { return ui_; }
+  Ui& ui() { return *ui_in_use_; }
+  // Runs a command by its id (menu, toolbar, hot key, command line); false when the id
+  // has no handler yet or the command could not run.
+  bool Dispatch(int id);
+  DocumentList& document_list() { return documents_list_; }
+  AudioDocument* ActiveDocument() const;
+  // Saves `document` (Save As when it is untitled, or `save_as`); true when saved.
+  bool SaveDocument(AudioDocument& document, bool save_as);
+  // The menu or toolbar action of a command id, or null.
+  QAction* CommandAction(int id) const;
+  // Refreshes the texts and enabled states that depend on the active document.
+  void RefreshCommands();
+  // The user's hot keys, as loaded from "keys.dat".
+  void SetHotKeys(std::vector<HotKey> hot_keys) { hot_keys_ = std::move(hot_keys); }
+  const std::vector<HotKey>& hot_keys() const { return hot_keys_; }
   QMdiArea* documents() const { return documents_; }
   // Shows the free space of the working folder's file system in the status bar.
   void RefreshFreeSpace();
@@ -29,9 +60,9 @@ class MainWindow final : public QMainWindow, public CommandTarget {
 
   // What the command line asks of the frame.
   void ShowFrame() override;
-  void SaveActive() override {}   // with no document open there is nothing to save
-  void SaveActiveAs(const std::string&) override {}
-  void CloseActive() override {}
+  void SaveActive() override;
+  void SaveActiveAs(const std::string& path) override;
+  void CloseActive() override;
   // Closes the frame and ends the event loop; asked before the loop runs, it leaves
   // exit_requested() set instead.
   void ExitProgram() override;
@@ -42,16 +73,39 @@ class MainWindow final : public QMainWindow, public CommandTarget {
   void SizeClientArea(int width, int height) override;
   void RunBatchScript(const std::string&) override {}
   void OpenBatchWindow() override {}
-  bool OpenDocument(const std::string&) override { return false; }
+  bool OpenDocument(const std::string& path) override;
   bool LoadProject(const std::string&) override { return false; }
   void ShowSplash() override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Sees every key of the frame's window first: user hot keys, then the built-in keys.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  bool RunCommand(int id);
+  void BuildMenus();
+  void BuildToolbars();
+  void RebuildRecentItems();
+  void RebuildWindowItems();
+  DocumentWindow* AddDocumentWindow(const DocumentRef& document);
+  void DocumentActivated();
+  bool SaveTo(AudioDocument& document, const std::string& path);
+
   Settings& settings_;
   QtUi ui_;
+  Ui* ui_in_use_;
+  SilentPlayback playback_;
+  DocumentList documents_list_;
+  RecentFiles recent_;
+  QLabel* format_;
+  std::map<int, QAction*> actions_;
+  QMenu* file_menu_ = nullptr;
+  QMenu* window_menu_ = nullptr;
+  QAction* close_action_ = nullptr;
+  std::vector<QAction*> recent_actions_;
+  std::vector<QAction*> window_actions_;
+  std::vector<HotKey> hot_keys_;
   QMdiArea* documents_;
   QLabel* free_space_;
   QTimer* refresh_;

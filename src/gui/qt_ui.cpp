@@ -1,6 +1,10 @@
 #include "gui/qt_ui.h"
 
+#include "gui/progress_dialog.h"
+
 #include <QDialog>
+#include <QFileDialog>
+#include <QInputDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QIntValidator>
@@ -100,6 +104,44 @@ bool QtUi::AskSampleFormat(std::string_view title, int& rate, int& channels) {
   rate = rate_field->text().toInt();
   channels = stereo->isChecked() ? 2 : 1;
   return true;
+}
+
+namespace {
+
+QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+
+std::optional<std::string> Chosen(const QString& path) {
+  if (path.isEmpty()) return std::nullopt;
+  return path.toStdString();
+}
+
+}  // namespace
+
+std::unique_ptr<Progress> QtUi::OpenProgress(std::string_view title) {
+  return std::make_unique<ProgressDialog>(parent_, Q(title));
+}
+
+std::optional<std::string> QtUi::ChooseOpenFile(std::string_view title, std::string_view filter,
+                                                std::string_view folder) {
+  return Chosen(QFileDialog::getOpenFileName(parent_, Q(title), Q(folder), Q(filter)));
+}
+
+std::optional<std::string> QtUi::ChooseSaveFile(std::string_view title, std::string_view filter,
+                                                std::string_view suggested) {
+  return Chosen(QFileDialog::getSaveFileName(parent_, Q(title), Q(suggested), Q(filter)));
+}
+
+std::optional<std::string> QtUi::ChooseFolder(std::string_view title, std::string_view folder) {
+  return Chosen(QFileDialog::getExistingDirectory(parent_, Q(title), Q(folder)));
+}
+
+std::optional<std::string> QtUi::PromptText(std::string_view title, std::string_view label,
+                                            std::string_view text) {
+  bool accepted = false;
+  const QString answer =
+      QInputDialog::getText(parent_, Q(title), Q(label), QLineEdit::Normal, Q(text), &accepted);
+  if (!accepted) return std::nullopt;
+  return answer.toStdString();
 }
 
 }  // namespace sonavel

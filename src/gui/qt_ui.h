@@ -15,6 +15,14 @@ class QtUi final : public Ui {
 
   MessageAnswer ShowMessage(const Message& message) override;
   bool AskSampleFormat(std::string_view title, int& rate, int& channels) override;
+  std::unique_ptr<Progress> OpenProgress(std::string_view title) override;
+  std::optional<std::string> ChooseOpenFile(std::string_view title, std::string_view filter,
+                                            std::string_view folder) override;
+  std::optional<std::string> ChooseSaveFile(std::string_view title, std::string_view filter,
+                                            std::string_view suggested) override;
+  std::optional<std::string> ChooseFolder(std::string_view title, std::string_view folder) override;
+  std::optional<std::string> PromptText(std::string_view title, std::string_view label,
+                                        std::string_view text) override;
 
  private:
   QWidget* parent_;

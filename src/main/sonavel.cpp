@@ -1,13 +1,17 @@
 // The editor.
 
 #include <QApplication>
+#include <QProcess>
+#include <QStringList>
 
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/desktop_integration.h"
+#include "app/instance_block.h"
 #include "gui/main_window.h"
+#include "gui/single_instance.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/settings.h"
@@ -20,6 +24,20 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationVersion(SONAVEL_VERSION);
   const std::vector<std::string> arguments(argv, argv + argc);
 
+  // One editor per user: a running one gets our arguments and we end without a window.
+  // A start with arguments of its own launches the program anew with "-block" appended
+  // and ends; should that launch fail, this start carries on by itself.
+  sonavel::SingleInstance instance;
+  if (instance.TryForward(arguments)) return 0;
+  if (sonavel::NeedsRelaunch(arguments)) {
+    instance.Release();
+    const std::vector<std::string> relaunch = sonavel::RelaunchArguments(arguments);
+    QStringList relaunch_arguments;
+    for (std::size_t i = 1; i < relaunch.size(); ++i)
+      relaunch_arguments << QString::fromStdString(relaunch[i]);
+    if (QProcess::startDetached(QApplication::applicationFilePath(), relaunch_arguments)) return 0;
+  }
+
   int result = 0;
   {
     sonavel::Registry registry;
@@ -31,6 +49,9 @@ int main(int argc, char* argv[]) {
         sonavel::RegisterShellVerbs(settings, sonavel::OwnExecutablePath());
     }
     sonavel::MainWindow window(settings);
+    instance.Listen([&window](const std::vector<std::string>& forwarded) {
+      sonavel::ProcessCommandLine(forwarded, window);
+    });
     sonavel::ProcessCommandLine(arguments, window);
     if (!window.exit_requested()) result = QApplication::exec();
   }

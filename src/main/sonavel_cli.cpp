@@ -114,33 +114,22 @@ bool ParseTag(std::string_view text, std::uint16_t& tag) {
 bool ChooseFormat(const std::string& option, const Sound& sound, WaveFormat& format, Ui& ui) {
   const auto rate = static_cast<std::uint32_t>(sound.rate);
   const std::uint16_t channels = sound.channels;
-  std::uint16_t tag = kTagPcm;
-  std::uint16_t bits = 16;
-  if (!option.empty()) {
-    const std::size_t colon = option.find(':');
-    char* end = nullptr;
-    const std::string bits_text = colon == std::string::npos ? "" : option.substr(colon + 1);
-    const unsigned long value = std::strtoul(bits_text.c_str(), &end, 10);
-    if (colon == std::string::npos || !ParseTag(option.substr(0, colon), tag) || bits_text.empty() ||
-        *end != '\0' || value == 0 || value > 64) {
-      Fail(ui, "Invalid --wav-format \"" + option + "\": expected TAG:BITS, e.g. pcm:16.");
-      return false;
-    }
-    bits = static_cast<std::uint16_t>(value);
-  } else {
-    FormatBuffer stored{};
-    if (LoadStoredWavFormat(stored)) {
-      const WaveFormat saved = FromBuffer(stored);
-      tag = saved.tag;
-      bits = saved.bits;
-    }
-  }
-  if (tag == kTagPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32)) {
-    format = PcmFormat(rate, channels, bits);
+  if (option.empty()) {
+    format = StoredFormatAt(rate, channels);
     return true;
   }
-  format = SuggestFormat(tag, rate, channels, bits);
-  if (format.tag == 0 || !CanConvert(DefaultFormat(rate, channels), format)) {
+  std::uint16_t tag = kTagPcm;
+  const std::size_t colon = option.find(':');
+  char* end = nullptr;
+  const std::string bits_text = colon == std::string::npos ? "" : option.substr(colon + 1);
+  const unsigned long bits = std::strtoul(bits_text.c_str(), &end, 10);
+  if (colon == std::string::npos || !ParseTag(option.substr(0, colon), tag) || bits_text.empty() ||
+      *end != '\0' || bits == 0 || bits > 64) {
+    Fail(ui, "Invalid --wav-format \"" + option + "\": expected TAG:BITS, e.g. pcm:16.");
+    return false;
+  }
+  format = WritableFormat(tag, static_cast<std::uint16_t>(bits), rate, channels);
+  if (format.tag == 0) {
     Fail(ui, "Das gewählte Format ist nicht verfügbar, weil der benötigte CODEC auf Ihrem "
              "Computer nicht installiert ist.");
     return false;

@@ -38,6 +38,38 @@ bool ScriptedUi::AskSampleFormat(std::string_view title, int& rate, int& channel
   return true;
 }
 
+std::unique_ptr<Progress> ScriptedUi::OpenProgress(std::string_view title) {
+  requests_.push_back("progress " + std::string(title));
+  return std::make_unique<SilentProgress>();
+}
+
+std::optional<std::string> ScriptedUi::NextChoice(std::string request) {
+  requests_.push_back(std::move(request));
+  if (choices_.empty()) return std::nullopt;
+  std::optional<std::string> choice = std::move(choices_.front());
+  choices_.pop_front();
+  return choice;
+}
+
+std::optional<std::string> ScriptedUi::ChooseOpenFile(std::string_view title, std::string_view,
+                                                      std::string_view) {
+  return NextChoice("open " + std::string(title));
+}
+
+std::optional<std::string> ScriptedUi::ChooseSaveFile(std::string_view title, std::string_view,
+                                                      std::string_view) {
+  return NextChoice("save " + std::string(title));
+}
+
+std::optional<std::string> ScriptedUi::ChooseFolder(std::string_view title, std::string_view) {
+  return NextChoice("folder " + std::string(title));
+}
+
+std::optional<std::string> ScriptedUi::PromptText(std::string_view title, std::string_view,
+                                                  std::string_view) {
+  return NextChoice("prompt " + std::string(title));
+}
+
 ConsoleProgress::ConsoleProgress() : terminal_(::isatty(STDERR_FILENO) == 1) {}
 
 ConsoleProgress::~ConsoleProgress() {

@@ -4,6 +4,8 @@
 // with ConsoleUi.
 
 #include <deque>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +72,17 @@ class Ui {
   // showing `rate` and `channels` (1 or 2) and leaving the user's entries there. False
   // when cancelled. Checking the entries is the caller's.
   virtual bool AskSampleFormat(std::string_view title, int& rate, int& channels) = 0;
+  // The progress window of a long operation titled `title`.
+  virtual std::unique_ptr<Progress> OpenProgress(std::string_view title) = 0;
+  // File and folder choosers and a text prompt; nullopt when cancelled. `filter` lists
+  // the file types as "Wave (*.wav);;All Files (*)".
+  virtual std::optional<std::string> ChooseOpenFile(std::string_view title, std::string_view filter,
+                                                    std::string_view folder) = 0;
+  virtual std::optional<std::string> ChooseSaveFile(std::string_view title, std::string_view filter,
+                                                    std::string_view suggested) = 0;
+  virtual std::optional<std::string> ChooseFolder(std::string_view title, std::string_view folder) = 0;
+  virtual std::optional<std::string> PromptText(std::string_view title, std::string_view label,
+                                                std::string_view text) = 0;
 };
 
 // Records every message and answers from a queue; with the queue empty it gives the
@@ -85,6 +98,19 @@ class ScriptedUi final : public Ui {
   MessageAnswer ShowMessage(const Message& message) override;
   // Answers from the format queue; with it empty, cancels.
   bool AskSampleFormat(std::string_view title, int& rate, int& channels) override;
+  std::unique_ptr<Progress> OpenProgress(std::string_view title) override;
+  // Choosers and prompts answer from the choice queue; with it empty, they cancel.
+  std::optional<std::string> ChooseOpenFile(std::string_view title, std::string_view filter,
+                                            std::string_view folder) override;
+  std::optional<std::string> ChooseSaveFile(std::string_view title, std::string_view filter,
+                                            std::string_view suggested) override;
+  std::optional<std::string> ChooseFolder(std::string_view title, std::string_view folder) override;
+  std::optional<std::string> PromptText(std::string_view title, std::string_view label,
+                                        std::string_view text) override;
+
+  void QueueChoice(std::optional<std::string> choice) { choices_.push_back(std::move(choice)); }
+  // The titles of the choosers, prompts and progress windows shown, in order.
+  const std::vector<std::string>& requests() const { return requests_; }
 
   void QueueAnswer(MessageAnswer answer) { answers_.push_back(answer); }
   void QueueFormat(FormatAnswer answer) { formats_.push_back(answer); }
@@ -98,6 +124,10 @@ class ScriptedUi final : public Ui {
   std::deque<MessageAnswer> answers_;
   std::deque<FormatAnswer> formats_;
   std::vector<std::string> format_dialogs_;
+  std::deque<std::optional<std::string>> choices_;
+  std::vector<std::string> requests_;
+
+  std::optional<std::string> NextChoice(std::string request);
 };
 
 // Headless: prints "caption: text" to standard error and gives the safe answer.
@@ -105,6 +135,19 @@ class ConsoleUi final : public Ui {
  public:
   MessageAnswer ShowMessage(const Message& message) override;
   bool AskSampleFormat(std::string_view, int&, int&) override { return false; }
+  std::unique_ptr<Progress> OpenProgress(std::string_view) override {
+    return std::make_unique<ConsoleProgress>();
+  }
+  std::optional<std::string> ChooseOpenFile(std::string_view, std::string_view, std::string_view) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> ChooseSaveFile(std::string_view, std::string_view, std::string_view) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> ChooseFolder(std::string_view, std::string_view) override { return std::nullopt; }
+  std::optional<std::string> PromptText(std::string_view, std::string_view, std::string_view) override {
+    return std::nullopt;
+  }
 };
 
 }  // namespace sonavel

@@ -5,16 +5,22 @@
 #include <QDir>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "platform/paths.h"
 
+#include "formats/wav_reader.h"
+#include "formats/wav_writer.h"
 #include "gui/main_window.h"
+#include "store/segment_reader.h"
 #include "gui/qt_ui.h"
 #include "app/command_line.h"
 #include "platform/registry.h"
@@ -77,8 +83,8 @@ TEST(MainWindow, OpensWithTheFreeSpaceInTheStatusBar) {
   EXPECT_EQ(window.windowTitle(), "Sonavel");
   EXPECT_NE(window.documents(), nullptr);
   auto labels = window.statusBar()->findChildren<QLabel*>();
-  ASSERT_FALSE(labels.isEmpty());
-  EXPECT_TRUE(labels.front()->text().startsWith("Freier Speicher: "));
+  EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                          [](QLabel* label) { return label->text().startsWith("Freier Speicher: "); }));
   SaveScreenshot(window, "main_window");
 }
 
@@ -111,6 +117,107 @@ TEST(MainWindow, AStartWithoutFilesShowsTheSplashForSevenSeconds) {
   SaveScreenshot(*window.splash(), "splash");
   QTest::qWait(100);
   EXPECT_NE(window.splash(), nullptr);
+}
+
+// A WAV file of a decaying tone, written by our own writer.
+std::string WriteTone(const std::string& folder, const std::string& name, int channels, int frames) {
+  const std::string path = JoinPath(folder, name);
+  SinkRef writer = CreateWavWriter(PcmFormat(22050, static_cast<std::uint16_t>(channels), 16), path);
+  std::vector<std::int32_t> samples;
+  for (int i = 0; i < frames; ++i)
+    for (int c = 0; c < channels; ++c)
+      samples.push_back(static_cast<std::int32_t>(std::sin(i * (0.01 + 0.004 * c)) * 400000.0 *
+                                                  (1.0 - static_cast<double>(i) / frames)));
+  writer->Write(samples.data(), frames);
+  return path;
+}
+
+TEST(MainFrame, OpensEditsUndoesAndSavesDocumentsByCommandId) {
+  TestSettings test;
+  SetWorkingFolder(test.folder);
+  ScriptedUi ui;
+  MainWindow window(test.settings, &ui);
+  window.resize(900, 600);
+  window.show();
+  const std::string first = WriteTone(test.folder, "erster.wav", 2, 60000);
+  const std::string second = WriteTone(test.folder, "zweiter.wav", 1, 30000);
+  ui.QueueChoice(first);
+  ASSERT_TRUE(window.Dispatch(1002));
+  ASSERT_TRUE(window.OpenDocument(second));
+  ASSERT_EQ(window.document_list().documents().size(), 2u);
+  AudioDocument* active = window.ActiveDocument();
+  ASSERT_NE(active, nullptr);
+  EXPECT_EQ(DisplayTitle(*active), "zweiter.wav");
+  EXPECT_EQ(SoundLength(active->sound), 30000);
+  EXPECT_EQ(window.documents()->activeSubWindow()->windowTitle(), "zweiter.wav[*]");
+  window.documents()->tileSubWindows();
+  QTest::qWait(50);
+  SaveScreenshot(window, "main_window_two_documents");
+
+  // An edit, its undo texts, undo and redo by command id.
+  RecordUndo(*active, "Löschen");
+  DeleteRange(active->sound, 0, 10000);
+  active->Notify(kSoundChanged);
+  EXPECT_TRUE(window.documents()->activeSubWindow()->isWindowModified());
+  EXPECT_EQ(UndoMenuState(*active).undo_text, "Rückgängig Löschen\tCtrl+Z");
+  EXPECT_TRUE(window.Dispatch(2001));
+  EXPECT_EQ(SoundLength(active->sound), 30000);
+  EXPECT_FALSE(window.documents()->activeSubWindow()->isWindowModified());
+  EXPECT_EQ(UndoMenuState(*active).redo_text, "Rückgängig Löschen\tCtrl+Y");
+  EXPECT_TRUE(window.Dispatch(2033));
+  EXPECT_EQ(SoundLength(active->sound), 20000);
+
+  // Save As to a new name; the title follows, the file holds the edited sound.
+  const std::string saved = JoinPath(test.folder, "gekuerzt.wav");
+  ui.QueueChoice(saved);
+  EXPECT_TRUE(window.Dispatch(1005));
+  EXPECT_EQ(DisplayTitle(*active), "gekuerzt.wav");
+  EXPECT_EQ(active->state.modified, 0);
+  SourceRef reader = OpenWavReader(saved);
+  EXPECT_EQ(reader->Length(), 20000);
+  EXPECT_EQ(window.Dispatch(9999), false);  // no handler
+
+  // Closing a modified document asks first; Cancel keeps it.
+  RecordUndo(*active, "Stille");
+  ui.QueueAnswer(MessageAnswer::kCancel);
+  window.Dispatch(1003);
+  EXPECT_EQ(window.document_list().documents().size(), 2u);
+  EXPECT_EQ(ui.shown().back().text, "Speichere Änderungen in \"gekuerzt.wav\"?");
+  ui.QueueAnswer(MessageAnswer::kNo);
+  window.Dispatch(1003);
+  QTest::qWait(20);
+  EXPECT_EQ(window.document_list().documents().size(), 1u);
+  window.close();
+  SetWorkingFolder("");
+}
+
+TEST(MainFrame, AHotKeyBoundToThreeCommandsRunsThemInOrder) {
+  TestSettings test;
+  SetWorkingFolder(test.folder);
+  test.settings.WriteUserValue("Settings", "PromptSampleAndChannels", "0");
+  ScriptedUi ui;
+  MainWindow window(test.settings, &ui);
+  // Ctrl+Shift+K: New, New, Tile.
+  window.SetHotKeys({HotKey{kKeyCtrl | kKeyShift | 'K', {1001, 1001, 5011}}});
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QTest::keyClick(window.windowHandle(), Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+  ASSERT_EQ(window.document_list().documents().size(), 2u);
+  EXPECT_EQ(window.document_list().documents()[0]->path, "Unbenannt 1");
+  EXPECT_EQ(window.document_list().documents()[1]->path, "Unbenannt 2");
+  // A built-in key: Ctrl+N makes a third.
+  QTest::keyClick(window.windowHandle(), Qt::Key_N, Qt::ControlModifier);
+  EXPECT_EQ(window.document_list().documents().size(), 3u);
+  // A user key on a built-in key replaces it: Ctrl+N now closes the active document.
+  window.SetHotKeys({HotKey{kKeyCtrl | 'N', {1003}}});
+  ui.QueueAnswer(MessageAnswer::kNo);  // "Speichere Änderungen in ..." for the untitled one
+  QTest::keyClick(window.windowHandle(), Qt::Key_N, Qt::ControlModifier);
+  QTest::qWait(20);
+  EXPECT_EQ(window.document_list().documents().size(), 2u);
+  ui.QueueAnswer(MessageAnswer::kNo);
+  ui.QueueAnswer(MessageAnswer::kNo);
+  window.close();
+  SetWorkingFolder("");
 }
 
 TEST(MainWindow, FreeSpaceTextUsesTwoDecimalsInMegabytes) {
