@@ -66,6 +66,9 @@ DocumentWindow::DocumentWindow(DocumentRef document, Ui& ui, std::function<bool(
   setWidget(view_);
   resize(560, 260);
   document_->AddObserver(this);
+  view_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(view_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { emit contextMenuWanted(view_->mapToGlobal(at)); });
   Refresh();
 }
 
@@ -78,7 +81,8 @@ void DocumentWindow::Refresh() {
 }
 
 void DocumentWindow::DocumentChanged(AudioDocument&, unsigned changes) {
-  if ((changes & (kUndoChanged | kModifiedChanged | kSoundChanged)) != 0) emit changed();
+  if ((changes & (kUndoChanged | kModifiedChanged | kSoundChanged | kSelectionChanged | kCursorChanged)) != 0)
+    emit changed();
   if ((changes & (kSoundChanged | kTitleChanged)) != 0) {
     Refresh();
   } else if ((changes & kModifiedChanged) != 0) {

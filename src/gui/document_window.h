@@ -58,6 +58,8 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
   void closed(DocumentWindow* window);
   // The document changed in a way the frame's commands may show (undo texts, modified).
   void changed();
+  // A right click on the sound: the frame shows the document context menu there.
+  void contextMenuWanted(const QPoint& global_position);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

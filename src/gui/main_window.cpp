@@ -3,6 +3,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QMimeData>
+#include <QSlider>
+#include <QToolButton>
+#include <QUrl>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -26,9 +34,11 @@
 #include "formats/stored_format.h"
 #include "gui/document_window.h"
 #include "gui/key_codes.h"
+#include "gui/options_dialog.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
 #include "store/block_table.h"
+#include "store/time.h"
 
 namespace sonavel {
 
@@ -50,7 +60,14 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
   setWindowTitle("Sonavel");
   documents_->setViewMode(QMdiArea::SubWindowView);
   documents_->setBackground(palette().brush(QPalette::Dark));
-  setCentralWidget(documents_);
+  auto* centre = new QWidget(this);
+  auto* column = new QVBoxLayout(centre);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  column->addWidget(documents_, 1);
+  column->addWidget(BuildTransport());
+  setCentralWidget(centre);
+  setAcceptDrops(true);
 
   const FramePlacement placement = RestoreFramePlacement(settings_);
   setGeometry(placement.x, placement.y, placement.width, placement.height);
@@ -59,8 +76,12 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
   connect(documents_, &QMdiArea::subWindowActivated, this, [this] { DocumentActivated(); });
   BuildMenus();
   BuildToolbars();
+  BuildCommandBar();
   hot_keys_ = LoadHotKeys(*ui_in_use_);
   QCoreApplication::instance()->installEventFilter(this);
+  format_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(format_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { ShowContextMenu(ConversionContextMenu(), format_->mapToGlobal(at)); });
   statusBar()->addPermanentWidget(format_);
   statusBar()->addPermanentWidget(free_space_);
   RefreshFreeSpace();
@@ -195,8 +216,15 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
       document, ui(), [this](AudioDocument& d) { return SaveDocument(d, false); }, documents_);
   connect(window, &DocumentWindow::closed, this, [this](DocumentWindow* closing) {
     documents_list_.Remove(&closing->document());
+    // Once the window is gone from the area.
+    QTimer::singleShot(0, this, [this] { RebuildCommandBar(); });
   });
-  connect(window, &DocumentWindow::changed, this, &MainWindow::RefreshCommands);
+  connect(window, &DocumentWindow::changed, this, [this] {
+    RefreshCommands();
+    RefreshTimeDisplays();
+  });
+  connect(window, &DocumentWindow::contextMenuWanted, this,
+          [this](const QPoint& where) { ShowContextMenu(DocumentContextMenu(), where); });
   documents_->addSubWindow(window);
   window->show();
   documents_->setActiveSubWindow(window);
@@ -206,6 +234,8 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
 
 void MainWindow::DocumentActivated() {
   RefreshCommands();
+  RefreshTimeDisplays();
+  RebuildCommandBar();
   const AudioDocument* document = ActiveDocument();
   if (document == nullptr) {
     format_->clear();
@@ -296,6 +326,159 @@ QIcon CommandIcon(QStyle* style, int id) {
 
 }  // namespace
 
+QWidget* MainWindow::BuildTransport() {
+  auto* row = new QWidget(this);
+  row->setObjectName("Transport");
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(4, 2, 4, 2);
+  // Play, record, scrub, stop, start, rewind, forward, end; they work once the playback
+  // engine is in.
+  struct Button {
+    int id;
+    QStyle::StandardPixmap icon;
+    const char* tip;
+  };
+  const Button buttons[] = {{111, QStyle::SP_MediaPlay, "Abspielen"},       {118, QStyle::SP_DialogNoButton, "Aufnehmen"},
+                            {112, QStyle::SP_MediaPause, "Scrub"},          {113, QStyle::SP_MediaStop, "Stopp"},
+                            {114, QStyle::SP_MediaSkipBackward, "Anfang"},  {115, QStyle::SP_MediaSeekBackward, "Zurückspulen"},
+                            {116, QStyle::SP_MediaSeekForward, "Vorspulen"}, {117, QStyle::SP_MediaSkipForward, "Ende"}};
+  for (const Button& button : buttons) {
+    auto* tool = new QToolButton(row);
+    tool->setObjectName(QString::number(button.id));
+    tool->setIcon(style()->standardIcon(button.icon));
+    tool->setToolTip(button.tip);
+    tool->setAutoRaise(true);
+    tool->setEnabled(false);
+    layout->addWidget(tool);
+  }
+  layout->addSpacing(12);
+  const std::pair<int, const char*> displays[] = {
+      {106, "Anfang"}, {107, "Ende"}, {108, "Länge"}, {109, "Position"}, {130, "Gesamt"}};
+  for (const auto& [id, caption] : displays) {
+    auto* label = new QLabel(row);
+    label->setObjectName(QString::number(id));
+    label->setToolTip(caption);
+    label->setFrameShape(QFrame::StyledPanel);
+    label->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    label->setAlignment(Qt::AlignCenter);
+    // The displays give way first when the window is narrow.
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    label->setMaximumWidth(label->fontMetrics().horizontalAdvance("00:00:00.000") + 16);
+    layout->addWidget(label, 1);
+    time_displays_[id] = label;
+  }
+  auto* volume = new QSlider(Qt::Horizontal, row);
+  volume->setObjectName("102");
+  volume->setRange(0, 100);
+  volume->setValue(100);
+  volume->setMaximumWidth(120);
+  volume->setMinimumWidth(40);
+  volume->setToolTip("Lautstärke");
+  volume->setEnabled(false);
+  layout->addWidget(volume);
+  RefreshTimeDisplays();
+  return row;
+}
+
+QString MainWindow::TimeDisplay(int id) const {
+  auto found = time_displays_.find(id);
+  return found != time_displays_.end() ? found->second->text() : QString();
+}
+
+void MainWindow::RefreshTimeDisplays() {
+  const AudioDocument* document = ActiveDocument();
+  const std::int32_t rate = document != nullptr ? document->sound.rate : 44100;
+  auto ms = [rate](std::int64_t frames) { return FramesToMs(frames, rate); };
+  const EditState state = document != nullptr ? document->state : EditState{};
+  const std::int64_t length = document != nullptr ? SoundLength(document->sound) : 0;
+  const std::pair<int, QString> texts[] = {
+      {106, Q(FormatTimeMs(ms(state.selection_start)))},
+      {107, Q(FormatTimeMs(ms(state.selection_end)))},
+      {108, Q(FormatTimeMs(ms(std::int64_t{state.selection_end} - state.selection_start)))},
+      {109, Q(FormatTimeHundredths(ms(state.cursor)))},
+      {130, Q(FormatTimeMs(ms(length)))}};
+  for (const auto& [id, text] : texts)
+    if (auto found = time_displays_.find(id); found != time_displays_.end()) found->second->setText(text);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  OpenDroppedFiles(event->mimeData()->urls());
+  event->acceptProposedAction();
+}
+
+void MainWindow::OpenDroppedFiles(const QList<QUrl>& urls) {
+  // Each dropped file opens as a document, in drop order, under the wait cursor.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  for (const QUrl& url : urls)
+    if (url.isLocalFile()) OpenDocument(url.toLocalFile().toStdString());
+  QApplication::restoreOverrideCursor();
+}
+
+void MainWindow::ShowContextMenu(const std::vector<MenuItem>& items, const QPoint& where) {
+  QMenu menu(this);
+  std::function<void(QMenu*, const std::vector<MenuItem>&)> fill = [&](QMenu* into, const std::vector<MenuItem>& list) {
+    for (const MenuItem& item : list) {
+      if (item.separator) {
+        into->addSeparator();
+      } else if (item.IsSubmenu()) {
+        fill(into->addMenu(Q(item.text)), item.children);
+      } else {
+        QAction* action = into->addAction(Q(item.text));
+        const QAction* shared = CommandAction(item.id);
+        action->setEnabled(shared != nullptr ? shared->isEnabled() : CommandAvailable(item.id));
+        connect(action, &QAction::triggered, this, [this, id = item.id] { Dispatch(id); });
+      }
+    }
+  };
+  fill(&menu, items);
+  menu.exec(where);
+}
+
+void MainWindow::BuildCommandBar() {
+  command_bar_ = new QToolBar("Kommandozeile", this);
+  command_bar_->setObjectName("Kommandozeile");
+  command_bar_->setOrientation(Qt::Vertical);
+  command_bar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  addToolBar(settings_.ReadBool("Settings", "ShowCommandBarLeft", true) ? Qt::LeftToolBarArea : Qt::RightToolBarArea,
+             command_bar_);
+  command_bar_->setVisible(settings_.ReadBool("Settings", "ShowCommandBar", true));
+  main_toolbar_->setVisible(settings_.ReadBool("Settings", "ShowMainToolbar", true));
+  effects_toolbar_->setVisible(settings_.ReadBool("Settings", "ShowEffectsToolbar", true));
+  RebuildCommandBar();
+}
+
+void MainWindow::RebuildCommandBar() {
+  if (command_bar_ == nullptr) return;
+  command_bar_->clear();
+  // One button per document window (ids 134 … 160), then the list and analysis windows.
+  const QList<QMdiSubWindow*> windows = documents_->subWindowList();
+  for (int i = 0; i < windows.size() && i < 27; ++i) {
+    QMdiSubWindow* window = windows[i];
+    QString title = window->windowTitle();
+    title.remove("[*]");
+    QAction* action = command_bar_->addAction(title);
+    action->setData(134 + i);
+    action->setCheckable(true);
+    action->setChecked(window == documents_->activeSubWindow());
+    connect(action, &QAction::triggered, this, [this, window] {
+      if (window->isMinimized()) window->showNormal();
+      documents_->setActiveSubWindow(window);
+    });
+  }
+  command_bar_->addSeparator();
+  const std::pair<int, const char*> lists[] = {
+      {200, "Lesezeichen"}, {201, "Bereiche"}, {202, "TFFT"}, {203, "FFT"}};
+  for (const auto& [id, text] : lists) {
+    QAction* action = command_bar_->addAction(text);
+    action->setData(id);
+    action->setEnabled(false);  // those windows come with their own features
+  }
+}
+
 QAction* MainWindow::CommandAction(int id) const {
   auto found = actions_.find(id);
   return found != actions_.end() ? found->second : nullptr;
@@ -341,6 +524,7 @@ void MainWindow::BuildToolbars() {
     if (!first) addToolBarBreak();  // the effects get a row of their own
     QToolBar* bar = addToolBar(name);
     bar->setObjectName(name);
+    (first ? main_toolbar_ : effects_toolbar_) = bar;
     bar->setToolButtonStyle(first ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonTextOnly);
     first = false;
     for (const ToolButton& button : buttons) {
@@ -446,6 +630,18 @@ bool MainWindow::RunCommand(int id) {
       return document != nullptr && SaveDocument(*document, true);
     case 1048:  // quit
       return close();
+    case 1010: {  // Einstellungen...
+      const OptionsResult result = RunOptionsDialog(this, settings_, ui(), hot_keys_);
+      if (result.recent_files_cleared) RebuildRecentItems();
+      if (!result.accepted) return false;
+      hot_keys_ = result.hot_keys;
+      if (result.working_folder_changed) {
+        // The block files live in the working folder: it changes only with a new start.
+        TellRestartNeeded(ui());
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+      }
+      return true;
+    }
     case 2001: {  // Rückgängig
       if (document == nullptr) return false;
       DocumentServices services{ui(), settings_, playback_};
@@ -459,6 +655,39 @@ bool MainWindow::RunCommand(int id) {
     case 5009:
       documents_->cascadeSubWindows();
       return true;
+    case 5040:  // Alles schliessen: each document may ask to be saved
+      for (QMdiSubWindow* window : documents_->subWindowList())
+        if (!window->close()) return false;
+      return true;
+    case 5012:  // the minimised windows in a row
+      documents_->tileSubWindows();
+      return true;
+    case 9001:
+    case 9002:
+    case 9003: {
+      QToolBar* bar = id == 9001 ? command_bar_ : id == 9002 ? main_toolbar_ : effects_toolbar_;
+      const char* setting = id == 9001 ? "ShowCommandBar" : id == 9002 ? "ShowMainToolbar" : "ShowEffectsToolbar";
+      bar->setVisible(!bar->isVisible());
+      settings_.WriteUserValue("Settings", setting, bar->isVisible() ? 1 : 0);
+      return true;
+    }
+    case 9004:
+    case 9005:
+      addToolBar(id == 9004 ? Qt::LeftToolBarArea : Qt::RightToolBarArea, command_bar_);
+      command_bar_->setVisible(true);
+      settings_.WriteUserValue("Settings", "ShowCommandBarLeft", id == 9004 ? 1 : 0);
+      return true;
+    case 5001:
+    case 5002:
+    case 5003:
+    case 5004: {
+      if (document == nullptr) return false;
+      if (id == 5001) ZoomIn(*document);
+      if (id == 5002) ZoomOut(*document);
+      if (id == 5003) ZoomToSelection(*document);
+      if (id == 5004) ZoomToAll(*document);
+      return true;
+    }
     case 5010:
     case 5011:
       documents_->tileSubWindows();

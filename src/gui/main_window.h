@@ -4,11 +4,15 @@
 #include <QMainWindow>
 
 #include "app/command_line.h"
+#include "app/command_table.h"
 #include "app/hotkeys.h"
 #include "app/recent_files.h"
 #include "document/audio_document.h"
 #include "document/document_list.h"
 #include "gui/qt_ui.h"
+
+#include <QList>
+#include <QUrl>
 
 #include <map>
 
@@ -17,6 +21,7 @@ class QLabel;
 class QMdiArea;
 class QMenu;
 class QTimer;
+class QToolBar;
 
 namespace sonavel {
 
@@ -50,6 +55,11 @@ class MainWindow final : public QMainWindow, public CommandTarget {
   QAction* CommandAction(int id) const;
   // Refreshes the texts and enabled states that depend on the active document.
   void RefreshCommands();
+  // The time displays: selection start, end and length, cursor, and the sound's length.
+  QString TimeDisplay(int id) const;
+  QToolBar* command_bar() const { return command_bar_; }
+  // What a drop of files on the frame does.
+  void OpenDroppedFiles(const QList<QUrl>& urls);
   // The user's hot keys, as loaded from "keys.dat".
   void SetHotKeys(std::vector<HotKey> hot_keys) { hot_keys_ = std::move(hot_keys); }
   const std::vector<HotKey>& hot_keys() const { return hot_keys_; }
@@ -79,11 +89,18 @@ class MainWindow final : public QMainWindow, public CommandTarget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   // Sees every key of the frame's window first: user hot keys, then the built-in keys.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   bool RunCommand(int id);
+  QWidget* BuildTransport();
+  void BuildCommandBar();
+  void RebuildCommandBar();
+  void RefreshTimeDisplays();
+  void ShowContextMenu(const std::vector<MenuItem>& items, const QPoint& where);
   void BuildMenus();
   void BuildToolbars();
   void RebuildRecentItems();
@@ -106,6 +123,10 @@ class MainWindow final : public QMainWindow, public CommandTarget {
   std::vector<QAction*> recent_actions_;
   std::vector<QAction*> window_actions_;
   std::vector<HotKey> hot_keys_;
+  std::map<int, QLabel*> time_displays_;
+  QToolBar* command_bar_ = nullptr;
+  QToolBar* main_toolbar_ = nullptr;
+  QToolBar* effects_toolbar_ = nullptr;
   QMdiArea* documents_;
   QLabel* free_space_;
   QTimer* refresh_;

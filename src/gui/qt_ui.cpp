@@ -59,8 +59,11 @@ QMessageBox::StandardButton DefaultButton(MessageButtons buttons) {
 }  // namespace
 
 MessageAnswer QtUi::ShowMessage(const Message& message) {
-  QMessageBox box(ToQt(message.icon), QString::fromStdString(message.caption),
-                  QString::fromStdString(message.text), ToQt(message.buttons), parent_);
+  // The texts carry the platform's line breaks ("\r\n", or "\r" alone).
+  QString text = QString::fromStdString(message.text);
+  text.replace("\r\n", "\n").replace('\r', '\n');
+  QMessageBox box(ToQt(message.icon), QString::fromStdString(message.caption), text,
+                  ToQt(message.buttons), parent_);
   box.setDefaultButton(DefaultButton(message.buttons));
   // Closing the box with Escape or the title bar gives the safe answer.
   const int chosen = box.exec();

@@ -14,10 +14,22 @@ std::int64_t MsToFrames(std::int64_t ms, std::int32_t rate) {
 }
 
 std::string FormatTimeMs(std::int64_t ms) {
+  const char* sign = ms < 0 ? "-" : "";
+  const std::int64_t value = ms < 0 ? -ms : ms;
   char text[48];
-  std::snprintf(text, sizeof text, "%ld:%.2ld:%.2ld.%.3ld", static_cast<long>(ms / 3600000),
-                static_cast<long>(ms / 60000 % 60), static_cast<long>(ms / 1000 % 60),
-                static_cast<long>(ms % 1000));
+  std::snprintf(text, sizeof text, "%s%ld:%.2ld:%.2ld.%.3ld", sign, static_cast<long>(value / 3600000),
+                static_cast<long>(value / 60000 % 60), static_cast<long>(value / 1000 % 60),
+                static_cast<long>(value % 1000));
+  return text;
+}
+
+std::string FormatTimeHundredths(std::int64_t ms) {
+  const char* sign = ms < 0 ? "-" : "";
+  const std::int64_t value = (ms < 0 ? -ms : ms) + 5;
+  char text[48];
+  std::snprintf(text, sizeof text, "%s%ld:%.2ld:%.2ld.%.2ld", sign, static_cast<long>(value / 3600000),
+                static_cast<long>(value / 60000 % 60), static_cast<long>(value / 1000 % 60),
+                static_cast<long>(value % 1000 / 10));
   return text;
 }
 

@@ -10,7 +10,10 @@ namespace sonavel {
 std::int64_t FramesToMs(std::int64_t frames, std::int32_t rate);
 // rate × (ms / 1000) + rate × (ms mod 1000) / 1000
 std::int64_t MsToFrames(std::int64_t ms, std::int32_t rate);
-// "%ld:%.2ld:%.2ld.%.3ld": hours, minutes, seconds, milliseconds.
+// "%ld:%.2ld:%.2ld.%.3ld": hours, minutes, seconds, milliseconds; "-" before a negative time.
 std::string FormatTimeMs(std::int64_t ms);
+// "%ld:%.2ld:%.2ld.%.2ld": hours, minutes, seconds, hundredths, rounded by adding 5 ms to
+// the magnitude; "-" before a negative time.
+std::string FormatTimeHundredths(std::int64_t ms);
 
 }  // namespace sonavel

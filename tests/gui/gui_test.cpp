@@ -6,6 +6,11 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QToolBar>
+#include <QUrl>
+#include <QDropEvent>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTest>
@@ -216,6 +221,57 @@ TEST(MainFrame, AHotKeyBoundToThreeCommandsRunsThemInOrder) {
   EXPECT_EQ(window.document_list().documents().size(), 2u);
   ui.QueueAnswer(MessageAnswer::kNo);
   ui.QueueAnswer(MessageAnswer::kNo);
+  window.close();
+  SetWorkingFolder("");
+}
+
+TEST(MainFrame, MenusTimeDisplaysCommandBarDropsAndCloseAll) {
+  TestSettings test;
+  SetWorkingFolder(test.folder);
+  ScriptedUi ui;
+  MainWindow window(test.settings, &ui);
+  window.show();
+  // The menu bar carries the nine menus in order; unbuilt commands are there, disabled.
+  QStringList titles;
+  for (QAction* menu : window.menuBar()->actions()) titles << menu->text();
+  EXPECT_EQ(titles, (QStringList{"&Datei", "&Bearbeiten", "Effek&te", "&Steuerung", "&Werkzeuge", "&Lesezeichen",
+                                 "&Betrachten", "&Fenster", "&Hilfe"}));
+  ASSERT_NE(window.CommandAction(1002), nullptr);
+  EXPECT_TRUE(window.CommandAction(1002)->isEnabled());
+  ASSERT_NE(window.CommandAction(4004), nullptr);
+  EXPECT_FALSE(window.CommandAction(4004)->isEnabled());
+  EXPECT_FALSE(window.CommandAction(2001)->isEnabled());  // nothing to undo without a document
+  EXPECT_EQ(window.TimeDisplay(130), "0:00:00.000");
+
+  // Files dropped on the frame open in drop order.
+  const std::string a = WriteTone(test.folder, "a.wav", 1, 44100);
+  const std::string b = WriteTone(test.folder, "b.wav", 2, 22050);
+  window.OpenDroppedFiles({QUrl::fromLocalFile(QString::fromStdString(a)), QUrl::fromLocalFile(QString::fromStdString(b))});
+  ASSERT_EQ(window.document_list().documents().size(), 2u);
+  EXPECT_EQ(DisplayTitle(*window.ActiveDocument()), "b.wav");
+  EXPECT_EQ(window.TimeDisplay(130), "0:00:01.000");  // 22050 frames at 22050 Hz
+
+  AudioDocument& active = *window.ActiveDocument();
+  SetSelection(active, 11025, 2205, 16538);
+  EXPECT_EQ(window.TimeDisplay(106), "0:00:00.100");
+  EXPECT_EQ(window.TimeDisplay(107), "0:00:00.500");
+  EXPECT_EQ(window.TimeDisplay(108), "0:00:00.400");
+  EXPECT_EQ(window.TimeDisplay(109), "0:00:00.75");  // hundredths: 750 ms
+
+  // The command bar has a button for each document window.
+  QStringList buttons;
+  for (QAction* action : window.command_bar()->actions())
+    if (action->data().toInt() >= 134 && action->data().toInt() <= 160) buttons << action->text();
+  EXPECT_EQ(buttons, (QStringList{"a.wav", "b.wav"}));
+  EXPECT_TRUE(window.Dispatch(9001));  // hidden, and remembered
+  EXPECT_FALSE(window.command_bar()->isVisible());
+  EXPECT_EQ(test.settings.ReadUserText("Settings", "ShowCommandBar", ""), "0");
+
+  // Close all: an unmodified named document closes without asking.
+  EXPECT_TRUE(window.Dispatch(5040));
+  QTest::qWait(20);
+  EXPECT_TRUE(window.document_list().documents().empty());
+  EXPECT_TRUE(ui.shown().empty());
   window.close();
   SetWorkingFolder("");
 }
