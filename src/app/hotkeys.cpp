@@ -43,7 +43,7 @@ std::string HotKeyPath() { return JoinPath(UserDataFolder(), kHotKeyFileName); }
 std::string BareKeyName(std::int32_t virtual_key) {
   if ((virtual_key >= 'A' && virtual_key <= 'Z') || (virtual_key >= '0' && virtual_key <= '9'))
     return std::string(1, static_cast<char>(virtual_key));
-  if (virtual_key >= VK_F1 && virtual_key <= VK_F24) return "F" + std::to_string(virtual_key - VK_F1 + 1);
+  if (virtual_key >= VK_F1 && virtual_key <= VK_F24) return std::string("F").append(std::to_string(virtual_key - VK_F1 + 1));
   if (virtual_key >= VK_NUMPAD0 && virtual_key <= VK_NUMPAD0 + 9)
     return "Num " + std::to_string(virtual_key - VK_NUMPAD0);
   switch (virtual_key) {

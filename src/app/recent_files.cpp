@@ -93,9 +93,9 @@ RecentMenu RecentFiles::RebuildRecentMenu() const {
   RecentMenu menu;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const int position = static_cast<int>(i);
-    menu.items.push_back({kFirstRecentId + position,
-                          "&" + std::to_string(position + 1) + "." + MenuEscape(ShortenRecentPath(entries[i].path)),
-                          entries[i].path});
+    std::string text = "&";
+    text.append(std::to_string(position + 1)).append(".").append(MenuEscape(ShortenRecentPath(entries[i].path)));
+    menu.items.push_back({kFirstRecentId + position, std::move(text), entries[i].path});
   }
   if (!menu.items.empty()) {
     menu.separator = true;

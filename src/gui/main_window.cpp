@@ -66,6 +66,7 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
   column->setSpacing(0);
   column->addWidget(documents_, 1);
   column->addWidget(BuildTransport());
+  centre->setMinimumSize(365, 305);  // the smallest client area
   setCentralWidget(centre);
   setAcceptDrops(true);
 
