@@ -11,7 +11,7 @@ build="$root/build/bench"
 results="$build/store_bench.json"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONAVEL_CORE_ONLY=ON >/dev/null
-cmake --build "$build" --target store_bench sonavel-cli
+cmake --build "$build" --target store_bench views_bench sonavel-cli
 
 "$build/bench/store_bench" --benchmark_enable_random_interleaving=true \
   --benchmark_out="$results" --benchmark_out_format=json "$@"
@@ -67,8 +67,43 @@ for label, subject, peer, lowest, highest in checks:
 sys.exit(1 if failed else 0)
 PY
 
+# Waveform columns from peak files against a plain read of the same peak file.
+views_results="$build/views_bench.json"
+views_status=0
+"$build/bench/views_bench" --benchmark_out="$views_results" --benchmark_out_format=json >/dev/null || views_status=$?
+python3 - "$views_results" <<'PY' || views_status=$?
+import json
+import sys
+
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+runs = json.load(open(sys.argv[1]))["benchmarks"]
+
+def best_ns(prefix):
+    times = [r["real_time"] * UNIT_NS[r["time_unit"]] for r in runs
+             if r["run_name"].startswith(prefix + "/") and r["run_type"] == "iteration"
+             and not r.get("error_occurred")]
+    return min(times) if times else None
+
+failed = False
+# (label, benchmark, peer, highest ratio, highest milliseconds of the benchmark itself)
+for label, subject, peer, highest, limit_ms in [
+    ("overview 3 h / plain read", "BM_OverviewFromPeaks", "BM_PlainPeakRead", 20.0, 20.0),
+    ("scroll 1/10 / plain read", "BM_ScrollMainView", "BM_PlainScrollRead", 20.0, 20.0),
+]:
+    a, b = best_ns(subject), best_ns(peer)
+    if a is None or b is None:
+        print(f"{label:28} not measured  FAIL")
+        failed = True
+        continue
+    ratio = a / b
+    verdict = "PASS" if ratio <= highest and a / 1e6 <= limit_ms else "FAIL"
+    failed |= verdict == "FAIL"
+    print(f"{label:28} {ratio:6.3f}  ({a / 1e6:.3f} ms; target <= {highest}, <= {limit_ms} ms)  {verdict}")
+sys.exit(1 if failed else 0)
+PY
+
 # The command-line converter against sox on the same file.
 cli_status=0
 "$root/bench/cli_convert.py" "$build/src/main/sonavel-cli" "$build" "${SONAVEL_BENCH_SECONDS:-3600}" ||
   cli_status=$?
-exit $(( store_status || cli_status ))
+exit $(( store_status || views_status || cli_status ))

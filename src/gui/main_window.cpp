@@ -310,6 +310,19 @@ namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
+// Builds `items` into `menu`; every command's action is handed to `configure`.
+void FillMenu(QMenu* menu, const std::vector<MenuItem>& items,
+              const std::function<void(QAction*, int)>& configure) {
+  for (const MenuItem& item : items) {
+    if (item.separator)
+      menu->addSeparator();
+    else if (item.IsSubmenu())
+      FillMenu(menu->addMenu(Q(item.text)), item.children, configure);
+    else
+      configure(menu->addAction(Q(item.text)), item.id);
+  }
+}
+
 // Icons of the platform's style for the commands that have a usual one.
 QIcon CommandIcon(QStyle* style, int id) {
   switch (id) {
@@ -421,21 +434,11 @@ void MainWindow::OpenDroppedFiles(const QList<QUrl>& urls) {
 
 void MainWindow::ShowContextMenu(const std::vector<MenuItem>& items, const QPoint& where) {
   QMenu menu(this);
-  std::function<void(QMenu*, const std::vector<MenuItem>&)> fill = [&](QMenu* into, const std::vector<MenuItem>& list) {
-    for (const MenuItem& item : list) {
-      if (item.separator) {
-        into->addSeparator();
-      } else if (item.IsSubmenu()) {
-        fill(into->addMenu(Q(item.text)), item.children);
-      } else {
-        QAction* action = into->addAction(Q(item.text));
-        const QAction* shared = CommandAction(item.id);
-        action->setEnabled(shared != nullptr ? shared->isEnabled() : CommandAvailable(item.id));
-        connect(action, &QAction::triggered, this, [this, id = item.id] { Dispatch(id); });
-      }
-    }
-  };
-  fill(&menu, items);
+  FillMenu(&menu, items, [this](QAction* action, int id) {
+    const QAction* shared = CommandAction(id);
+    action->setEnabled(shared != nullptr ? shared->isEnabled() : CommandAvailable(id));
+    connect(action, &QAction::triggered, this, [this, id] { Dispatch(id); });
+  });
   menu.exec(where);
 }
 
@@ -487,29 +490,20 @@ QAction* MainWindow::CommandAction(int id) const {
 
 void MainWindow::BuildMenus() {
   // One action per command id, shared by the menu and the toolbars.
-  std::function<void(QMenu*, const std::vector<MenuItem>&)> fill = [&](QMenu* menu, const std::vector<MenuItem>& items) {
-    for (const MenuItem& item : items) {
-      if (item.separator) {
-        menu->addSeparator();
-      } else if (item.IsSubmenu()) {
-        fill(menu->addMenu(Q(item.text)), item.children);
-      } else {
-        QAction* action = menu->addAction(Q(item.text));
-        action->setData(item.id);
-        action->setEnabled(CommandAvailable(item.id));
-        connect(action, &QAction::triggered, this, [this, id = item.id] { Dispatch(id); });
-        connect(action, &QAction::hovered, this, [this, id = item.id] {
-          const std::string help = MenuHelpText(id);
-          if (!help.empty()) statusBar()->showMessage(Q(help), 12000);
-        });
-        actions_.emplace(item.id, action);
-        if (item.id == kCloseId) close_action_ = action;
-      }
-    }
+  auto configure = [this](QAction* action, int id) {
+    action->setData(id);
+    action->setEnabled(CommandAvailable(id));
+    connect(action, &QAction::triggered, this, [this, id] { Dispatch(id); });
+    connect(action, &QAction::hovered, this, [this, id] {
+      const std::string help = MenuHelpText(id);
+      if (!help.empty()) statusBar()->showMessage(Q(help), 12000);
+    });
+    actions_.emplace(id, action);
+    if (id == kCloseId) close_action_ = action;
   };
   for (const MenuItem& top : MainMenu()) {
     QMenu* menu = menuBar()->addMenu(Q(top.text));
-    fill(menu, top.children);
+    FillMenu(menu, top.children, configure);
     if (top.text == "&Datei") file_menu_ = menu;
     if (top.text == "&Fenster") window_menu_ = menu;
   }
