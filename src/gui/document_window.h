@@ -1,43 +1,25 @@
 #pragma once
-// A document's window in the main frame: the sound drawn from its peak files, the title
-// with a modified mark, and the question about unsaved changes when it closes.
+// A document's window in the main frame: the overview strip of the whole sound, the main
+// waveform view of the visible range, the position scroll bar and the eight zoom and mode
+// buttons; the title with a modified mark, and the question about unsaved changes when it
+// closes.
 
 #include <QMdiSubWindow>
-#include <QWidget>
 
 #include <functional>
-#include <vector>
 
 #include "document/audio_document.h"
+#include "views/wave_mouse.h"
+
+class QButtonGroup;
+class QScrollBar;
+class QTimer;
+class QToolButton;
 
 namespace sonavel {
 
 class Ui;
-
-// Per channel and per run of 256 frames: the positive and negative peak (0 … 255).
-struct PeakRuns {
-  int channels = 1;
-  std::vector<std::uint8_t> runs;  // runs × channels × 2 bytes
-  std::size_t count() const { return runs.size() / (2 * static_cast<std::size_t>(channels)); }
-};
-
-// The peaks of a whole sound, read from its blocks' peak files with each segment's gain.
-PeakRuns ReadPeakRuns(const Sound& sound);
-
-class PeakView final : public QWidget {
- public:
-  explicit PeakView(QWidget* parent = nullptr) : QWidget(parent) { setMinimumSize(200, 80); }
-  void SetPeaks(PeakRuns peaks) {
-    peaks_ = std::move(peaks);
-    update();
-  }
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  PeakRuns peaks_;
-};
+class WaveView;
 
 class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
   Q_OBJECT
@@ -50,25 +32,46 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
 
   AudioDocument& document() { return *document_; }
   const DocumentRef& reference() const { return document_; }
+  WaveView* overview() const { return overview_; }
+  WaveView* main_view() const { return main_; }
+  QScrollBar* position_bar() const { return position_; }
   void DocumentChanged(AudioDocument& document, unsigned changes) override;
-  // The title, peaks and view, after the sound or path changed.
-  void Refresh();
+
+  // Attaches both views to the sound again (after an edit, a mode or a zoom change).
+  void Reattach();
+  // Display mode 0, 1 or 2 and vertical zoom, as the buttons and the frame's commands set.
+  void SetDisplayMode(int mode);
+  void ToggleVerticalZoom();
 
  signals:
   void closed(DocumentWindow* window);
-  // The document changed in a way the frame's commands may show (undo texts, modified).
+  // The document changed in a way the frame shows (undo texts, modified, times).
   void changed();
   // A right click on the sound: the frame shows the document context menu there.
   void contextMenuWanted(const QPoint& global_position);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void Layout();
+  void Notice(WaveView* view, const WaveNotice& notice);
+  void ShowMarkers();
+  void ShowRange();
+  void RefreshTitle();
+  void Scroll(int action);
+
   DocumentRef document_;
   Ui& ui_;
   std::function<bool(AudioDocument&)> save_;
-  PeakView* view_;
+  QWidget* body_;
+  WaveView* overview_;
+  WaveView* main_;
+  QScrollBar* position_;
+  QToolButton* buttons_[8] = {};
+  QButtonGroup* modes_;
+  QTimer* selection_timer_;
 };
 
 }  // namespace sonavel

@@ -90,6 +90,13 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
   refresh_->start(5000);
 }
 
+MainWindow::~MainWindow() {
+  // The document windows go after this object's members: they must not call back.
+  QCoreApplication::instance()->removeEventFilter(this);
+  for (QMdiSubWindow* window : documents_->subWindowList()) window->disconnect(this);
+  documents_->disconnect(this);
+}
+
 void MainWindow::RefreshFreeSpace() { free_space_->setText(FreeSpaceText(WorkingFolderFreeKB())); }
 
 void MainWindow::ShowFrame() {
@@ -672,6 +679,18 @@ bool MainWindow::RunCommand(int id) {
       command_bar_->setVisible(true);
       settings_.WriteUserValue("Settings", "ShowCommandBarLeft", id == 9004 ? 1 : 0);
       return true;
+    case 5005:
+    case 5007:
+    case 5008:
+    case 5013: {
+      auto* window = qobject_cast<DocumentWindow*>(documents_->activeSubWindow());
+      if (window == nullptr) return false;
+      if (id == 5005)
+        window->ToggleVerticalZoom();
+      else
+        window->SetDisplayMode(id == 5007 ? 0 : id == 5008 ? 1 : 2);
+      return true;
+    }
     case 5001:
     case 5002:
     case 5003:

@@ -42,6 +42,7 @@ class MainWindow final : public QMainWindow, public CommandTarget {
   // Takes its placement from the settings; writes it back when it closes. Without `ui`
   // the frame asks the user through Qt dialogs.
   explicit MainWindow(Settings& settings, Ui* ui = nullptr, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   Ui& ui() { return *ui_in_use_; }
   // Runs a command by its id (menu, toolbar, hot key, command line); false when the id

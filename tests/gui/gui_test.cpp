@@ -25,6 +25,7 @@
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 #include "gui/main_window.h"
+#include "gui_fixture.h"
 #include "store/segment_reader.h"
 #include "gui/qt_ui.h"
 #include "app/command_line.h"
@@ -35,22 +36,10 @@
 namespace sonavel {
 namespace {
 
-// Settings of a temporary registry, so that the tests never read or write the user's.
-struct TestSettings {
-  TestSettings() : registry(JoinPath(folder, "user"), JoinPath(folder, "machine")), settings(registry) {}
-  ~TestSettings() { std::filesystem::remove_all(folder); }
-  std::string folder = [] {
-    std::string pattern = JoinPath(TempFolder(), "sonavel-gui-XXXXXX");
-    return std::string(::mkdtemp(pattern.data()));
-  }();
-  Registry registry;
-  Settings settings;
-};
+using testing::SaveScreenshot;
+using testing::TestSettings;
+using testing::WriteTone;
 
-void SaveScreenshot(QWidget& widget, const QString& name) {
-  QDir().mkpath(SONAVEL_SCREENSHOT_DIR);
-  ASSERT_TRUE(widget.grab().save(QString(SONAVEL_SCREENSHOT_DIR) + "/" + name + ".png"));
-}
 
 // Answers the next message box when it appears: records what it shows, then clicks the
 // button with `answer`.
@@ -122,19 +111,6 @@ TEST(MainWindow, AStartWithoutFilesShowsTheSplashForSevenSeconds) {
   SaveScreenshot(*window.splash(), "splash");
   QTest::qWait(100);
   EXPECT_NE(window.splash(), nullptr);
-}
-
-// A WAV file of a decaying tone, written by our own writer.
-std::string WriteTone(const std::string& folder, const std::string& name, int channels, int frames) {
-  const std::string path = JoinPath(folder, name);
-  SinkRef writer = CreateWavWriter(PcmFormat(22050, static_cast<std::uint16_t>(channels), 16), path);
-  std::vector<std::int32_t> samples;
-  for (int i = 0; i < frames; ++i)
-    for (int c = 0; c < channels; ++c)
-      samples.push_back(static_cast<std::int32_t>(std::sin(i * (0.01 + 0.004 * c)) * 400000.0 *
-                                                  (1.0 - static_cast<double>(i) / frames)));
-  writer->Write(samples.data(), frames);
-  return path;
 }
 
 TEST(MainFrame, OpensEditsUndoesAndSavesDocumentsByCommandId) {

@@ -1,0 +1,55 @@
+#pragma once
+// What the window tests share: settings in a temporary registry, WAV files to open, and
+// screenshots under build/screenshots.
+
+#include <QDir>
+#include <QString>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "formats/wav_writer.h"
+#include "formats/wave_format.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "platform/settings.h"
+
+namespace sonavel::testing {
+
+// Settings of a temporary registry, so that the tests never read or write the user's.
+struct TestSettings {
+  TestSettings() : registry(JoinPath(folder, "user"), JoinPath(folder, "machine")), settings(registry) {}
+  ~TestSettings() { std::filesystem::remove_all(folder); }
+  std::string folder = [] {
+    std::string pattern = JoinPath(TempFolder(), "sonavel-gui-XXXXXX");
+    return std::string(::mkdtemp(pattern.data()));
+  }();
+  Registry registry;
+  Settings settings;
+};
+
+inline void SaveScreenshot(QWidget& widget, const QString& name) {
+  QDir().mkpath(SONAVEL_SCREENSHOT_DIR);
+  ASSERT_TRUE(widget.grab().save(QString(SONAVEL_SCREENSHOT_DIR) + "/" + name + ".png"));
+}
+
+// A WAV file of a decaying tone, written by our own writer.
+inline std::string WriteTone(const std::string& folder, const std::string& name, int channels, int frames) {
+  const std::string path = JoinPath(folder, name);
+  SinkRef writer = CreateWavWriter(PcmFormat(22050, static_cast<std::uint16_t>(channels), 16), path);
+  std::vector<std::int32_t> samples;
+  for (int i = 0; i < frames; ++i)
+    for (int c = 0; c < channels; ++c)
+      samples.push_back(static_cast<std::int32_t>(std::sin(i * (0.01 + 0.004 * c)) * 400000.0 *
+                                                  (1.0 - static_cast<double>(i) / frames)));
+  writer->Write(samples.data(), frames);
+  return path;
+}
+
+}  // namespace sonavel::testing
