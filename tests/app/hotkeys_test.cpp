@@ -1,6 +1,9 @@
 #include "app/hotkeys.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -145,12 +148,16 @@ TEST_F(HotKeyFileTest, AFailedRenameLeavesNoTemporaryFileBehind) {
 TEST_F(HotKeyFileTest, AFailedWriteLeavesTheOldFileAsItWas) {
   WriteKeyFile(EncodeHotKeys({{VK_F4, {1001}}}));
   const Bytes before = ReadKeyFile();
-  std::filesystem::permissions(UserDataFolder(), std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::remove);
-  if (::access(UserDataFolder().c_str(), W_OK) == 0) GTEST_SKIP() << "running with root rights";
-  EXPECT_FALSE(SaveHotKeys({{VK_F6, {1002}}}, ui_));
-  std::filesystem::permissions(UserDataFolder(), std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::add);
+  // A file-size limit below the new file's size makes the write fail, whoever we are.
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit tiny{4, limit.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+  const bool saved = SaveHotKeys({{VK_F6, {1002}}}, ui_);
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_FALSE(saved);
   EXPECT_EQ(ReadKeyFile(), before);
   EXPECT_EQ(ui_.shown().size(), 1u);
 }
