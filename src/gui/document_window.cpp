@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
@@ -51,6 +52,7 @@ DocumentWindow::DocumentWindow(DocumentRef document, Ui& ui, std::function<bool(
       selection_timer_(new QTimer(this)) {
   setObjectName("LWaveWindow");
   setAttribute(Qt::WA_DeleteOnClose);
+  setWindowIcon(style()->standardIcon(QStyle::SP_MediaVolume));
   overview_->setObjectName("80");
   main_->setObjectName("81");
   position_->setObjectName("82");

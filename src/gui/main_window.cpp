@@ -352,6 +352,7 @@ QWidget* MainWindow::BuildTransport() {
   row->setObjectName("Transport");
   auto* layout = new QHBoxLayout(row);
   layout->setContentsMargins(4, 2, 4, 2);
+  layout->setSpacing(3);
   // Play, record, scrub, stop, start, rewind, forward, end; they work once the playback
   // engine is in.
   struct Button {
@@ -369,6 +370,7 @@ QWidget* MainWindow::BuildTransport() {
     tool->setIcon(style()->standardIcon(button.icon));
     tool->setToolTip(button.tip);
     tool->setAutoRaise(true);
+    tool->setFixedSize(24, 24);
     tool->setEnabled(false);
     layout->addWidget(tool);
   }
@@ -380,12 +382,15 @@ QWidget* MainWindow::BuildTransport() {
     label->setObjectName(QString::number(id));
     label->setToolTip(caption);
     label->setFrameShape(QFrame::StyledPanel);
-    label->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    QFont digits = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    digits.setPointSizeF(digits.pointSizeF() * 0.85);
+    label->setFont(digits);
     label->setAlignment(Qt::AlignCenter);
-    // The displays give way first when the window is narrow.
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    label->setMaximumWidth(label->fontMetrics().horizontalAdvance("00:00:00.000") + 16);
-    layout->addWidget(label, 1);
+    // Wide enough for "0:00:00.000"; in a very narrow window the volume gives way first.
+    const int text_width = label->fontMetrics().horizontalAdvance("0:00:00.000") + 6;
+    label->setMinimumWidth(text_width);
+    label->setMaximumWidth(text_width + 8);
+    layout->addWidget(label);
     time_displays_[id] = label;
   }
   auto* volume = new QSlider(Qt::Horizontal, row);
