@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/ui.h"
 #include "store/block_writer.h"
+#include "store/peak_limiter.h"
 #include "store/segment_reader.h"
 
 namespace sonavel {
@@ -144,7 +145,8 @@ int SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::stri
   const std::string temporary = TemporarySibling(path);
   int result;
   {
-    SourceRef reader = OpenSoundReader(sound);
+    // The store holds samples beyond full scale (gains, mixes); the file cannot.
+    SourceRef reader = LimitTo(OpenSoundReader(sound), kFullScale);
     SinkRef writer = CreateWavWriter(format, temporary);
     result = Pump(*reader, *writer, progress, "Speichere Datei...");
   }

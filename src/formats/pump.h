@@ -29,7 +29,8 @@ int Pump(SampleSource& source, SampleSink& sink, Progress& progress, std::string
 // channels) when the result is kDone and stays as it was otherwise.
 int LoadIntoSound(SampleSource& source, Sound& sound, Progress& progress, std::string_view title);
 
-// Writes `sound` as a WAV file in `format` (same rate and channels as the sound). The file
+// Writes `sound` as a WAV file in `format` (same rate and channels as the sound), through
+// the look-ahead limiter at full scale where the sound goes beyond it. The file
 // is written beside `path` under a temporary name and replaces `path` only when complete,
 // so a failure or a cancel leaves an existing file untouched.
 int SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::string& path,
