@@ -106,4 +106,7 @@ PY
 cli_status=0
 "$root/bench/cli_convert.py" "$build/src/main/sonavel-cli" "$build" "${SONAVEL_BENCH_SECONDS:-3600}" ||
   cli_status=$?
+# The playback chain: process CPU seconds per minute of sound, target below 0.6 (1 % of a core).
+cmake --build "$build" --target playback_bench >/dev/null
+"$build/bench/playback_bench" --benchmark_format=json 2>/dev/null | python3 -c 'import json, sys; c = json.load(sys.stdin)["benchmarks"][0].get("cpu_per_minute"); ok = c is not None and c < 0.6; print("playback CPU per minute      ", c, "s  (target < 0.6 s) ", "PASS" if ok else "FAIL"); sys.exit(0 if ok else 1)' || exit 1
 exit $(( store_status || views_status || cli_status ))
