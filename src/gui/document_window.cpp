@@ -163,6 +163,11 @@ void DocumentWindow::ShowMarkers() {
   position_->setValue(static_cast<int>(PositionScrollThumb(state.cursor, length)));
 }
 
+void DocumentWindow::ShowPlayCursor(std::int64_t frame) {
+  const std::int64_t length = SoundLength(document_->sound);
+  for (WaveView* view : {overview_, main_}) view->SetCursor(CursorDisplayFrame(frame, length));
+}
+
 void DocumentWindow::SetDisplayMode(int mode) {
   document_->view_kind = std::clamp(mode, 0, 2);
   Reattach();

@@ -42,6 +42,9 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
   // Display mode 0, 1 or 2 and vertical zoom, as the buttons and the frame's commands set.
   void SetDisplayMode(int mode);
   void ToggleVerticalZoom();
+  // Moves the cursor marker of both views to where playback is, without touching the
+  // document's own cursor.
+  void ShowPlayCursor(std::int64_t frame);
 
  signals:
   void closed(DocumentWindow* window);

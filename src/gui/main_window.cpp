@@ -38,6 +38,7 @@
 #include "platform/paths.h"
 #include "platform/settings.h"
 #include "store/block_table.h"
+#include "store/segment_reader.h"
 #include "store/time.h"
 
 namespace sonavel {
@@ -79,6 +80,7 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
   BuildToolbars();
   BuildCommandBar();
   hot_keys_ = LoadHotKeys(*ui_in_use_);
+  engine_.SetListener(this, 0);
   QCoreApplication::instance()->installEventFilter(this);
   format_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(format_, &QWidget::customContextMenuRequested, this,
@@ -95,6 +97,30 @@ MainWindow::~MainWindow() {
   QCoreApplication::instance()->removeEventFilter(this);
   for (QMdiSubWindow* window : documents_->subWindowList()) window->disconnect(this);
   documents_->disconnect(this);
+}
+
+void EnginePlayback::PlayFrom(AudioDocument& document, std::int32_t frame) {
+  SourceRef source = OpenSoundReader(document.sound);
+  source->Seek(frame);
+  engine_.Open(source);
+}
+
+void MainWindow::OnStarted(int) {
+  if (auto found = transport_.find(111); found != transport_.end()) found->second->setDown(true);
+}
+
+void MainWindow::OnStopped(int) {
+  if (auto found = transport_.find(111); found != transport_.end()) found->second->setDown(false);
+  playing_ = nullptr;
+}
+
+void MainWindow::OnPosition(std::int64_t milliseconds, int) {
+  // The cursor follows playback in the document's views and the cursor display.
+  if (playing_ == nullptr || playing_ != ActiveDocument()) return;
+  const std::int64_t frame = playing_start_ + MsToFrames(milliseconds, playing_->sound.rate);
+  if (auto* window = qobject_cast<DocumentWindow*>(documents_->activeSubWindow())) window->ShowPlayCursor(frame);
+  if (auto found = time_displays_.find(109); found != time_displays_.end())
+    found->second->setText(QString::fromStdString(FormatTimeHundredths(milliseconds + FramesToMs(playing_start_, playing_->sound.rate))));
 }
 
 void MainWindow::RefreshFreeSpace() { free_space_->setText(FreeSpaceText(WorkingFolderFreeKB())); }
@@ -223,6 +249,7 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
   auto* window = new DocumentWindow(
       document, ui(), [this](AudioDocument& d) { return SaveDocument(d, false); }, documents_);
   connect(window, &DocumentWindow::closed, this, [this](DocumentWindow* closing) {
+    if (playing_ == &closing->document()) engine_.Close();
     documents_list_.Remove(&closing->document());
     // Once the window is gone from the area.
     QTimer::singleShot(0, this, [this] { RebuildCommandBar(); });
@@ -371,7 +398,11 @@ QWidget* MainWindow::BuildTransport() {
     tool->setToolTip(button.tip);
     tool->setAutoRaise(true);
     tool->setFixedSize(24, 24);
-    tool->setEnabled(false);
+    // Play and stop work; scrub, record and the winding buttons come with their commands.
+    tool->setEnabled(button.id == 111 || button.id == 113);
+    if (button.id == 111) connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3002); });
+    if (button.id == 113) connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3003); });
+    transport_[button.id] = tool;
     layout->addWidget(tool);
   }
   layout->addSpacing(12);
@@ -683,6 +714,32 @@ bool MainWindow::RunCommand(int id) {
       addToolBar(id == 9004 ? Qt::LeftToolBarArea : Qt::RightToolBarArea, command_bar_);
       command_bar_->setVisible(true);
       settings_.WriteUserValue("Settings", "ShowCommandBarLeft", id == 9004 ? 1 : 0);
+      return true;
+    case 3002: {  // Abspielen: the selection, or from the cursor to the end
+      if (document == nullptr) return false;
+      engine_.Close();
+      SourceRef source;
+      const EditState& state = document->state;
+      if (state.selection_start < state.selection_end) {
+        Sound range(document->sound.rate, document->sound.channels);
+        CopyRange(document->sound, range, state.selection_start, state.selection_end);
+        source = OpenSoundReader(range);
+        playing_start_ = state.selection_start;
+      } else {
+        source = OpenSoundReader(document->sound);
+        source->Seek(state.cursor);
+        playing_start_ = 0;
+      }
+      playing_ = document;
+      engine_.SetDevice(settings_.ReadInt("Settings", "SoundOutDevice", 0));
+      if (!engine_.Open(source)) {
+        playing_ = nullptr;
+        return false;
+      }
+      return true;
+    }
+    case 3003:  // Stopp
+      engine_.Close();
       return true;
     case 5005:
     case 5007:

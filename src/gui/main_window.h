@@ -6,6 +6,8 @@
 #include "app/command_line.h"
 #include "app/command_table.h"
 #include "app/hotkeys.h"
+#include "devices/playback_engine.h"
+#include "gui/qt_main_thread_queue.h"
 #include "app/recent_files.h"
 #include "document/audio_document.h"
 #include "document/document_list.h"
@@ -22,20 +24,26 @@ class QMdiArea;
 class QMenu;
 class QTimer;
 class QToolBar;
+class QToolButton;
 
 namespace sonavel {
 
 class DocumentWindow;
 class Settings;
 
-// Playback until the engine exists: nothing plays.
-class SilentPlayback final : public PlaybackControl {
+// What edits and commands ask of playback, carried out by the frame's engine.
+class EnginePlayback final : public PlaybackControl {
  public:
-  void Stop() override {}
-  void PlayFrom(AudioDocument&, std::int32_t) override {}
+  explicit EnginePlayback(PlaybackEngine& engine) : engine_(engine) {}
+  void Stop() override { engine_.Close(); }
+  // Plays the document's sound from `frame` to its end.
+  void PlayFrom(AudioDocument& document, std::int32_t frame) override;
+
+ private:
+  PlaybackEngine& engine_;
 };
 
-class MainWindow final : public QMainWindow, public CommandTarget {
+class MainWindow final : public QMainWindow, public CommandTarget, public PlaybackListener {
   Q_OBJECT
 
  public:
@@ -88,6 +96,12 @@ class MainWindow final : public QMainWindow, public CommandTarget {
   bool LoadProject(const std::string&) override { return false; }
   void ShowSplash() override;
 
+  // The engine's reports, on the user-interface thread.
+  void OnStarted(int cookie) override;
+  void OnStopped(int cookie) override;
+  void OnPosition(std::int64_t milliseconds, int cookie) override;
+  PlaybackEngine& engine() { return engine_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -113,7 +127,11 @@ class MainWindow final : public QMainWindow, public CommandTarget {
   Settings& settings_;
   QtUi ui_;
   Ui* ui_in_use_;
-  SilentPlayback playback_;
+  QtMainThreadQueue queue_;
+  PlaybackEngine engine_{queue_};
+  EnginePlayback playback_{engine_};
+  AudioDocument* playing_ = nullptr;  // the document the engine plays, while it plays
+  std::int64_t playing_start_ = 0;    // the frame of the document where the source begins
   DocumentList documents_list_;
   RecentFiles recent_;
   QLabel* format_;
@@ -125,6 +143,7 @@ class MainWindow final : public QMainWindow, public CommandTarget {
   std::vector<QAction*> window_actions_;
   std::vector<HotKey> hot_keys_;
   std::map<int, QLabel*> time_displays_;
+  std::map<int, QToolButton*> transport_;
   QToolBar* command_bar_ = nullptr;
   QToolBar* main_toolbar_ = nullptr;
   QToolBar* effects_toolbar_ = nullptr;

@@ -252,6 +252,27 @@ TEST(MainFrame, MenusTimeDisplaysCommandBarDropsAndCloseAll) {
   SetWorkingFolder("");
 }
 
+TEST(MainFrame, PlayRunsToTheEndAndStopStopsAtOnce) {
+  TestSettings test;
+  SetWorkingFolder(test.folder);
+  ScriptedUi ui;
+  MainWindow window(test.settings, &ui);
+  window.show();
+  ASSERT_TRUE(window.OpenDocument(WriteTone(test.folder, "kurz.wav", 2, 11025)));  // half a second
+  ASSERT_TRUE(window.Dispatch(3002));
+  EXPECT_EQ(window.engine().State(), 1);
+  // Without a sound card the null device keeps real time; the cursor display follows.
+  QTRY_COMPARE_WITH_TIMEOUT(window.engine().State(), std::uint16_t{0}, 5000);
+  EXPECT_EQ(window.TimeDisplay(109), "0:00:00.50");
+  SetSelection(*window.ActiveDocument(), 2205, 4410, 2205);
+  ASSERT_TRUE(window.Dispatch(3002));  // the selection only
+  EXPECT_EQ(window.engine().State(), 1);
+  EXPECT_TRUE(window.Dispatch(3003));
+  EXPECT_EQ(window.engine().State(), 0);
+  window.close();
+  SetWorkingFolder("");
+}
+
 TEST(MainWindow, FreeSpaceTextUsesTwoDecimalsInMegabytes) {
   EXPECT_EQ(FreeSpaceText(3072), "Freier Speicher:  3.00 MB");
   EXPECT_EQ(FreeSpaceText(0x1000000), "Freier Speicher: 16384.00 MB");
