@@ -14,6 +14,18 @@ namespace sonavel {
 
 namespace {
 
+// alsa-lib prints its own complaints (an "Unknown PCM" while probing for a card, say) to
+// standard error; the reasons reach the user through error() instead.
+void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+
+void SilenceAlsaOnce() {
+  static const bool silenced = [] {
+    snd_lib_error_set_handler(&QuietAlsaErrors);
+    return true;
+  }();
+  (void)silenced;
+}
+
 std::string AlsaError(const char* what, const std::string& name, int code) {
   return std::string(what) + " \"" + name + "\": " + snd_strerror(code);
 }
@@ -49,6 +61,7 @@ std::string AlsaDeviceName(int device_number) {
 std::unique_ptr<WaveOutput> CreateWaveOutputOn(const std::string& alsa_name) {
   if (!alsa_name.empty()) {
     snd_pcm_t* probe = nullptr;
+    SilenceAlsaOnce();
     if (snd_pcm_open(&probe, alsa_name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) ==
         0) {
       snd_pcm_close(probe);
@@ -68,8 +81,8 @@ bool AlsaOutput::Open(const OutputFormat& format, int device_number) {
   if (pcm_name_.empty())
     return Fail("there is no output device number " + std::to_string(device_number));
   snd_pcm_t* pcm = nullptr;
-  const int opened =
-      snd_pcm_open(&pcm, pcm_name_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+  SilenceAlsaOnce();
+  const int opened = snd_pcm_open(&pcm, pcm_name_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
   if (opened < 0) return Fail(AlsaError("cannot open ALSA device", pcm_name_, opened));
   pcm_ = pcm;
   if (!Configure(format)) {
