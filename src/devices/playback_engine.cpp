@@ -8,6 +8,7 @@
 
 #include "formats/wav_writer.h"
 #include "store/peak_limiter.h"
+#include "store/time.h"
 
 namespace sonavel {
 namespace {
@@ -17,8 +18,7 @@ constexpr auto kWaitStep = std::chrono::milliseconds(1000);
 }  // namespace
 
 std::int64_t FramesToMilliseconds(std::int64_t frames, std::int32_t rate) {
-  if (rate <= 0) return frames;
-  return (frames / rate) * 1000 + ((frames % rate) * 1000) / rate;
+  return rate <= 0 ? frames : FramesToMs(frames, rate);
 }
 
 std::int32_t PlaybackBufferFrames(std::int32_t rate) {
