@@ -22,16 +22,25 @@ std::int32_t ClampFrames(std::int64_t frames) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(frames, -kMaxFrames, kMaxFrames));
 }
 
-// The frames of a read that lie before frame 0 are silence: delivers them and moves the
-// buffer, the position and the count past them.
-void SilenceBeforeStart(std::int32_t*& out, std::int64_t& position, std::int64_t& n,
-                        std::size_t channels) {
-  if (position >= 0) return;
-  const std::int64_t k = std::min(-position, n);
-  std::fill_n(out, k * channels, 0);
-  out += k * channels;
-  n -= k;
-  position += k;
+// The start of every read: the reader's position advances by the whole request, the
+// frames before frame 0 are delivered as silence, and `position` and `n` become where the
+// rest of the read starts and how many frames it still wants.
+struct ReadStart {
+  std::int64_t position;
+  std::int64_t n;
+};
+ReadStart BeginRead(std::int32_t*& out, std::int32_t& reader_position, std::int32_t count,
+                    std::size_t channels) {
+  ReadStart start{reader_position, count};
+  reader_position = ClampFrames(start.position + count);
+  if (start.position < 0) {
+    const std::int64_t k = std::min(-start.position, start.n);
+    std::fill_n(out, k * channels, 0);
+    out += k * channels;
+    start.n -= k;
+    start.position += k;
+  }
+  return start;
 }
 
 int BytesPerSample(std::uint16_t bits) {
@@ -94,10 +103,7 @@ class PcmReader final : public WavReader {
   void Read(std::int32_t* out, std::int32_t count) override {
     if (count <= 0) return;
     const std::size_t channel_count = channels;
-    std::int64_t position = position_;
-    position_ = ClampFrames(position + count);
-    std::int64_t n = count;
-    SilenceBeforeStart(out, position, n, channel_count);
+    auto [position, n] = BeginRead(out, position_, count, channel_count);
     while (n > 0) {
       // Only frames up to the length come from the file; what a short file lacks is silence.
       const std::int64_t wanted = std::clamp<std::int64_t>(length_ - position, 0, std::min<std::int64_t>(n, kPieceFrames));
@@ -171,10 +177,7 @@ class CodedReader final : public WavReader {
   void Read(std::int32_t* out, std::int32_t count) override {
     if (count <= 0) return;
     const std::size_t channel_count = channels;
-    std::int64_t position = position_;
-    position_ = ClampFrames(position + count);
-    std::int64_t n = count;
-    SilenceBeforeStart(out, position, n, channel_count);
+    auto [position, n] = BeginRead(out, position_, count, channel_count);
     if (!stream_) {
       std::fill_n(out, n * channel_count, 0);
       return;
