@@ -488,8 +488,8 @@ std::vector<int> AllCommandIds() {
 }
 
 bool CommandAvailable(int id) {
-  static constexpr int kAvailable[] = {1001, 1002, 1003, 1004, 1005, 1010, 1048, 2001, 2033, 3002, 3003,
-                                       5001, 5002, 5003, 5004, 5005, 5007, 5008, 5013, 5009, 5010, 5011, 5012, 5040,
+  static constexpr int kAvailable[] = {1001, 1002, 1003, 1004, 1005, 1010, 1048, 2001, 2033, 3002, 3003, 3004, 3005,
+                                       3006, 3007, 3008, 3009, 3010, 3011, 5001, 5002, 5003, 5004, 5005, 5007, 5008, 5013, 5009, 5010, 5011, 5012, 5040,
                                        9001, 9002, 9003, 9004, 9005};
   return std::find(std::begin(kAvailable), std::end(kAvailable), id) != std::end(kAvailable);
 }

@@ -265,7 +265,29 @@ void PlaybackEngine::QueueSlot(int index) {
   }
 }
 
+void PlaybackEngine::ChangePriority(Worker worker, ThreadPriority priority) {
+  const pid_t thread = (worker == Worker::kWriter ? writer_thread_ : completion_thread_).load();
+  if (priority_hook_) {
+    priority_hook_(worker, thread, priority);
+  } else {
+    SetThreadPriority(thread, priority);
+  }
+}
+
+void PlaybackEngine::RingFull() {
+  completed_since_full_.store(0);
+  if (!completion_raised_) {
+    completion_raised_ = true;
+    ChangePriority(Worker::kCompletion, ThreadPriority::kTimeCritical);
+  }
+  if (completion_raised_writer_.exchange(false)) ChangePriority(Worker::kWriter, ThreadPriority::kBelowNormal);
+}
+
 void PlaybackEngine::WriterLoop() {
+  writer_thread_.store(CurrentThreadId());
+  completion_raised_writer_.store(false);
+  completed_since_full_.store(0);
+  completion_raised_ = false;
   for (BufferSlot& slot : slots_) {
     slot.done.store(false);
     slot.loop = false;
@@ -276,7 +298,13 @@ void PlaybackEngine::WriterLoop() {
     completion_stop_ = false;
     done_event_ = false;
   }
-  completion_ = std::thread([this] { CompletionLoop(); });
+  completion_thread_.store(0);
+  completion_ = std::thread([this] {
+    completion_thread_.store(CurrentThreadId());
+    CompletionLoop();
+  });
+  // The completion thread names itself at once; its priority may be changed from here on.
+  while (completion_thread_.load() == 0) std::this_thread::yield();
 
   // Resets the slot-freed event, then waits for it unless `free` already holds; false
   // when told to stop.
@@ -292,6 +320,7 @@ void PlaybackEngine::WriterLoop() {
   int index = 0;
   for (;;) {
     BufferSlot& slot = slots_[index];
+    if (!slot.free.load()) RingFull();
     if (!wait_free(slot)) break;
     if (!slot.free.load()) continue;
 
@@ -313,14 +342,15 @@ void PlaybackEngine::WriterLoop() {
     }
 
     const std::int32_t frames = std::min(available, buffer_frames_);
-    const std::int32_t start = source_->Position();
     source_->Read(scratch_.data(), frames);
     Convert(slot.data, frames);
     FillLevels(slot.levels, frames);
     slot.done.store(false);
     slot.loop = false;
     slot.length = frames * channels_ * 2;
-    slot.end_frame = start + frames;
+    // Where the source stands after the buffer: for a plain stream the start plus the
+    // frames read, for a looping or cueing source wherever the loop or the cue has got to.
+    slot.end_frame = source_->Position();
     slot.free.store(false);
     QueueSlot(index);
     index = (index + 1) % kPlaybackSlots;
@@ -352,6 +382,11 @@ void PlaybackEngine::CompletionLoop() {
         slot_freed_event_ = true;
       }
       signal_.notify_all();
+      // The writer is falling behind: let it catch up.
+      if (completed_since_full_.fetch_add(1) > 32 && !completion_raised_writer_.load()) {
+        ChangePriority(Worker::kWriter, ThreadPriority::kTimeCritical);
+        completion_raised_writer_.store(true);
+      }
       progress_pending_.store(true);
       PostNotify();
       index = (index + 1) % kPlaybackSlots;

@@ -13,7 +13,12 @@
 //
 // The device's completion callback marks its buffer done and wakes the completion thread;
 // the ring itself is handed between the threads through each slot's free and done flags.
-// Thread priorities are left to the scheduler.
+//
+// Priorities: both threads start at normal priority. The first time the writer finds the
+// ring full it raises the completion thread to time-critical, so finished buffers are
+// harvested at once. When more than 33 buffers finish without the ring filling up (the
+// writer falls behind), the completion thread raises the writer to time-critical; the
+// next time the writer finds the ring full it drops itself to below-normal.
 
 #include <array>
 #include <atomic>
@@ -26,6 +31,7 @@
 #include <vector>
 
 #include "devices/main_thread_queue.h"
+#include "devices/thread_priority.h"
 #include "devices/wave_output.h"
 #include "store/stream.h"
 
@@ -108,6 +114,12 @@ class PlaybackEngine {
   void SetVolume(int level);
   int Volume() const;
 
+  // Which worker thread a priority change is for.
+  enum class Worker { kWriter, kCompletion };
+  // Carries out the priority changes; SetThreadPriority unless replaced (tests record them).
+  using PriorityHook = std::function<void(Worker worker, pid_t thread, ThreadPriority priority)>;
+  void SetPriorityHook(PriorityHook hook) { priority_hook_ = std::move(hook); }
+
   // Buffers handed to the device and not yet given back (0 whenever the engine is closed).
   int BuffersAtDevice() const { return at_device_.load(); }
 
@@ -124,6 +136,9 @@ class PlaybackEngine {
   };
 
   void WriterLoop();
+  // The writer found the ring full.
+  void RingFull();
+  void ChangePriority(Worker worker, ThreadPriority priority);
   void CompletionLoop();
   void StartWriter();
   void StopWriter();
@@ -179,6 +194,14 @@ class PlaybackEngine {
   bool slot_freed_event_ = false;
   bool writer_stop_ = false;
   bool completion_stop_ = false;
+
+  // Priority bookkeeping, shared by the two worker threads.
+  PriorityHook priority_hook_;
+  std::atomic<pid_t> writer_thread_{0};
+  std::atomic<pid_t> completion_thread_{0};
+  std::atomic<bool> completion_raised_writer_{false};
+  std::atomic<int> completed_since_full_{0};
+  bool completion_raised_ = false;  // by this writer thread, once in its life
 
   std::thread writer_;      // started and joined by the user-interface thread
   std::thread completion_;  // started and joined by the writer thread

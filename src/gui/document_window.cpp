@@ -19,6 +19,9 @@ namespace sonavel {
 
 namespace {
 
+// The snippet scrubbing loops, which the cursor marker covers meanwhile.
+constexpr std::int64_t kScrubCursorMs = 25;
+
 // Controls 83 … 89 and 91: tooltips and the text on each button.
 struct ButtonSpec {
   int id;
@@ -157,15 +160,17 @@ void DocumentWindow::ShowMarkers() {
   for (WaveView* view : {overview_, main_}) {
     view->SetEndMarker(length);
     view->SetSelection(state.selection_start, state.selection_end);
-    view->SetCursor(CursorDisplayFrame(state.cursor, length));
+    view->SetCursor(CursorDisplayFrame(state.cursor, length),
+                    scrubbing_ ? MsToFrames(kScrubCursorMs, document_->sound.rate) : 0);
     view->SetBookmarks(bookmarks);
   }
   position_->setValue(static_cast<int>(PositionScrollThumb(state.cursor, length)));
 }
 
-void DocumentWindow::ShowPlayCursor(std::int64_t frame) {
-  const std::int64_t length = SoundLength(document_->sound);
-  for (WaveView* view : {overview_, main_}) view->SetCursor(CursorDisplayFrame(frame, length));
+void DocumentWindow::SetScrubbing(bool scrubbing) {
+  if (scrubbing == scrubbing_) return;
+  scrubbing_ = scrubbing;
+  ShowMarkers();
 }
 
 void DocumentWindow::SetDisplayMode(int mode) {
@@ -203,6 +208,7 @@ void DocumentWindow::Notice(WaveView* view, const WaveNotice& notice) {
       const FrameRange range = DocumentSelection(view->markers(), length);
       SetSelection(*document_, static_cast<std::int32_t>(range.start), static_cast<std::int32_t>(range.end),
                    static_cast<std::int32_t>(std::clamp<std::int64_t>(view->markers().cursor(), 0, length)));
+      emit released();
       break;
     }
     case WaveCode::kSelectionChanged:
@@ -231,7 +237,13 @@ void DocumentWindow::Notice(WaveView* view, const WaveNotice& notice) {
       main_->update();
       break;
     }
-    default:  // edge tracking drives fast forward and rewind once playback exists
+    case WaveCode::kBeyondRight:
+    case WaveCode::kBackFromRight:
+    case WaveCode::kAtLeft:
+    case WaveCode::kBackFromLeft:
+      emit edgeTracking(static_cast<int>(notice.code));
+      break;
+    default:
       break;
   }
 }

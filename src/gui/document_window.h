@@ -42,9 +42,8 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
   // Display mode 0, 1 or 2 and vertical zoom, as the buttons and the frame's commands set.
   void SetDisplayMode(int mode);
   void ToggleVerticalZoom();
-  // Moves the cursor marker of both views to where playback is, without touching the
-  // document's own cursor.
-  void ShowPlayCursor(std::int64_t frame);
+  // While scrubbing the cursor marker covers the looped snippet (25 ms); else it is a line.
+  void SetScrubbing(bool scrubbing);
 
  signals:
   void closed(DocumentWindow* window);
@@ -52,6 +51,10 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
   void changed();
   // A right click on the sound: the frame shows the document context menu there.
   void contextMenuWanted(const QPoint& global_position);
+  // A click or drag in a view ended and the document took its selection and cursor.
+  void released();
+  // The mouse, held, reached (4 right, 6 left) or left (5, 7) an edge of a view.
+  void edgeTracking(int code);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -67,6 +70,7 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
 
   DocumentRef document_;
   Ui& ui_;
+  bool scrubbing_ = false;
   std::function<bool(AudioDocument&)> save_;
   QWidget* body_;
   WaveView* overview_;

@@ -33,7 +33,10 @@
 #include "formats/pump.h"
 #include "formats/stored_format.h"
 #include "gui/document_window.h"
+#include "devices/mixer.h"
 #include "gui/key_codes.h"
+#include "gui/level_meter.h"
+#include "views/wave_mouse.h"
 #include "gui/options_dialog.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
@@ -76,11 +79,11 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
   start_maximized_ = placement.maximized;
 
   connect(documents_, &QMdiArea::subWindowActivated, this, [this] { DocumentActivated(); });
+  transport_ = std::make_unique<Transport>(engine_, settings_, *ui_in_use_, *this);
   BuildMenus();
   BuildToolbars();
   BuildCommandBar();
   hot_keys_ = LoadHotKeys(*ui_in_use_);
-  engine_.SetListener(this, 0);
   QCoreApplication::instance()->installEventFilter(this);
   format_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(format_, &QWidget::customContextMenuRequested, this,
@@ -97,30 +100,25 @@ MainWindow::~MainWindow() {
   QCoreApplication::instance()->removeEventFilter(this);
   for (QMdiSubWindow* window : documents_->subWindowList()) window->disconnect(this);
   documents_->disconnect(this);
+  transport_.reset();
 }
 
-void EnginePlayback::PlayFrom(AudioDocument& document, std::int32_t frame) {
-  SourceRef source = OpenSoundReader(document.sound);
-  source->Seek(frame);
-  engine_.Open(source);
+void MainWindow::ShowTransportState(std::uint16_t state) {
+  auto down = [this](int id, bool pressed) {
+    if (auto found = transport_buttons_.find(id); found != transport_buttons_.end()) found->second->setDown(pressed);
+  };
+  down(111, state == PlaybackEngine::kPlaying && !transport_->running(Transport::Direction::kRewind) &&
+                !transport_->running(Transport::Direction::kForward));
+  down(112, state == PlaybackEngine::kScrubbing);
+  down(113, state == PlaybackEngine::kClosed);
+  for (QMdiSubWindow* window : documents_->subWindowList())
+    if (auto* document_window = qobject_cast<DocumentWindow*>(window))
+      document_window->SetScrubbing(state == PlaybackEngine::kScrubbing &&
+                                    &document_window->document() == transport_->playing());
 }
 
-void MainWindow::OnStarted(int) {
-  if (auto found = transport_.find(111); found != transport_.end()) found->second->setDown(true);
-}
-
-void MainWindow::OnStopped(int) {
-  if (auto found = transport_.find(111); found != transport_.end()) found->second->setDown(false);
-  playing_ = nullptr;
-}
-
-void MainWindow::OnPosition(std::int64_t milliseconds, int) {
-  // The cursor follows playback in the document's views and the cursor display.
-  if (playing_ == nullptr || playing_ != ActiveDocument()) return;
-  const std::int64_t frame = playing_start_ + MsToFrames(milliseconds, playing_->sound.rate);
-  if (auto* window = qobject_cast<DocumentWindow*>(documents_->activeSubWindow())) window->ShowPlayCursor(frame);
-  if (auto found = time_displays_.find(109); found != time_displays_.end())
-    found->second->setText(QString::fromStdString(FormatTimeHundredths(milliseconds + FramesToMs(playing_start_, playing_->sound.rate))));
+void MainWindow::ShowLevels(const LevelRecord& levels) {
+  if (meter_ != nullptr) meter_->SetLevels(levels);
 }
 
 void MainWindow::RefreshFreeSpace() { free_space_->setText(FreeSpaceText(WorkingFolderFreeKB())); }
@@ -221,6 +219,56 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+void MainWindow::RunKeyAction(int action) {
+  switch (action) {
+    case key_action::kScrub: transport_->Scrub(); break;
+    case key_action::kPressRewind: transport_->Press(Transport::Direction::kRewind); break;
+    case key_action::kPressForward: transport_->Press(Transport::Direction::kForward); break;
+    case key_action::kExtendSelection: transport_->SetExtendSelection(true); break;
+    case key_action::kShiftDown: transport_->ShiftDown(); break;
+    default: break;  // the list windows' renaming comes with those windows
+  }
+  RefreshCommands();
+}
+
+void MainWindow::KeyReleased(KeyUpAction action) {
+  switch (action) {
+    case KeyUpAction::kShiftUp: transport_->ShiftUp(); break;
+    case KeyUpAction::kEndExtend: transport_->SetExtendSelection(false); break;
+    case KeyUpAction::kReleaseRewind:
+    case KeyUpAction::kReleaseForward:
+      transport_->Release(action == KeyUpAction::kReleaseRewind ? Transport::Direction::kRewind
+                                                                 : Transport::Direction::kForward);
+      transport_->SetExtendSelection(false);
+      break;
+    default: break;
+  }
+}
+
+void MainWindow::EdgeTracking(int code) {
+  AudioDocument* document = ActiveDocument();
+  if (document == nullptr) return;
+  switch (static_cast<WaveCode>(code)) {
+    case WaveCode::kBeyondRight:
+    case WaveCode::kAtLeft: {
+      // The selection grows from its other end while the sound winds past the edge.
+      const bool forward = static_cast<WaveCode>(code) == WaveCode::kBeyondRight;
+      transport_->SetAnchor(forward ? document->state.selection_start : document->state.selection_end);
+      transport_->SetExtendSelection(true);
+      transport_->Press(forward ? Transport::Direction::kForward : Transport::Direction::kRewind);
+      break;
+    }
+    case WaveCode::kBackFromRight:
+    case WaveCode::kBackFromLeft:
+      transport_->Release(static_cast<WaveCode>(code) == WaveCode::kBackFromRight ? Transport::Direction::kForward
+                                                                                  : Transport::Direction::kRewind);
+      transport_->SetExtendSelection(false);
+      break;
+    default:
+      break;
+  }
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   // Key events reach the window first and then its widgets: taking them at the window
   // sees each press once, before any widget or dialog processing.
@@ -228,11 +276,24 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       watched == windowHandle() && QApplication::activeModalWidget() == nullptr) {
     const auto* key = static_cast<const QKeyEvent*>(event);
     const std::int32_t code = KeyCodeOfEvent(*key);
-    if (event->type() == QEvent::KeyRelease) return ActionForKeyUp(hot_keys_, code) == KeyUpAction::kConsumed;
-    const std::vector<int> commands = CommandsForKey(hot_keys_, code, KeyContext{});
-    // Pseudo-ids (playback keys) wait for the playback engine.
-    for (int id : commands)
-      if (id > 0) Dispatch(id);
+    if (event->type() == QEvent::KeyRelease) {
+      // A held key repeats as pairs of release and press; only the real release counts.
+      if (key->isAutoRepeat()) return ActionForKeyUp(hot_keys_, code) != KeyUpAction::kNone;
+      const KeyUpAction action = ActionForKeyUp(hot_keys_, code);
+      KeyReleased(action);
+      return action == KeyUpAction::kConsumed;
+    }
+    KeyContext context;
+    context.scrubbing = engine_.State() == PlaybackEngine::kScrubbing;
+    const std::vector<int> commands = CommandsForKey(hot_keys_, code, context);
+    for (int id : commands) {
+      // Holding a playback key must not toggle or restart it over and over.
+      if (key->isAutoRepeat() && (id < 0 || id == command_id::kPlay)) continue;
+      if (id > 0)
+        Dispatch(id);
+      else
+        RunKeyAction(id);
+    }
     if (!commands.empty()) return true;
   }
   return QMainWindow::eventFilter(watched, event);
@@ -249,7 +310,7 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
   auto* window = new DocumentWindow(
       document, ui(), [this](AudioDocument& d) { return SaveDocument(d, false); }, documents_);
   connect(window, &DocumentWindow::closed, this, [this](DocumentWindow* closing) {
-    if (playing_ == &closing->document()) engine_.Close();
+    transport_->DocumentClosing(&closing->document());
     documents_list_.Remove(&closing->document());
     // Once the window is gone from the area.
     QTimer::singleShot(0, this, [this] { RebuildCommandBar(); });
@@ -258,6 +319,11 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
     RefreshCommands();
     RefreshTimeDisplays();
   });
+  connect(window, &DocumentWindow::released, this, [this] {
+    // A click while playing plays on from there.
+    if (engine_.State() != PlaybackEngine::kClosed && transport_->playing() != nullptr) transport_->Play();
+  });
+  connect(window, &DocumentWindow::edgeTracking, this, &MainWindow::EdgeTracking);
   connect(window, &DocumentWindow::contextMenuWanted, this,
           [this](const QPoint& where) { ShowContextMenu(DocumentContextMenu(), where); });
   documents_->addSubWindow(window);
@@ -268,6 +334,7 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
 }
 
 void MainWindow::DocumentActivated() {
+  transport_->SetActiveDocument(ActiveDocument());
   RefreshCommands();
   RefreshTimeDisplays();
   RebuildCommandBar();
@@ -287,6 +354,7 @@ bool MainWindow::OpenDocument(const std::string& path) {
   if (!document) return false;
   recent_.AddRecentFile(path);
   AddDocumentWindow(document);
+  if (settings_.ReadBool("Settings", "PlayWhenOpen", true)) transport_->Play();
   return true;
 }
 
@@ -374,6 +442,19 @@ QIcon CommandIcon(QStyle* style, int id) {
 
 }  // namespace
 
+namespace {
+
+// Where the volume control starts: the mixer's level, or full volume, which is what the
+// engine plays at until the control moves.
+int CurrentOutputVolume() { return OutputVolumeLevel().value_or(11); }
+
+}  // namespace
+
+void MainWindow::SetOutputVolume(int level) {
+  // The system mixer when the card has one; else the engine scales the samples itself.
+  if (!SetOutputVolumeLevel(level)) engine_.SetVolume(level);
+}
+
 QWidget* MainWindow::BuildTransport() {
   auto* row = new QWidget(this);
   row->setObjectName("Transport");
@@ -398,11 +479,25 @@ QWidget* MainWindow::BuildTransport() {
     tool->setToolTip(button.tip);
     tool->setAutoRaise(true);
     tool->setFixedSize(24, 24);
-    // Play and stop work; scrub, record and the winding buttons come with their commands.
-    tool->setEnabled(button.id == 111 || button.id == 113);
-    if (button.id == 111) connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3002); });
-    if (button.id == 113) connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3003); });
-    transport_[button.id] = tool;
+    // Recording comes with the record dialog.
+    tool->setEnabled(button.id != 118);
+    switch (button.id) {
+      case 111: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3002); }); break;
+      case 112: connect(tool, &QToolButton::clicked, this, [this] { transport_->ScrubButton(); }); break;
+      case 113: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3003); }); break;
+      case 114: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3004); }); break;
+      case 117: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3007); }); break;
+      case 115:
+      case 116: {
+        // Held: pressing winds, letting go returns to what played before.
+        const auto direction = button.id == 115 ? Transport::Direction::kRewind : Transport::Direction::kForward;
+        connect(tool, &QToolButton::pressed, this, [this, direction] { transport_->Press(direction); });
+        connect(tool, &QToolButton::released, this, [this, direction] { transport_->Release(direction); });
+        break;
+      }
+      default: break;
+    }
+    transport_buttons_[button.id] = tool;
     layout->addWidget(tool);
   }
   layout->addSpacing(12);
@@ -424,14 +519,18 @@ QWidget* MainWindow::BuildTransport() {
     layout->addWidget(label);
     time_displays_[id] = label;
   }
+  meter_ = new LevelMeter(row);
+  meter_->setMaximumWidth(120);
+  layout->addWidget(meter_);
+  // The output volume in level steps: -36 is silence, +11 the device's full volume.
   auto* volume = new QSlider(Qt::Horizontal, row);
   volume->setObjectName("102");
-  volume->setRange(0, 100);
-  volume->setValue(100);
+  volume->setRange(-36, 11);
+  volume->setValue(std::clamp(CurrentOutputVolume(), -36, 11));
   volume->setMaximumWidth(120);
   volume->setMinimumWidth(40);
   volume->setToolTip("Lautstärke");
-  volume->setEnabled(false);
+  connect(volume, &QSlider::valueChanged, this, &MainWindow::SetOutputVolume);
   layout->addWidget(volume);
   RefreshTimeDisplays();
   return row;
@@ -514,6 +613,8 @@ void MainWindow::RebuildCommandBar() {
     connect(action, &QAction::triggered, this, [this, window] {
       if (window->isMinimized()) window->showNormal();
       documents_->setActiveSubWindow(window);
+      // Playback moves to the chosen document.
+      if (engine_.State() != PlaybackEngine::kClosed && transport_->playing() != nullptr) transport_->Play();
     });
   }
   command_bar_->addSeparator();
@@ -639,6 +740,17 @@ void MainWindow::RefreshCommands() {
   set(2033, document != nullptr ? undo.redo_text : "", undo.redo_enabled);
   set(1004, "", document != nullptr && document->state.modified != 0);
   for (int id : {1003, 1005}) set(id, "", document != nullptr && CommandAvailable(id));
+  const int speed = transport_->Speed();
+  for (int id : {3008, 3009, 3010}) {
+    if (QAction* action = CommandAction(id)) {
+      action->setCheckable(true);
+      action->setChecked(id - 3008 == speed);
+    }
+  }
+  if (QAction* action = CommandAction(3011)) {
+    action->setCheckable(true);
+    action->setChecked(transport_->Repeat());
+  }
 }
 
 bool MainWindow::Dispatch(int id) {
@@ -682,12 +794,12 @@ bool MainWindow::RunCommand(int id) {
     }
     case 2001: {  // Rückgängig
       if (document == nullptr) return false;
-      DocumentServices services{ui(), settings_, playback_};
+      DocumentServices services{ui(), settings_, *transport_};
       return UndoCommand(*document, services);
     }
     case 2033: {  // Wiederholen
       if (document == nullptr) return false;
-      DocumentServices services{ui(), settings_, playback_};
+      DocumentServices services{ui(), settings_, *transport_};
       return RedoCommand(*document, services);
     }
     case 5009:
@@ -715,31 +827,34 @@ bool MainWindow::RunCommand(int id) {
       command_bar_->setVisible(true);
       settings_.WriteUserValue("Settings", "ShowCommandBarLeft", id == 9004 ? 1 : 0);
       return true;
-    case 3002: {  // Abspielen: the selection, or from the cursor to the end
-      if (document == nullptr) return false;
-      engine_.Close();
-      SourceRef source;
-      const EditState& state = document->state;
-      if (state.selection_start < state.selection_end) {
-        Sound range(document->sound.rate, document->sound.channels);
-        CopyRange(document->sound, range, state.selection_start, state.selection_end);
-        source = OpenSoundReader(range);
-        playing_start_ = state.selection_start;
-      } else {
-        source = OpenSoundReader(document->sound);
-        source->Seek(state.cursor);
-        playing_start_ = 0;
-      }
-      playing_ = document;
-      engine_.SetDevice(settings_.ReadInt("Settings", "SoundOutDevice", 0));
-      if (!engine_.Open(source)) {
-        playing_ = nullptr;
-        return false;
-      }
-      return true;
-    }
+    case 3002:  // Abspielen: the selection, or from the cursor to the end
+      return transport_->Play();
     case 3003:  // Stopp
-      engine_.Close();
+      transport_->Stop();
+      return true;
+    case 3004:
+      transport_->GoToStart();
+      return document != nullptr;
+    case 3007:
+      transport_->GoToEnd();
+      return document != nullptr;
+    case 3005:
+    case 3006: {
+      // The menu presses the winding button; choosing it again lets it go.
+      const auto direction = id == 3005 ? Transport::Direction::kRewind : Transport::Direction::kForward;
+      if (transport_->running(direction))
+        transport_->Release(direction);
+      else
+        transport_->Press(direction);
+      return document != nullptr;
+    }
+    case 3008:
+    case 3009:
+    case 3010:
+      transport_->SetSpeed(id - 3008);
+      return true;
+    case 3011:
+      transport_->ToggleRepeat();
       return true;
     case 5005:
     case 5007:

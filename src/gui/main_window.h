@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/command_table.h"
 #include "app/hotkeys.h"
+#include "app/transport.h"
 #include "devices/playback_engine.h"
 #include "gui/qt_main_thread_queue.h"
 #include "app/recent_files.h"
@@ -17,6 +18,7 @@
 #include <QUrl>
 
 #include <map>
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -31,19 +33,9 @@ namespace sonavel {
 class DocumentWindow;
 class Settings;
 
-// What edits and commands ask of playback, carried out by the frame's engine.
-class EnginePlayback final : public PlaybackControl {
- public:
-  explicit EnginePlayback(PlaybackEngine& engine) : engine_(engine) {}
-  void Stop() override { engine_.Close(); }
-  // Plays the document's sound from `frame` to its end.
-  void PlayFrom(AudioDocument& document, std::int32_t frame) override;
+class LevelMeter;
 
- private:
-  PlaybackEngine& engine_;
-};
-
-class MainWindow final : public QMainWindow, public CommandTarget, public PlaybackListener {
+class MainWindow final : public QMainWindow, public CommandTarget, public TransportView {
   Q_OBJECT
 
  public:
@@ -96,11 +88,13 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Playba
   bool LoadProject(const std::string&) override { return false; }
   void ShowSplash() override;
 
-  // The engine's reports, on the user-interface thread.
-  void OnStarted(int cookie) override;
-  void OnStopped(int cookie) override;
-  void OnPosition(std::int64_t milliseconds, int cookie) override;
+  // What the transport reports: the buttons and the level meter.
+  void ShowTransportState(std::uint16_t state) override;
+  void ShowLevels(const LevelRecord& levels) override;
   PlaybackEngine& engine() { return engine_; }
+  // Play, stop, winding and the preview of effect dialogs.
+  Transport& transport() { return *transport_; }
+  LevelMeter* level_meter() const { return meter_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -111,6 +105,12 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Playba
 
  private:
   bool RunCommand(int id);
+  // The built-in playback keys that have no menu command.
+  void RunKeyAction(int action);
+  void KeyReleased(KeyUpAction action);
+  // A view's mouse reached or left an edge of the window (codes 4 … 7).
+  void EdgeTracking(int code);
+  void SetOutputVolume(int level);
   QWidget* BuildTransport();
   void BuildCommandBar();
   void RebuildCommandBar();
@@ -129,9 +129,7 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Playba
   Ui* ui_in_use_;
   QtMainThreadQueue queue_;
   PlaybackEngine engine_{queue_};
-  EnginePlayback playback_{engine_};
-  AudioDocument* playing_ = nullptr;  // the document the engine plays, while it plays
-  std::int64_t playing_start_ = 0;    // the frame of the document where the source begins
+  std::unique_ptr<Transport> transport_;
   DocumentList documents_list_;
   RecentFiles recent_;
   QLabel* format_;
@@ -143,7 +141,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Playba
   std::vector<QAction*> window_actions_;
   std::vector<HotKey> hot_keys_;
   std::map<int, QLabel*> time_displays_;
-  std::map<int, QToolButton*> transport_;
+  std::map<int, QToolButton*> transport_buttons_;
+  LevelMeter* meter_ = nullptr;
   QToolBar* command_bar_ = nullptr;
   QToolBar* main_toolbar_ = nullptr;
   QToolBar* effects_toolbar_ = nullptr;

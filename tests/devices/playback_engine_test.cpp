@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -250,18 +251,38 @@ TEST_F(PlaybackEngineTest, RecordsOutlivingTheEngineDoNothing) {
   EXPECT_TRUE(listener_.events.empty());
 }
 
+// Records the priority changes the worker threads ask for.
+struct PriorityLog {
+  void Attach(PlaybackEngine& engine) {
+    engine.SetPriorityHook([this](PlaybackEngine::Worker worker, pid_t thread, ThreadPriority priority) {
+      std::lock_guard lock(mutex);
+      changes.push_back({worker, priority});
+      if (thread <= 0) ++unnamed;
+    });
+  }
+  std::vector<std::pair<PlaybackEngine::Worker, ThreadPriority>> Changes() {
+    std::lock_guard lock(mutex);
+    return changes;
+  }
+  std::mutex mutex;
+  std::vector<std::pair<PlaybackEngine::Worker, ThreadPriority>> changes;
+  int unnamed = 0;
+};
+
 TEST_F(PlaybackEngineTest, RealTimePositionsFollowTheClock) {
   auto device = std::make_shared<NullOutput>(NullOutput::Pace::kRealTime);
   Attach(device);
-  std::vector<std::int32_t> samples(3 * 44100, 0x1000);
+  PriorityLog priorities;
+  priorities.Attach(engine_);
+  std::vector<std::int32_t> samples(10 * 44100, 0x1000);
   const Sound sound = WriteSound(samples, 1, 44100);
   const auto start = Clock::now();
   ASSERT_TRUE(engine_.Open(OpenSoundReader(sound)));
-  ASSERT_TRUE(DrainUntilClosed(10s));
+  ASSERT_TRUE(DrainUntilClosed(15s));
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  EXPECT_GE(seconds, 2.95);
-  EXPECT_LE(seconds, 3.6);
-  ASSERT_GE(listener_.positions.size(), 25u);
+  EXPECT_GE(seconds, 9.95);
+  EXPECT_LE(seconds, 10.6);
+  ASSERT_GE(listener_.positions.size(), 90u);
   for (const auto& [when, milliseconds] : listener_.positions) {
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(when - start).count();
@@ -270,10 +291,54 @@ TEST_F(PlaybackEngineTest, RealTimePositionsFollowTheClock) {
     EXPECT_LE(milliseconds, elapsed + 20) << elapsed;
     EXPECT_GE(milliseconds, elapsed - 100 - 40) << elapsed;
   }
-  EXPECT_EQ(listener_.positions.back().second, 3000);
+  EXPECT_EQ(listener_.positions.back().second, 10000);
   // A constant 0x1000: (0x1000 >> 5)² = 16384, 10 × log10(16384 × 2^-23) = -27.1 dB.
   EXPECT_EQ(listener_.last_levels.count, 1);
   EXPECT_EQ(listener_.last_levels.level[0], -27);
+  // 6.4 s of buffers fill at once: the completion thread is raised the first time, once.
+  // At the end the ring drains without filling again, and the 34th buffer finished since
+  // it was last full raises the writer.
+  const auto changes = priorities.Changes();
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0].first, PlaybackEngine::Worker::kCompletion);
+  EXPECT_EQ(changes[0].second, ThreadPriority::kTimeCritical);
+  EXPECT_EQ(changes[1].first, PlaybackEngine::Worker::kWriter);
+  EXPECT_EQ(changes[1].second, ThreadPriority::kTimeCritical);
+  EXPECT_EQ(priorities.unnamed, 0);
+}
+
+// A source that takes its time, as an effect computed on the fly may.
+class SlowSource final : public SampleSource {
+ public:
+  explicit SlowSource(SourceRef inner) : SampleSource(inner->rate, inner->channels, inner->peak_bound), inner_(inner) {}
+  void Read(std::int32_t* buffer, std::int32_t frames) override {
+    std::this_thread::sleep_for(2ms);
+    inner_->Read(buffer, frames);
+  }
+  std::int32_t Position() const override { return inner_->Position(); }
+  std::int32_t Length() const override { return inner_->Length(); }
+  void Seek(std::int32_t frame) override { inner_->Seek(frame); }
+
+ private:
+  SourceRef inner_;
+};
+
+TEST_F(PlaybackEngineTest, AWriterFallingBehindIsRaisedOnce) {
+  auto device = std::make_shared<CaptureOutput>();
+  Attach(device);
+  PriorityLog priorities;
+  priorities.Attach(engine_);
+  // 40 buffers of 800 frames, each read slower than the device plays it: the ring never
+  // fills, and after 33 finished buffers the completion thread raises the writer.
+  std::vector<std::int32_t> samples(40 * 800, 0x1000);
+  const Sound sound = WriteSound(samples, 1, 8000);
+  ASSERT_TRUE(engine_.Open(MakeCounted<SlowSource>(OpenSoundReader(sound))));
+  ASSERT_TRUE(DrainUntilClosed());
+  const auto changes = priorities.Changes();
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].first, PlaybackEngine::Worker::kWriter);
+  EXPECT_EQ(changes[0].second, ThreadPriority::kTimeCritical);
+  EXPECT_EQ(device->Samples().size(), samples.size());
 }
 
 TEST_F(PlaybackEngineTest, ScrubLoopsASnippetAtThePosition) {

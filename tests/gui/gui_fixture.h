@@ -24,7 +24,11 @@ namespace sonavel::testing {
 
 // Settings of a temporary registry, so that the tests never read or write the user's.
 struct TestSettings {
-  TestSettings() : registry(JoinPath(folder, "user"), JoinPath(folder, "machine")), settings(registry) {}
+  // Opening a file does not start playback here, so that the cursor stays put; the tests
+  // of playback switch it on.
+  TestSettings() : registry(JoinPath(folder, "user"), JoinPath(folder, "machine")), settings(registry) {
+    settings.WriteUserValue("Settings", "PlayWhenOpen", 0);
+  }
   ~TestSettings() { std::filesystem::remove_all(folder); }
   std::string folder = [] {
     std::string pattern = JoinPath(TempFolder(), "sonavel-gui-XXXXXX");

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 #include <QDropEvent>
 #include <QMessageBox>
@@ -25,6 +26,7 @@
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 #include "gui/main_window.h"
+#include "gui/level_meter.h"
 #include "gui_fixture.h"
 #include "store/segment_reader.h"
 #include "gui/qt_ui.h"
@@ -269,6 +271,76 @@ TEST(MainFrame, PlayRunsToTheEndAndStopStopsAtOnce) {
   EXPECT_EQ(window.engine().State(), 1);
   EXPECT_TRUE(window.Dispatch(3003));
   EXPECT_EQ(window.engine().State(), 0);
+  window.close();
+  SetWorkingFolder("");
+}
+
+TEST(MainFrame, TransportKeysButtonsAndPlayWhenOpen) {
+  TestSettings test;
+  test.settings.WriteUserValue("Settings", "PlayWhenOpen", 1);
+  SetWorkingFolder(test.folder);
+  ScriptedUi ui;
+  MainWindow window(test.settings, &ui);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(window.OpenDocument(WriteTone(test.folder, "lang.wav", 1, 22050 * 20)));  // 20 s
+  EXPECT_EQ(window.engine().State(), 1);  // opening played it
+  AudioDocument& document = *window.ActiveDocument();
+  QWindow* handle = window.windowHandle();
+
+  // Space pauses (scrubs) and plays on; Esc stops.
+  QTest::keyClick(handle, Qt::Key_Space);
+  EXPECT_EQ(window.engine().State(), 5);
+  QTest::keyClick(handle, Qt::Key_Space);
+  EXPECT_EQ(window.engine().State(), 1);
+  QTest::keyClick(handle, Qt::Key_Escape);
+  EXPECT_EQ(window.engine().State(), 0);
+  EXPECT_EQ(window.level_meter()->levels().count, 1);
+  EXPECT_EQ(window.level_meter()->levels().level[0], -127);
+
+  // End and Home move the cursor while stopped; Shift+Home selects from the anchor.
+  QTest::keyClick(handle, Qt::Key_End);
+  EXPECT_EQ(document.state.cursor, 22050 * 20);
+  QTest::keyPress(handle, Qt::Key_Shift);
+  QTest::keyClick(handle, Qt::Key_Home, Qt::ShiftModifier);
+  QTest::keyRelease(handle, Qt::Key_Shift);
+  EXPECT_EQ(document.state.cursor, 0);
+  EXPECT_EQ(document.state.selection_start, 0);
+  EXPECT_EQ(document.state.selection_end, 22050 * 20);
+  EXPECT_FALSE(window.transport().extend_selection());
+
+  // Holding Right winds forward until the key comes up.
+  SetSelection(document, 0, 0, 0);
+  QTest::keyPress(handle, Qt::Key_Right);
+  EXPECT_TRUE(window.transport().running(Transport::Direction::kForward));
+  EXPECT_EQ(document.state.cursor, 22050 / 5);
+  QTest::keyRelease(handle, Qt::Key_Right);
+  EXPECT_FALSE(window.transport().running(Transport::Direction::kForward));
+  EXPECT_EQ(window.engine().State(), 0);  // nothing played before
+
+  // The speed and repeat commands store their settings and set their marks.
+  ASSERT_TRUE(window.Dispatch(3010));
+  EXPECT_EQ(test.settings.ReadInt("Settings", "PlaySpeed", 1), 2);
+  EXPECT_TRUE(window.CommandAction(3010)->isChecked());
+  EXPECT_FALSE(window.CommandAction(3009)->isChecked());
+  QTest::keyClick(handle, Qt::Key_F10);
+  EXPECT_EQ(test.settings.ReadInt("Settings", "PlaySpeed", 1), 1);
+  QTest::keyClick(handle, Qt::Key_F9, Qt::ShiftModifier);
+  EXPECT_TRUE(test.settings.ReadBool("Settings", "PlayRepeat", false));
+  EXPECT_TRUE(window.CommandAction(3011)->isChecked());
+
+  // The stop button stops; the scrub button pauses what plays.
+  auto* scrub = window.findChild<QToolButton*>("112");
+  auto* stop = window.findChild<QToolButton*>("113");
+  ASSERT_NE(scrub, nullptr);
+  ASSERT_NE(stop, nullptr);
+  EXPECT_TRUE(scrub->isEnabled());
+  scrub->click();
+  EXPECT_EQ(window.engine().State(), 5);
+  EXPECT_TRUE(scrub->isDown());
+  stop->click();
+  EXPECT_EQ(window.engine().State(), 0);
+  EXPECT_TRUE(stop->isDown());
   window.close();
   SetWorkingFolder("");
 }

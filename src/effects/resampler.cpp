@@ -1,0 +1,413 @@
+#include "effects/resampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <numeric>
+#include <utility>
+
+// The filter kernels get an AVX2 variant picked at load time where the compiler can make
+// one; the portable variant is the same code.
+#if defined(__x86_64__) && defined(__has_attribute)
+#if __has_attribute(target_clones)
+#define SONAVEL_KERNEL __attribute__((target_clones("avx2", "default")))
+#endif
+#endif
+#ifndef SONAVEL_KERNEL
+#define SONAVEL_KERNEL
+#endif
+
+namespace sonavel {
+
+namespace {
+
+constexpr std::int32_t kBlock = 8192;                        // input frames per refill
+constexpr std::int32_t kCapacity = 32768 + kPolyphaseTaps;   // window frames
+constexpr std::int32_t kHalf = kPolyphaseTaps / 2;           // 31 frames before the centre
+constexpr int kPadded = 64;                                  // taps per phase with a zero pad
+constexpr std::uint32_t kNormalised = 0x7FFF;                // window samples fit 15 bits
+
+std::int32_t ClampToInt32(std::int64_t value) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+std::int64_t FloorDivide(std::int64_t a, std::int64_t b) {
+  const std::int64_t q = a / b;
+  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+// The output sample from the sums of taps 0..31 (a) and 32..62 (b): both halved, rounded
+// and shifted back to the input scale by the block shift s.
+inline std::int32_t Combine(std::int64_t a, std::int64_t b, int s) {
+  std::int64_t sum = (a >> 1) + (b >> 1);
+  if (s < 15) {
+    sum = (sum + (std::int64_t{1} << (14 - s))) >> (15 - s);
+  } else {
+    sum *= std::int64_t{1} << (s - 15);
+  }
+  return ClampToInt32(sum);
+}
+
+// What one run of the kernel needs. Each product of a tap (|t| < 2^16) and a window sample
+// (|x| ≤ 2^15) fits 32 bits; the 32-term sums may not for full-scale material near the
+// cutoff, so they are taken in 64 bits.
+struct KernelRun {
+  const std::int32_t* taps;
+  const std::int32_t* step;
+  const std::int32_t* next;
+  const std::int32_t* window;
+  std::int32_t end;
+  int shift;
+  int channels;
+  std::int32_t read;
+  std::int32_t phase;
+};
+
+// Each kernel delivers output frames until `frames` are done or the window runs out.
+SONAVEL_KERNEL std::int32_t RunMono(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+  std::int32_t made = 0;
+  std::int32_t read = run.read;
+  std::int32_t phase = run.phase;
+  while (made < frames && read + kPolyphaseTaps <= run.end) {
+    const std::int32_t* t = run.taps + static_cast<std::ptrdiff_t>(phase) * kPadded;
+    const std::int32_t* x = run.window + read;
+    std::int64_t a = 0;
+    std::int64_t b = 0;
+    for (int i = 0; i < 32; ++i) a += t[i] * x[i];
+    for (int i = 32; i < kPadded; ++i) b += t[i] * x[i];
+    out[made++] = Combine(a, b, run.shift);
+    read += run.step[phase];
+    phase = run.next[phase];
+  }
+  run.read = read;
+  run.phase = phase;
+  return made;
+}
+
+// Interleaved stereo against taps stored twice each (t0 t0 t1 t1 ...): even lanes sum the
+// left channel, odd lanes the right.
+SONAVEL_KERNEL std::int32_t RunStereo(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+  std::int32_t made = 0;
+  std::int32_t read = run.read;
+  std::int32_t phase = run.phase;
+  while (made < frames && read + kPolyphaseTaps <= run.end) {
+    const std::int32_t* t = run.taps + static_cast<std::ptrdiff_t>(phase) * 2 * kPadded;
+    const std::int32_t* x = run.window + static_cast<std::ptrdiff_t>(read) * 2;
+    std::int64_t a[4] = {0, 0, 0, 0};
+    std::int64_t b[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 64; i += 4)
+      for (int lane = 0; lane < 4; ++lane) a[lane] += t[i + lane] * x[i + lane];
+    for (int i = 64; i < 2 * kPadded; i += 4)
+      for (int lane = 0; lane < 4; ++lane) b[lane] += t[i + lane] * x[i + lane];
+    out[2 * made] = Combine(a[0] + a[2], b[0] + b[2], run.shift);
+    out[2 * made + 1] = Combine(a[1] + a[3], b[1] + b[3], run.shift);
+    ++made;
+    read += run.step[phase];
+    phase = run.next[phase];
+  }
+  run.read = read;
+  run.phase = phase;
+  return made;
+}
+
+std::int32_t RunAnyChannels(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+  const std::ptrdiff_t channels = run.channels;
+  std::int32_t made = 0;
+  std::int32_t read = run.read;
+  std::int32_t phase = run.phase;
+  while (made < frames && read + kPolyphaseTaps <= run.end) {
+    const std::int32_t* t = run.taps + static_cast<std::ptrdiff_t>(phase) * kPadded;
+    const std::int32_t* x = run.window + read * channels;
+    for (std::ptrdiff_t c = 0; c < channels; ++c) {
+      std::int64_t a = 0;
+      std::int64_t b = 0;
+      for (int i = 0; i < 32; ++i) a += t[i] * x[i * channels + c];
+      for (int i = 32; i < kPolyphaseTaps; ++i) b += t[i] * x[i * channels + c];
+      out[made * channels + c] = Combine(a, b, run.shift);
+    }
+    ++made;
+    read += run.step[phase];
+    phase = run.next[phase];
+  }
+  run.read = read;
+  run.phase = phase;
+  return made;
+}
+
+}  // namespace
+
+PolyphaseRatio ChoosePolyphaseRatio(std::int32_t from_rate, std::int32_t to_rate) {
+  if (from_rate <= 0 || to_rate <= 0) return {1, 1};
+  const std::int32_t common = std::gcd(from_rate, to_rate);
+  if (to_rate / common <= kPolyphaseMaxPhases) return {to_rate / common, from_rate / common};
+
+  // No exact ratio with few enough phases: the first L whose M / L comes within 0.001 of
+  // the ratio, else the closest one.
+  const double ratio = static_cast<double>(from_rate) / to_rate;
+  double best = ratio;
+  int phases = 1;
+  for (int i = 1; i <= kPolyphaseMaxPhases; ++i) {
+    const auto n = static_cast<std::int64_t>(ratio * i + 0.5);
+    const double error = std::fabs(ratio - static_cast<double>(n) / i);
+    if (error < best) {
+      phases = i;
+      best = error;
+      if (error < 0.001) break;
+    }
+  }
+  const auto step = static_cast<std::int64_t>(ratio * phases + 0.5);
+  return {phases, static_cast<int>(std::clamp<std::int64_t>(step, 1, std::numeric_limits<int>::max()))};
+}
+
+double BesselI0(double x) {
+  const double y = x * x / 4;
+  double term = 1;
+  double sum = 1;
+  for (int k = 1; k <= 6; ++k) {
+    term *= y / (static_cast<double>(k) * k);
+    sum += term;
+  }
+  return sum;
+}
+
+std::vector<std::int32_t> PolyphaseTable(std::int32_t from_rate, std::int32_t to_rate,
+                                         int phases, bool narrow) {
+  phases = std::max(phases, 1);
+  const bool up = from_rate < to_rate;
+  const double beta = up ? 2.12 : 4.538;
+  const double ratio = static_cast<double>(to_rate) / std::max(from_rate, 1);
+  double cutoff = up ? 0.975 : ratio - (narrow ? 0.09375 : 0.046875);
+  // Only ratios far outside the program's rate range push the cutoff below half the target's
+  // band; keep a usable filter there.
+  cutoff = std::max(cutoff, ratio / 2);
+  const double gain = cutoff * 65536 / BesselI0(beta);
+
+  std::vector<std::int32_t> table(static_cast<std::size_t>(phases) * kPolyphaseTaps);
+  for (int j = 0; j < phases; ++j) {
+    for (int t = 0; t < kPolyphaseTaps; ++t) {
+      const double u = t - kHalf - static_cast<double>(j) / phases;
+      double tap;
+      if (u == 0) {
+        tap = cutoff * 65536;
+      } else {
+        const double x = std::numbers::pi * cutoff * u;
+        tap = gain * BesselI0(beta * std::sqrt(1 - u * u / (32.0 * 32.0))) * std::sin(x) / x;
+      }
+      table[static_cast<std::size_t>(j) * kPolyphaseTaps + t] = static_cast<std::int32_t>(std::lround(tap));
+    }
+  }
+  return table;
+}
+
+Resampler::Resampler(SourceRef source, std::int32_t target_rate, bool narrow)
+    : FilterSource(std::move(source)), narrow_(narrow) {
+  const std::int32_t from_rate = rate;
+  if (target_rate > 0) {
+    rate = target_rate;
+  } else {
+    rate = 44100;
+    status = kStatusCorrupt;
+  }
+  if (peak_bound <= 0x100000) peak_bound *= 2;
+  ratio_ = ChoosePolyphaseRatio(from_rate, rate);
+
+  const int phases = ratio_.L;
+  const std::vector<std::int32_t> table = PolyphaseTable(from_rate, rate, phases, narrow_);
+  const int copies = channels == 2 ? 2 : 1;
+  tap_stride_ = kPadded * copies;
+  taps_.assign(static_cast<std::size_t>(phases) * tap_stride_, 0);
+  for (int j = 0; j < phases; ++j)
+    for (int t = 0; t < kPolyphaseTaps; ++t)
+      for (int copy = 0; copy < copies; ++copy)
+        taps_[static_cast<std::size_t>(j) * tap_stride_ + t * copies + copy] =
+            table[static_cast<std::size_t>(j) * kPolyphaseTaps + t];
+
+  step_.resize(phases);
+  next_.resize(phases);
+  for (int j = 0; j < phases; ++j) {
+    step_[j] = static_cast<std::int32_t>((std::int64_t{j} + ratio_.M) / phases);
+    next_[j] = static_cast<std::int32_t>((std::int64_t{j} + ratio_.M) % phases);
+  }
+
+  // One spare frame behind the capacity: the zero pad tap reads it.
+  window_.assign(static_cast<std::size_t>(kCapacity + 1) * channels, 0);
+  Start(0, 0, false);
+}
+
+void Resampler::Fetch(std::int32_t* into, std::int32_t frames) {
+  const std::int32_t zeros = static_cast<std::int32_t>(std::min<std::int64_t>(lead_zeros_, frames));
+  std::fill_n(into, static_cast<std::size_t>(zeros) * channels, 0);
+  lead_zeros_ -= zeros;
+  if (frames > zeros) upstream->Read(into + static_cast<std::size_t>(zeros) * channels, frames - zeros);
+}
+
+void Resampler::Start(std::int64_t center, std::int32_t phase, bool seek_upstream) {
+  const std::int64_t first = center - kHalf;
+  if (seek_upstream) upstream->Seek(ClampToInt32(std::max<std::int64_t>(first, 0)));
+  lead_zeros_ = first < 0 ? -first : 0;
+  base_ = first;
+  read_ = 0;
+  phase_ = phase;
+  shift_ = 0;
+  Fetch(window_.data(), kHalf);
+  end_ = kHalf;
+  CheckUpstream();
+}
+
+void Resampler::Refill() {
+  const std::size_t channel_count = channels;
+  std::int32_t* window = window_.data();
+  if (end_ + kBlock > kCapacity) {
+    // Keep the last 63 frames (all that the next output can need) at the front.
+    const std::int32_t drop = end_ - kPolyphaseTaps;
+    std::copy(window + drop * channel_count, window + end_ * channel_count, window);
+    base_ += drop;
+    read_ -= drop;
+    end_ = kPolyphaseTaps;
+  }
+
+  // The history goes back to the input scale, so that it is normalised with the new block.
+  const std::int32_t history = std::max(0, end_ - kPolyphaseTaps);
+  std::int32_t* first = window + history * channel_count;
+  std::int32_t* fresh = window + end_ * channel_count;
+  if (shift_ > 0)
+    for (std::int32_t* x = first; x != fresh; ++x) *x = ClampToInt32(std::int64_t{*x} << shift_);
+  Fetch(fresh, kBlock);
+  CheckUpstream();
+
+  std::int32_t* last = fresh + static_cast<std::size_t>(kBlock) * channel_count;
+  std::uint32_t peak = 0;
+  for (const std::int32_t* x = first; x != last; ++x) {
+    const auto magnitude = *x < 0 ? 0u - static_cast<std::uint32_t>(*x) : static_cast<std::uint32_t>(*x);
+    peak = std::max(peak, magnitude);
+  }
+  int shift = 0;
+  while ((peak >> shift) > kNormalised) ++shift;
+  if (shift > 0) {
+    const std::int64_t half = std::int64_t{1} << (shift - 1);
+    for (std::int32_t* x = first; x != last; ++x)
+      *x = static_cast<std::int32_t>((std::int64_t{*x} + half) >> shift);
+  }
+  shift_ = shift;
+  end_ += kBlock;
+}
+
+void Resampler::Read(std::int32_t* buffer, std::int32_t frames) {
+  if (buffer == nullptr || frames <= 0) return;
+  while (frames > 0) {
+    KernelRun run{taps_.data(), step_.data(), next_.data(), window_.data(), end_,
+                  shift_,       channels,     read_,        phase_};
+    std::int32_t made;
+    if (channels == 1) {
+      made = RunMono(run, buffer, frames);
+    } else if (channels == 2) {
+      made = RunStereo(run, buffer, frames);
+    } else {
+      made = RunAnyChannels(run, buffer, frames);
+    }
+    read_ = run.read;
+    phase_ = run.phase;
+    buffer += static_cast<std::size_t>(made) * channels;
+    frames -= made;
+    if (frames > 0) Refill();
+  }
+}
+
+std::int32_t Resampler::Position() const {
+  // The next output n is centred on n × M / L: n × M = centre × L + phase.
+  const std::int64_t center = base_ + read_ + kHalf;
+  return ClampToInt32(FloorDivide(center * ratio_.L + phase_, ratio_.M));
+}
+
+std::int32_t Resampler::Length() const {
+  const std::int64_t source_length = upstream->Length();
+  if (source_length <= 0) return 0;
+  return ClampToInt32((source_length * ratio_.L + ratio_.M - 1) / ratio_.M);
+}
+
+void Resampler::Seek(std::int32_t frame) {
+  const std::int64_t n = frame;
+  const std::int64_t whole = FloorDivide(n, ratio_.L);
+  const std::int64_t within = n - whole * ratio_.L;
+  const std::int64_t center = whole * ratio_.M + within * ratio_.M / ratio_.L;
+  Start(center, static_cast<std::int32_t>(within * ratio_.M % ratio_.L), true);
+}
+
+SourceRef MakeResampler(SourceRef source, std::int32_t target_rate) {
+  if (!source) return MakeNullSource();
+  if (source->status != kStatusOk || target_rate == source->rate) return source;
+  if (target_rate > 0 && target_rate < source->rate / 4) {
+    SourceRef first = MakeCounted<Resampler>(std::move(source), 2 * target_rate, true);
+    return MakeCounted<Resampler>(std::move(first), target_rate, false);
+  }
+  return MakeCounted<Resampler>(std::move(source), target_rate, false);
+}
+
+SourceRef MakeSpeedChanger(SourceRef source, double factor) {
+  if (!source) return MakeNullSource();
+  if (source->status != kStatusOk) return source;
+  if (!(factor >= 0.1)) factor = 0.1;  // also catches NaN
+  const std::int32_t source_rate = source->rate;
+  const double target = std::round(source_rate / factor);
+  const std::int32_t target_rate =
+      static_cast<std::int32_t>(std::clamp(target, 1.0, static_cast<double>(std::numeric_limits<std::int32_t>::max())));
+  if (target_rate == source_rate) return source;
+  SourceRef changed = MakeResampler(std::move(source), target_rate);
+  changed->rate = source_rate;
+  return changed;
+}
+
+ChannelConverter::ChannelConverter(SourceRef source, std::uint8_t target_channels)
+    : FilterSource(std::move(source)) {
+  const std::uint8_t from = upstream->channels;
+  if ((from == 2 && target_channels == 1) || (from == 1 && target_channels == 2)) {
+    channels = target_channels;
+    buffer_.assign(static_cast<std::size_t>(kBlock) * from, 0);
+  }
+}
+
+void ChannelConverter::Read(std::int32_t* buffer, std::int32_t frames) {
+  if (buffer == nullptr || frames <= 0) return;
+  const std::uint8_t from = upstream->channels;
+  if (from == channels) {
+    upstream->Read(buffer, frames);
+    CheckUpstream();
+    return;
+  }
+  while (frames > 0) {
+    const std::int32_t k = std::min(frames, kBlock);
+    upstream->Read(buffer_.data(), k);
+    const std::int32_t* in = buffer_.data();
+    if (from == 2) {
+      for (std::int32_t f = 0; f < k; ++f) buffer[f] = in[2 * f];
+    } else {
+      for (std::int32_t f = 0; f < k; ++f) buffer[2 * f] = buffer[2 * f + 1] = in[f];
+    }
+    buffer += static_cast<std::size_t>(k) * channels;
+    frames -= k;
+  }
+  CheckUpstream();
+}
+
+SourceRef MakeChannelConverter(SourceRef source, std::uint8_t channels) {
+  if (!source) return MakeNullSource();
+  if (source->status != kStatusOk) return source;
+  const std::uint8_t from = source->channels;
+  if ((from == 2 && channels == 1) || (from == 1 && channels == 2))
+    return MakeCounted<ChannelConverter>(std::move(source), channels);
+  return source;
+}
+
+SourceRef ConvertFormat(SourceRef source, std::int32_t rate, std::uint8_t channels) {
+  if (!source) return MakeNullSource();
+  if (source->status != kStatusOk) return source;
+  SourceRef converted = std::move(source);
+  if (channels < converted->channels) converted = MakeChannelConverter(std::move(converted), channels);
+  if (rate != converted->rate) converted = MakeResampler(std::move(converted), rate);
+  if (converted->channels != channels) converted = MakeChannelConverter(std::move(converted), channels);
+  return converted;
+}
+
+}  // namespace sonavel

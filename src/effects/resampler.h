@@ -1,0 +1,116 @@
+#pragma once
+// Rate, speed and channel conversion, and the one format conversion that playback,
+// saving and the effects use whenever a stream must match a device or file format.
+//
+// The resampler is a 63-tap polyphase filter (Kaiser-windowed sinc) in 32-bit integer
+// arithmetic: taps are scaled by 2^16, and the samples in its window are normalised per
+// block of 8192 input frames to 15 bits by a right shift s, which the output undoes.
+// Output frame n is centred on input position n × M / L; its phase (n × M mod L) picks
+// one of L tap sets.
+
+#include <cstdint>
+#include <vector>
+
+#include "effects/filter_source.h"
+#include "store/stream.h"
+
+namespace sonavel {
+
+// The converter runs at the ratio M / L of input frames per output frame.
+struct PolyphaseRatio {
+  int L;  // phases
+  int M;  // phase step
+  bool operator==(const PolyphaseRatio&) const = default;
+};
+
+inline constexpr int kPolyphaseTaps = 63;
+inline constexpr int kPolyphaseMaxPhases = 255;
+
+// The exact reduced ratio from_rate / to_rate when its denominator is at most 255 (44100 →
+// 48000 gives L = 160, M = 147); otherwise the L ≤ 255 with the closest M / L, searched
+// upwards and stopped at the first error below 0.001. Rates ≤ 0 give {1, 1}.
+PolyphaseRatio ChoosePolyphaseRatio(std::int32_t from_rate, std::int32_t to_rate);
+
+// Modified Bessel function of order 0 by its power series up to the (x² / 4)^6 term.
+double BesselI0(double x);
+
+// The tap table for converting from_rate to to_rate with `phases` phases: phases × 63 taps,
+// phase j at [j × 63, j × 63 + 63), each rounded to the nearest integer (halves away from
+// zero). `narrow` lowers the cutoff for the first of two downsampling stages.
+std::vector<std::int32_t> PolyphaseTable(std::int32_t from_rate, std::int32_t to_rate,
+                                         int phases, bool narrow);
+
+class Resampler : public FilterSource {
+ public:
+  // A converter from the source's rate to `target_rate` (≤ 0 gives status 3). Its peak
+  // bound is twice the source's when that is at most 0x100000.
+  Resampler(SourceRef source, std::int32_t target_rate, bool narrow = false);
+
+  void Read(std::int32_t* buffer, std::int32_t frames) override;
+  // The output frame that the next read delivers.
+  std::int32_t Position() const override;
+  // ceil(source length × L / M): every output frame centred inside the source.
+  std::int32_t Length() const override;
+  // Rebuilds the window so that what follows equals reading from the start up to `frame`
+  // (as long as the block shifts agree, which they do for material whose 8192-frame blocks
+  // have peaks in the same power-of-two range).
+  void Seek(std::int32_t frame) override;
+
+  PolyphaseRatio ratio() const { return ratio_; }
+  bool narrow() const { return narrow_; }
+  // The normalisation shift of the current block.
+  int block_shift() const { return shift_; }
+
+ private:
+  // Places the window so that the next output is centred on input frame `center` with
+  // phase `phase`; seeks the upstream when `seek_upstream`.
+  void Start(std::int64_t center, std::int32_t phase, bool seek_upstream);
+  // Reads the next block behind the history and normalises history and block afresh.
+  void Refill();
+  // Delivers `frames` input frames: pending leading zeros first, then the upstream's.
+  void Fetch(std::int32_t* into, std::int32_t frames);
+
+  PolyphaseRatio ratio_;
+  bool narrow_;
+  int tap_stride_;                   // ints per phase in taps_
+  std::vector<std::int32_t> taps_;   // per phase: 63 taps and a zero (stereo: each twice)
+  std::vector<std::int32_t> step_;   // per phase: input frames to advance after an output
+  std::vector<std::int32_t> next_;   // per phase: the phase of the following output
+  std::vector<std::int32_t> window_;  // (32768 + 64) frames × channels
+  std::int32_t read_ = 0;             // first window frame of the next output
+  std::int32_t phase_ = 0;            // numerator of the next output, 0 ≤ phase < L
+  std::int32_t end_ = 0;              // frames of valid data in the window
+  int shift_ = 0;                     // s: window samples are input >> s
+  std::int64_t base_ = 0;             // input frame held at window frame 0
+  std::int64_t lead_zeros_ = 0;       // zero frames to deliver before the upstream's
+};
+
+// A converter of `source` to `target_rate`: the source itself when the rate is unchanged
+// or its status is non-zero; two stages when target_rate < rate / 4 (first to twice the
+// target with the narrow filter, then to the target).
+SourceRef MakeResampler(SourceRef source, std::int32_t target_rate);
+
+// Audio that plays `factor` times faster and higher: a resampler to round(rate / factor)
+// whose reported rate stays the source's. The factor is limited below at 0.1; a factor
+// that leaves the rate unchanged returns the source itself.
+SourceRef MakeSpeedChanger(SourceRef source, double factor);
+
+// 2 → 1 keeps the left channel, 1 → 2 copies the mono sample to both; any other pair
+// passes unchanged.
+class ChannelConverter : public FilterSource {
+ public:
+  ChannelConverter(SourceRef source, std::uint8_t target_channels);
+  void Read(std::int32_t* buffer, std::int32_t frames) override;
+
+ private:
+  std::vector<std::int32_t> buffer_;  // 8192 frames × upstream channels
+};
+
+// The source itself when the pair is not 2 → 1 or 1 → 2 or its status is non-zero.
+SourceRef MakeChannelConverter(SourceRef source, std::uint8_t channels);
+
+// The stream of `source` in `rate` and `channels`: fewer channels first, then the rate,
+// then more channels. A source with a non-zero status passes unchanged.
+SourceRef ConvertFormat(SourceRef source, std::int32_t rate, std::uint8_t channels);
+
+}  // namespace sonavel
