@@ -5,6 +5,7 @@
 
 #include "devices/cue_source.h"
 #include "devices/repeat_source.h"
+#include "devices/wave_output.h"
 #include "effects/resampler.h"
 #include "platform/settings.h"
 #include "platform/ui.h"
@@ -51,7 +52,9 @@ void Transport::DocumentClosing(AudioDocument* document) {
 }
 
 bool Transport::OpenEngine(SourceRef source, AudioDocument* document, double scale) {
-  engine_.SetDevice(settings_.ReadInt(kGroup, "SoundOutDevice", 0));
+  // The options store the device's name; a number is taken as it is.
+  const std::string device = settings_.ReadText(kGroup, "SoundOutDevice", "");
+  engine_.SetDevice(device.empty() ? 0 : OutputDeviceNumber(device, OutputDeviceNames()));
   playing_ = document;
   scale_ = scale;
   source_ = source;

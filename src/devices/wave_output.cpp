@@ -70,6 +70,17 @@ std::unique_ptr<WaveOutput> OpenWaveOutputBackend(OutputBackend kind) {
   return nullptr;
 }
 
+int OutputDeviceNumber(std::string_view stored, const std::vector<std::string>& names) {
+  if (stored.empty()) return 0;
+  if (stored.size() <= 9 && std::all_of(stored.begin(), stored.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    int number = 0;
+    for (char c : stored) number = number * 10 + (c - '0');
+    return number;
+  }
+  const auto found = std::find(names.begin(), names.end(), stored);
+  return found == names.end() ? 0 : static_cast<int>(found - names.begin()) + 1;
+}
+
 std::unique_ptr<WaveOutput> CreateWaveOutput(int device_number) {
   return CreateWaveOutputOn(AlsaDeviceName(device_number));
 }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sonavel {
@@ -122,6 +123,11 @@ std::unique_ptr<WaveOutput> OpenWaveOutputBackend(OutputBackend kind);
 // The ALSA playback devices, in the order device numbers 1, 2, … refer to. The system's
 // default device is not among them (it is device 0).
 std::vector<std::string> OutputDeviceNames();
+
+// The device number for a stored "SoundOutDevice": empty is 0 (the default device), a
+// number is taken as it is, a device name counts from 1 in `names` (OutputDeviceNames()).
+// A name that is not there now gives the default device.
+int OutputDeviceNumber(std::string_view stored, const std::vector<std::string>& names);
 
 // The device the playback engine uses for "SoundOutDevice" = device_number: ALSA when the
 // chosen ALSA device can be opened, else the null device, so that a machine without a

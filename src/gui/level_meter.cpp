@@ -7,12 +7,14 @@
 namespace sonavel {
 namespace {
 
-constexpr int kFloorDb = -60;
+// The engine's levels put a full-scale square wave at +15; the meter shows 60 dB below it.
+constexpr int kFullScaleDb = 15;
+constexpr int kFloorDb = kFullScaleDb - 60;
 
 }  // namespace
 
 double MeterFill(int level_db) {
-  return std::clamp(static_cast<double>(level_db - kFloorDb) / -kFloorDb, 0.0, 1.0);
+  return std::clamp(static_cast<double>(level_db - kFloorDb) / (kFullScaleDb - kFloorDb), 0.0, 1.0);
 }
 
 LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent) {
@@ -41,9 +43,9 @@ void LevelMeter::paintEvent(QPaintEvent*) {
   for (int c = 0; c < channels; ++c) {
     const int width = static_cast<int>(MeterFill(c < levels_.count ? levels_.level[c] : -127) * (area.width() - 2 * gap));
     const QRect bar(area.left() + gap, area.top() + gap + c * (bar_height + gap), width, bar_height);
-    // Green up to -6 dB, amber to -1 dB, red above: a bar turns red only near full scale.
-    const int amber_at = static_cast<int>(MeterFill(-6) * (area.width() - 2 * gap));
-    const int red_at = static_cast<int>(MeterFill(-1) * (area.width() - 2 * gap));
+    // Green up to 6 dB below full scale, amber to 1 dB below, red above.
+    const int amber_at = static_cast<int>(MeterFill(kFullScaleDb - 6) * (area.width() - 2 * gap));
+    const int red_at = static_cast<int>(MeterFill(kFullScaleDb - 1) * (area.width() - 2 * gap));
     painter.fillRect(bar.adjusted(0, 0, -std::max(0, width - amber_at), 0), QColor(60, 200, 80));
     if (width > amber_at)
       painter.fillRect(QRect(bar.left() + amber_at, bar.top(), std::min(width, red_at) - amber_at, bar_height),

@@ -14,7 +14,7 @@ class LevelMeter final : public QWidget {
   explicit LevelMeter(QWidget* parent = nullptr);
   void SetLevels(const LevelRecord& levels);
   const LevelRecord& levels() const { return levels_; }
-  QSize sizeHint() const override { return {90, 20}; }
+  QSize sizeHint() const override { return {70, 20}; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -23,7 +23,8 @@ class LevelMeter final : public QWidget {
   LevelRecord levels_;
 };
 
-// The share of the meter's length a level in dB fills: 0 at -60 dB and below, 1 at 0 dB.
+// The share of the meter's length a level fills: 1 at +15 (a full-scale square wave), 0 at
+// 60 dB below and lower.
 double MeterFill(int level_db);
 
 }  // namespace sonavel

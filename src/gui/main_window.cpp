@@ -512,15 +512,16 @@ QWidget* MainWindow::BuildTransport() {
     digits.setPointSizeF(digits.pointSizeF() * 0.85);
     label->setFont(digits);
     label->setAlignment(Qt::AlignCenter);
-    // Wide enough for "0:00:00.000"; in a very narrow window the volume gives way first.
-    const int text_width = label->fontMetrics().horizontalAdvance("0:00:00.000") + 6;
+    // Wide enough for "0:00:00.000"; in a narrow window the meter and the volume give way.
+    const int text_width = label->fontMetrics().horizontalAdvance("0:00:00.000") + 2 * label->frameWidth() + 4;
     label->setMinimumWidth(text_width);
     label->setMaximumWidth(text_width + 8);
     layout->addWidget(label);
     time_displays_[id] = label;
   }
   meter_ = new LevelMeter(row);
-  meter_->setMaximumWidth(120);
+  meter_->setMinimumWidth(16);
+  meter_->setMaximumWidth(100);
   layout->addWidget(meter_);
   // The output volume in level steps: -36 is silence, +11 the device's full volume.
   auto* volume = new QSlider(Qt::Horizontal, row);
@@ -528,7 +529,7 @@ QWidget* MainWindow::BuildTransport() {
   volume->setRange(-36, 11);
   volume->setValue(std::clamp(CurrentOutputVolume(), -36, 11));
   volume->setMaximumWidth(120);
-  volume->setMinimumWidth(40);
+  volume->setMinimumWidth(24);
   volume->setToolTip("Lautstärke");
   connect(volume, &QSlider::valueChanged, this, &MainWindow::SetOutputVolume);
   layout->addWidget(volume);

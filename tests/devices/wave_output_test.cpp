@@ -284,6 +284,18 @@ TEST(Volume, ScalingIsExact) {
   EXPECT_EQ(output.Samples(), (std::vector<std::int16_t>{8192, 8192}));
 }
 
+TEST(OutputDevice, StoredChoiceGivesTheDeviceNumber) {
+  const std::vector<std::string> names = {"default", "hw:CARD=PCH,DEV=0", "hdmi:CARD=HDMI,DEV=0"};
+  EXPECT_EQ(OutputDeviceNumber("", names), 0);
+  EXPECT_EQ(OutputDeviceNumber("0", names), 0);
+  EXPECT_EQ(OutputDeviceNumber("2", names), 2);
+  EXPECT_EQ(OutputDeviceNumber("hw:CARD=PCH,DEV=0", names), 2);
+  EXPECT_EQ(OutputDeviceNumber("hdmi:CARD=HDMI,DEV=0", names), 3);
+  // A card that is gone: the default device.
+  EXPECT_EQ(OutputDeviceNumber("hw:CARD=USB,DEV=0", names), 0);
+  EXPECT_EQ(OutputDeviceNumber("hw:CARD=PCH,DEV=0", {}), 0);
+}
+
 TEST(Volume, LevelMapping) {
   EXPECT_EQ(LevelToDeviceVolume(-127), 0);
   EXPECT_EQ(LevelToDeviceVolume(-36), 0);
