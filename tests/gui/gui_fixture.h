@@ -2,6 +2,8 @@
 // What the window tests share: settings in a temporary registry, WAV files to open, and
 // screenshots under build/screenshots.
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QDir>
 #include <QString>
 #include <QWidget>
@@ -44,6 +46,15 @@ inline void SaveScreenshot(QWidget& widget, const QString& name) {
 }
 
 // A WAV file of a decaying tone, written by our own writer.
+// Sends a mouse event with the left button held (QTest cannot drag with a button down).
+inline void Mouse(QWidget* view, QEvent::Type type, int x, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+                  int y = -1) {
+  const QPointF at(x, y < 0 ? view->height() / 2 : y);
+  QMouseEvent event(type, at, view->mapToGlobal(at), Qt::LeftButton,
+                    type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, modifiers);
+  QApplication::sendEvent(view, &event);
+}
+
 inline std::string WriteTone(const std::string& folder, const std::string& name, int channels, int frames) {
   const std::string path = JoinPath(folder, name);
   SinkRef writer = CreateWavWriter(PcmFormat(22050, static_cast<std::uint16_t>(channels), 16), path);

@@ -27,6 +27,8 @@
 #include "formats/wav_writer.h"
 #include "gui/main_window.h"
 #include "gui/level_meter.h"
+#include "gui/document_window.h"
+#include "gui/wave_view.h"
 #include "gui_fixture.h"
 #include "store/segment_reader.h"
 #include "gui/qt_ui.h"
@@ -328,6 +330,22 @@ TEST(MainFrame, TransportKeysButtonsAndPlayWhenOpen) {
   QTest::keyClick(handle, Qt::Key_F9, Qt::ShiftModifier);
   EXPECT_TRUE(test.settings.ReadBool("Settings", "PlayRepeat", false));
   EXPECT_TRUE(window.CommandAction(3011)->isChecked());
+
+  // Dragging the mouse past the view's right edge winds forward, the selection growing
+  // from its start; coming back inside ends it.
+  auto* document_window = qobject_cast<DocumentWindow*>(window.documents()->activeSubWindow());
+  ASSERT_NE(document_window, nullptr);
+  WaveView* view = document_window->main_view();
+  SetSelection(document, 0, 0, 0);
+  testing::Mouse(view, QEvent::MouseButtonPress, 20);
+  testing::Mouse(view, QEvent::MouseMove, view->width() + 5);
+  EXPECT_TRUE(window.transport().running(Transport::Direction::kForward));
+  EXPECT_TRUE(window.transport().extend_selection());
+  testing::Mouse(view, QEvent::MouseMove, view->width() / 2);
+  EXPECT_FALSE(window.transport().running(Transport::Direction::kForward));
+  EXPECT_FALSE(window.transport().extend_selection());
+  testing::Mouse(view, QEvent::MouseButtonRelease, view->width() / 2);
+  window.Dispatch(3003);
 
   // The stop button stops; the scrub button pauses what plays.
   auto* scrub = window.findChild<QToolButton*>("112");

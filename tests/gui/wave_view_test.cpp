@@ -21,13 +21,7 @@ using testing::SaveScreenshot;
 using testing::TestSettings;
 using testing::WriteTone;
 
-// Sends a mouse event with the left button held (QTest cannot drag with a button down).
-void Mouse(QWidget* view, QEvent::Type type, int x, Qt::KeyboardModifiers modifiers = Qt::NoModifier, int y = -1) {
-  const QPointF at(x, y < 0 ? view->height() / 2 : y);
-  QMouseEvent event(type, at, view->mapToGlobal(at), Qt::LeftButton,
-                    type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, modifiers);
-  QApplication::sendEvent(view, &event);
-}
+using testing::Mouse;
 
 class WaveWindowTest : public ::testing::Test {
  protected:
