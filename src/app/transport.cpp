@@ -71,6 +71,11 @@ bool Transport::Play(bool keep_cursor) {
     engine_.Resume();
     return true;
   }
+  return Start(*document, keep_cursor, true);
+}
+
+bool Transport::Start(AudioDocument& target, bool keep_cursor, bool use_selection) {
+  AudioDocument* document = &target;
   engine_.Close();
   previewing_ = false;
 
@@ -80,7 +85,7 @@ bool Transport::Play(bool keep_cursor) {
   if (!keep_cursor && state.cursor > length - rate) state.cursor = 0;
 
   SourceRef source;
-  const bool selection = state.selection_end > state.selection_start;
+  const bool selection = use_selection && state.selection_end > state.selection_start;
   if (selection) {
     // The source ends at the selection's end, so playback stops there; its frames are
     // the document's.
@@ -237,9 +242,10 @@ void Transport::StopPreview() {
 }
 
 void Transport::PlayFrom(AudioDocument& document, std::int32_t frame) {
+  // After an edit the lead-in counts: playback starts at `frame`, selection or not.
   active_ = &document;
   document.state.cursor = frame;
-  Play();
+  Start(document, true, false);
 }
 
 void Transport::OnStarted(int) { view_.ShowTransportState(engine_.State()); }

@@ -82,11 +82,12 @@ class Transport final : public PlaybackListener, public PlaybackControl {
 
   // Effect dialogs play their preview through here: `source` plays from its position;
   // the document's cursor stays. False when no device would play.
-  bool Preview(SourceRef source);
-  void StopPreview();
+  bool Preview(SourceRef source) override;
+  void StopPreview() override;
   bool previewing() const { return previewing_; }
 
-  // An edit's automatic playback: the cursor goes to `frame`, then Play.
+  // An edit's automatic playback: from `frame` (the changed range less the lead-in) to the
+  // end, whatever is selected.
   void PlayFrom(AudioDocument& document, std::int32_t frame) override;
 
   // The engine's reports.
@@ -102,6 +103,9 @@ class Transport final : public PlaybackListener, public PlaybackControl {
 
  private:
   bool OpenEngine(SourceRef source, AudioDocument* document, double scale);
+  // Play's work once any scrubbing is dealt with: the selection when `use_selection` and
+  // there is one, else from the cursor to the end.
+  bool Start(AudioDocument& document, bool keep_cursor, bool use_selection);
   // Moves the document's cursor to `frame`: the selection runs from the anchor while
   // extending, else collapses onto the cursor when `collapse` or when there is none; the
   // view scrolls to keep the cursor in sight.

@@ -129,6 +129,9 @@ class PlaybackControl {
   virtual ~PlaybackControl() = default;
   virtual void Stop() = 0;
   virtual void PlayFrom(AudioDocument& document, std::int32_t frame) = 0;
+  // An effect dialog's preview: plays `source` from its position; false when nothing plays.
+  virtual bool Preview(SourceRef /*source*/) { return false; }
+  virtual void StopPreview() {}
 };
 
 // What the document's commands use around them.

@@ -32,7 +32,9 @@
 #include "formats/open_file.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
+#include "document/effect_command.h"
 #include "gui/document_window.h"
+#include "gui/effect_dialog.h"
 #include "devices/mixer.h"
 #include "gui/key_codes.h"
 #include "gui/level_meter.h"
@@ -111,6 +113,8 @@ void MainWindow::ShowTransportState(std::uint16_t state) {
                 !transport_->running(Transport::Direction::kForward));
   down(112, state == PlaybackEngine::kScrubbing);
   down(113, state == PlaybackEngine::kClosed);
+  // An effect dialog's preview that ran to its end shows its button idle again.
+  if (state == PlaybackEngine::kClosed) NotifyEffectPreviewStopped();
   for (QMdiSubWindow* window : documents_->subWindowList())
     if (auto* document_window = qobject_cast<DocumentWindow*>(window))
       document_window->SetScrubbing(state == PlaybackEngine::kScrubbing &&
@@ -885,6 +889,11 @@ bool MainWindow::RunCommand(int id) {
       documents_->tileSubWindows();
       return true;
     default:
+      if (const EffectDefinition* effect = FindEffect(id)) {
+        if (document == nullptr) return false;
+        DocumentServices services{ui(), settings_, *transport_};
+        return RunEffectCommand(*document, services, settings_, *effect) == kEffectDone;
+      }
       if (id >= kFirstRecentId && id < kFirstRecentId + kRecentSlots) {
         const RecentMenu menu = recent_.RebuildRecentMenu();
         for (const RecentMenuItem& item : menu.items)

@@ -1,5 +1,7 @@
 #include "gui/qt_ui.h"
 
+#include "gui/effect_dialog.h"
+
 #include "gui/progress_dialog.h"
 
 #include <QDialog>
@@ -137,6 +139,8 @@ std::optional<std::string> QtUi::ChooseSaveFile(std::string_view title, std::str
 std::optional<std::string> QtUi::ChooseFolder(std::string_view title, std::string_view folder) {
   return Chosen(QFileDialog::getExistingDirectory(parent_, Q(title), Q(folder)));
 }
+
+bool QtUi::AskEffectParameters(EffectDialog& dialog) { return RunEffectDialog(parent_, dialog); }
 
 std::optional<std::string> QtUi::PromptText(std::string_view title, std::string_view label,
                                             std::string_view text) {

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "document/audio_document.h"
+#include "document/effect_command.h"
+#include "effects/effect.h"
 #include "formats/codec_table.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
@@ -28,11 +32,16 @@ constexpr const char* kUsage =
     "usage:\n"
     "  sonavel-cli info FILE\n"
     "  sonavel-cli convert IN OUT [--wav-format TAG:BITS]\n"
+    "  sonavel-cli effect NAME IN OUT [VALUE=NUMBER ...]\n"
+    "  sonavel-cli effect --list\n"
     "\n"
     "TAG is a WAV format tag by number (1, 3, 6, 7, 0x11, 2) or name (pcm, float, alaw,\n"
     "ulaw, ima-adpcm, ms-adpcm); BITS its sample size (pcm 8/16/24/32, float 32/64,\n"
     "alaw/ulaw 8, adpcm 4). Without --wav-format the stored WAV save format is used, else\n"
-    "16-bit PCM; either way at the rate and channel count of IN.\n";
+    "16-bit PCM; either way at the rate and channel count of IN.\n"
+    "\n"
+    "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
+    "whole of IN and saves OUT; parameters not given come from the stored values.\n";
 
 void Fail(Ui& ui, const std::string& text) {
   ui.ShowMessage({text, "", MessageIcon::kError, MessageButtons::kOk});
@@ -137,26 +146,95 @@ bool ChooseFormat(const std::string& option, const Sound& sound, WaveFormat& for
   return true;
 }
 
+// Loads `path` into `sound`; false (with the reason told) when it cannot.
+int LoadFile(const std::string& path, Sound& sound, Ui& ui) {
+  SourceRef reader = OpenOrComplain(path, ui);
+  if (!reader) return kFailed;
+  ConsoleProgress progress;
+  const std::string name = std::filesystem::path(path).filename().string();
+  const int result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);
+  if (result == kFailed) Fail(ui, "Cannot open the file \"" + path + "\".");
+  return result;
+}
+
 int Convert(const std::string& in, const std::string& out, const std::string& format_option, Ui& ui) {
   RunFolder run_folder;
   Sound sound;
-  {
-    SourceRef reader = OpenOrComplain(in, ui);
-    if (!reader) return kFailed;
-    ConsoleProgress progress;
-    const std::string name = std::filesystem::path(in).filename().string();
-    const int result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);
-    if (result != kDone) {
-      if (result == kFailed) Fail(ui, "Cannot open the file \"" + in + "\".");
-      return result;
-    }
-  }
+  if (const int loaded = LoadFile(in, sound, ui); loaded != kDone) return loaded;
   WaveFormat format;
   if (!ChooseFormat(format_option, sound, format, ui)) return kFailed;
   ConsoleProgress progress;
   const int result = SaveSoundAsWav(sound, format, out, progress);
   if (result == kFailed) Fail(ui, "Kann Datei nicht erstellen\"" + out + "\"zum Speichern.");
   return result;
+}
+
+int ListEffects(const SettingsReader& settings) {
+  for (const EffectDefinition& effect : EffectCatalogue()) {
+    std::printf("%s\n", effect.undo_name.c_str());
+    const EffectValues values = ReadEffectValues(effect, settings);
+    for (const EffectParameter& parameter : effect.parameters) {
+      std::printf("  %s=%s (default %s)", parameter.name.c_str(), values.at(parameter.name).c_str(),
+                  parameter.fallback.c_str());
+      if (!parameter.choices.empty()) {
+        std::printf(":");
+        for (std::size_t i = 0; i < parameter.choices.size(); ++i)
+          std::printf(" %zu=%s", i, parameter.choices[i].c_str());
+      }
+      std::printf("\n");
+    }
+  }
+  return kDone;
+}
+
+// Applies one effect to the whole of `in` and saves `out` in the stored WAV format.
+int ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
+  Registry registry;
+  Settings settings(registry);
+  if (args.size() == 2 && args[1] == "--list") return ListEffects(settings);
+  if (args.size() < 4) {
+    std::fputs(kUsage, stderr);
+    return kFailed;
+  }
+  const EffectDefinition* effect = FindEffectByName(args[1]);
+  if (effect == nullptr) {
+    Fail(ui, "Unknown effect \"" + args[1] + "\"; sonavel-cli effect --list names them.");
+    return kFailed;
+  }
+  EffectValues given;
+  for (std::size_t i = 4; i < args.size(); ++i) {
+    const std::size_t equals = args[i].find('=');
+    const std::string name = args[i].substr(0, equals);
+    const bool known = std::any_of(effect->parameters.begin(), effect->parameters.end(),
+                                   [&](const EffectParameter& parameter) { return parameter.name == name; });
+    if (equals == std::string::npos || !known) {
+      Fail(ui, "\"" + args[i] + "\" is not a parameter of \"" + effect->undo_name + "\" (VALUE=NUMBER).");
+      return kFailed;
+    }
+    given[name] = args[i].substr(equals + 1);
+  }
+
+  RunFolder run_folder;
+  DocumentRef document = MakeCounted<AudioDocument>(44100, 1, args[2]);
+  if (const int loaded = LoadFile(args[2], document->sound, ui); loaded != kDone) return loaded;
+  // Headless: nothing plays afterwards.
+  class Silent final : public PlaybackControl {
+   public:
+    void Stop() override {}
+    void PlayFrom(AudioDocument&, std::int32_t) override {}
+  } silent;
+  DocumentServices services{ui, settings, silent};
+  EffectCommandOptions options;
+  options.values = &given;
+  options.store_values = false;
+  const int result = RunEffectCommand(*document, services, settings, *effect, options);
+  if (result == kEffectCancelled) return kCancelled;
+  if (result != kEffectDone) return kFailed;
+  const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(document->sound.rate), document->sound.channels);
+  ConsoleProgress progress;
+  const int saved = SaveSoundAsWav(document->sound, format, args[3], progress);
+  if (saved == kFailed) Fail(ui, "Kann Datei nicht erstellen\"" + args[3] + "\"zum Speichern.");
+  return saved;
 }
 
 int Main(int argc, char** argv) {
@@ -167,6 +245,7 @@ int Main(int argc, char** argv) {
     return args.empty() ? kFailed : kDone;
   }
   if (args[0] == "info" && args.size() == 2) return Info(args[1], ui);
+  if (args[0] == "effect") return ApplyEffect(args, ui);
   if (args[0] == "convert" && (args.size() == 3 || (args.size() == 5 && args[3] == "--wav-format")))
     return Convert(args[1], args[2], args.size() == 5 ? args[4] : "", ui);
   std::fputs(kUsage, stderr);

@@ -65,6 +65,24 @@ std::optional<std::string> ScriptedUi::ChooseFolder(std::string_view title, std:
   return NextChoice("folder " + std::string(title));
 }
 
+bool ScriptedUi::AskEffectParameters(EffectDialog& dialog) {
+  effect_dialogs_.push_back(dialog);
+  requests_.push_back(dialog.title);
+  while (!effect_answers_.empty()) {
+    std::optional<EffectAnswer> answer = std::move(effect_answers_.front());
+    effect_answers_.pop_front();
+    if (!answer) return false;
+    for (EffectField& field : dialog.fields) {
+      if (auto found = answer->values.find(field.name); found != answer->values.end()) field.value = found->second;
+    }
+    if (!answer->points.empty()) dialog.points = answer->points;
+    const std::string refused = dialog.validate ? dialog.validate(dialog.fields) : std::string();
+    if (refused.empty()) return true;
+    shown_.push_back(Message{refused, "Ungültiger Wert", MessageIcon::kInformation, MessageButtons::kOk});
+  }
+  return false;
+}
+
 std::optional<std::string> ScriptedUi::PromptText(std::string_view title, std::string_view,
                                                   std::string_view) {
   return NextChoice("prompt " + std::string(title));

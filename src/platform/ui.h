@@ -3,11 +3,15 @@
 // implements it with Qt dialogs, tests with ScriptedUi, the command-line front end
 // with ConsoleUi.
 
+#include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace sonavel {
@@ -21,6 +25,45 @@ struct Message {
   std::string caption;
   MessageIcon icon = MessageIcon::kNone;
   MessageButtons buttons = MessageButtons::kOk;
+};
+
+// An effect's parameter dialog. The fields start with the stored values; on OK they hold
+// what the user accepted. `kind` picks the dialog: plain fields, or one of the special
+// editors (the envelope curve, the compressor, the cross fade times, the stereo slider).
+enum class EffectDialogKind { kFields, kEnvelope, kCompressor, kCrossFade, kStereoPan };
+
+struct EffectField {
+  int id = 101;         // the control id
+  std::string name;     // the stored value's name, e.g. "AmplifyGain"
+  std::string label;    // what the dialog shows beside it
+  std::string value;    // the text in the field
+  // A drop-down instead of an edit: the entries, the value being the chosen index.
+  std::vector<std::string> choices;
+};
+
+struct EffectPreset {
+  std::string name;                 // shown in the drop-down (entry 0 "Voreinstellungen Wählen" is implied)
+  std::vector<std::string> values;  // one per field, in field order
+};
+
+struct EffectDialog {
+  std::string title;
+  EffectDialogKind kind = EffectDialogKind::kFields;
+  std::vector<EffectField> fields;
+  std::vector<EffectPreset> presets;
+  int presets_id = 103;
+  // The envelope editor's points: byte pairs (x, y), x 0 … 255 across the selection, y
+  // with 128 as unity.
+  std::vector<std::pair<std::uint8_t, std::uint8_t>> points;
+  // Checked at OK: empty when the fields are acceptable, else the message to show (under
+  // "Ungültiger Wert"); the dialog then stays open.
+  std::function<std::string(const std::vector<EffectField>&)> validate;
+  // Preview: start plays the fields' (clamped) effect over the selection and tells through
+  // `stopped` when playback ends; stop ends it. Without start there is no preview button;
+  // `preview_empty` disables it.
+  std::function<bool(const EffectDialog&)> start_preview;
+  std::function<void()> stop_preview;
+  bool preview_empty = false;
 };
 
 // The answer that changes and loses nothing: Cancel where offered, else No, else Abort/Ok.
@@ -81,6 +124,8 @@ class Ui {
   virtual std::optional<std::string> ChooseSaveFile(std::string_view title, std::string_view filter,
                                                     std::string_view suggested) = 0;
   virtual std::optional<std::string> ChooseFolder(std::string_view title, std::string_view folder) = 0;
+  // An effect's parameter dialog; true when accepted (the fields then hold the values).
+  virtual bool AskEffectParameters(EffectDialog& dialog) = 0;
   virtual std::optional<std::string> PromptText(std::string_view title, std::string_view label,
                                                 std::string_view text) = 0;
 };
@@ -109,6 +154,19 @@ class ScriptedUi final : public Ui {
                                         std::string_view text) override;
 
   void QueueChoice(std::optional<std::string> choice) { choices_.push_back(std::move(choice)); }
+
+  // The next effect dialog's answer: the values to type, by field name (fields not named
+  // keep their text), and for the envelope editor its points; nothing cancels. An answer
+  // that fails the dialog's check is shown as its message and the next answer is tried,
+  // as a user would correct the field. With the queue empty, dialogs are cancelled.
+  struct EffectAnswer {
+    std::map<std::string, std::string> values;
+    std::vector<std::pair<std::uint8_t, std::uint8_t>> points;
+  };
+  bool AskEffectParameters(EffectDialog& dialog) override;
+  void QueueEffectAnswer(std::optional<EffectAnswer> answer) { effect_answers_.push_back(std::move(answer)); }
+  // Each effect dialog as it was shown, with the values it started with.
+  const std::vector<EffectDialog>& effect_dialogs() const { return effect_dialogs_; }
   // The titles of the choosers, prompts and progress windows shown, in order.
   const std::vector<std::string>& requests() const { return requests_; }
 
@@ -126,6 +184,8 @@ class ScriptedUi final : public Ui {
   std::vector<std::string> format_dialogs_;
   std::deque<std::optional<std::string>> choices_;
   std::vector<std::string> requests_;
+  std::deque<std::optional<EffectAnswer>> effect_answers_;
+  std::vector<EffectDialog> effect_dialogs_;
 
   std::optional<std::string> NextChoice(std::string request);
 };
@@ -148,6 +208,8 @@ class ConsoleUi final : public Ui {
   std::optional<std::string> PromptText(std::string_view, std::string_view, std::string_view) override {
     return std::nullopt;
   }
+  // Headless runs take the values as they are (stored, or given on the command line).
+  bool AskEffectParameters(EffectDialog&) override { return true; }
 };
 
 }  // namespace sonavel

@@ -45,7 +45,6 @@ inline void SaveScreenshot(QWidget& widget, const QString& name) {
   ASSERT_TRUE(widget.grab().save(QString(SONAVEL_SCREENSHOT_DIR) + "/" + name + ".png"));
 }
 
-// A WAV file of a decaying tone, written by our own writer.
 // Sends a mouse event with the left button held (QTest cannot drag with a button down).
 inline void Mouse(QWidget* view, QEvent::Type type, int x, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
                   int y = -1) {
@@ -55,6 +54,7 @@ inline void Mouse(QWidget* view, QEvent::Type type, int x, Qt::KeyboardModifiers
   QApplication::sendEvent(view, &event);
 }
 
+// A WAV file of a decaying tone, written by our own writer.
 inline std::string WriteTone(const std::string& folder, const std::string& name, int channels, int frames) {
   const std::string path = JoinPath(folder, name);
   SinkRef writer = CreateWavWriter(PcmFormat(22050, static_cast<std::uint16_t>(channels), 16), path);

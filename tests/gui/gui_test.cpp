@@ -18,6 +18,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <cmath>
 #include <filesystem>
 
@@ -27,6 +29,7 @@
 #include "formats/wav_writer.h"
 #include "gui/main_window.h"
 #include "gui/level_meter.h"
+#include "effects/effect.h"
 #include "gui/document_window.h"
 #include "gui/wave_view.h"
 #include "gui_fixture.h"
@@ -359,6 +362,82 @@ TEST(MainFrame, TransportKeysButtonsAndPlayWhenOpen) {
   stop->click();
   EXPECT_EQ(window.engine().State(), 0);
   EXPECT_TRUE(stop->isDown());
+  window.close();
+  SetWorkingFolder("");
+}
+
+// Every frame of a sound, as the segment reader delivers it.
+std::vector<std::int32_t> AllSamples(const Sound& sound) {
+  SourceRef reader = OpenSoundReader(sound);
+  std::vector<std::int32_t> samples(static_cast<std::size_t>(reader->Length()) * reader->channels);
+  reader->Read(samples.data(), reader->Length());
+  return samples;
+}
+
+TEST(MainFrame, EveryEffectRunsFromItsCommandAndUndoRestoresTheSound) {
+  TestSettings test;
+  test.settings.WriteUserValue("Settings", "AutoPlaybackAfterEffects", 0);
+  SetWorkingFolder(test.folder);
+  ScriptedUi ui;
+  MainWindow window(test.settings, &ui);
+  window.show();
+  ASSERT_TRUE(window.OpenDocument(WriteTone(test.folder, "effekte.wav", 2, 22050 * 2)));
+  AudioDocument& document = *window.ActiveDocument();
+  const std::vector<std::int32_t> original = AllSamples(document.sound);
+
+  // Answers that change the sound, for the effects that ask.
+  const std::map<std::string, ScriptedUi::EffectAnswer> answers = {
+      {"Anpassen", {{{"AmplifyGain", "50"}}, {}}},
+      {"Normalisieren", {{{"NormalizePeakLevel", "40"}}, {}}},
+      {"Dynamik", {{}, {{0, 128}, {128, 0}, {255, 128}}}},
+      {"Stereo Pan", {{{"StereoPan", "20"}}, {}}},
+      {"Dynamic Range Compressor", {{{"CompressorThreshold", "-20"}, {"CompressorRatio", "2"}}, {}}},
+  };
+  ASSERT_FALSE(EffectCatalogue().empty());
+  for (const EffectDefinition& effect : EffectCatalogue()) {
+    SCOPED_TRACE(effect.undo_name);
+    SetSelection(document, 2000, 30000, 2000);
+    if (effect.has_dialog) {
+      const auto found = answers.find(effect.undo_name);
+      ui.QueueEffectAnswer(found != answers.end() ? found->second : ScriptedUi::EffectAnswer{});
+    }
+    ASSERT_TRUE(window.Dispatch(effect.command_id));
+    EXPECT_EQ(window.engine().State(), 0);  // no automatic playback
+    if (effect.undo_name != "DC Offset Correction") {
+      EXPECT_NE(AllSamples(document.sound), original);
+    }
+    EXPECT_EQ(document.state.cursor, effect.lead_in_ms < 0 ? 0 : 2000);
+    ASSERT_TRUE(window.Dispatch(2001));  // undo
+    EXPECT_EQ(AllSamples(document.sound), original);
+  }
+  // A cancelled dialog changes nothing and records nothing.
+  const UndoMenu before = UndoMenuState(document);
+  ui.QueueEffectAnswer(std::nullopt);
+  EXPECT_FALSE(window.Dispatch(4001));
+  EXPECT_EQ(UndoMenuState(document).undo_text, before.undo_text);
+  window.close();
+  SetWorkingFolder("");
+}
+
+TEST(MainFrame, AnEffectPlaysTheChangedRangeFromItsLeadIn) {
+  TestSettings test;
+  SetWorkingFolder(test.folder);
+  ScriptedUi ui;
+  MainWindow window(test.settings, &ui);
+  window.show();
+  ASSERT_TRUE(window.OpenDocument(WriteTone(test.folder, "blende.wav", 1, 22050 * 4)));
+  AudioDocument& document = *window.ActiveDocument();
+  // Fade in has a lead-in of one second: from 1.5 s playback starts at 0.5 s.
+  SetSelection(document, 33075, 44100, 33075);
+  ASSERT_TRUE(window.Dispatch(4006));
+  EXPECT_EQ(window.engine().State(), 1);
+  EXPECT_EQ(document.state.cursor, 33075 - 22050);
+  window.Dispatch(3003);
+  // Less than the lead-in from the start: from frame 0.
+  SetSelection(document, 5000, 9000, 5000);
+  ASSERT_TRUE(window.Dispatch(4006));
+  EXPECT_EQ(document.state.cursor, 0);
+  window.Dispatch(3003);
   window.close();
   SetWorkingFolder("");
 }

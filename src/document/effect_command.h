@@ -1,0 +1,26 @@
+#pragma once
+// The effect commands on a document: select all when nothing is selected, stop playback,
+// ask for the parameters (with preview), store them, record the undo step, render under
+// the progress window, then place the cursor and play the changed range.
+
+#include "document/audio_document.h"
+#include "effects/effect.h"
+
+namespace sonavel {
+
+class Settings;
+
+struct EffectCommandOptions {
+  // Headless use: these values replace the stored ones and no dialog is shown; values
+  // that fail the effect's check end the command with a message.
+  const EffectValues* values = nullptr;
+  // Whether accepted values are written back to the settings (the editor does).
+  bool store_values = true;
+};
+
+// kEffectDone, kEffectCancelled (also when the dialog was cancelled or refused) or
+// kEffectNotRun.
+int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settings& settings,
+                     const EffectDefinition& effect, const EffectCommandOptions& options = {});
+
+}  // namespace sonavel

@@ -1,0 +1,111 @@
+#include "effects/effect.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <vector>
+
+#include "effects/effect_groups.h"
+#include "platform/settings.h"
+#include "store/block_writer.h"
+#include "store/segment_reader.h"
+
+namespace sonavel {
+
+bool CopyChunks(SampleSource& source, SampleSink& sink, std::int32_t start, std::int32_t end, Progress& progress,
+                double from, double to) {
+  progress.SetTexts({}, "Bitte warten...");
+  if (start > 0) source.Seek(start);
+  const std::int64_t total = std::max<std::int64_t>(std::int64_t{end} - start, 1);
+  std::vector<std::int32_t> buffer(static_cast<std::size_t>(kEffectChunkFrames) * std::max<int>(source.channels, 1));
+  std::int64_t done = 0;
+  for (;;) {
+    if (progress.Pump()) return false;
+    const std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>(kEffectChunkFrames, end - start - done));
+    if (n <= 0) return true;
+    source.Read(buffer.data(), n);
+    sink.Write(buffer.data(), n);
+    done += n;
+    progress.SetFraction(from + (to - from) * static_cast<double>(done) / static_cast<double>(total));
+  }
+}
+
+int RunGenericEffect(Sound& sound, std::int32_t start, std::int32_t end, const ChainBuilder& chain,
+                     std::string_view title, Progress& progress) {
+  if (end < start) return kEffectDone;
+  progress.SetTexts(title, {});
+  SourceRef source = chain(OpenSoundReader(sound));
+  Sound rendered(sound.rate, sound.channels);
+  {
+    SinkRef writer = CreateBlockWriter(rendered, sound.rate, sound.channels);
+    if (!CopyChunks(*source, *writer, start, end, progress)) return kEffectCancelled;
+  }
+  ReplaceRange(sound, start, end, rendered);
+  return kEffectDone;
+}
+
+int ValueInt(const EffectValues& values, const std::string& name) {
+  const auto found = values.find(name);
+  return found == values.end() ? 0 : TextToInt(found->second);
+}
+
+double ValueReal(const EffectValues& values, const std::string& name) {
+  const auto found = values.find(name);
+  return found == values.end() ? 0.0 : std::strtod(found->second.c_str(), nullptr);
+}
+
+const std::vector<EffectDefinition>& EffectCatalogue() {
+  static const std::vector<EffectDefinition> catalogue = [] {
+    std::vector<EffectDefinition> effects;
+    AddGainEffects(effects);
+    AddDynamicsEffects(effects);
+    return effects;
+  }();
+  return catalogue;
+}
+
+const EffectDefinition* FindEffect(int command_id) {
+  for (const EffectDefinition& effect : EffectCatalogue())
+    if (effect.command_id == command_id) return &effect;
+  return nullptr;
+}
+
+const EffectDefinition* FindEffectByName(std::string_view name) {
+  auto same = [](std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+             return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+  };
+  for (const EffectDefinition& effect : EffectCatalogue())
+    if (same(effect.undo_name, name)) return &effect;
+  return nullptr;
+}
+
+EffectValues ReadEffectValues(const EffectDefinition& effect, const SettingsReader& settings) {
+  EffectValues values;
+  for (const EffectParameter& parameter : effect.parameters) {
+    std::string text = settings.ReadUserText(parameter.key, parameter.name, parameter.fallback);
+    if (text.empty()) text = parameter.fallback;
+    values[parameter.name] = parameter.real ? text : std::to_string(TextToInt(text));
+  }
+  return values;
+}
+
+void WriteEffectValues(const EffectDefinition& effect, const EffectValues& values, Settings& settings) {
+  for (const EffectParameter& parameter : effect.parameters) {
+    const auto found = values.find(parameter.name);
+    if (found == values.end()) continue;
+    if (parameter.real)
+      settings.WriteUserValue(parameter.key, parameter.name, found->second);
+    else
+      settings.WriteUserValue(parameter.key, parameter.name, TextToInt(found->second));
+  }
+}
+
+Message StereoOnlyMessage() {
+  return Message{"Dieser Effekt kann nur in einer Stereodatei angewendet werden. Bitte konvertieren Sie diese Datei "
+                 "in eine Stereodatei. Datei->Kanäle konvertieren->Stereo.",
+                 "Datei muß in Stereo konvertiert werden", MessageIcon::kQuestion, MessageButtons::kOkCancel};
+}
+
+}  // namespace sonavel

@@ -1,0 +1,119 @@
+#pragma once
+// The effect framework: how an effect renders over a range of a sound, and the catalogue
+// that describes each effect command (names, stored parameters, presets, checks, dialog,
+// lead-in) for the editor's command handler and the headless front end alike.
+//
+// Rendering never changes audio in place: a reader over the sound feeds the effect's filter
+// chain into a block writer whose new segments then replace the range, so the undo history
+// keeps pointing at the old block files.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/ui.h"
+#include "store/sound.h"
+#include "store/stream.h"
+
+namespace sonavel {
+
+class SettingsReader;
+class Settings;
+
+// Result codes of a render.
+inline constexpr int kEffectDone = 0;       // finished; the sound changed (or had nothing to do)
+inline constexpr int kEffectCancelled = 1;  // cancelled; the sound is as before
+inline constexpr int kEffectNotRun = 2;     // never started (invalid input)
+
+// Frames per chunk of every render loop.
+inline constexpr std::int32_t kEffectChunkFrames = 8192;
+
+// The chunked copy loop: seeks `source` to `start` (when above 0) and writes end - start
+// frames of it into `sink` in chunks of 8192 frames through one buffer, setting the
+// progress bar from `from` to `to` of its length and the second text line to
+// "Bitte warten...". False when the user cancelled.
+bool CopyChunks(SampleSource& source, SampleSink& sink, std::int32_t start, std::int32_t end, Progress& progress,
+                double from = 0.0, double to = 1.0);
+
+// Renders `chain` (built on a reader over `sound`) over [start, end) into new block files
+// and replaces that range with them. `title` goes to the progress window's first line.
+// kEffectDone, or kEffectCancelled with the sound untouched.
+using ChainBuilder = std::function<SourceRef(SourceRef reader)>;
+int RunGenericEffect(Sound& sound, std::int32_t start, std::int32_t end, const ChainBuilder& chain,
+                     std::string_view title, Progress& progress);
+
+// The values of an effect's parameters as text, by stored name ("AmplifyGain" → "150").
+using EffectValues = std::map<std::string, std::string>;
+// A value as an integer (decimal, as the settings read it), or as a real number.
+int ValueInt(const EffectValues& values, const std::string& name);
+double ValueReal(const EffectValues& values, const std::string& name);
+
+// What one render works on.
+struct EffectRun {
+  Sound& sound;  // the document's sound
+  std::int32_t start;  // the selection, never empty
+  std::int32_t end;
+  EffectValues values;
+  // The envelope editor's points, for the effects that use them.
+  std::vector<std::pair<std::uint8_t, std::uint8_t>> points;
+  Progress& progress;
+  // Where the cursor goes after the effect (the selection's start unless the effect moves
+  // it) and the selection after it; the runner may change them (reverse, trims, cross fade).
+  std::int32_t cursor = 0;
+  std::int32_t selection_end = 0;
+  // The whole sound is shown afterwards (automatic gain control).
+  bool show_all = false;
+  // Why a run that could not finish failed (a temporary file, a write), for the user.
+  std::string failure = {};
+};
+
+struct EffectParameter {
+  std::string name;           // stored value name
+  std::string key = "StoredValues";  // the registry subkey of the program key
+  std::string fallback;       // default text
+  std::string label;          // the dialog's label
+  int id = 101;               // control id in the dialog
+  std::vector<std::string> choices;  // a drop-down's entries (the value is the index)
+  bool real = false;          // read as a decimal real (stored as typed)
+};
+
+struct EffectDefinition {
+  int command_id = 0;
+  std::string undo_name;       // also the dialog's title and the headless NAME
+  std::string progress_title;  // first line of the progress window
+  std::vector<EffectParameter> parameters;
+  std::vector<EffectPreset> presets;
+  int presets_id = 103;
+  EffectDialogKind dialog = EffectDialogKind::kFields;
+  bool has_dialog = false;     // effects without parameters run at once
+  bool has_preview = false;
+  bool needs_stereo = false;
+  bool uses_envelope_file = false;  // the point list lives in "envelope.dat"
+  // Playback lead-in after the effect in milliseconds; negative: no automatic playback
+  // lead-in at all (the cursor goes to frame 0).
+  std::int32_t lead_in_ms = 500;
+  // Checked at OK; empty when acceptable, else the message.
+  std::function<std::string(const EffectValues&)> validate;
+  // The render; returns kEffectDone, kEffectCancelled or kEffectNotRun.
+  std::function<int(EffectRun&)> run;
+  // The preview chain over a reader of the selection, with values clamped into range; empty
+  // when the effect has no preview.
+  std::function<SourceRef(SourceRef reader, const EffectValues&)> preview;
+};
+
+// Every effect command, in menu order.
+const std::vector<EffectDefinition>& EffectCatalogue();
+const EffectDefinition* FindEffect(int command_id);
+// By undo name, compared without regard to case ("normalisieren" finds "Normalisieren").
+const EffectDefinition* FindEffectByName(std::string_view name);
+
+// The stored values of an effect's parameters, missing ones at their defaults.
+EffectValues ReadEffectValues(const EffectDefinition& effect, const SettingsReader& settings);
+void WriteEffectValues(const EffectDefinition& effect, const EffectValues& values, Settings& settings);
+
+// The message for effects that need two channels, caption and icon included.
+Message StereoOnlyMessage();
+
+}  // namespace sonavel

@@ -1,0 +1,15 @@
+#pragma once
+// The effect groups that make up the catalogue, each adding its effects in menu order.
+
+#include <vector>
+
+#include "effects/effect.h"
+
+namespace sonavel {
+
+// Amplify, normalise, the envelope and the fades, cross fade, stereo pan, DC offset, reverse.
+void AddGainEffects(std::vector<EffectDefinition>& effects);
+// The dynamic range compressor and automatic gain control.
+void AddDynamicsEffects(std::vector<EffectDefinition>& effects);
+
+}  // namespace sonavel

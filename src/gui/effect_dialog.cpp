@@ -1,0 +1,474 @@
+#include "gui/effect_dialog.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "gui/compressor_curve.h"
+#include "gui/envelope_editor.h"
+#include "platform/settings.h"
+
+namespace sonavel {
+namespace {
+
+constexpr const char* kNoPreset = "Voreinstellungen Wählen";
+constexpr const char* kPreviewIdle = "Vorschau";
+constexpr const char* kPreviewPlaying = "Stop";
+// Threshold and limit sliders cover these ranges, widened to hold a stored value beyond them.
+constexpr int kLowestThreshold = -60;
+constexpr int kLowestLimit = -30;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+QString DecibelText(int decibels) { return QString("%1 dB").arg(decibels); }
+
+QString PanText(int pan) {
+  if (pan == 50) return "50 (Mitte)";
+  if (pan == 0) return "0 (ganz links)";
+  if (pan == 100) return "100 (ganz rechts)";
+  return QString("%1 (%2)").arg(pan).arg(pan < 50 ? "links" : "rechts");
+}
+
+class EffectParameterDialog;
+// The open dialog, told when its preview ends by itself.
+EffectParameterDialog* open_dialog = nullptr;
+
+class EffectParameterDialog final : public QDialog {
+ public:
+  EffectParameterDialog(EffectDialog& dialog, QWidget* parent);
+  ~EffectParameterDialog() override;
+
+  void accept() override;
+  void done(int result) override;
+  void PreviewEnded();
+
+ private:
+  int FieldIndex(const char* name) const;
+  QString ControlName(std::size_t field) const;
+  QWidget* BuildEditOrChoice(std::size_t field);
+  QSlider* BuildSlider(std::size_t field, int lowest, int highest, QLabel* readout);
+  void AddFieldRows(QGridLayout* grid, int& row, const std::vector<bool>& placed);
+  QWidget* BuildEnvelope();
+  QWidget* BuildCompressor(std::vector<bool>& placed);
+  QWidget* BuildStereoPan(std::vector<bool>& placed);
+  QString FieldText(std::size_t field) const;
+  void SetFieldText(std::size_t field, const QString& text);
+  void ApplyPreset(int index);
+  void FieldChanged(std::size_t field);
+  EffectDialog Current() const;
+  void TogglePreview();
+  void StartPreview();
+  void StopPreview();
+
+  EffectDialog& dialog_;
+  // One control per field: a QLineEdit, a QComboBox or a QSlider.
+  std::vector<QWidget*> controls_;
+  EnvelopeEditor* envelope_ = nullptr;
+  CompressorCurve* curve_ = nullptr;
+  QPushButton* preview_ = nullptr;
+  bool playing_ = false;
+  // The fields' texts the playing preview was started with.
+  std::vector<QString> played_;
+};
+
+EffectParameterDialog::EffectParameterDialog(EffectDialog& dialog, QWidget* parent)
+    : QDialog(parent), dialog_(dialog), controls_(dialog.fields.size(), nullptr) {
+  setObjectName("EffectDialog");
+  setWindowTitle(Q(dialog.title));
+  setMinimumWidth(340);
+  auto* layout = new QVBoxLayout(this);
+
+  if (!dialog.presets.empty()) {
+    auto* presets = new QComboBox;
+    presets->setObjectName(QString::number(dialog.presets_id));
+    presets->addItem(kNoPreset);
+    for (const EffectPreset& preset : dialog.presets) presets->addItem(Q(preset.name));
+    connect(presets, &QComboBox::currentIndexChanged, this, &EffectParameterDialog::ApplyPreset);
+    layout->addWidget(presets);
+  }
+
+  std::vector<bool> placed(dialog.fields.size(), false);
+  switch (dialog.kind) {
+    case EffectDialogKind::kEnvelope: layout->addWidget(BuildEnvelope(), 1); break;
+    case EffectDialogKind::kCompressor: layout->addWidget(BuildCompressor(placed), 1); break;
+    case EffectDialogKind::kStereoPan: layout->addWidget(BuildStereoPan(placed)); break;
+    case EffectDialogKind::kCrossFade:
+      layout->addWidget(new QLabel("Die Auswahl wird entfernt, ihre beiden Ränder werden ineinander übergeblendet."));
+      break;
+    case EffectDialogKind::kFields: break;
+  }
+  // Every field no special control took: an edit or drop-down beside its label.
+  if (std::find(placed.begin(), placed.end(), false) != placed.end()) {
+    auto* grid = new QGridLayout;
+    int row = 0;
+    AddFieldRows(grid, row, placed);
+    grid->setColumnStretch(1, 1);
+    layout->addLayout(grid);
+  }
+
+  auto* bottom = new QHBoxLayout;
+  if (dialog.start_preview) {
+    preview_ = new QPushButton(kPreviewIdle);
+    preview_->setObjectName("140");
+    connect(preview_, &QPushButton::clicked, this, &EffectParameterDialog::TogglePreview);
+    if (dialog.preview_empty) {
+      // Nothing to play. The focus goes on first so that the keyboard keeps a target.
+      if (preview_->hasFocus()) focusNextChild();
+      preview_->setEnabled(false);
+    }
+    bottom->addWidget(preview_);
+  }
+  bottom->addStretch();
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  buttons->setObjectName("buttons");
+  buttons->button(QDialogButtonBox::Cancel)->setText("Abbrechen");
+  connect(buttons, &QDialogButtonBox::accepted, this, &EffectParameterDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &EffectParameterDialog::reject);
+  bottom->addWidget(buttons);
+  layout->addLayout(bottom);
+
+  open_dialog = this;
+}
+
+EffectParameterDialog::~EffectParameterDialog() {
+  StopPreview();
+  if (open_dialog == this) open_dialog = nullptr;
+}
+
+int EffectParameterDialog::FieldIndex(const char* name) const {
+  for (std::size_t i = 0; i < dialog_.fields.size(); ++i)
+    if (dialog_.fields[i].name == name) return static_cast<int>(i);
+  return -1;
+}
+
+QString EffectParameterDialog::ControlName(std::size_t field) const {
+  // The compressor's and the cross fade's ids say nothing; their names do.
+  if (dialog_.kind == EffectDialogKind::kCompressor || dialog_.kind == EffectDialogKind::kCrossFade)
+    return Q(dialog_.fields[field].name);
+  return QString::number(dialog_.fields[field].id);
+}
+
+QWidget* EffectParameterDialog::BuildEditOrChoice(std::size_t field) {
+  const EffectField& description = dialog_.fields[field];
+  QWidget* control = nullptr;
+  if (description.choices.empty()) {
+    auto* edit = new QLineEdit(Q(description.value));
+    connect(edit, &QLineEdit::textChanged, this, [this, field] { FieldChanged(field); });
+    control = edit;
+  } else {
+    auto* choice = new QComboBox;
+    for (const std::string& entry : description.choices) choice->addItem(Q(entry));
+    bool number = false;
+    const int index = Q(description.value).toInt(&number);
+    // A stored index without an entry shows nothing chosen and is kept as it is.
+    choice->setCurrentIndex(number && index >= 0 && index < choice->count() ? index : -1);
+    connect(choice, &QComboBox::currentIndexChanged, this, [this, field] { FieldChanged(field); });
+    control = choice;
+  }
+  control->setObjectName(ControlName(field));
+  controls_[field] = control;
+  return control;
+}
+
+QSlider* EffectParameterDialog::BuildSlider(std::size_t field, int lowest, int highest, QLabel* readout) {
+  auto* slider = new QSlider(Qt::Horizontal);
+  slider->setObjectName(ControlName(field));
+  readout->setObjectName(ControlName(field) + "Value");
+  const int value = TextToInt(dialog_.fields[field].value);
+  slider->setRange(std::min(lowest, value), std::max(highest, value));
+  slider->setValue(value);
+  slider->setTickPosition(QSlider::TicksBelow);
+  connect(slider, &QSlider::valueChanged, this, [this, field] { FieldChanged(field); });
+  connect(slider, &QSlider::sliderReleased, this, [this, field] { FieldChanged(field); });
+  controls_[field] = slider;
+  return slider;
+}
+
+void EffectParameterDialog::AddFieldRows(QGridLayout* grid, int& row, const std::vector<bool>& placed) {
+  static const char* const kCrossFadeLabels[][2] = {{"GapTimeMS", "Lücke (ms):"},
+                                                    {"FadeInTimeMS", "Einblenden (ms):"},
+                                                    {"FadeOutTimeMS", "Ausblenden (ms):"}};
+  for (std::size_t i = 0; i < dialog_.fields.size(); ++i) {
+    if (placed[i]) continue;
+    QString label = Q(dialog_.fields[i].label);
+    if (label.isEmpty() && dialog_.kind == EffectDialogKind::kCrossFade)
+      for (const auto& [name, text] : kCrossFadeLabels)
+        if (dialog_.fields[i].name == name) label = text;
+    auto* caption = new QLabel(label);
+    QWidget* control = BuildEditOrChoice(i);
+    caption->setBuddy(control);
+    grid->addWidget(caption, row, 0);
+    grid->addWidget(control, row, 1);
+    ++row;
+  }
+}
+
+QWidget* EffectParameterDialog::BuildEnvelope() {
+  auto* box = new QWidget;
+  envelope_ = new EnvelopeEditor;
+  envelope_->SetPoints(dialog_.points);
+  auto* readout = new QLabel;
+  readout->setObjectName("envelopeReadout");
+  auto show = [this, readout](std::optional<std::size_t> index) {
+    const EnvelopePoints& points = envelope_->points();
+    if (index && *index < points.size()) {
+      const auto [x, y] = points[*index];
+      readout->setText(QString("Punkt %1: Position %2 %, Verstärkung %3")
+                           .arg(*index + 1)
+                           .arg(static_cast<int>(x * 100 / 255))
+                           .arg(Q(EnvelopeGainText(y))));
+    } else {
+      readout->setText(QString("%1 von %2 Punkten").arg(points.size()).arg(kMaxEnvelopePoints));
+    }
+  };
+  connect(envelope_, &EnvelopeEditor::PointHovered, readout, show);
+  connect(envelope_, &EnvelopeEditor::PointsChanged, readout, [show] { show(std::nullopt); });
+  show(std::nullopt);
+  auto* reset = new QPushButton("Zurücksetzen");
+  reset->setObjectName("resetEnvelope");
+  connect(reset, &QPushButton::clicked, envelope_, &EnvelopeEditor::Reset);
+
+  auto* hint = new QLabel("Klicken fügt einen Punkt hinzu, Ziehen verschiebt ihn, Rechtsklick oder Doppelklick "
+                          "entfernt ihn.");
+  hint->setWordWrap(true);
+  auto* row = new QHBoxLayout;
+  row->addWidget(readout, 1);
+  row->addWidget(reset);
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(envelope_, 1);
+  layout->addWidget(hint);
+  layout->addLayout(row);
+  return box;
+}
+
+QWidget* EffectParameterDialog::BuildCompressor(std::vector<bool>& placed) {
+  auto* box = new QWidget;
+  auto* grid = new QGridLayout;
+  int row = 0;
+  int lowest = 0;
+  auto add_slider = [&](const char* name, const char* fallback_label, int range_low) {
+    const int field = FieldIndex(name);
+    if (field < 0) return;
+    const auto index = static_cast<std::size_t>(field);
+    auto* readout = new QLabel;
+    readout->setMinimumWidth(readout->fontMetrics().horizontalAdvance("-127 dB  "));
+    QSlider* slider = BuildSlider(index, range_low, 0, readout);
+    slider->setTickInterval(10);
+    readout->setText(DecibelText(slider->value()));
+    connect(slider, &QSlider::valueChanged, readout, [readout](int value) { readout->setText(DecibelText(value)); });
+    const std::string& label = dialog_.fields[index].label;
+    grid->addWidget(new QLabel(label.empty() ? fallback_label : Q(label)), row, 0);
+    grid->addWidget(slider, row, 1);
+    grid->addWidget(readout, row, 2);
+    lowest = std::min(lowest, slider->minimum());
+    placed[index] = true;
+    ++row;
+  };
+  add_slider("CompressorThreshold", "Schwelle:", kLowestThreshold);
+  if (const int field = FieldIndex("CompressorRatio"); field >= 0) {
+    const auto index = static_cast<std::size_t>(field);
+    // Without entries of its own the drop-down offers the compressor's seven ratios.
+    if (dialog_.fields[index].choices.empty())
+      dialog_.fields[index].choices.assign(std::begin(kCompressorRatioNames), std::end(kCompressorRatioNames));
+    QWidget* choice = BuildEditOrChoice(index);
+    const std::string& label = dialog_.fields[index].label;
+    grid->addWidget(new QLabel(label.empty() ? "Verhältnis:" : Q(label)), row, 0);
+    grid->addWidget(choice, row, 1, 1, 2);
+    placed[index] = true;
+    ++row;
+  }
+  add_slider("CompressorLimit", "Begrenzung:", kLowestLimit);
+  // What the curve's markers stand for, in their colours.
+  auto* legend = new QLabel("<span style=\"color:#d6781e\">&#9476;</span> Schwelle &nbsp; "
+                            "<span style=\"color:#be2828\">&#9476;</span> Begrenzung &nbsp; "
+                            "<span style=\"color:#a0a09a\">&#8943;</span> unverändert");
+  legend->setObjectName("compressorLegend");
+  grid->addWidget(legend, row++, 0, 1, 3);
+  grid->setColumnStretch(1, 1);
+  grid->setRowStretch(row, 1);
+
+  curve_ = new CompressorCurve;
+  curve_->SetLowestLevel(std::min(lowest, kLowestThreshold));
+  auto* layout = new QHBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addLayout(grid, 1);
+  layout->addWidget(curve_);
+  FieldChanged(dialog_.fields.size());  // draws the curve for the starting values
+  return box;
+}
+
+QWidget* EffectParameterDialog::BuildStereoPan(std::vector<bool>& placed) {
+  auto* box = new QWidget;
+  int field = -1;
+  for (std::size_t i = 0; i < dialog_.fields.size() && field < 0; ++i)
+    if (dialog_.fields[i].id == 101) field = static_cast<int>(i);
+  if (field < 0 && !dialog_.fields.empty()) field = 0;
+  if (field < 0) return box;
+  const auto index = static_cast<std::size_t>(field);
+  auto* readout = new QLabel;
+  readout->setAlignment(Qt::AlignCenter);
+  dialog_.fields[index].value = std::to_string(std::clamp(TextToInt(dialog_.fields[index].value), 0, 100));
+  QSlider* slider = BuildSlider(index, 0, 100, readout);
+  slider->setTickInterval(10);
+  slider->setMinimumWidth(280);
+  readout->setText(PanText(slider->value()));
+  connect(slider, &QSlider::valueChanged, readout, [readout](int value) { readout->setText(PanText(value)); });
+  placed[index] = true;
+
+  auto* row = new QHBoxLayout;
+  row->addWidget(new QLabel("Links"));
+  row->addWidget(slider, 1);
+  row->addWidget(new QLabel("Rechts"));
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  const std::string& label = dialog_.fields[index].label;
+  if (!label.empty()) layout->addWidget(new QLabel(Q(label)));
+  layout->addLayout(row);
+  layout->addWidget(readout);
+  return box;
+}
+
+QString EffectParameterDialog::FieldText(std::size_t field) const {
+  QWidget* control = controls_[field];
+  if (auto* edit = qobject_cast<QLineEdit*>(control)) return edit->text();
+  if (auto* slider = qobject_cast<QSlider*>(control)) return QString::number(slider->value());
+  if (auto* choice = qobject_cast<QComboBox*>(control))
+    if (choice->currentIndex() >= 0) return QString::number(choice->currentIndex());
+  return Q(dialog_.fields[field].value);
+}
+
+void EffectParameterDialog::SetFieldText(std::size_t field, const QString& text) {
+  QWidget* control = controls_[field];
+  if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+    edit->setText(text);
+  } else if (auto* slider = qobject_cast<QSlider*>(control)) {
+    const int value = TextToInt(text.toStdString());
+    slider->setRange(std::min(slider->minimum(), value), std::max(slider->maximum(), value));
+    slider->setValue(value);
+  } else if (auto* choice = qobject_cast<QComboBox*>(control)) {
+    bool number = false;
+    const int index = text.toInt(&number);
+    if (number && index >= 0 && index < choice->count()) choice->setCurrentIndex(index);
+  }
+}
+
+void EffectParameterDialog::ApplyPreset(int index) {
+  if (index < 1 || index > static_cast<int>(dialog_.presets.size())) return;  // entry 0 does nothing
+  const EffectPreset& preset = dialog_.presets[static_cast<std::size_t>(index - 1)];
+  for (std::size_t i = 0; i < preset.values.size() && i < controls_.size(); ++i)
+    SetFieldText(i, Q(preset.values[i]));
+}
+
+void EffectParameterDialog::FieldChanged(std::size_t field) {
+  if (curve_ != nullptr) {
+    auto value = [this](const char* name) {
+      const int index = FieldIndex(name);
+      return index < 0 ? 0 : TextToInt(FieldText(static_cast<std::size_t>(index)).toStdString());
+    };
+    curve_->SetParameters(value("CompressorThreshold"), value("CompressorLimit"), value("CompressorRatio"));
+  }
+  if (field >= dialog_.fields.size() || !playing_) return;
+  // The parameters the preview plays with: a change starts it again from the beginning.
+  // While a slider's knob is held only its release counts.
+  const int id = dialog_.fields[field].id;
+  if (id != 101 && id != 102) return;
+  if (auto* slider = qobject_cast<QSlider*>(controls_[field]); slider != nullptr && slider->isSliderDown()) return;
+  if (FieldText(field) != played_[field]) {
+    StopPreview();
+    StartPreview();
+  }
+}
+
+EffectDialog EffectParameterDialog::Current() const {
+  EffectDialog current = dialog_;
+  for (std::size_t i = 0; i < current.fields.size(); ++i)
+    if (controls_[i] != nullptr) current.fields[i].value = FieldText(i).toStdString();
+  if (envelope_ != nullptr) current.points = envelope_->points();
+  return current;
+}
+
+void EffectParameterDialog::TogglePreview() {
+  if (playing_)
+    StopPreview();
+  else
+    StartPreview();
+}
+
+void EffectParameterDialog::StartPreview() {
+  if (preview_ == nullptr || !preview_->isEnabled() || !dialog_.start_preview) return;
+  const EffectDialog current = Current();
+  played_.clear();
+  for (const EffectField& field : current.fields) played_.push_back(Q(field.value));
+  playing_ = dialog_.start_preview(current);
+  preview_->setText(playing_ ? kPreviewPlaying : kPreviewIdle);
+}
+
+void EffectParameterDialog::StopPreview() {
+  if (!playing_) return;
+  playing_ = false;
+  if (dialog_.stop_preview) dialog_.stop_preview();
+  if (preview_ != nullptr) preview_->setText(kPreviewIdle);
+}
+
+void EffectParameterDialog::PreviewEnded() {
+  playing_ = false;
+  if (preview_ != nullptr) preview_->setText(kPreviewIdle);
+}
+
+void EffectParameterDialog::accept() {
+  const EffectDialog current = Current();
+  const std::string refused = dialog_.validate ? dialog_.validate(current.fields) : std::string();
+  if (!refused.empty()) {
+    QString text = Q(refused);
+    text.replace("\r\n", "\n").replace('\r', '\n');
+    QMessageBox box(QMessageBox::Information, "Ungültiger Wert", text, QMessageBox::Ok, this);
+    box.exec();
+    // Back to the first field, ready to be typed over.
+    for (QWidget* control : controls_) {
+      if (control == nullptr) continue;
+      control->setFocus();
+      if (auto* edit = qobject_cast<QLineEdit*>(control)) edit->selectAll();
+      break;
+    }
+    return;
+  }
+  dialog_.fields = current.fields;
+  if (envelope_ != nullptr) dialog_.points = current.points;
+  QDialog::accept();
+}
+
+void EffectParameterDialog::done(int result) {
+  StopPreview();
+  QDialog::done(result);
+}
+
+}  // namespace
+
+bool RunEffectDialog(QWidget* parent, EffectDialog& dialog) {
+  // The description is changed only on OK: the compressor may add its ratio entries.
+  EffectDialog working = dialog;
+  EffectParameterDialog window(working, parent);
+  if (window.exec() != QDialog::Accepted) return false;
+  for (std::size_t i = 0; i < dialog.fields.size(); ++i) dialog.fields[i].value = working.fields[i].value;
+  dialog.points = working.points;
+  return true;
+}
+
+void NotifyEffectPreviewStopped() {
+  if (open_dialog != nullptr) open_dialog->PreviewEnded();
+}
+
+}  // namespace sonavel
