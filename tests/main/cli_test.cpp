@@ -26,9 +26,11 @@ class CliTest : public FormatTest {
   void SetUp() override {
     FormatTest::SetUp();
     ::setenv("SONAVEL_DATA_DIR", Path("data").c_str(), 1);
+    ::setenv("SONAVEL_CONFIG_DIR", Path("config").c_str(), 1);
   }
   void TearDown() override {
     ::unsetenv("SONAVEL_DATA_DIR");
+    ::unsetenv("SONAVEL_CONFIG_DIR");
     FormatTest::TearDown();
   }
 
@@ -90,6 +92,70 @@ TEST_F(CliTest, ConvertWritesTheRequestedFormatAndTheDefault) {
   ASSERT_EQ(Cli("convert " + Quote(Path("in.wav")) + " " + Quote(Path("float.wav")) + " --wav-format 3:32").code, 0);
   out = OpenWavReader(Path("float.wav"));
   EXPECT_EQ(AsWavReader(out.get())->format().tag, kTagFloat);
+}
+
+std::vector<std::int32_t> SamplesOf(const std::string& path) {
+  SourceRef reader = OpenWavReader(path);
+  return Drain(*reader);
+}
+
+TEST_F(CliTest, EffectAppliesOneEffectToTheWholeFile) {
+  const std::string in = Path("in.wav");
+  Sox("-D -r 8000 -n -c 2 -b 16 " + Quote(in) + " synth 8000s sine 440 gain -12");
+  const std::vector<std::int32_t> original = SamplesOf(in);
+  const std::int32_t peak = *std::max_element(original.begin(), original.end());
+
+  // Normalise to 50 %: the whole percent below 50 % of full scale over the peak becomes the
+  // segments' gain, which the reader applies in steps of 1/512; within the 16-bit step.
+  Outcome normalised = Cli("effect Normalisieren " + Quote(in) + " " + Quote(Path("n.wav")) + " NormalizePeakLevel=50");
+  ASSERT_EQ(normalised.code, 0) << normalised.err;
+  const std::vector<std::int32_t> louder = SamplesOf(Path("n.wav"));
+  ASSERT_EQ(louder.size(), original.size());
+  const std::int64_t percent = std::int64_t{50} * 0x7FFF0 / peak;
+  const std::int64_t factor = ((std::int64_t{1} << 24) * percent / 100) >> 15;
+  EXPECT_NEAR(*std::max_element(louder.begin(), louder.end()), peak * factor / 512, 16);
+  EXPECT_GT(percent, 100);
+
+  // Reverse: the frames in the opposite order, each frame's channels kept.
+  ASSERT_EQ(Cli("effect umkehren " + Quote(in) + " " + Quote(Path("r.wav"))).code, 0);
+  const std::vector<std::int32_t> reversed = SamplesOf(Path("r.wav"));
+  ASSERT_EQ(reversed.size(), original.size());
+  const std::size_t frames = original.size() / 2;
+  for (std::size_t i = 0; i < frames; i += 997) {
+    EXPECT_EQ(reversed[2 * i], original[2 * (frames - 1 - i)]) << i;
+    EXPECT_EQ(reversed[2 * i + 1], original[2 * (frames - 1 - i) + 1]) << i;
+  }
+
+  // Fade in: silent at the start, untouched at the end.
+  ASSERT_EQ(Cli("effect \"Fade In\" " + Quote(in) + " " + Quote(Path("f.wav"))).code, 0);
+  const std::vector<std::int32_t> faded = SamplesOf(Path("f.wav"));
+  EXPECT_EQ(faded[0], 0);
+  EXPECT_NEAR(faded[faded.size() - 2], original[original.size() - 2], 16);
+
+  // The list names each effect with its parameters and their stored values.
+  const Outcome list = Cli("effect --list");
+  EXPECT_EQ(list.code, 0);
+  EXPECT_NE(list.out.find("Normalisieren\n  NormalizePeakLevel=100 (default 100)\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("Dynamic Range Compressor\n"), std::string::npos);
+}
+
+TEST_F(CliTest, EffectRefusesWhatItCannotDo) {
+  const std::string in = Path("in.wav");
+  Sox("-D -r 8000 -n -c 1 -b 16 " + Quote(in) + " synth 800s sine 440");
+  const Outcome unknown = Cli("effect Zaubern " + Quote(in) + " " + Quote(Path("o.wav")));
+  EXPECT_EQ(unknown.code, 2);
+  EXPECT_NE(unknown.err.find("Zaubern"), std::string::npos);
+  const Outcome parameter = Cli("effect Normalisieren " + Quote(in) + " " + Quote(Path("o.wav")) + " Lautheit=3");
+  EXPECT_EQ(parameter.code, 2);
+  EXPECT_NE(parameter.err.find("Lautheit=3"), std::string::npos);
+  const Outcome refused = Cli("effect Normalisieren " + Quote(in) + " " + Quote(Path("o.wav")) + " NormalizePeakLevel=150");
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_NE(refused.err.find("Normalisierungslevel muss unter 100% liegen."), std::string::npos) << refused.err;
+  // Stereo pan needs two channels.
+  const Outcome mono = Cli("effect \"Stereo Pan\" " + Quote(in) + " " + Quote(Path("o.wav")));
+  EXPECT_EQ(mono.code, 1);
+  EXPECT_NE(mono.err.find("Stereodatei"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(Path("o.wav")));
 }
 
 TEST_F(CliTest, FailuresExitWithTwoAndSayWhy) {
