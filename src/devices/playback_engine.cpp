@@ -107,10 +107,12 @@ bool PlaybackEngine::Open(SourceRef source) {
   state_.store(kPlaying);
   end_reached_.store(false);
   progress_pending_.store(false);
-  position_.store(source_->Position());
+  // The start is reported as it was: the threads may move the position on at once.
+  const std::int32_t start = source_->Position();
+  position_.store(start);
   StartWriter();
   listener_->OnStarted(cookie_);
-  listener_->OnPosition(Milliseconds(position_.load()), cookie_);
+  listener_->OnPosition(Milliseconds(start), cookie_);
   return true;
 }
 
@@ -166,12 +168,13 @@ void PlaybackEngine::Seek(std::int32_t frame) {
   position_.store(source_->Position());
   end_reached_.store(false);
   progress_pending_.store(false);
+  const std::int32_t sought = position_.load();
   if (state_.load() == kScrubbing) {
     RenderSnippet();
   } else {
     StartWriter();
   }
-  listener_->OnPosition(Milliseconds(position_.load()), cookie_);
+  listener_->OnPosition(Milliseconds(sought), cookie_);
 }
 
 void PlaybackEngine::SetVolume(int level) {

@@ -30,6 +30,7 @@ EffectDefinition Compressor() {
   ratio.label = "Verhältnis";
   ratio.id = 104;
   for (const CompressorRatio& row : kCompressorRatios) ratio.choices.emplace_back(row.name);
+  threshold.short_value = ratio.short_value = limit.short_value = true;
   effect.parameters = {threshold, ratio, limit};
   effect.dialog = EffectDialogKind::kCompressor;
   effect.has_dialog = true;

@@ -86,7 +86,9 @@ EffectValues ReadEffectValues(const EffectDefinition& effect, const SettingsRead
   for (const EffectParameter& parameter : effect.parameters) {
     std::string text = settings.ReadUserText(parameter.key, parameter.name, parameter.fallback);
     if (text.empty()) text = parameter.fallback;
-    values[parameter.name] = parameter.real ? text : std::to_string(TextToInt(text));
+    int number = TextToInt(text);
+    if (parameter.short_value) number = static_cast<std::int16_t>(number);
+    values[parameter.name] = parameter.real ? text : std::to_string(number);
   }
   return values;
 }

@@ -77,6 +77,8 @@ struct EffectParameter {
   int id = 101;               // control id in the dialog
   std::vector<std::string> choices;  // a drop-down's entries (the value is the index)
   bool real = false;          // read as a decimal real (stored as typed)
+  // Kept in a 16-bit field (gains, levels): a stored value is truncated to 16 bits.
+  bool short_value = false;
 };
 
 struct EffectDefinition {

@@ -11,6 +11,12 @@
 namespace sonavel {
 namespace {
 
+// A gain or level, kept in 16 bits.
+EffectParameter Short(EffectParameter parameter) {
+  parameter.short_value = true;
+  return parameter;
+}
+
 EffectParameter Parameter(std::string name, std::string fallback, std::string label, int id,
                           std::string key = "StoredValues") {
   EffectParameter parameter;
@@ -33,7 +39,7 @@ EffectDefinition Amplify() {
   effect.command_id = 4001;
   effect.undo_name = "Anpassen";
   effect.progress_title = "Anpassen";
-  effect.parameters = {Parameter("AmplifyGain", "100", "Lautstärke (%)", 101)};
+  effect.parameters = {Short(Parameter("AmplifyGain", "100", "Lautstärke (%)", 101))};
   effect.presets = {{"Viertel Lautstärke", {"25"}},
                     {"Halbe Lautstärke", {"50"}},
                     {"Doppelte Lautstärke", {"200"}},
@@ -57,7 +63,7 @@ EffectDefinition Normalise() {
   effect.command_id = 4002;
   effect.undo_name = "Normalisieren";
   effect.progress_title = "Normalisieren";
-  effect.parameters = {Parameter("NormalizePeakLevel", "100", "Spitzenpegel (%)", 102)};
+  effect.parameters = {Short(Parameter("NormalizePeakLevel", "100", "Spitzenpegel (%)", 102))};
   effect.presets = {{"Sehr Leises Audio Level", {"20"}},
                     {"Leises Audio Level", {"40"}},
                     {"Normales Audio Level", {"75"}},
@@ -145,7 +151,7 @@ EffectDefinition StereoPan() {
   effect.command_id = 4022;
   effect.undo_name = "Stereo Pan";
   effect.progress_title = "Stereo Pan";
-  effect.parameters = {Parameter("StereoPan", "50", "Links - Rechts", 101)};
+  effect.parameters = {Short(Parameter("StereoPan", "50", "Links - Rechts", 101))};
   effect.dialog = EffectDialogKind::kStereoPan;
   effect.has_dialog = true;
   effect.has_preview = true;
