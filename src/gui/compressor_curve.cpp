@@ -6,29 +6,22 @@
 #include <algorithm>
 #include <cmath>
 
+#include "effects/compressor.h"
+
 namespace sonavel {
-namespace {
-
-// dB of gain reduction per dB above the threshold for each ratio entry (20 × log10 of the
-// entry's per-dB factor, negated): 1:1 none, 3:2 a third, … Limit all of it.
-constexpr double kReductionPerDecibel[kCompressorRatioCount] = {0.0, 1.0 / 3.0, 0.5, 2.0 / 3.0, 0.75, 0.8, 1.0};
-// Above the limit the table falls by the factor 0.8913 per dB.
-const double kLimitingPerDecibel = -20.0 * std::log10(0.8913);
-
-}  // namespace
-
-const char* const kCompressorRatioNames[kCompressorRatioCount] = {"1:1", "3:2", "2:1", "3:1", "4:1", "5:1", "Limit"};
-
 double CompressorOutputLevel(double input_db, int threshold_db, int limit_db, int ratio_index) {
-  const double threshold = std::clamp(threshold_db, -127, 127);
-  const double limit = std::clamp(limit_db, -127, 127);
-  const double reduction =
-      ratio_index >= 0 && ratio_index < kCompressorRatioCount ? kReductionPerDecibel[ratio_index] : 0.0;
-  const double make_up = threshold < 0 ? -threshold * reduction : 0.0;
-  if (input_db <= threshold) return input_db + make_up;
-  const double knee = std::max(limit, threshold);
-  if (input_db <= knee) return input_db + make_up - reduction * (input_db - threshold);
-  return input_db + make_up - reduction * (knee - threshold) - kLimitingPerDecibel * (input_db - knee);
+  // The compressor's own table, one entry per dB, joined by straight lines.
+  const double factor =
+      ratio_index >= 0 && ratio_index < kCompressorRatioRows ? kCompressorRatios[ratio_index].factor : 1.0;
+  const CompressorTable table = CompressorGainTable(threshold_db, factor, limit_db);
+  auto gain_db = [&table](int level) {
+    const std::int32_t gain = table[static_cast<std::size_t>(std::clamp(level, -128, 127) + 128)];
+    return gain > 0 ? 20.0 * std::log10(gain / 16777216.0) : -200.0;
+  };
+  const double below = std::floor(input_db);
+  const double share = input_db - below;
+  const int level = static_cast<int>(below);
+  return input_db + (1.0 - share) * gain_db(level) + share * gain_db(level + 1);
 }
 
 CompressorCurve::CompressorCurve(QWidget* parent) : QWidget(parent) {

@@ -6,15 +6,10 @@
 
 namespace sonavel {
 
-// The seven ratio entries, in drop-down order.
-constexpr int kCompressorRatioCount = 7;
-extern const char* const kCompressorRatioNames[kCompressorRatioCount];
-
-// The output level in dB of a steady input level in dB, following the compressor's gain
-// table: below the threshold the make-up gain (the reduction the ratio gives over the
-// threshold's distance to 0 dB), from the threshold to the limit the ratio's reduction per
-// dB, above both one dB down per dB. Threshold and limit are taken within −127 … 127;
-// a ratio outside the entries is "1:1".
+// The output level in dB of a steady input level in dB, from the compressor's gain table:
+// below the threshold the make-up gain, from the threshold to the limit the ratio's
+// reduction per dB, above both about one dB down per dB. A ratio outside the entries is
+// "1:1".
 double CompressorOutputLevel(double input_db, int threshold_db, int limit_db, int ratio_index);
 
 class CompressorCurve : public QWidget {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "effects/compressor.h"
 #include "gui/compressor_curve.h"
 #include "gui/envelope_editor.h"
 #include "platform/settings.h"
@@ -282,7 +283,7 @@ QWidget* EffectParameterDialog::BuildCompressor(std::vector<bool>& placed) {
     const auto index = static_cast<std::size_t>(field);
     // Without entries of its own the drop-down offers the compressor's seven ratios.
     if (dialog_.fields[index].choices.empty())
-      dialog_.fields[index].choices.assign(std::begin(kCompressorRatioNames), std::end(kCompressorRatioNames));
+      for (const CompressorRatio& ratio : kCompressorRatios) dialog_.fields[index].choices.push_back(ratio.name);
     QWidget* choice = BuildEditOrChoice(index);
     const std::string& label = dialog_.fields[index].label;
     grid->addWidget(new QLabel(label.empty() ? "Verhältnis:" : Q(label)), row, 0);

@@ -476,20 +476,20 @@ TEST(EffectDialogCrossFade, ThreeTimesWithTheirLabels) {
 
 TEST(EffectDialogCompressor, TheTransferCurveFollowsTheGainTable) {
   // 2:1 (half a dB less per dB) from -20 dB on, with 10 dB make-up below.
-  EXPECT_DOUBLE_EQ(CompressorOutputLevel(-40, -20, 0, 2), -30.0);
-  EXPECT_DOUBLE_EQ(CompressorOutputLevel(-20, -20, 0, 2), -10.0);
-  EXPECT_DOUBLE_EQ(CompressorOutputLevel(-10, -20, 0, 2), -5.0);
-  EXPECT_DOUBLE_EQ(CompressorOutputLevel(0, -20, 0, 2), 0.0);
+  EXPECT_NEAR(CompressorOutputLevel(-40, -20, 0, 2), -30.0, 1e-6);
+  EXPECT_NEAR(CompressorOutputLevel(-20, -20, 0, 2), -10.0, 1e-6);
+  EXPECT_NEAR(CompressorOutputLevel(-10, -20, 0, 2), -5.0, 1e-6);
+  EXPECT_NEAR(CompressorOutputLevel(0, -20, 0, 2), 0.0, 1e-6);
   // Above the limit the output stays where it got (one dB down per dB).
   EXPECT_NEAR(CompressorOutputLevel(-4, -20, -10, 2), -5.0, 0.01);  // 0.8913 is not quite -1 dB
   // "1:1" changes nothing below the limit; a threshold at or above 0 gives no make-up.
-  EXPECT_DOUBLE_EQ(CompressorOutputLevel(-33, -20, 0, 0), -33.0);
-  EXPECT_DOUBLE_EQ(CompressorOutputLevel(-33, 5, 10, 6), -33.0);
+  EXPECT_NEAR(CompressorOutputLevel(-33, -20, 0, 0), -33.0, 1e-6);
+  EXPECT_NEAR(CompressorOutputLevel(-33, 5, 10, 6), -33.0, 1e-6);
   // "Limit": flat from the threshold on; a limit below the threshold limits from the threshold.
-  EXPECT_DOUBLE_EQ(CompressorOutputLevel(-12, -30, 0, 6), 0.0);
+  EXPECT_NEAR(CompressorOutputLevel(-12, -30, 0, 6), 0.0, 1e-6);
   EXPECT_NEAR(CompressorOutputLevel(-10, -20, -40, 0), -20.0, 0.01);
   // An unknown ratio entry compresses nothing.
-  EXPECT_DOUBLE_EQ(CompressorOutputLevel(-10, -20, 0, 9), -10.0);
+  EXPECT_NEAR(CompressorOutputLevel(-10, -20, 0, 9), -10.0, 1e-6);
 }
 
 EffectDialog Compressor(const char* threshold, const char* ratio, const char* limit) {
