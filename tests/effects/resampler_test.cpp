@@ -1,3 +1,4 @@
+#include "memory_source.h"
 #include "effects/resampler.h"
 
 #include <gtest/gtest.h>
@@ -12,29 +13,7 @@
 namespace sonavel {
 namespace {
 
-// Interleaved samples held in memory; zeros past the end.
-class MemorySource final : public SampleSource {
- public:
-  MemorySource(std::vector<std::int32_t> samples, std::int32_t rate, std::uint8_t channels,
-               std::uint8_t failure = kStatusOk)
-      : SampleSource(rate, channels, kFullScale), samples_(std::move(samples)) {
-    status = failure;
-  }
-  void Read(std::int32_t* buffer, std::int32_t frames) override {
-    for (std::int64_t i = 0; i < std::int64_t{frames} * channels; ++i) {
-      const std::int64_t at = std::int64_t{position_} * channels + i;
-      buffer[i] = at >= 0 && at < static_cast<std::int64_t>(samples_.size()) ? samples_[at] : 0;
-    }
-    position_ += frames;
-  }
-  std::int32_t Position() const override { return position_; }
-  std::int32_t Length() const override { return static_cast<std::int32_t>(samples_.size() / channels); }
-  void Seek(std::int32_t frame) override { position_ = frame; }
-
- private:
-  std::vector<std::int32_t> samples_;
-  std::int32_t position_ = 0;
-};
+using testing::MemorySource;
 
 SourceRef Memory(std::vector<std::int32_t> samples, std::int32_t rate, std::uint8_t channels = 1) {
   return MakeCounted<MemorySource>(std::move(samples), rate, channels);
