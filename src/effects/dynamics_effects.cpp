@@ -36,6 +36,7 @@ EffectDefinition Compressor() {
   effect.has_dialog = true;
   effect.has_preview = true;
   effect.lead_in_ms = 500;
+  effect.streams = true;
   effect.run = [](EffectRun& run) {
     const int ratio_index = ValueInt(run.values, "CompressorRatio");
     // Only the seven rows of the drop-down describe a compressor.
@@ -45,7 +46,7 @@ EffectDefinition Compressor() {
     return RunGenericEffect(
         run.sound, run.start, run.end,
         [&](SourceRef reader) { return MakeCompressor(std::move(reader), threshold_db, ratio_index, limit_db); },
-        "Dynamic Range Compressor", run.progress);
+        "Dynamic Range Compressor", run.progress, run.input, run.output);
   };
   effect.preview = [](SourceRef reader, const EffectValues& values) {
     return MakeCompressor(std::move(reader), std::clamp(ValueInt(values, "CompressorThreshold"), -127, 127),

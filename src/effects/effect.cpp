@@ -30,18 +30,30 @@ bool CopyChunks(SampleSource& source, SampleSink& sink, std::int32_t start, std:
   }
 }
 
+RangeStream::RangeStream(Sound& sound, SourceRef input, SinkRef output)
+    : sound_(sound),
+      streaming_(static_cast<bool>(output)),
+      rendered_(sound.rate, sound.channels),
+      source_(input ? std::move(input) : OpenSoundReader(sound)),
+      sink_(streaming_ ? std::move(output) : CreateBlockWriter(rendered_, sound.rate, sound.channels)) {}
+
+bool RangeStream::Commit(std::int32_t start, std::int32_t end) {
+  const bool written = (sink_->status & kSinkWriteFailed) == 0;
+  if (streaming_) return written;
+  sink_ = SinkRef();  // finishes the block files
+  if (!written) return false;
+  ReplaceRange(sound_, start, end, rendered_);
+  return true;
+}
+
 int RunGenericEffect(Sound& sound, std::int32_t start, std::int32_t end, const ChainBuilder& chain,
-                     std::string_view title, Progress& progress) {
+                     std::string_view title, Progress& progress, SourceRef input, SinkRef output) {
   if (end < start) return kEffectDone;
   progress.SetTexts(title, {});
-  SourceRef source = chain(OpenSoundReader(sound));
-  Sound rendered(sound.rate, sound.channels);
-  {
-    SinkRef writer = CreateBlockWriter(rendered, sound.rate, sound.channels);
-    if (!CopyChunks(*source, *writer, start, end, progress)) return kEffectCancelled;
-  }
-  ReplaceRange(sound, start, end, rendered);
-  return kEffectDone;
+  RangeStream stream(sound, std::move(input), std::move(output));
+  SourceRef source = chain(SourceRef(&stream.source()));
+  if (!CopyChunks(*source, stream.sink(), start, end, progress)) return kEffectCancelled;
+  return stream.Commit(start, end) ? kEffectDone : kEffectNotRun;
 }
 
 int ValueInt(const EffectValues& values, const std::string& name) {

@@ -42,7 +42,27 @@ bool CopyChunks(SampleSource& source, SampleSink& sink, std::int32_t start, std:
 // kEffectDone, or kEffectCancelled with the sound untouched.
 using ChainBuilder = std::function<SourceRef(SourceRef reader)>;
 int RunGenericEffect(Sound& sound, std::int32_t start, std::int32_t end, const ChainBuilder& chain,
-                     std::string_view title, Progress& progress);
+                     std::string_view title, Progress& progress, SourceRef input = {}, SinkRef output = {});
+
+// Where a render reads its range and writes its result. In the editor it reads the sound
+// and the rendered frames replace the range in new block files; a headless run streams
+// from a file (`input`, positioned like the sound) to a file (`output`) instead.
+class RangeStream {
+ public:
+  RangeStream(Sound& sound, SourceRef input = {}, SinkRef output = {});
+  SampleSource& source() { return *source_; }
+  SampleSink& sink() { return *sink_; }
+  // Finishes the writing; in the editor the rendered frames replace [start, end). False
+  // when a write failed (the sound is then left as it was).
+  bool Commit(std::int32_t start, std::int32_t end);
+
+ private:
+  Sound& sound_;
+  bool streaming_;
+  Sound rendered_;
+  SourceRef source_;
+  SinkRef sink_;
+};
 
 // The values of an effect's parameters as text, by stored name ("AmplifyGain" → "150").
 using EffectValues = std::map<std::string, std::string>;
@@ -67,6 +87,10 @@ struct EffectRun {
   bool show_all = false;
   // Why a run that could not finish failed (a temporary file, a write), for the user.
   std::string failure = {};
+  // A headless run of a streaming effect over the whole sound: read from `input` and
+  // write to `output` instead of the sound (see RangeStream).
+  SourceRef input = {};
+  SinkRef output = {};
 };
 
 struct EffectParameter {
@@ -93,6 +117,8 @@ struct EffectDefinition {
   bool has_preview = false;
   bool needs_stereo = false;
   bool uses_envelope_file = false;  // the point list lives in "envelope.dat"
+  // The run honours EffectRun::input and output, so a headless run need not load the file.
+  bool streams = false;
   // Playback lead-in after the effect in milliseconds; negative: no automatic playback
   // lead-in at all (the cursor goes to frame 0).
   std::int32_t lead_in_ms = 500;

@@ -106,30 +106,26 @@ void EnvelopeRamp::Apply(std::int32_t* buffer, std::int32_t frames, int channels
 }
 
 int RenderEnvelope(Sound& sound, std::int32_t start, std::int32_t end, const EnvelopePoints& points,
-                   Progress& progress) {
+                   Progress& progress, SourceRef input, SinkRef output) {
   if (points.size() < 2) return kEffectNotRun;
   progress.SetTexts("Envelope", "Bitte warten...");
   const std::int32_t length = std::max<std::int32_t>(end - start, 1);
   EnvelopeRamp ramp(points, length);
-  SourceRef reader = OpenSoundReader(sound);
-  if (start > 0) reader->Seek(start);
-  const int channels = std::max<int>(reader->channels, 1);
+  RangeStream stream(sound, std::move(input), std::move(output));
+  SampleSource& reader = stream.source();
+  if (start > 0) reader.Seek(start);
+  const int channels = std::max<int>(reader.channels, 1);
   std::vector<std::int32_t> buffer(static_cast<std::size_t>(kEffectChunkFrames) * channels);
-  Sound rendered(sound.rate, sound.channels);
-  {
-    SinkRef writer = CreateBlockWriter(rendered, sound.rate, sound.channels);
-    while (ramp.frame() < end - start) {
-      if (progress.Pump()) return kEffectCancelled;
-      // Chunks never cross a point, so each has one slope.
-      const std::int32_t n = std::min({kEffectChunkFrames, ramp.Span(), end - start - ramp.frame()});
-      reader->Read(buffer.data(), n);
-      ramp.Apply(buffer.data(), n, channels);
-      writer->Write(buffer.data(), n);
-      progress.SetFraction(static_cast<double>(ramp.frame()) / length);
-    }
+  while (ramp.frame() < end - start) {
+    if (progress.Pump()) return kEffectCancelled;
+    // Chunks never cross a point, so each has one slope.
+    const std::int32_t n = std::min({kEffectChunkFrames, ramp.Span(), end - start - ramp.frame()});
+    reader.Read(buffer.data(), n);
+    ramp.Apply(buffer.data(), n, channels);
+    stream.sink().Write(buffer.data(), n);
+    progress.SetFraction(static_cast<double>(ramp.frame()) / length);
   }
-  ReplaceRange(sound, start, end, rendered);
-  return kEffectDone;
+  return stream.Commit(start, end) ? kEffectDone : kEffectNotRun;
 }
 
 }  // namespace sonavel

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "effects/effect.h"
 #include "platform/ui.h"
 #include "store/sound.h"
 
@@ -67,9 +68,9 @@ class EnvelopeRamp {
 
 // Renders `points` as a gain curve over [start, end) of `sound` (progress texts "Envelope",
 // "Bitte warten..."). kEffectNotRun for fewer than two points, kEffectCancelled with the
-// sound untouched, else kEffectDone.
+// sound untouched, else kEffectDone. With `input` and `output` it streams (RangeStream).
 int RenderEnvelope(Sound& sound, std::int32_t start, std::int32_t end, const EnvelopePoints& points,
-                   Progress& progress);
+                   Progress& progress, SourceRef input = {}, SinkRef output = {});
 
 inline const EnvelopePoints kFadeInPoints{{0, 0}, {255, 128}};
 inline const EnvelopePoints kFadeOutPoints{{0, 128}, {255, 0}};

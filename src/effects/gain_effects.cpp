@@ -91,9 +91,10 @@ EffectDefinition Envelope() {
   effect.has_dialog = true;
   effect.uses_envelope_file = true;
   effect.lead_in_ms = 500;
+  effect.streams = true;
   effect.run = [](EffectRun& run) {
     KeepSelection(run);
-    return RenderEnvelope(run.sound, run.start, run.end, run.points, run.progress);
+    return RenderEnvelope(run.sound, run.start, run.end, run.points, run.progress, run.input, run.output);
   };
   return effect;
 }
@@ -104,9 +105,10 @@ EffectDefinition Fade(int command_id, std::string name, std::int32_t lead_in_ms,
   effect.undo_name = name;
   effect.progress_title = std::move(name);
   effect.lead_in_ms = lead_in_ms;
+  effect.streams = true;
   effect.run = [points](EffectRun& run) {
     KeepSelection(run);
-    return RenderEnvelope(run.sound, run.start, run.end, points, run.progress);
+    return RenderEnvelope(run.sound, run.start, run.end, points, run.progress, run.input, run.output);
   };
   return effect;
 }
@@ -157,13 +159,14 @@ EffectDefinition StereoPan() {
   effect.has_preview = true;
   effect.needs_stereo = true;
   effect.lead_in_ms = 500;
+  effect.streams = true;
   effect.run = [](EffectRun& run) {
     KeepSelection(run);
     if (run.sound.channels != 2) return kEffectNotRun;
     const int percent = std::clamp(ValueInt(run.values, "StereoPan"), 0, 100);
     return RunGenericEffect(
         run.sound, run.start, run.end, [percent](SourceRef reader) { return MakeStereoPan(std::move(reader), percent); },
-        "Stereo Regler", run.progress);
+        "Stereo Regler", run.progress, run.input, run.output);
   };
   effect.preview = [](SourceRef reader, const EffectValues& values) {
     return MakeStereoPan(std::move(reader), std::clamp(ValueInt(values, "StereoPan"), 0, 100));
@@ -177,9 +180,10 @@ EffectDefinition DcOffset() {
   effect.undo_name = "DC Offset Correction";
   effect.progress_title = "DC Offset Correction";
   effect.lead_in_ms = 1000;
+  effect.streams = true;
   effect.run = [](EffectRun& run) {
     KeepSelection(run);
-    return RemoveDcOffset(run.sound, run.start, run.end, run.progress);
+    return RemoveDcOffset(run.sound, run.start, run.end, run.progress, run.input, run.output);
   };
   return effect;
 }
@@ -190,9 +194,10 @@ EffectDefinition Reverse() {
   effect.undo_name = "Umkehren";
   effect.progress_title = "Rückwärts";
   effect.lead_in_ms = 0;
+  effect.streams = true;
   effect.run = [](EffectRun& run) {
     KeepSelection(run);
-    return ReverseRange(run.sound, run.start, run.end, run.progress);
+    return ReverseRange(run.sound, run.start, run.end, run.progress, run.input, run.output);
   };
   return effect;
 }

@@ -154,79 +154,74 @@ int CrossFadeRange(Sound& sound, std::int32_t start, std::int32_t end, std::int3
   return kEffectDone;
 }
 
-int RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress) {
+int RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input,
+                   SinkRef output) {
   progress.SetTexts("DC Offset Correction", "Bitte warten...");
-  Sound copy(sound.rate, sound.channels);
-  CopyRange(sound, copy, start, end);
-  SourceRef reader = OpenSoundReader(copy);
-  const int channels = std::max<int>(reader->channels, 1);
+  RangeStream stream(sound, std::move(input), std::move(output));
+  SampleSource& reader = stream.source();
+  const int channels = std::max<int>(reader.channels, 1);
   const std::int32_t length = std::max<std::int32_t>(end - start, 1);
   std::vector<std::int32_t> buffer = ChunkBuffer(channels);
 
+  // Pass 1: the mean of each channel; the bar's first half.
+  reader.Seek(start);
   std::vector<double> sums(channels, 0.0);
   for (std::int32_t done = 0; done < end - start;) {
     if (progress.Pump()) return kEffectCancelled;
     const std::int32_t n = std::min(kEffectChunkFrames, end - start - done);
-    reader->Read(buffer.data(), n);
+    reader.Read(buffer.data(), n);
     for (std::int32_t f = 0; f < n; ++f)
       for (int c = 0; c < channels; ++c) sums[c] += buffer[static_cast<std::size_t>(f) * channels + c];
     done += n;
-    progress.SetFraction(static_cast<double>(done) / length);
+    progress.SetFraction(0.5 * done / length);
   }
   std::vector<std::int64_t> means(channels);
   for (int c = 0; c < channels; ++c) means[c] = static_cast<std::int64_t>(sums[c] / length);
 
-  reader->Seek(0);
-  Sound corrected(sound.rate, sound.channels);
-  {
-    SinkRef writer = CreateBlockWriter(corrected, sound.rate, sound.channels);
-    for (std::int32_t done = 0; done < end - start;) {
-      if (progress.Pump()) return kEffectCancelled;
-      const std::int32_t n = std::min(kEffectChunkFrames, end - start - done);
-      reader->Read(buffer.data(), n);
-      for (std::int32_t f = 0; f < n; ++f) {
-        for (int c = 0; c < channels; ++c) {
-          std::int32_t& sample = buffer[static_cast<std::size_t>(f) * channels + c];
-          // Limited rather than wrapped: only material already at the 32-bit edge is touched.
-          sample = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-              sample - means[c], std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-        }
+  // Pass 2: the means subtracted.
+  reader.Seek(start);
+  for (std::int32_t done = 0; done < end - start;) {
+    if (progress.Pump()) return kEffectCancelled;
+    const std::int32_t n = std::min(kEffectChunkFrames, end - start - done);
+    reader.Read(buffer.data(), n);
+    for (std::int32_t f = 0; f < n; ++f) {
+      for (int c = 0; c < channels; ++c) {
+        std::int32_t& sample = buffer[static_cast<std::size_t>(f) * channels + c];
+        // Limited rather than wrapped: only material already at the 32-bit edge is touched.
+        sample = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+            sample - means[c], std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
       }
-      writer->Write(buffer.data(), n);
-      done += n;
-      progress.SetFraction(static_cast<double>(done) / length);
     }
+    stream.sink().Write(buffer.data(), n);
+    done += n;
+    progress.SetFraction(0.5 + 0.5 * done / length);
   }
-  ReplaceRange(sound, start, end, corrected);
-  return kEffectDone;
+  return stream.Commit(start, end) ? kEffectDone : kEffectNotRun;
 }
 
-int ReverseRange(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress) {
+int ReverseRange(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input,
+                 SinkRef output) {
   progress.SetTexts("Reversing Sound", "Please wait...");
-  SourceRef reader = OpenSoundReader(sound);
-  const int channels = std::max<int>(reader->channels, 1);
+  RangeStream stream(sound, std::move(input), std::move(output));
+  SampleSource& reader = stream.source();
+  const int channels = std::max<int>(reader.channels, 1);
   const std::int32_t length = std::max<std::int32_t>(end - start, 1);
   std::vector<std::int32_t> buffer = ChunkBuffer(channels);
-  Sound reversed(sound.rate, sound.channels);
-  {
-    SinkRef writer = CreateBlockWriter(reversed, sound.rate, sound.channels);
-    for (std::int32_t position = end; position > start;) {
-      // Nothing is changed before the splice, so a cancel costs nothing.
-      if (progress.Pump()) return kEffectCancelled;
-      const std::int32_t n = std::min(kEffectChunkFrames, position - start);
-      position -= n;
-      reader->Seek(position);
-      reader->Read(buffer.data(), n);
-      for (std::int32_t low = 0, high = n - 1; low < high; ++low, --high)
-        std::swap_ranges(buffer.begin() + static_cast<std::ptrdiff_t>(low) * channels,
-                         buffer.begin() + static_cast<std::ptrdiff_t>(low + 1) * channels,
-                         buffer.begin() + static_cast<std::ptrdiff_t>(high) * channels);
-      writer->Write(buffer.data(), n);
-      progress.SetFraction(static_cast<double>(end - position) / length);
-    }
+  for (std::int32_t position = end; position > start;) {
+    // Nothing is changed before the splice, so a cancel costs nothing.
+    if (progress.Pump()) return kEffectCancelled;
+    const std::int32_t n = std::min(kEffectChunkFrames, position - start);
+    position -= n;
+    reader.Seek(position);
+    reader.Read(buffer.data(), n);
+    for (std::int32_t low = 0, high = n - 1; low < high; ++low, --high)
+      std::swap_ranges(buffer.begin() + static_cast<std::ptrdiff_t>(low) * channels,
+                       buffer.begin() + static_cast<std::ptrdiff_t>(low + 1) * channels,
+                       buffer.begin() + static_cast<std::ptrdiff_t>(high) * channels);
+    stream.sink().Write(buffer.data(), n);
+    progress.SetFraction(static_cast<double>(end - position) / length);
   }
-  ReplaceRange(sound, start, end, reversed);
-  return kEffectDone;
+  return stream.Commit(start, end) ? kEffectDone : kEffectNotRun;
 }
 
 }  // namespace sonavel

@@ -8,6 +8,7 @@
 
 #include "platform/ui.h"
 #include "store/sound.h"
+#include "store/stream.h"
 
 namespace sonavel {
 
@@ -51,9 +52,11 @@ int CrossFadeRange(Sound& sound, std::int32_t start, std::int32_t end, std::int3
                    std::int32_t fade_in_ms, std::int32_t fade_out_ms, Progress& progress);
 
 // Subtracts each channel's mean (truncated toward zero) over [start, end) from it.
-int RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress);
+int RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input = {},
+                   SinkRef output = {});
 
 // Reverses the order of the frames in [start, end); the channels of a frame keep their order.
-int ReverseRange(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress);
+int ReverseRange(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input = {},
+                 SinkRef output = {});
 
 }  // namespace sonavel

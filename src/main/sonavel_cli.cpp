@@ -14,6 +14,10 @@
 #include "document/audio_document.h"
 #include "document/effect_command.h"
 #include "effects/effect.h"
+#include "effects/envelope.h"
+#include "formats/wav_writer.h"
+#include "platform/file.h"
+#include "store/peak_limiter.h"
 #include "formats/codec_table.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
@@ -187,6 +191,53 @@ int ListEffects(const SettingsReader& settings) {
   return kDone;
 }
 
+// An effect that streams runs from the file straight into the new file, as the editor's
+// render followed by a save would, without loading the file first. The output is limited
+// to full scale, as saving does, and replaces `out` only when complete.
+int StreamEffect(const EffectDefinition& effect, const EffectValues& given, const std::string& in,
+                 const std::string& out, const SettingsReader& settings, Ui& ui) {
+  SourceRef reader = OpenOrComplain(in, ui);
+  if (!reader) return kFailed;
+  if (effect.needs_stereo && reader->channels != 2) {
+    ui.ShowMessage(StereoOnlyMessage());
+    return kCancelled;
+  }
+  EffectValues values = ReadEffectValues(effect, settings);
+  for (const auto& [name, value] : given) values[name] = value;
+  if (effect.validate) {
+    if (const std::string refused = effect.validate(values); !refused.empty()) {
+      Fail(ui, refused);
+      return kFailed;
+    }
+  }
+  const std::int32_t length = reader->Length();
+  const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(reader->rate), reader->channels);
+  const std::string temporary = TemporarySibling(out);
+  int result;
+  {
+    SinkRef file = CreateWavWriter(format, temporary);
+    if (file->status != kStatusOk) {
+      Fail(ui, "Kann Datei nicht erstellen\"" + out + "\"zum Speichern.");
+      return kFailed;
+    }
+    // The sound's shape without its audio: what the run reads comes from the file.
+    Sound shape(reader->rate, reader->channels);
+    ConsoleProgress progress;
+    EffectRun run{shape, 0, length, values, {}, progress};
+    if (effect.uses_envelope_file) run.points = LoadEnvelopePoints();
+    run.input = reader;
+    run.output = MakeLimitingSink(file, kFullScale, 0x7FFFFFFF);
+    result = effect.run(run);
+    run.output = SinkRef();  // the limiter hands over what it held
+    if (result == kEffectDone && (file->status & kSinkWriteFailed) != 0) result = kEffectNotRun;
+  }
+  if (result == kEffectDone && RenameFile(temporary, out)) return kDone;
+  RemoveFile(temporary);
+  if (result == kEffectCancelled) return kCancelled;
+  Fail(ui, "Kann Datei nicht erstellen\"" + out + "\"zum Speichern.");
+  return kFailed;
+}
+
 // Applies one effect to the whole of `in` and saves `out` in the stored WAV format.
 int ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   Registry registry;
@@ -215,6 +266,7 @@ int ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   }
 
   RunFolder run_folder;
+  if (effect->streams) return StreamEffect(*effect, given, args[2], args[3], settings, ui);
   DocumentRef document = MakeCounted<AudioDocument>(44100, 1, args[2]);
   if (const int loaded = LoadFile(args[2], document->sound, ui); loaded != kDone) return loaded;
   // Headless: nothing plays afterwards.

@@ -1,7 +1,9 @@
 #include "store/peak_limiter.h"
 
 #include <algorithm>
+#include <deque>
 #include <utility>
+#include <vector>
 
 namespace sonavel {
 
@@ -127,6 +129,80 @@ SourceRef MakePeakLimiter(SourceRef inner, std::int32_t bound) {
 SourceRef LimitTo(SourceRef source, std::int32_t bound) {
   if (source && source->peak_bound <= bound) return source;
   return MakePeakLimiter(std::move(source), bound);
+}
+
+namespace {
+
+// Frames written to a LimitingSink, waiting for the limiter to take them.
+class FifoSource final : public SampleSource {
+ public:
+  FifoSource(std::int32_t rate, std::uint8_t channels, std::int32_t peak) : SampleSource(rate, channels, peak) {}
+  void Append(const std::int32_t* samples, std::size_t count) { held_.insert(held_.end(), samples, samples + count); }
+  // Frames past the end of what was written read as silence (only ever the limiter's
+  // look-ahead at the very end).
+  void Read(std::int32_t* buffer, std::int32_t frames) override {
+    const std::size_t wanted = static_cast<std::size_t>(frames) * channels;
+    const std::size_t available = std::min(wanted, held_.size());
+    std::copy_n(held_.begin(), available, buffer);
+    std::fill(buffer + available, buffer + wanted, 0);
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(available));
+    read_ += frames;
+  }
+  std::int32_t Position() const override { return static_cast<std::int32_t>(read_); }
+  std::int32_t Length() const override { return 0x7FFFFFFF; }
+
+ private:
+  std::deque<std::int32_t> held_;
+  std::int64_t read_ = 0;
+};
+
+class LimitingSink final : public SampleSink {
+ public:
+  LimitingSink(SinkRef target, std::int32_t bound, std::int32_t peak)
+      : SampleSink(target->rate, target->channels), target_(std::move(target)) {
+    status = target_->status;
+    fifo_ = new FifoSource(rate, channels, peak);
+    SourceRef held(fifo_);
+    limiter_ = LimitTo(held, bound);
+    lookahead_ = limiter_.get() == fifo_ ? 0 : 4 * LimiterBlockLength(rate);
+  }
+  ~LimitingSink() override { Pass(written_ - delivered_); }
+
+  void Write(const std::int32_t* buffer, std::int32_t frames) override {
+    if (frames <= 0) return;
+    fifo_->Append(buffer, static_cast<std::size_t>(frames) * channels);
+    written_ += frames;
+    position += frames;
+    Pass(written_ - delivered_ - lookahead_);
+  }
+
+ private:
+  // Moves `frames` frames from the limiter to the target.
+  void Pass(std::int64_t frames) {
+    std::vector<std::int32_t> chunk;
+    while (frames > 0) {
+      const std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>(frames, 8192));
+      chunk.resize(static_cast<std::size_t>(n) * channels);
+      limiter_->Read(chunk.data(), n);
+      target_->Write(chunk.data(), n);
+      delivered_ += n;
+      frames -= n;
+    }
+    status = target_->status;
+  }
+
+  SinkRef target_;
+  FifoSource* fifo_;  // owned through limiter_
+  SourceRef limiter_;
+  std::int64_t lookahead_ = 0;
+  std::int64_t written_ = 0;
+  std::int64_t delivered_ = 0;
+};
+
+}  // namespace
+
+SinkRef MakeLimitingSink(SinkRef target, std::int32_t bound, std::int32_t peak) {
+  return MakeCounted<LimitingSink>(std::move(target), bound, peak);
 }
 
 }  // namespace sonavel

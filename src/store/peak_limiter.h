@@ -66,6 +66,13 @@ class PeakLimiter final : public SampleSource {
   std::int32_t read_ = 0;              // p: frames of A already delivered; 3 × W before priming
 };
 
+// The limiter on the writing side: what is written passes through a PeakLimiter into
+// `target`. The limiter looks up to four blocks ahead, so that much is held back until
+// the sink is released, when the rest follows. `peak` is the largest magnitude the writer
+// may deliver; within the bound nothing is held or changed. Write failures of the target
+// show in this sink's status.
+SinkRef MakeLimitingSink(SinkRef target, std::int32_t bound, std::int32_t peak);
+
 // A limiter over `inner` with the given bound.
 SourceRef MakePeakLimiter(SourceRef inner, std::int32_t bound);
 // `source` itself when its peak bound is within `bound`, else a limiter over it.

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "effects/effect.h"
+#include "formats/pump.h"
 #include "formats/stored_format.h"
+#include "store/block_table.h"
 #include "formats/wav_reader.h"
 #include "../formats/wav_fixture.h"
 
@@ -137,6 +140,34 @@ TEST_F(CliTest, EffectAppliesOneEffectToTheWholeFile) {
   EXPECT_EQ(list.code, 0);
   EXPECT_NE(list.out.find("Normalisieren\n  NormalizePeakLevel=100 (default 100)\n"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("Dynamic Range Compressor\n"), std::string::npos);
+}
+
+TEST_F(CliTest, StreamedEffectsEqualTheEditorsRenderAndSave) {
+  const std::string in = Path("in.wav");
+  Sox("-D -r 11025 -n -c 2 -b 16 " + Quote(in) + " synth 30000s sine 300 whitenoise gain -3");
+  for (const char* name : {"Dynamic Range Compressor", "Umkehren", "DC Offset Correction", "Fade Out"}) {
+    SCOPED_TRACE(name);
+    const EffectDefinition* effect = FindEffectByName(name);
+    ASSERT_NE(effect, nullptr);
+    ASSERT_TRUE(effect->streams);
+    // The editor: load, render over the whole sound, save.
+    Sound sound;
+    {
+      SourceRef reader = OpenWavReader(in);
+      SilentProgress progress;
+      ASSERT_EQ(LoadIntoSound(*reader, sound, progress, "laden"), kDone);
+      EffectValues values = {{"CompressorThreshold", "-20"}, {"CompressorRatio", "3"}, {"CompressorLimit", "-3"}};
+      EffectRun run{sound, 0, SoundLength(sound), values, {}, progress};
+      ASSERT_EQ(effect->run(run), kEffectDone);
+      ASSERT_EQ(SaveSoundAsWav(sound, PcmFormat(11025, 2, 16), Path("editor.wav"), progress), kDone);
+    }
+    std::string arguments = "effect \"" + std::string(name) + "\" " + Quote(in) + " " + Quote(Path("cli.wav"));
+    if (std::string(name) == "Dynamic Range Compressor")
+      arguments += " CompressorThreshold=-20 CompressorRatio=3 CompressorLimit=-3";
+    const Outcome outcome = Cli(arguments);
+    ASSERT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_EQ(SamplesOf(Path("cli.wav")), SamplesOf(Path("editor.wav")));
+  }
 }
 
 TEST_F(CliTest, EffectRefusesWhatItCannotDo) {

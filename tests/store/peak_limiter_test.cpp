@@ -276,6 +276,45 @@ TEST(PeakLimiter, SeekEqualsAFreshLimiterStartedThere) {
   EXPECT_NE(std::vector<std::int32_t>(through.end() - 200, through.end()), jumped);
 }
 
+// Keeps what is written to it.
+class VectorSink final : public SampleSink {
+ public:
+  VectorSink(std::int32_t rate, std::uint8_t channels) : SampleSink(rate, channels) {}
+  void Write(const std::int32_t* buffer, std::int32_t frames) override {
+    written.insert(written.end(), buffer, buffer + static_cast<std::size_t>(frames) * channels);
+  }
+  std::vector<std::int32_t> written;
+};
+
+TEST(LimitingSink, WritesWhatTheLimiterWouldReadInAnyPieces) {
+  std::mt19937 random(11);
+  const std::vector<std::int32_t> loud = Noise(2 * 30000, 0x200000, random);
+  SourceRef expected_source = MakePeakLimiter(Memory(loud, 44100, 2), kFullScale);
+  const std::vector<std::int32_t> expected = ReadInPieces(*expected_source, 30000, {30000});
+
+  auto target = MakeCounted<VectorSink>(44100, 2);
+  {
+    SinkRef limiting = MakeLimitingSink(target, kFullScale, 0x7FFFFFFF);
+    std::int32_t at = 0;
+    for (std::size_t i = 0; at < 30000; ++i) {
+      const std::int32_t n = std::min(30000 - at, kOddPieces[i % kOddPieces.size()]);
+      limiting->Write(loud.data() + static_cast<std::size_t>(at) * 2, n);
+      at += n;
+      // Never more than the look-ahead of four blocks is held back.
+      EXPECT_GE(static_cast<std::int64_t>(target->written.size()) / 2, at - 4 * LimiterBlockLength(44100));
+    }
+  }
+  EXPECT_EQ(target->written, expected);
+  EXPECT_LE(*std::max_element(target->written.begin(), target->written.end()), kFullScale);
+
+  // Within the bound it passes straight through, holding nothing.
+  auto quiet_target = MakeCounted<VectorSink>(8000, 1);
+  SinkRef quiet = MakeLimitingSink(quiet_target, kFullScale, kFullScale);
+  const std::vector<std::int32_t> samples = {1, -2, kFullScale, -kFullScale};
+  quiet->Write(samples.data(), 4);
+  EXPECT_EQ(quiet_target->written, samples);
+}
+
 TEST(PeakLimiter, LimitToWrapsOnlySourcesThatCanExceedTheBound) {
   SourceRef quiet = MakeCounted<MemorySource>(std::vector<std::int32_t>{1, 2}, 8000, 1, kFullScale);
   SourceRef same = LimitTo(quiet, kFullScale);
