@@ -21,6 +21,8 @@ namespace {
 constexpr const char* kGroup = "Settings";
 // How far the winding buttons lower the volume with "ReduceVolWhenRewind".
 constexpr int kRewindVolumeDrop = 8;
+// The rate a device that refuses the sound's own rate is tried with.
+constexpr std::int32_t kDeviceRate = 48000;
 // Fast forward and rewind speed up from the first to the second factor over this time.
 constexpr std::int32_t kCueSpanMs = 8000;
 
@@ -58,7 +60,17 @@ bool Transport::OpenEngine(SourceRef source, AudioDocument* document, double sca
   playing_ = document;
   scale_ = scale;
   source_ = source;
-  if (engine_.Open(std::move(source))) return true;
+  if (engine_.Open(source)) return true;
+  // A device that takes only its own rate gets the sound converted to the common one;
+  // positions then count in frames of that rate.
+  if (source->rate != kDeviceRate && source->status == kStatusOk) {
+    const std::int32_t position = source->Position();
+    SourceRef converted = ConvertFormat(source, kDeviceRate, source->channels);
+    converted->Seek(static_cast<std::int32_t>(std::int64_t{position} * kDeviceRate / source->rate));
+    scale_ = scale * source->rate / kDeviceRate;
+    source_ = converted;
+    if (engine_.Open(converted)) return true;
+  }
   playing_ = nullptr;
   source_ = SourceRef();
   return false;

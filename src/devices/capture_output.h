@@ -10,7 +10,7 @@
 
 namespace sonavel {
 
-class CaptureOutput final : public NullOutput {
+class CaptureOutput : public NullOutput {
  public:
   // One played buffer (one lap of a looping buffer), volume applied.
   struct Stretch {

@@ -32,6 +32,7 @@ EffectDialog BuildDialog(const EffectDefinition& effect, const EffectValues& val
     field.name = parameter.name;
     field.label = parameter.label;
     field.choices = parameter.choices;
+    field.free_entry = parameter.free_entry;
     const auto found = values.find(parameter.name);
     field.value = found != values.end() ? found->second : parameter.fallback;
     dialog.fields.push_back(std::move(field));
@@ -70,6 +71,7 @@ int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settin
   }
 
   EffectValues values = ReadEffectValues(effect, settings);
+  if (effect.initial) effect.initial(values, document.sound);
   std::vector<std::pair<std::uint8_t, std::uint8_t>> points;
   if (effect.uses_envelope_file) points = LoadEnvelopePoints();
   if (options.values != nullptr) {
@@ -92,7 +94,8 @@ int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settin
     values = ValuesOf(dialog.fields);
     points = dialog.points;
   }
-  if (options.store_values) {
+  if (effect.unchanged && effect.unchanged(values, document.sound)) return kEffectDone;
+  if (options.store_values && effect.remembers) {
     WriteEffectValues(effect, values, settings);
     if (effect.uses_envelope_file) SaveEnvelopePoints(points);
   }
@@ -103,6 +106,7 @@ int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settin
       services.ui.OpenProgress(effect.progress_title.empty() ? effect.undo_name : effect.progress_title);
   EffectRun run{document.sound, state.selection_start, state.selection_end, values, points, *progress};
   run.cursor = state.selection_start;
+  run.selection_start = state.selection_start;
   run.selection_end = state.selection_end;
   const int result = effect.run(run);
   progress.reset();
@@ -115,7 +119,7 @@ int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settin
 
   RefreshAfterSoundChange(document);
   const std::int32_t new_length = SoundLength(document.sound);
-  state.selection_start = std::clamp(state.selection_start, 0, new_length);
+  state.selection_start = std::clamp(run.selection_start, 0, new_length);
   state.selection_end = std::clamp(run.selection_end, state.selection_start, new_length);
   std::int32_t cursor = std::clamp(run.cursor, 0, new_length);
   if (run.show_all) {

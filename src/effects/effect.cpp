@@ -71,6 +71,7 @@ const std::vector<EffectDefinition>& EffectCatalogue() {
     std::vector<EffectDefinition> effects;
     AddGainEffects(effects);
     AddDynamicsEffects(effects);
+    AddRateEffects(effects);
     return effects;
   }();
   return catalogue;

@@ -91,15 +91,18 @@ struct EffectRun {
   // write to `output` instead of the sound (see RangeStream).
   SourceRef input = {};
   SinkRef output = {};
+  // The selection's start afterwards (a rate change moves it).
+  std::int32_t selection_start = 0;
 };
 
 struct EffectParameter {
-  std::string name;           // stored value name
+  std::string name = {};      // stored value name
   std::string key = "StoredValues";  // the registry subkey of the program key
-  std::string fallback;       // default text
-  std::string label;          // the dialog's label
+  std::string fallback = {};  // default text
+  std::string label = {};     // the dialog's label
   int id = 101;               // control id in the dialog
-  std::vector<std::string> choices;  // a drop-down's entries (the value is the index)
+  std::vector<std::string> choices = {};  // a drop-down's entries (the value is the index)
+  bool free_entry = false;    // the drop-down also takes typed text, which is the value
   bool real = false;          // read as a decimal real (stored as typed)
   // Kept in a 16-bit field (gains, levels): a stored value is truncated to 16 bits.
   bool short_value = false;
@@ -122,6 +125,13 @@ struct EffectDefinition {
   // Playback lead-in after the effect in milliseconds; negative: no automatic playback
   // lead-in at all (the cursor goes to frame 0).
   std::int32_t lead_in_ms = 500;
+  // Whether accepted values are stored for next time.
+  bool remembers = true;
+  // Adjusts the starting values to the sound (e.g. its own rate).
+  std::function<void(EffectValues&, const Sound&)> initial;
+  // True when the values would change nothing: the command then ends at once, recording
+  // no undo step.
+  std::function<bool(const EffectValues&, const Sound&)> unchanged;
   // Checked at OK; empty when acceptable, else the message.
   std::function<std::string(const EffectValues&)> validate;
   // The render; returns kEffectDone, kEffectCancelled or kEffectNotRun.

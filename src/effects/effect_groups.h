@@ -11,5 +11,7 @@ namespace sonavel {
 void AddGainEffects(std::vector<EffectDefinition>& effects);
 // The dynamic range compressor and automatic gain control.
 void AddDynamicsEffects(std::vector<EffectDefinition>& effects);
+// Sample rate and channel conversion, and the speed and pitch changes.
+void AddRateEffects(std::vector<EffectDefinition>& effects);
 
 }  // namespace sonavel

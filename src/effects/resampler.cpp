@@ -179,9 +179,10 @@ std::vector<std::int32_t> PolyphaseTable(std::int32_t from_rate, std::int32_t to
   const double beta = up ? 2.12 : 4.538;
   const double ratio = static_cast<double>(to_rate) / std::max(from_rate, 1);
   double cutoff = up ? 0.975 : ratio - (narrow ? 0.09375 : 0.046875);
-  // Only ratios far outside the program's rate range push the cutoff below half the target's
-  // band; keep a usable filter there.
-  cutoff = std::max(cutoff, ratio / 2);
+  // Only downward ratios far outside the program's rate range push the cutoff below half
+  // the target's band; keep a usable filter there. Upwards the cutoff stays put: raising
+  // it would let the images of the old band through.
+  if (!up) cutoff = std::max(cutoff, ratio / 2);
   const double gain = cutoff * 65536 / BesselI0(beta);
 
   std::vector<std::int32_t> table(static_cast<std::size_t>(phases) * kPolyphaseTaps);

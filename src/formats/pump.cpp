@@ -142,11 +142,15 @@ int LoadIntoSound(SampleSource& source, Sound& sound, Progress& progress, std::s
 
 int SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::string& path,
                    Progress& progress) {
+  return SaveSourceAsWav(OpenSoundReader(sound), format, path, progress);
+}
+
+int SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress) {
   const std::string temporary = TemporarySibling(path);
   int result;
   {
     // The store holds samples beyond full scale (gains, mixes); the file cannot.
-    SourceRef reader = LimitTo(OpenSoundReader(sound), kFullScale);
+    SourceRef reader = LimitTo(std::move(source), kFullScale);
     SinkRef writer = CreateWavWriter(format, temporary);
     result = Pump(*reader, *writer, progress, "Speichere Datei...");
   }

@@ -35,5 +35,8 @@ int LoadIntoSound(SampleSource& source, Sound& sound, Progress& progress, std::s
 // so a failure or a cancel leaves an existing file untouched.
 int SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::string& path,
                    Progress& progress);
+// The same for any source from its position to its end; its rate and channels must be the
+// format's.
+int SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress);
 
 }  // namespace sonavel

@@ -168,6 +168,15 @@ QWidget* EffectParameterDialog::BuildEditOrChoice(std::size_t field) {
     auto* edit = new QLineEdit(Q(description.value));
     connect(edit, &QLineEdit::textChanged, this, [this, field] { FieldChanged(field); });
     control = edit;
+  } else if (description.free_entry) {
+    // Entries to pick or any text to type; the text is the value.
+    auto* choice = new QComboBox;
+    choice->setEditable(true);
+    choice->setInsertPolicy(QComboBox::NoInsert);
+    for (const std::string& entry : description.choices) choice->addItem(Q(entry));
+    choice->setCurrentText(Q(description.value));
+    connect(choice, &QComboBox::currentTextChanged, this, [this, field] { FieldChanged(field); });
+    control = choice;
   } else {
     auto* choice = new QComboBox;
     for (const std::string& entry : description.choices) choice->addItem(Q(entry));
@@ -346,8 +355,10 @@ QString EffectParameterDialog::FieldText(std::size_t field) const {
   QWidget* control = controls_[field];
   if (auto* edit = qobject_cast<QLineEdit*>(control)) return edit->text();
   if (auto* slider = qobject_cast<QSlider*>(control)) return QString::number(slider->value());
-  if (auto* choice = qobject_cast<QComboBox*>(control))
+  if (auto* choice = qobject_cast<QComboBox*>(control)) {
+    if (choice->isEditable()) return choice->currentText().trimmed();
     if (choice->currentIndex() >= 0) return QString::number(choice->currentIndex());
+  }
   return Q(dialog_.fields[field].value);
 }
 
@@ -359,6 +370,8 @@ void EffectParameterDialog::SetFieldText(std::size_t field, const QString& text)
     const int value = TextToInt(text.toStdString());
     slider->setRange(std::min(slider->minimum(), value), std::max(slider->maximum(), value));
     slider->setValue(value);
+  } else if (auto* choice = qobject_cast<QComboBox*>(control); choice != nullptr && choice->isEditable()) {
+    choice->setCurrentText(text);
   } else if (auto* choice = qobject_cast<QComboBox*>(control)) {
     bool number = false;
     const int index = text.toInt(&number);

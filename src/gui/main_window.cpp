@@ -33,6 +33,7 @@
 #include "formats/pump.h"
 #include "formats/stored_format.h"
 #include "document/effect_command.h"
+#include "effects/resampler.h"
 #include "gui/document_window.h"
 #include "gui/effect_dialog.h"
 #include "devices/mixer.h"
@@ -366,7 +367,10 @@ bool MainWindow::SaveTo(AudioDocument& document, const std::string& path) {
   const WaveFormat format =
       StoredFormatAt(static_cast<std::uint32_t>(document.sound.rate), document.sound.channels);
   std::unique_ptr<Progress> progress = ui().OpenProgress("Speichere...");
-  const int result = SaveSoundAsWav(document.sound, format, path, *progress);
+  // A format of another rate or channel count gets the sound through the format conversion.
+  SourceRef source = ConvertFormat(OpenSoundReader(document.sound), static_cast<std::int32_t>(format.rate),
+                                   static_cast<std::uint8_t>(format.channels));
+  const int result = SaveSourceAsWav(source, format, path, *progress);
   progress.reset();
   if (result == kFailed)
     ui().ShowMessage({"Kann Datei nicht erstellen\"" + path + "\"zum Speichern.", "Sonavel",

@@ -15,9 +15,11 @@
 #include "document/effect_command.h"
 #include "effects/effect.h"
 #include "effects/envelope.h"
+#include "effects/resampler.h"
 #include "formats/wav_writer.h"
 #include "platform/file.h"
 #include "store/peak_limiter.h"
+#include "store/segment_reader.h"
 #include "formats/codec_table.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
@@ -35,14 +37,15 @@ namespace {
 constexpr const char* kUsage =
     "usage:\n"
     "  sonavel-cli info FILE\n"
-    "  sonavel-cli convert IN OUT [--wav-format TAG:BITS]\n"
+    "  sonavel-cli convert IN OUT [--wav-format TAG:BITS] [--rate RATE] [--channels 1|2]\n"
     "  sonavel-cli effect NAME IN OUT [VALUE=NUMBER ...]\n"
     "  sonavel-cli effect --list\n"
     "\n"
     "TAG is a WAV format tag by number (1, 3, 6, 7, 0x11, 2) or name (pcm, float, alaw,\n"
     "ulaw, ima-adpcm, ms-adpcm); BITS its sample size (pcm 8/16/24/32, float 32/64,\n"
     "alaw/ulaw 8, adpcm 4). Without --wav-format the stored WAV save format is used, else\n"
-    "16-bit PCM; either way at the rate and channel count of IN.\n"
+    "16-bit PCM; either way at the rate and channel count of IN unless --rate (6000 to\n"
+    "96000) or --channels converts them.\n"
     "\n"
     "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
     "whole of IN and saves OUT; parameters not given come from the stored values.\n";
@@ -124,9 +127,10 @@ bool ParseTag(std::string_view text, std::uint16_t& tag) {
 
 // The output format: --wav-format, else the stored save format, else 16-bit PCM; always at
 // the sound's rate and channels.
-bool ChooseFormat(const std::string& option, const Sound& sound, WaveFormat& format, Ui& ui) {
-  const auto rate = static_cast<std::uint32_t>(sound.rate);
-  const std::uint16_t channels = sound.channels;
+bool ChooseFormat(const std::string& option, std::int32_t sound_rate, std::uint8_t sound_channels,
+                  WaveFormat& format, Ui& ui) {
+  const auto rate = static_cast<std::uint32_t>(sound_rate);
+  const std::uint16_t channels = sound_channels;
   if (option.empty()) {
     format = StoredFormatAt(rate, channels);
     return true;
@@ -161,14 +165,61 @@ int LoadFile(const std::string& path, Sound& sound, Ui& ui) {
   return result;
 }
 
-int Convert(const std::string& in, const std::string& out, const std::string& format_option, Ui& ui) {
+// What convert was asked for beyond the two files.
+struct ConvertOptions {
+  std::string wav_format;
+  std::int32_t rate = 0;      // 0: the file's own
+  std::uint8_t channels = 0;  // 0: the file's own
+};
+
+// Reads the options after IN and OUT; false (with the reason told) on anything unknown.
+bool ParseConvertOptions(const std::vector<std::string>& args, ConvertOptions& options, Ui& ui) {
+  for (std::size_t i = 3; i < args.size(); i += 2) {
+    const std::string& name = args[i];
+    if (i + 1 >= args.size()) {
+      Fail(ui, "\"" + name + "\" needs a value.");
+      return false;
+    }
+    const std::string& value = args[i + 1];
+    if (name == "--wav-format") {
+      options.wav_format = value;
+    } else if (name == "--rate") {
+      const int rate = TextToInt(value);
+      if (rate < 6000 || rate > 96000 || std::to_string(rate) != value) {
+        Fail(ui, "Samplerate muss zwischen 6000 und 96000 Samples pro Sekunde liegen.");
+        return false;
+      }
+      options.rate = rate;
+    } else if (name == "--channels") {
+      if (value != "1" && value != "2") {
+        Fail(ui, "--channels takes 1 (mono) or 2 (stereo), not \"" + value + "\".");
+        return false;
+      }
+      options.channels = static_cast<std::uint8_t>(value[0] - '0');
+    } else {
+      Fail(ui, "Unknown option \"" + name + "\".");
+      return false;
+    }
+  }
+  return true;
+}
+
+int Convert(const std::vector<std::string>& args, Ui& ui) {
+  ConvertOptions options;
+  if (!ParseConvertOptions(args, options, ui)) return kFailed;
+  const std::string& in = args[1];
+  const std::string& out = args[2];
   RunFolder run_folder;
   Sound sound;
   if (const int loaded = LoadFile(in, sound, ui); loaded != kDone) return loaded;
+  const std::int32_t rate = options.rate != 0 ? options.rate : sound.rate;
+  const std::uint8_t channels = options.channels != 0 ? options.channels : sound.channels;
   WaveFormat format;
-  if (!ChooseFormat(format_option, sound, format, ui)) return kFailed;
+  if (!ChooseFormat(options.wav_format, rate, channels, format, ui)) return kFailed;
+  // Rate and channels change through the one format conversion the editor uses.
+  SourceRef source = ConvertFormat(OpenSoundReader(sound), rate, channels);
   ConsoleProgress progress;
-  const int result = SaveSoundAsWav(sound, format, out, progress);
+  const int result = SaveSourceAsWav(source, format, out, progress);
   if (result == kFailed) Fail(ui, "Kann Datei nicht erstellen\"" + out + "\"zum Speichern.");
   return result;
 }
@@ -203,6 +254,8 @@ int StreamEffect(const EffectDefinition& effect, const EffectValues& given, cons
     return kCancelled;
   }
   EffectValues values = ReadEffectValues(effect, settings);
+  Sound shape(reader->rate, reader->channels);
+  if (effect.initial) effect.initial(values, shape);
   for (const auto& [name, value] : given) values[name] = value;
   if (effect.validate) {
     if (const std::string refused = effect.validate(values); !refused.empty()) {
@@ -221,7 +274,6 @@ int StreamEffect(const EffectDefinition& effect, const EffectValues& given, cons
       return kFailed;
     }
     // The sound's shape without its audio: what the run reads comes from the file.
-    Sound shape(reader->rate, reader->channels);
     ConsoleProgress progress;
     EffectRun run{shape, 0, length, values, {}, progress};
     if (effect.uses_envelope_file) run.points = LoadEnvelopePoints();
@@ -298,8 +350,7 @@ int Main(int argc, char** argv) {
   }
   if (args[0] == "info" && args.size() == 2) return Info(args[1], ui);
   if (args[0] == "effect") return ApplyEffect(args, ui);
-  if (args[0] == "convert" && (args.size() == 3 || (args.size() == 5 && args[3] == "--wav-format")))
-    return Convert(args[1], args[2], args.size() == 5 ? args[4] : "", ui);
+  if (args[0] == "convert" && args.size() >= 3) return Convert(args, ui);
   std::fputs(kUsage, stderr);
   return kFailed;
 }

@@ -37,8 +37,10 @@ struct EffectField {
   std::string name;     // the stored value's name, e.g. "AmplifyGain"
   std::string label;    // what the dialog shows beside it
   std::string value;    // the text in the field
-  // A drop-down instead of an edit: the entries, the value being the chosen index.
+  // A drop-down instead of an edit: the entries, the value being the chosen index, or
+  // with `free_entry` the text, which may also be typed.
   std::vector<std::string> choices;
+  bool free_entry = false;
 };
 
 struct EffectPreset {

@@ -294,6 +294,27 @@ TEST_F(TransportTest, WindingCuesAndReturnsToWhatPlayedBefore) {
   transport_->Stop();
 }
 
+// A device that plays nothing but 48 kHz.
+class FixedRateOutput final : public CaptureOutput {
+ public:
+  bool Open(const OutputFormat& format, int device) override {
+    return format.rate == 48000 && CaptureOutput::Open(format, device);
+  }
+};
+
+TEST_F(TransportTest, ADeviceOfOneRateGetsTheSoundConverted) {
+  Load(QuietRamp(16000), 1, 8000);  // two seconds at 8 kHz
+  auto capture = std::make_shared<FixedRateOutput>();
+  engine_.SetOutputFactory([capture](int) { return capture; });
+  document_.state.cursor = 4000;
+  ASSERT_TRUE(transport_->Play());
+  ASSERT_TRUE(DrainUntilClosed());
+  // The last 1.5 s at 48 kHz, and the cursor in the document's own frames at the end.
+  EXPECT_EQ(capture->Samples().size(), 72000u);
+  EXPECT_EQ(document_.state.cursor, 16000);
+  EXPECT_TRUE(ui_.shown().empty());
+}
+
 TEST_F(TransportTest, NoDeviceShowsTheMessageOnceForPlay) {
   Load(QuietRamp(1000));
   device_.reset();

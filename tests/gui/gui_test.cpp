@@ -392,6 +392,10 @@ TEST(MainFrame, EveryEffectRunsFromItsCommandAndUndoRestoresTheSound) {
       {"Dynamik", {{}, {{0, 128}, {128, 0}, {255, 128}}}},
       {"Stereo Pan", {{{"StereoPan", "20"}}, {}}},
       {"Dynamic Range Compressor", {{{"CompressorThreshold", "-20"}, {"CompressorRatio", "2"}}, {}}},
+      {"Samplerate konvertieren", {{{"SampleRate", "11025"}}, {}}},
+      {"Geschwindigkeit und Tonhöhe ändern", {{{"SpSpeedPitch", "150"}}, {}}},
+      {"Nur Geschwindigkeit ändern", {{{"ConstPitchSpeed", "80"}}, {}}},
+      {"Nur Tonhöhe ändern", {{{"ConstSpeedPitch", "120"}}, {}}},
   };
   ASSERT_FALSE(EffectCatalogue().empty());
   for (const EffectDefinition& effect : EffectCatalogue()) {
@@ -403,12 +407,18 @@ TEST(MainFrame, EveryEffectRunsFromItsCommandAndUndoRestoresTheSound) {
     }
     ASSERT_TRUE(window.Dispatch(effect.command_id));
     EXPECT_EQ(window.engine().State(), 0);  // no automatic playback
+    if (effect.command_id == 1008) {  // already stereo: nothing happens, nothing to undo
+      EXPECT_EQ(AllSamples(document.sound), original);
+      continue;
+    }
     if (effect.undo_name != "DC Offset Correction") {
       EXPECT_NE(AllSamples(document.sound), original);
     }
     EXPECT_EQ(document.state.cursor, effect.lead_in_ms < 0 ? 0 : 2000);
     ASSERT_TRUE(window.Dispatch(2001));  // undo
     EXPECT_EQ(AllSamples(document.sound), original);
+    EXPECT_EQ(document.sound.rate, 22050);
+    EXPECT_EQ(document.sound.channels, 2);
   }
   // A cancelled dialog changes nothing and records nothing.
   const UndoMenu before = UndoMenuState(document);

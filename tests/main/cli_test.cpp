@@ -189,6 +189,34 @@ TEST_F(CliTest, EffectRefusesWhatItCannotDo) {
   EXPECT_FALSE(std::filesystem::exists(Path("o.wav")));
 }
 
+TEST_F(CliTest, ConvertChangesRateAndChannelsToTheExactDuration) {
+  const std::string in = Path("cd.wav");
+  Sox("-D -r 44100 -n -c 2 -b 16 " + Quote(in) + " synth 44100s sine 1000 sine 3000");
+  const Outcome converted = Cli("convert " + Quote(in) + " " + Quote(Path("dat.wav")) + " --rate 48000 --channels 1");
+  ASSERT_EQ(converted.code, 0) << converted.err;
+  const Outcome info = Cli("info " + Quote(Path("dat.wav")));
+  EXPECT_NE(info.out.find("rate: 48000\nchannels: 1\nbits: 16\nframes: 48000\n"), std::string::npos) << info.out;
+  // Mono keeps the left channel: the 1 kHz tone, about 48 samples per cycle.
+  const std::vector<std::int32_t> samples = SamplesOf(Path("dat.wav"));
+  int rising = 0;
+  for (std::size_t i = 1000; i < 47000; ++i) rising += samples[i - 1] < 0 && samples[i] >= 0;
+  EXPECT_NEAR(rising, 46000 / 48, 1);
+
+  // Back to 44100 and stereo, with the format option in between.
+  const Outcome back =
+      Cli("convert " + Quote(Path("dat.wav")) + " " + Quote(Path("back.wav")) + " --channels 2 --wav-format pcm:24 --rate 44100");
+  ASSERT_EQ(back.code, 0) << back.err;
+  EXPECT_NE(Cli("info " + Quote(Path("back.wav"))).out.find("rate: 44100\nchannels: 2\nbits: 24\nframes: 44100\n"),
+            std::string::npos);
+
+  for (const char* wrong : {"--rate 5999", "--rate 96001", "--rate 44.1", "--channels 3", "--rate", "--speed 2"}) {
+    const Outcome refused = Cli("convert " + Quote(in) + " " + Quote(Path("x.wav")) + " " + wrong);
+    EXPECT_EQ(refused.code, 2) << wrong;
+    EXPECT_FALSE(refused.err.empty()) << wrong;
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("x.wav")));
+}
+
 TEST_F(CliTest, FailuresExitWithTwoAndSayWhy) {
   Outcome missing = Cli("info " + Quote(Path("nope.wav")));
   EXPECT_EQ(missing.code, 2);

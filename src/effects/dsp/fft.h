@@ -1,0 +1,50 @@
+#pragma once
+// A radix-2 complex FFT plan: the tables for one size, reused by every transform of that
+// size. Transforms work in place on separate arrays of real and imaginary parts:
+//
+//   forward  X[k] = (1 / N) Σ x[n] e^(−2πi kn / N)
+//   inverse  x[n] =         Σ X[k] e^(+2πi kn / N)
+//
+// so an inverse after a forward transform gives the input back. Both run the butterflies
+// in natural input order (decimation in frequency) and finish with the bit-reversal
+// permutation. A plan is immutable after construction and may be shared between threads.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace sonavel {
+
+class FftPlan {
+ public:
+  static constexpr int kMaxOrder = 20;
+
+  // Size N = 2^order; the order is clamped into 0..kMaxOrder.
+  explicit FftPlan(int order);
+
+  int order() const { return order_; }
+  std::int32_t size() const { return size_; }
+
+  // Index i with its `order` low bits reversed, for i = 0..N−1.
+  std::span<const std::int32_t> bit_reversal() const { return bit_reversal_; }
+  // cos(2π i / N) and sin(2π i / N) for i = 0..N−1.
+  std::span<const double> cos_table() const { return cos_; }
+  std::span<const double> sin_table() const { return sin_; }
+
+  // Both arrays hold size() values; the result replaces them.
+  void Forward(double* real, double* imaginary) const;
+  void Inverse(double* real, double* imaginary) const;
+
+ private:
+  // The butterflies with twiddles e^(sign × 2πi k / N), then the permutation; `scale`
+  // multiplies every result.
+  void Transform(double* real, double* imaginary, double sign, double scale) const;
+
+  int order_;
+  std::int32_t size_;
+  std::vector<std::int32_t> bit_reversal_;
+  std::vector<double> cos_;
+  std::vector<double> sin_;
+};
+
+}  // namespace sonavel

@@ -1,0 +1,423 @@
+#include "effects/time_stretcher.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <utility>
+
+#include "effects/resampler.h"
+
+namespace sonavel {
+
+namespace {
+
+constexpr double kTwoPi = 2 * std::numbers::pi;
+constexpr std::int64_t kMillion = 1000000;
+constexpr int kMinOrder = 3;
+constexpr int kMaxOrder = 16;
+constexpr double kMinFactor = 0.01;
+constexpr double kMaxVocoderFactor = 8;
+constexpr double kMaxOverlapFactor = 100;
+// Input ring of the vocoder: five seconds at the usual rates, never less than two frames.
+constexpr std::int64_t kRingSeconds = 5;
+constexpr std::int64_t kRingRateLimit = 192000;
+
+std::int32_t ClampToInt32(std::int64_t value) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+int FftOrderForRate(std::int32_t rate) {
+  const std::int64_t fraction = std::max<std::int32_t>(rate, 0) / 32;
+  const std::int64_t wanted = fraction - fraction / 4;
+  int order = kMinOrder;
+  while (order < kMaxOrder && (std::int64_t{1} << order) < wanted) ++order;
+  return order;
+}
+
+double LimitFactor(double x, double high) {
+  if (!(x >= kMinFactor)) return kMinFactor;  // also NaN
+  return std::min(x, high);
+}
+
+// floor(a × b / c), or with `up` the ceiling, for non-negative a, b and positive c,
+// without overflow.
+std::int64_t MultiplyDivide(std::int64_t a, std::int64_t b, std::int64_t c, bool up = false) {
+  __extension__ using Wide = __int128;
+  const Wide product = static_cast<Wide>(a) * b;
+  const Wide quotient = product / c + (up && product % c != 0 ? 1 : 0);
+  return static_cast<std::int64_t>(std::min<Wide>(quotient, std::numeric_limits<std::int64_t>::max()));
+}
+
+}  // namespace
+
+std::int32_t TimeStretchFftSize(std::int32_t rate) { return std::int32_t{1} << FftOrderForRate(rate); }
+
+std::int32_t OverlapAddSegmentFrames(std::int32_t rate) {
+  return std::clamp<std::int32_t>(std::max<std::int32_t>(rate, 0) / 90, 20, 2730) & ~1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Phase vocoder
+
+TimeStretcher::TimeStretcher(SourceRef source, double x)
+    : FilterSource(std::move(source)), plan_(FftOrderForRate(rate)), size_(plan_.size()), hop_(size_ / 8) {
+  x = LimitFactor(x, kMaxVocoderFactor);
+  const double analysis_hop = hop_ * x;
+  hop_whole_ = static_cast<std::int32_t>(analysis_hop);
+  hop_fraction_ = static_cast<std::int32_t>((analysis_hop - hop_whole_) * 1e6);
+  phase_scale_ = hop_ / (hop_whole_ + hop_fraction_ * 1e-6);
+  peak_bound = peak_bound > 0xFFFFF ? 0x200000 : 2 * std::max(peak_bound, 0);
+
+  const double gain = 1 / std::sqrt(std::max(x, 0.2));
+  window_.resize(size_);
+  for (std::int32_t i = 0; i < size_; ++i) window_[i] = (0.54 - 0.46 * std::cos(kTwoPi * i / size_)) * gain;
+  bin_step_.resize(size_ / 2);
+  for (std::int32_t j = 0; j < size_ / 2; ++j) bin_step_[j] = kTwoPi * j / size_;
+
+  const std::int64_t usual = kRingSeconds * std::min<std::int64_t>(rate, kRingRateLimit);
+  ring_frames_ = static_cast<std::int32_t>(std::max<std::int64_t>(usual, 2 * std::int64_t{size_} + 2));
+  ring_.assign(static_cast<std::size_t>(ring_frames_) * channels, 0);
+  frames_.assign(static_cast<std::size_t>(channels) * 4 * size_, 0.0);
+  phases_.assign(static_cast<std::size_t>(channels) * (size_ / 2), 0.0);
+  phase_start_.assign(phases_.size(), 0.0);
+  magnitude_.assign(size_ / 2, 0.0);
+  angle_.assign(size_ / 2, 0.0);
+  synthesis_.assign(size_ / 2, 0.0);
+  Reset(0);
+}
+
+void TimeStretcher::Fetch(std::int32_t* into, std::int32_t frames) {
+  if (frames <= 0) return;
+  const auto zeros = static_cast<std::int32_t>(std::min<std::int64_t>(lead_zeros_, frames));
+  std::fill_n(into, static_cast<std::size_t>(zeros) * channels, 0);
+  lead_zeros_ -= zeros;
+  if (frames > zeros) upstream->Read(into + static_cast<std::size_t>(zeros) * channels, frames - zeros);
+  CheckUpstream();
+}
+
+void TimeStretcher::Reset(std::int64_t center) {
+  // The first analysis frame covers input [center − N/2, center + N/2); the frame step
+  // below reads its last c0 frames, the rest go into the ring now.
+  const std::int64_t first = center - size_ / 2;
+  lead_zeros_ = first < 0 ? -first : 0;
+  ring_position_ = 0;
+  accumulator_ = 0;
+  input_counter_ = 0;
+  output_counter_ = 0;
+  std::fill(phases_.begin(), phases_.end(), 0.0);
+  first_frame_ = true;
+  Fetch(ring_.data() + static_cast<std::size_t>(hop_whole_) * channels, size_ - hop_whole_);
+  ComputeFrame();
+  read_index_ = size_ / 2;
+}
+
+void TimeStretcher::ComputeFrame() {
+  const std::int32_t n = size_;
+  const std::int32_t half = n / 2;
+  const std::size_t channel_count = channels;
+
+  // Frame step: the next analysis window, c0 or c0 + 1 frames on.
+  accumulator_ += hop_fraction_;
+  std::int32_t step = hop_whole_;
+  if (accumulator_ > 999999) {
+    ++step;
+    accumulator_ -= 1000000;
+  }
+  ring_position_ += step;
+  if (ring_position_ + n > ring_frames_) {
+    const std::int32_t keep = n - step;
+    std::copy_n(ring_.data() + static_cast<std::size_t>(ring_position_) * channel_count,
+                static_cast<std::size_t>(keep) * channel_count, ring_.data());
+    ring_position_ = 0;
+  }
+  Fetch(ring_.data() + static_cast<std::size_t>(ring_position_ + n - step) * channel_count, step);
+  input_counter_ += step;
+  output_counter_ += hop_;
+  const auto h = static_cast<double>(input_counter_ % n);
+  const auto o = static_cast<double>(output_counter_ % n);
+
+  newest_ ^= 1;
+  const std::int32_t* ring = ring_.data() + static_cast<std::size_t>(ring_position_) * channel_count;
+  for (std::size_t channel = 0; channel < channel_count; ++channel) {
+    double* real = frames_.data() + (channel * 2 + newest_) * 2 * n;
+    double* imaginary = real + n;
+    double* phase = phases_.data() + channel * half;
+    double* start = phase_start_.data() + channel * half;
+    for (std::int32_t i = 0; i < n; ++i) {
+      real[i] = window_[i] * ring[i * channel_count + channel];
+      imaginary[i] = 0;
+    }
+    plan_.Forward(real, imaginary);
+
+    double* magnitude = magnitude_.data();
+    double* angle = angle_.data();
+    double* synthesis = synthesis_.data();
+    for (std::int32_t j = 0; j < half; ++j) {
+      angle[j] = std::atan2(imaginary[j], real[j]);
+      magnitude[j] = std::sqrt(real[j] * real[j] + imaginary[j] * imaginary[j]);
+      // The running phase moves on by the measured deviation from the bin's own advance,
+      // wrapped into ±π.
+      const double delta = std::fmod(angle[j] - (phase[j] + bin_step_[j] * h) + std::numbers::pi, kTwoPi);
+      phase[j] += delta >= 0 ? delta - std::numbers::pi : delta + std::numbers::pi;
+      // The synthesis phase starts at the first frame's analysis phase and then advances
+      // by the output hop at the bin's measured frequency.
+      if (first_frame_)
+        start[j] = (1 - phase_scale_) * phase[j] + bin_step_[j] * (hop_whole_ - hop_);
+      synthesis[j] = bin_step_[j] * o + phase_scale_ * phase[j] + start[j];
+    }
+    LockPhases();
+    for (std::int32_t j = 0; j < half; ++j) {
+      real[j] = magnitude[j] * std::cos(synthesis[j]);
+      imaginary[j] = magnitude[j] * std::sin(synthesis[j]);
+    }
+    // The spectrum of a real signal: the negative frequencies mirror the positive ones.
+    for (std::int32_t j = 1; j < half; ++j) {
+      real[n - j] = real[j];
+      imaginary[n - j] = -imaginary[j];
+    }
+    real[half] = 0;
+    imaginary[half] = 0;
+    plan_.Inverse(real, imaginary);
+  }
+  first_frame_ = false;
+}
+
+void TimeStretcher::LockPhases() {
+  // Every bin takes the synthesis phase of the spectral peak whose region it lies in, plus
+  // its analysis phase difference to that peak, so that the bins of one partial keep the
+  // relation they have in the current frame. Regions end at the weakest bin between peaks.
+  const std::int32_t half = size_ / 2;
+  const double* magnitude = magnitude_.data();
+  const double* angle = angle_.data();
+  double* synthesis = synthesis_.data();
+  std::int32_t previous_peak = -1;
+  std::int32_t region_start = 0;
+  for (std::int32_t j = 0; j <= half; ++j) {
+    const bool peak = j < half && (j == 0 || magnitude[j] > magnitude[j - 1]) &&
+                      (j + 1 == half || magnitude[j] >= magnitude[j + 1]);
+    if (!peak && j < half) continue;
+    // Bins from region_start up to the weakest bin before this peak belong to the last one.
+    std::int32_t boundary = j;
+    if (previous_peak >= 0 && j < half) {
+      boundary = previous_peak + 1;
+      for (std::int32_t k = previous_peak + 1; k < j; ++k)
+        if (magnitude[k] < magnitude[boundary]) boundary = k;
+    }
+    const std::int32_t owner = previous_peak >= 0 ? previous_peak : j;
+    if (owner < half) {
+      const double base = synthesis[owner] - angle[owner];
+      for (std::int32_t k = region_start; k < boundary; ++k)
+        if (k != owner) synthesis[k] = base + angle[k];
+    }
+    region_start = boundary;
+    previous_peak = j;
+  }
+}
+
+void TimeStretcher::Read(std::int32_t* buffer, std::int32_t frames) {
+  if (buffer == nullptr || frames <= 0) return;
+  const std::int32_t half = size_ / 2;
+  const std::size_t channel_count = channels;
+  const double bound = peak_bound;
+  while (frames > 0) {
+    if (read_index_ >= half) {
+      ComputeFrame();
+      read_index_ -= hop_;
+      continue;
+    }
+    const std::int32_t count = std::min(frames, half - read_index_);
+    for (std::size_t channel = 0; channel < channel_count; ++channel) {
+      const double* newer = frames_.data() + (channel * 2 + newest_) * 2 * size_;
+      const double* older = frames_.data() + (channel * 2 + (newest_ ^ 1)) * 2 * size_;
+      for (std::int32_t f = 0; f < count; ++f) {
+        // Linear fade from the older frame (one hop further into it) to the newer one.
+        const std::int32_t i = read_index_ + f;
+        const double q = static_cast<double>(half - i) / hop_;
+        const double value = std::clamp((1 - q) * newer[i] + q * older[i + hop_], -bound, bound);
+        buffer[f * channel_count + channel] = static_cast<std::int32_t>(value);
+      }
+    }
+    read_index_ += count;
+    position_ += count;
+    buffer += static_cast<std::size_t>(count) * channel_count;
+    frames -= count;
+  }
+}
+
+std::int32_t TimeStretcher::Position() const { return ClampToInt32(position_); }
+
+std::int32_t TimeStretcher::Length() const {
+  const std::int64_t source_length = upstream->Length();
+  if (source_length <= 0) return 0;
+  // ceil(length × H / analysis hop), the hop in millionths
+  return ClampToInt32(MultiplyDivide(source_length * hop_, kMillion, HopMillionths(), true));
+}
+
+void TimeStretcher::Seek(std::int32_t frame) {
+  const std::int64_t target = std::max<std::int32_t>(frame, 0);
+  const std::int64_t center = MultiplyDivide(target, HopMillionths(), std::int64_t{hop_} * kMillion);
+  upstream->Seek(ClampToInt32(std::max<std::int64_t>(center - size_ / 2, 0)));
+  Reset(center);
+  position_ = target;
+}
+
+// ---------------------------------------------------------------------------------------
+// Overlap-add
+
+OverlapAddStretcher::OverlapAddStretcher(SourceRef source, double x)
+    : FilterSource(std::move(source)),
+      factor_(LimitFactor(x, kMaxOverlapFactor)),
+      segment_(OverlapAddSegmentFrames(rate)),
+      half_(segment_ / 2),
+      search_(segment_ / 4) {
+  fade_.resize(segment_);
+  for (std::int32_t i = 0; i < segment_; ++i) fade_[i] = 0.5 - 0.5 * std::cos(kTwoPi * i / segment_);
+  buffer_.assign(static_cast<std::size_t>(segment_ + 2 * search_) * channels, 0);
+  tail_.assign(static_cast<std::size_t>(half_) * channels, 0);
+  mixed_.assign(static_cast<std::size_t>(half_) * channels, 0);
+  Reset(0);
+}
+
+void OverlapAddStretcher::Reset(std::int64_t input_start) {
+  input_base_ = input_start;
+  segment_index_ = 0;
+  buffer_start_ = input_start;
+  buffer_frames_ = 0;
+  upstream_next_ = input_start;
+  Gather(input_start, segment_);
+  // The first segment fades against its own first half, so the output starts with the
+  // input unchanged.
+  std::copy_n(buffer_.begin(), tail_.size(), tail_.begin());
+  mixed_read_ = half_;
+}
+
+void OverlapAddStretcher::Gather(std::int64_t from, std::int32_t frames) {
+  const std::size_t channel_count = channels;
+  const std::int64_t buffer_end = buffer_start_ + buffer_frames_;
+  if (from >= buffer_end) {
+    // Skip the input between the segments.
+    for (std::int64_t skip = from - upstream_next_; skip > 0;) {
+      const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(skip, segment_));
+      upstream->Read(buffer_.data(), count);
+      skip -= count;
+    }
+    upstream_next_ = std::max(upstream_next_, from);
+    buffer_frames_ = 0;
+  } else if (from > buffer_start_) {
+    const auto drop = static_cast<std::int32_t>(from - buffer_start_);
+    std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(drop * channel_count),
+              buffer_.begin() + static_cast<std::ptrdiff_t>(buffer_frames_ * channel_count), buffer_.begin());
+    buffer_frames_ -= drop;
+  }
+  buffer_start_ = from;
+  if (buffer_frames_ < frames) {
+    upstream->Read(buffer_.data() + static_cast<std::size_t>(buffer_frames_) * channel_count, frames - buffer_frames_);
+    upstream_next_ += frames - buffer_frames_;
+    buffer_frames_ = frames;
+  }
+  CheckUpstream();
+}
+
+double OverlapAddStretcher::Similarity(std::int32_t offset) const {
+  // Normalised cross-correlation of the candidate's first half with the fading tail.
+  const std::size_t count = static_cast<std::size_t>(half_) * channels;
+  const std::int32_t* candidate = buffer_.data() + static_cast<std::size_t>(offset) * channels;
+  double product = 0;
+  double energy = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    product += static_cast<double>(candidate[i]) * tail_[i];
+    energy += static_cast<double>(candidate[i]) * candidate[i];
+  }
+  return energy > 0 ? product / std::sqrt(energy) : 0;
+}
+
+void OverlapAddStretcher::NextSegment() {
+  const std::size_t channel_count = channels;
+  // The segment's place by the factor, moved by up to a quarter segment to where its start
+  // best continues the waveform of the fading one; the nearest of equal candidates wins.
+  const std::int64_t nominal =
+      input_base_ + static_cast<std::int64_t>(std::floor(static_cast<double>(segment_index_) * half_ * factor_));
+  const std::int64_t low = std::max(nominal - search_, input_base_);
+  const std::int64_t high = nominal + search_;
+  Gather(low, static_cast<std::int32_t>(high - low) + segment_);
+  auto best = static_cast<std::int32_t>(nominal - low);
+  double best_score = Similarity(best);
+  for (std::int32_t distance = 1; distance <= search_; ++distance) {
+    for (const std::int64_t candidate : {nominal - distance, nominal + distance}) {
+      if (candidate < low) continue;
+      const auto offset = static_cast<std::int32_t>(candidate - low);
+      const double score = Similarity(offset);
+      if (score > best_score + 1e-9 * std::fabs(best_score)) {
+        best_score = score;
+        best = offset;
+      }
+    }
+  }
+
+  const std::int32_t* segment = buffer_.data() + static_cast<std::size_t>(best) * channel_count;
+  for (std::int32_t j = 0; j < half_; ++j) {
+    const double fade_in = fade_[j];
+    const double fade_out = fade_[j + half_];
+    for (std::size_t channel = 0; channel < channel_count; ++channel) {
+      const std::size_t at = j * channel_count + channel;
+      mixed_[at] = static_cast<std::int32_t>(std::lround(fade_out * tail_[at] + fade_in * segment[at]));
+    }
+  }
+  std::copy_n(segment + tail_.size(), tail_.size(), tail_.begin());
+  ++segment_index_;
+  mixed_read_ = 0;
+}
+
+void OverlapAddStretcher::Read(std::int32_t* buffer, std::int32_t frames) {
+  if (buffer == nullptr || frames <= 0) return;
+  const std::size_t channel_count = channels;
+  while (frames > 0) {
+    if (mixed_read_ == half_) NextSegment();
+    const std::int32_t count = std::min(frames, half_ - mixed_read_);
+    std::copy_n(mixed_.begin() + static_cast<std::ptrdiff_t>(mixed_read_ * channel_count), count * channel_count,
+                buffer);
+    mixed_read_ += count;
+    position_ += count;
+    buffer += static_cast<std::size_t>(count) * channel_count;
+    frames -= count;
+  }
+}
+
+std::int32_t OverlapAddStretcher::Position() const { return ClampToInt32(position_); }
+
+std::int32_t OverlapAddStretcher::Length() const {
+  const std::int64_t source_length = upstream->Length();
+  if (source_length <= 0) return 0;
+  return ClampToInt32(static_cast<std::int64_t>(std::ceil(static_cast<double>(source_length) / factor_)));
+}
+
+void OverlapAddStretcher::Seek(std::int32_t frame) {
+  const std::int64_t target = std::max<std::int32_t>(frame, 0);
+  const auto start = static_cast<std::int64_t>(std::floor(static_cast<double>(target) * factor_));
+  upstream->Seek(ClampToInt32(start));
+  Reset(start);
+  position_ = target;
+}
+
+// ---------------------------------------------------------------------------------------
+
+SourceRef MakeTimeStretcher(SourceRef source, double x) {
+  if (!source) return MakeNullSource();
+  if (source->status != kStatusOk) return source;
+  const bool negative = x < 0;
+  const double magnitude = LimitFactor(std::fabs(x), kMaxOverlapFactor);
+  if (negative || magnitude > kMaxVocoderFactor)
+    return MakeCounted<OverlapAddStretcher>(std::move(source), magnitude);
+  return MakeCounted<TimeStretcher>(std::move(source), magnitude);
+}
+
+SourceRef MakePitchShifter(SourceRef source, double x) {
+  if (!source) return MakeNullSource();
+  if (source->status != kStatusOk) return source;
+  if (!(x >= 0.1)) x = 0.1;  // also NaN
+  return MakeTimeStretcher(MakeSpeedChanger(std::move(source), x), 1 / x);
+}
+
+}  // namespace sonavel

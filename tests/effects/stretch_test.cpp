@@ -1,0 +1,380 @@
+#include "memory_source.h"
+#include "effects/dsp/fft.h"
+#include "effects/resampler.h"
+#include "effects/time_stretcher.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <numbers>
+#include <random>
+#include <utility>
+#include <vector>
+
+namespace sonavel {
+namespace {
+
+using testing::MemorySource;
+
+constexpr std::int32_t kRate = 44100;
+constexpr double kAmplitude = 0x40000;
+
+SourceRef Memory(std::vector<std::int32_t> samples, std::int32_t rate, std::uint8_t channels = 1) {
+  return MakeCounted<MemorySource>(std::move(samples), rate, channels);
+}
+
+std::vector<std::int32_t> Sine(double hz, std::int32_t frames, double amplitude = kAmplitude) {
+  std::vector<std::int32_t> out(frames);
+  for (std::int32_t f = 0; f < frames; ++f)
+    out[f] = static_cast<std::int32_t>(std::lround(amplitude * std::sin(2 * std::numbers::pi * hz * f / kRate)));
+  return out;
+}
+
+std::vector<std::int32_t> ReadAll(SampleSource& source, std::int32_t frames) {
+  std::vector<std::int32_t> out(static_cast<std::size_t>(frames) * source.channels, -7);
+  // Odd chunk sizes, so that reads end in the middle of hops.
+  for (std::int32_t done = 0; done < frames;) {
+    const std::int32_t k = std::min(frames - done, 1237);
+    source.Read(out.data() + static_cast<std::size_t>(done) * source.channels, k);
+    done += k;
+  }
+  return out;
+}
+
+std::vector<std::int32_t> Channel(const std::vector<std::int32_t>& samples, int channels, int channel) {
+  std::vector<std::int32_t> out;
+  for (std::size_t i = channel; i < samples.size(); i += channels) out.push_back(samples[i]);
+  return out;
+}
+
+// Frequency from the first and last rising zero crossing (interpolated) in [from, to).
+double MeasureHz(const std::vector<std::int32_t>& samples, std::size_t from, std::size_t to) {
+  double first = -1;
+  double last = -1;
+  int rising = 0;
+  for (std::size_t f = from + 1; f < to; ++f) {
+    const double a = samples[f - 1];
+    const double b = samples[f];
+    if (a < 0 && b >= 0) {
+      const double at = static_cast<double>(f - 1) + a / (a - b);
+      if (first < 0) first = at;
+      last = at;
+      ++rising;
+    }
+  }
+  return rising < 2 ? 0 : (rising - 1) * kRate / (last - first);
+}
+
+// Frequency of the strongest spectral peak of [from, from + 2^m) (the largest 2^m that
+// fits, at most 2^15), Hann-windowed, interpolated between bins on the log magnitudes.
+double PeakHz(const std::vector<std::int32_t>& samples, std::size_t from, std::size_t to) {
+  int order = 15;
+  while (order > 4 && (std::size_t{1} << order) > to - from) --order;
+  const FftPlan plan(order);
+  const std::int32_t n = plan.size();
+  std::vector<double> re(n), im(n, 0.0);
+  for (std::int32_t i = 0; i < n; ++i)
+    re[i] = samples[from + i] * (0.5 - 0.5 * std::cos(2 * std::numbers::pi * i / n));
+  plan.Forward(re.data(), im.data());
+  std::vector<double> level(n / 2);
+  for (std::int32_t k = 0; k < n / 2; ++k) level[k] = std::log(std::hypot(re[k], im[k]) + 1e-12);
+  const auto best = static_cast<std::int32_t>(std::max_element(level.begin() + 1, level.end() - 1) - level.begin());
+  const double a = level[best - 1];
+  const double b = level[best];
+  const double c = level[best + 1];
+  const double offset = 0.5 * (a - c) / (a - 2 * b + c);
+  return (best + offset) * kRate / n;
+}
+
+double Rms(const std::vector<std::int32_t>& samples, std::size_t from, std::size_t to) {
+  double sum = 0;
+  for (std::size_t i = from; i < to; ++i) sum += static_cast<double>(samples[i]) * samples[i];
+  return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+// The last sample louder than a quarter of the test amplitude.
+std::int64_t LastLoud(const std::vector<std::int32_t>& samples) {
+  for (std::size_t i = samples.size(); i-- > 0;)
+    if (std::abs(samples[i]) > kAmplitude / 4) return static_cast<std::int64_t>(i);
+  return -1;
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEST(FftPlan, TablesForEightPoints) {
+  const FftPlan plan(3);
+  EXPECT_EQ(plan.size(), 8);
+  const std::vector<std::int32_t> reversal(plan.bit_reversal().begin(), plan.bit_reversal().end());
+  EXPECT_EQ(reversal, (std::vector<std::int32_t>{0, 4, 2, 6, 1, 5, 3, 7}));
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_NEAR(plan.cos_table()[i], std::cos(2 * std::numbers::pi * i / 8), 1e-15);
+    EXPECT_NEAR(plan.sin_table()[i], std::sin(2 * std::numbers::pi * i / 8), 1e-15);
+  }
+  // Orders outside the range are clamped; one point transforms to itself.
+  const FftPlan single(-4);
+  EXPECT_EQ(single.size(), 1);
+  double re = 3;
+  double im = -2;
+  single.Forward(&re, &im);
+  EXPECT_EQ(re, 3);
+  EXPECT_EQ(im, -2);
+}
+
+TEST(FftPlan, MatchesDirectTransformsAndRoundTrips) {
+  std::mt19937 random(20240611);
+  std::uniform_real_distribution<double> value(-1000, 1000);
+  for (int order = 1; order <= 10; ++order) {
+    const FftPlan plan(order);
+    const std::int32_t n = plan.size();
+    std::vector<double> re(n), im(n);
+    for (std::int32_t i = 0; i < n; ++i) {
+      re[i] = value(random);
+      im[i] = value(random);
+    }
+    std::vector<std::complex<double>> forward(n), inverse(n);
+    for (std::int32_t k = 0; k < n; ++k) {
+      for (std::int32_t t = 0; t < n; ++t) {
+        const double angle = 2 * std::numbers::pi * static_cast<double>((std::int64_t{k} * t) % n) / n;
+        forward[k] += std::complex<double>(re[t], im[t]) * std::polar(1.0, -angle);
+        inverse[k] += std::complex<double>(re[t], im[t]) * std::polar(1.0, angle);
+      }
+      forward[k] /= n;  // the forward transform is scaled by 1 / N, the inverse is not
+    }
+    const double tolerance = 1e-9 * 1000 * n;
+
+    std::vector<double> fr = re, fi = im;
+    plan.Forward(fr.data(), fi.data());
+    std::vector<double> ir = re, ii = im;
+    plan.Inverse(ir.data(), ii.data());
+    for (std::int32_t k = 0; k < n; ++k) {
+      ASSERT_NEAR(fr[k], forward[k].real(), tolerance) << "order " << order << " bin " << k;
+      ASSERT_NEAR(fi[k], forward[k].imag(), tolerance) << "order " << order << " bin " << k;
+      ASSERT_NEAR(ir[k], inverse[k].real(), tolerance) << "order " << order << " bin " << k;
+      ASSERT_NEAR(ii[k], inverse[k].imag(), tolerance) << "order " << order << " bin " << k;
+    }
+    plan.Inverse(fr.data(), fi.data());
+    for (std::int32_t i = 0; i < n; ++i) {
+      ASSERT_NEAR(fr[i], re[i], 1e-9);
+      ASSERT_NEAR(fi[i], im[i], 1e-9);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEST(TimeStretch, FrameSizeAndHopsFollowRateAndFactor) {
+  EXPECT_EQ(TimeStretchFftSize(44100), 2048);
+  EXPECT_EQ(TimeStretchFftSize(8000), 256);
+  EXPECT_EQ(TimeStretchFftSize(22050), 1024);  // 689 − 172 = 517
+  EXPECT_EQ(TimeStretchFftSize(96000), 4096);  // 3000 − 750 = 2250
+  EXPECT_EQ(TimeStretchFftSize(0), 8);
+  EXPECT_EQ(TimeStretchFftSize(1000000000), 65536);
+
+  const TimeStretcher stretcher(Memory({}, kRate), 1.1);
+  EXPECT_EQ(stretcher.frame_size(), 2048);
+  EXPECT_EQ(stretcher.synthesis_hop(), 256);
+  EXPECT_EQ(stretcher.analysis_hop(), 281);  // 256 × 1.1 = 281.6
+  EXPECT_EQ(stretcher.analysis_hop_millionths(), 600000);
+  const TimeStretcher narrow(Memory({}, 8000), 1.5);
+  EXPECT_EQ(narrow.frame_size(), 256);
+  EXPECT_EQ(narrow.analysis_hop(), 48);
+  EXPECT_EQ(narrow.analysis_hop_millionths(), 0);
+
+  EXPECT_EQ(OverlapAddSegmentFrames(44100), 490);
+  EXPECT_EQ(OverlapAddSegmentFrames(8000), 88);
+  EXPECT_EQ(OverlapAddSegmentFrames(1000), 20);
+  EXPECT_EQ(OverlapAddSegmentFrames(1000000), 2730);
+}
+
+TEST(TimeStretch, SpeedOnlyKeepsThePitchAndScalesTheDuration) {
+  const std::int32_t length = kRate;
+  for (const double x : {0.5, 1.25, 2.0}) {
+    SCOPED_TRACE(x);
+    SourceRef stretched = MakeTimeStretcher(Memory(Sine(440, length), kRate), x);
+    const std::int32_t expected = static_cast<std::int32_t>(std::ceil(length / x));
+    EXPECT_EQ(stretched->Length(), expected);
+    const std::vector<std::int32_t> out = ReadAll(*stretched, expected + 4096);
+    EXPECT_EQ(stretched->Position(), expected + 4096);
+
+    EXPECT_NEAR(MeasureHz(out, 2048, expected - 2048), 440, 0.5);
+    // The level follows the window's gain 1 / √x.
+    EXPECT_NEAR(Rms(out, 2048, expected - 2048) * std::sqrt(x), kAmplitude / std::sqrt(2.0), 0.03 * kAmplitude);
+    // The tone starts at once and ends where the input's end lands.
+    EXPECT_GT(std::abs(out[20]) + std::abs(out[21]) + std::abs(out[22]), 0);
+    EXPECT_NEAR(static_cast<double>(LastLoud(out)), length / x, 1024);
+  }
+}
+
+TEST(TimeStretch, UnitSpeedOnlyRipplesTheSignal) {
+  const std::vector<std::int32_t> input = Sine(1000, kRate);
+  TimeStretcher stretcher(Memory(input, kRate), 1.0);
+  ASSERT_EQ(stretcher.Length(), kRate);
+  const std::vector<std::int32_t> out = ReadAll(stretcher, kRate);
+  // Each frame is resynthesised unchanged; what remains is the fade between two windowed
+  // frames, at most 1 − (0.54 + 0.46 cos(π / 8)) = 3.5 % of the level.
+  double worst = 0;
+  for (std::int32_t i = 0; i < kRate - 1024; ++i) worst = std::max(worst, std::fabs(static_cast<double>(out[i]) - input[i]));
+  EXPECT_LT(worst, 0.036 * kAmplitude);
+  EXPECT_GT(worst, 0.01 * kAmplitude);  // it is not a plain copy
+}
+
+TEST(TimeStretch, PitchOnlyMovesThePitchAndKeepsTheDuration) {
+  const std::int32_t length = kRate;
+  for (const double x : {0.5, 1.5}) {
+    SCOPED_TRACE(x);
+    SourceRef shifted = MakePitchShifter(Memory(Sine(440, length), kRate), x);
+    EXPECT_EQ(shifted->rate, kRate);
+    EXPECT_NEAR(shifted->Length(), length, 256);
+    const std::vector<std::int32_t> out = ReadAll(*shifted, length + 4096);
+    EXPECT_NEAR(MeasureHz(out, 2048, length - 2048), 440 * x, 440 * x * 0.002);
+    EXPECT_NEAR(static_cast<double>(LastLoud(out)), length, 1024);
+  }
+}
+
+TEST(TimeStretch, PitchBelowTheLimitStillKeepsTheDuration) {
+  // Pitch 5 % is taken as 10 % for both the speed changer and the stretcher (×10, the
+  // overlap-add path), so the sound still lasts as long as before.
+  const std::int32_t length = kRate;
+  SourceRef shifted = MakePitchShifter(Memory(Sine(200, length), kRate), 0.05);
+  EXPECT_NEAR(shifted->Length(), length, 256);
+  const std::vector<std::int32_t> out = ReadAll(*shifted, length + 4096);
+  EXPECT_NEAR(static_cast<double>(LastLoud(out)), length, 1024);
+  // And the pitch is a tenth: 2000 Hz comes out at 200 Hz (the upward resampling of the
+  // speed changer keeps its anti-imaging filter however large the ratio).
+  SourceRef lower = MakePitchShifter(Memory(Sine(2000, length), kRate), 0.05);
+  const std::vector<std::int32_t> low = ReadAll(*lower, length);
+  EXPECT_NEAR(PeakHz(low, 4096, length - 4096), 200, 5);
+}
+
+TEST(TimeStretch, OverlapAddForLargeAndNegativeFactors) {
+  const std::int32_t length = kRate;
+  const std::vector<std::int32_t> input = Sine(440, length);
+
+  SourceRef fast = MakeTimeStretcher(Memory(input, kRate), 10);
+  ASSERT_NE(dynamic_cast<OverlapAddStretcher*>(fast.get()), nullptr);
+  EXPECT_EQ(fast->peak_bound, kFullScale);
+  EXPECT_EQ(fast->Length(), 4410);
+  const std::vector<std::int32_t> out = ReadAll(*fast, 4410 + 1000);
+  EXPECT_NEAR(PeakHz(out, 0, 4410), 440, 10);
+  EXPECT_NEAR(static_cast<double>(LastLoud(out)), 4410, 490);
+  for (const std::int32_t v : out) ASSERT_LE(std::abs(v), static_cast<std::int32_t>(kAmplitude));
+
+  // A negative factor counts by its magnitude on the overlap-add path: −1 copies exactly.
+  SourceRef same = MakeTimeStretcher(Memory(input, kRate), -1);
+  ASSERT_NE(dynamic_cast<OverlapAddStretcher*>(same.get()), nullptr);
+  EXPECT_EQ(same->Length(), length);
+  EXPECT_EQ(ReadAll(*same, length), input);
+
+  SourceRef half = MakeTimeStretcher(Memory(input, kRate), -2);
+  EXPECT_EQ(half->Length(), length / 2);
+  EXPECT_NEAR(PeakHz(ReadAll(*half, length / 2), 0, length / 2), 440, 4);
+
+  // Up to 8 the vocoder runs; a zero factor counts as 0.01.
+  EXPECT_NE(dynamic_cast<TimeStretcher*>(MakeTimeStretcher(Memory(input, kRate), 8).get()), nullptr);
+  SourceRef slowest = MakeTimeStretcher(Memory(input, kRate), 0);
+  ASSERT_NE(dynamic_cast<TimeStretcher*>(slowest.get()), nullptr);
+  EXPECT_EQ(slowest->Length(), 100 * length);
+
+  SourceRef failed = MakeCounted<MemorySource>(input, kRate, 1, kStatusCannotOpen);
+  EXPECT_EQ(MakeTimeStretcher(failed, 1.5).get(), failed.get());
+}
+
+TEST(TimeStretch, StereoChannelsStaySeparate) {
+  const std::int32_t length = kRate / 2;
+  const std::vector<std::int32_t> tone = Sine(440, length);
+  for (const double x : {1.25, 10.0}) {
+    SCOPED_TRACE(x);
+    for (int loud = 0; loud < 2; ++loud) {
+      std::vector<std::int32_t> stereo(2 * static_cast<std::size_t>(length), 0);
+      for (std::int32_t f = 0; f < length; ++f) stereo[2 * f + loud] = tone[f];
+      SourceRef stretched = MakeTimeStretcher(Memory(stereo, kRate, 2), x);
+      ASSERT_EQ(stretched->channels, 2);
+      const std::int32_t frames = stretched->Length();
+      const std::vector<std::int32_t> out = ReadAll(*stretched, frames);
+      const std::vector<std::int32_t> quiet = Channel(out, 2, 1 - loud);
+      EXPECT_TRUE(std::all_of(quiet.begin(), quiet.end(), [](std::int32_t v) { return v == 0; }));
+      EXPECT_NEAR(PeakHz(Channel(out, 2, loud), 0, frames), 440, 10);
+    }
+  }
+}
+
+TEST(TimeStretch, FullScaleStaysWithinThePeakBound) {
+  // A full-scale square wave: the richest overshoot, and a gain of up to √5 at low factors.
+  std::vector<std::int32_t> square(kRate / 2);
+  for (std::size_t i = 0; i < square.size(); ++i) square[i] = (i / 50) % 2 ? -kFullScale : kFullScale;
+  for (const double x : {0.1, 0.5, 2.0, 7.5}) {
+    SCOPED_TRACE(x);
+    SourceRef stretched = MakeTimeStretcher(Memory(square, kRate), x);
+    ASSERT_EQ(stretched->peak_bound, 2 * kFullScale);
+    const std::vector<std::int32_t> out = ReadAll(*stretched, stretched->Length());
+    std::int64_t peak = 0;
+    for (const std::int32_t v : out) peak = std::max<std::int64_t>(peak, std::abs(std::int64_t{v}));
+    EXPECT_LE(peak, 2 * kFullScale);
+    EXPECT_GT(peak, kFullScale / 2);
+  }
+  // At the lowest factors the gain of √5 meets the bound.
+  {
+    SourceRef slow = MakeTimeStretcher(Memory(square, kRate), 0.1);
+    const std::vector<std::int32_t> out = ReadAll(*slow, 20000);
+    EXPECT_EQ(*std::max_element(out.begin(), out.end()), 2 * kFullScale);
+  }
+  // A source beyond 0xFFFFF gives the bound 0x200000.
+  SourceRef loud = Memory(square, kRate);
+  loud->peak_bound = 0x100000;
+  EXPECT_EQ(TimeStretcher(loud, 1.0).peak_bound, 0x200000);
+}
+
+TEST(TimeStretch, SeekKeepsPositionAndTimeAlignment) {
+  // Silence, then a tone from input frame 30000: the onset lands at 30000 / x.
+  const std::int32_t length = 60000;
+  const std::int32_t onset = 30000;
+  std::vector<std::int32_t> input(length, 0);
+  const std::vector<std::int32_t> tone = Sine(660, length - onset);
+  std::copy(tone.begin(), tone.end(), input.begin() + onset);
+  auto first_loud = [](const std::vector<std::int32_t>& v) {
+    for (std::size_t i = 0; i < v.size(); ++i)
+      if (std::abs(v[i]) > kAmplitude / 4) return static_cast<std::int64_t>(i);
+    return std::int64_t{-1};
+  };
+
+  for (const double x : {1.0, 1.25, 0.8}) {
+    SCOPED_TRACE(x);
+    TimeStretcher continuous(Memory(input, kRate), x);
+    const std::vector<std::int32_t> whole = ReadAll(continuous, continuous.Length());
+    const std::int64_t landing = first_loud(whole);
+    EXPECT_NEAR(static_cast<double>(landing), onset / x, 256);
+
+    TimeStretcher seeking(Memory(input, kRate), x);
+    ReadAll(seeking, 5000);
+    const std::int32_t target = static_cast<std::int32_t>(onset / x) - 3000;
+    seeking.Seek(target);
+    EXPECT_EQ(seeking.Position(), target);
+    const std::vector<std::int32_t> after = ReadAll(seeking, 8000);
+    EXPECT_EQ(seeking.Position(), target + 8000);
+    EXPECT_NEAR(static_cast<double>(target + first_loud(after)), static_cast<double>(landing), 64);
+    if (x == 1.0) {
+      // Without a change of speed the seek reproduces the continuous read up to the ripple.
+      for (std::int32_t i = 0; i < 8000; ++i)
+        ASSERT_NEAR(after[i], whole[target + i], 0.04 * kAmplitude) << i;
+    }
+
+    // Seeking back to the start is the same as a new stretcher.
+    seeking.Seek(0);
+    EXPECT_EQ(ReadAll(seeking, 3000), std::vector<std::int32_t>(whole.begin(), whole.begin() + 3000));
+  }
+
+  OverlapAddStretcher overlap(Memory(input, kRate), 10);
+  overlap.Seek(2000);
+  EXPECT_EQ(overlap.Position(), 2000);
+  // Input frame 20000 on: silence for 10000 input frames, then the tone, which appears
+  // within a segment of output frame 1000.
+  const std::vector<std::int32_t> after = ReadAll(overlap, 2000);
+  EXPECT_NEAR(static_cast<double>(first_loud(after)), 1000, overlap.segment_frames());
+  EXPECT_EQ(overlap.Position(), 4000);
+}
+
+}  // namespace
+}  // namespace sonavel
