@@ -71,6 +71,18 @@ DocumentRef DocumentList::NewDocument(Ui& ui, Settings& settings) {
   return document;
 }
 
+DocumentRef DocumentList::DocumentFromSound(Sound sound) {
+  DocumentRef document =
+      MakeCounted<AudioDocument>(sound.rate, sound.channels, "Unbenannt " + std::to_string(UntitledNumber()));
+  document->sound = std::move(sound);
+  document->state.modified = 1;
+  document->state.view_start = 0;
+  document->state.view_end = SoundLength(document->sound);
+  RefreshAfterSoundChange(*document);
+  Add(document);
+  return document;
+}
+
 DocumentRef DocumentList::OpenDocument(const std::string& path, Ui& ui, Progress& progress) {
   DocumentRef document = MakeCounted<AudioDocument>(44100, 1, path);
   if (OpenSoundFile(path, document->sound, progress, ui) != kDone) return {};

@@ -27,6 +27,9 @@ class DocumentList {
   // A new empty document, after the new-file dialog when "PromptSampleAndChannels" is on;
   // null when the dialog was cancelled.
   DocumentRef NewDocument(Ui& ui, Settings& settings);
+  // A new untitled document holding `sound` (its format included), marked modified and
+  // showing the whole sound.
+  DocumentRef DocumentFromSound(Sound sound);
   // A document holding the file; null (after the message) when it could not be loaded.
   DocumentRef OpenDocument(const std::string& path, Ui& ui, Progress& progress);
 

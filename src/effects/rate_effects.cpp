@@ -139,9 +139,19 @@ EffectDefinition Speed(int command_id, const char* name, const char* value_name,
   effect.preview = [value_name, mode](SourceRef reader, const EffectValues& values) {
     return SpeedChain(std::move(reader), mode, std::clamp(ValueInt(values, value_name), 1, 300));
   };
+  effect.streams = true;
   effect.run = [name, value_name, mode](EffectRun& run) {
     run.progress.SetTexts(name, "Bitte warten...");
     const int percent = std::clamp(ValueInt(run.values, value_name), 1, 300);
+    run.selection_start = run.start;
+    if (run.output) {
+      // Headless: the whole input, streamed.
+      run.input->Seek(0);
+      SourceRef chain = SpeedChain(run.input, mode, percent);
+      if (!CopyChunks(*chain, *run.output, 0, chain->Length(), run.progress)) return kEffectCancelled;
+      run.selection_end = chain->Length();
+      return kEffectDone;
+    }
     Sound selection(run.sound.rate, run.sound.channels);
     CopyRange(run.sound, selection, run.start, run.end);
     SourceRef chain = SpeedChain(OpenSoundReader(selection), mode, percent);
@@ -152,7 +162,6 @@ EffectDefinition Speed(int command_id, const char* name, const char* value_name,
     }
     const std::int32_t length = SoundLength(result);
     ReplaceRange(run.sound, run.start, run.end, result);
-    run.selection_start = run.start;
     run.selection_end = run.start + length;
     return kEffectDone;
   };

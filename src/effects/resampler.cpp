@@ -176,7 +176,7 @@ std::vector<std::int32_t> PolyphaseTable(std::int32_t from_rate, std::int32_t to
                                          int phases, bool narrow) {
   phases = std::max(phases, 1);
   const bool up = from_rate < to_rate;
-  const double beta = up ? 2.12 : 4.538;
+  const double beta = kKaiserBeta;
   const double ratio = static_cast<double>(to_rate) / std::max(from_rate, 1);
   double cutoff = up ? 0.975 : ratio - (narrow ? 0.09375 : 0.046875);
   // Only downward ratios far outside the program's rate range push the cutoff below half

@@ -12,6 +12,14 @@ namespace sonavel {
 
 namespace {
 
+// fmod(x, 2π) (the remainder keeps the sign of x) without the library's exact division,
+// which would cost more than the whole transform here.
+inline double Remainder2Pi(double x) {
+  constexpr double kTurn = 2.0 * std::numbers::pi;
+  return x - kTurn * std::trunc(x / kTurn);
+}
+
+
 constexpr double kTwoPi = 2 * std::numbers::pi;
 constexpr std::int64_t kMillion = 1000000;
 constexpr int kMinOrder = 3;
@@ -159,7 +167,7 @@ void TimeStretcher::ComputeFrame() {
       magnitude[j] = std::sqrt(real[j] * real[j] + imaginary[j] * imaginary[j]);
       // The running phase moves on by the measured deviation from the bin's own advance,
       // wrapped into ±π.
-      const double delta = std::fmod(angle[j] - (phase[j] + bin_step_[j] * h) + std::numbers::pi, kTwoPi);
+      const double delta = Remainder2Pi(angle[j] - (phase[j] + bin_step_[j] * h) + std::numbers::pi);
       phase[j] += delta >= 0 ? delta - std::numbers::pi : delta + std::numbers::pi;
       // The synthesis phase starts at the first frame's analysis phase and then advances
       // by the output hop at the bin's measured frequency.

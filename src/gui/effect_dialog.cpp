@@ -1,18 +1,23 @@
 #include "gui/effect_dialog.h"
 
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +35,10 @@ constexpr const char* kPreviewPlaying = "Stop";
 // Threshold and limit sliders cover these ranges, widened to hold a stored value beyond them.
 constexpr int kLowestThreshold = -60;
 constexpr int kLowestLimit = -30;
+// The mix dialog's choice when the mix is longer than the selection, by value.
+constexpr int kMixInsertSilence = 0;
+constexpr int kMixAdjustSelection = 1;
+constexpr int kMixFadeOut = 2;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -64,6 +73,8 @@ class EffectParameterDialog final : public QDialog {
   QWidget* BuildEnvelope();
   QWidget* BuildCompressor(std::vector<bool>& placed);
   QWidget* BuildStereoPan(std::vector<bool>& placed);
+  QWidget* BuildMix(std::vector<bool>& placed);
+  void UpdateMixFadeTime();
   QString FieldText(std::size_t field) const;
   void SetFieldText(std::size_t field, const QString& text);
   void ApplyPreset(int index);
@@ -78,6 +89,13 @@ class EffectParameterDialog final : public QDialog {
   std::vector<QWidget*> controls_;
   EnvelopeEditor* envelope_ = nullptr;
   CompressorCurve* curve_ = nullptr;
+  // The mix dialog's radio buttons (their ids are the values), the group holding them, the
+  // fade time edit and whether the selection is empty.
+  QButtonGroup* mix_choice_ = nullptr;
+  QGroupBox* mix_choice_box_ = nullptr;
+  QLineEdit* mix_fade_time_ = nullptr;
+  QLabel* mix_fade_caption_ = nullptr;
+  bool mix_selection_empty_ = false;
   QPushButton* preview_ = nullptr;
   bool playing_ = false;
   // The fields' texts the playing preview was started with.
@@ -105,6 +123,7 @@ EffectParameterDialog::EffectParameterDialog(EffectDialog& dialog, QWidget* pare
     case EffectDialogKind::kEnvelope: layout->addWidget(BuildEnvelope(), 1); break;
     case EffectDialogKind::kCompressor: layout->addWidget(BuildCompressor(placed), 1); break;
     case EffectDialogKind::kStereoPan: layout->addWidget(BuildStereoPan(placed)); break;
+    case EffectDialogKind::kMix: layout->addWidget(BuildMix(placed)); break;
     case EffectDialogKind::kCrossFade:
       layout->addWidget(new QLabel("Die Auswahl wird entfernt, ihre beiden Ränder werden ineinander übergeblendet."));
       break;
@@ -351,8 +370,142 @@ QWidget* EffectParameterDialog::BuildStereoPan(std::vector<bool>& placed) {
   return box;
 }
 
+QWidget* EffectParameterDialog::BuildMix(std::vector<bool>& placed) {
+  auto* box = new QWidget;
+  auto field_of = [this](const char* name) -> std::optional<std::size_t> {
+    const int index = FieldIndex(name);
+    if (index < 0) return std::nullopt;
+    return static_cast<std::size_t>(index);
+  };
+  auto label_of = [this](std::size_t field, const char* fallback) {
+    const std::string& label = dialog_.fields[field].label;
+    return label.empty() ? QString(fallback) : Q(label);
+  };
+  // Information for the dialog only, never shown and given back unchanged.
+  bool stereo = false;
+  if (const auto field = field_of("Stereo")) {
+    stereo = dialog_.fields[*field].value == "1";
+    placed[*field] = true;
+  }
+  if (const auto field = field_of("SelectionEmpty")) {
+    mix_selection_empty_ = dialog_.fields[*field].value == "1";
+    placed[*field] = true;
+  }
+
+  // The numbers are short: their edits need not span the dialog.
+  const int short_edit = fontMetrics().horizontalAdvance("0000000000000");
+  auto* grid = new QGridLayout;
+  int row = 0;
+  if (const auto field = field_of("PasteMixVolume")) {
+    QWidget* edit = BuildEditOrChoice(*field);
+    edit->setMaximumWidth(short_edit);
+    auto* caption = new QLabel(label_of(*field, "Lautstärke (%)"));
+    caption->setBuddy(edit);
+    grid->addWidget(caption, row, 0);
+    grid->addWidget(edit, row, 1, 1, 3, Qt::AlignLeft);
+    placed[*field] = true;
+    ++row;
+  }
+  if (const auto field = field_of("Balance")) {
+    // Starts in the middle when nothing is stored.
+    std::string& value = dialog_.fields[*field].value;
+    value = std::to_string(value.empty() ? 50 : std::clamp(TextToInt(value), 0, 100));
+    auto* readout = new QLabel;
+    readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    readout->setMinimumWidth(readout->fontMetrics().horizontalAdvance("100  "));
+    QSlider* slider = BuildSlider(*field, 0, 100, readout);
+    slider->setTickInterval(10);
+    slider->setMinimumWidth(200);
+    readout->setText(QString::number(slider->value()));
+    connect(slider, &QSlider::valueChanged, readout, [readout](int value) { readout->setText(QString::number(value)); });
+    auto* caption = new QLabel(label_of(*field, "Stereo Regler (L - R)"));
+    caption->setBuddy(slider);
+    auto* left = new QLabel("L");
+    auto* right = new QLabel("R");
+    auto* row_layout = new QHBoxLayout;
+    row_layout->addWidget(left);
+    row_layout->addWidget(slider, 1);
+    row_layout->addWidget(right);
+    grid->addWidget(caption, row, 0);
+    grid->addLayout(row_layout, row, 1, 1, 2);
+    grid->addWidget(readout, row, 3);
+    // A mono document has no balance.
+    for (QWidget* widget : std::initializer_list<QWidget*>{caption, left, slider, right, readout})
+      widget->setEnabled(stereo);
+    placed[*field] = true;
+    ++row;
+  }
+  grid->setColumnStretch(1, 1);
+
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addLayout(grid);
+
+  const auto choice_field = field_of("LongerSelection");
+  const auto fade_field = field_of("FadeOutTime");
+  if (choice_field || fade_field) {
+    mix_choice_box_ = new QGroupBox(choice_field ? label_of(*choice_field, "Wenn Mix länger als Markierung ist:")
+                                                 : QString("Wenn Mix länger als Markierung ist:"));
+    auto* inner = new QGridLayout(mix_choice_box_);
+    int inner_row = 0;
+    if (choice_field) {
+      const EffectField& description = dialog_.fields[*choice_field];
+      static const char* const kChoiceTexts[] = {"Stille einfügen", "Markierung anpassen", "Mix ausblenden"};
+      mix_choice_ = new QButtonGroup(this);
+      // Shown in this order: adjust the selection, insert silence, fade the mix out.
+      for (const int value : {kMixAdjustSelection, kMixInsertSilence, kMixFadeOut}) {
+        const auto index = static_cast<std::size_t>(value);
+        auto* radio = new QRadioButton(index < description.choices.size() ? Q(description.choices[index])
+                                                                          : QString(kChoiceTexts[index]));
+        radio->setObjectName(ControlName(*choice_field) + "_" + QString::number(value));
+        mix_choice_->addButton(radio, value);
+        inner->addWidget(radio, inner_row++, 0, 1, 3);
+      }
+      mix_choice_box_->setObjectName(ControlName(*choice_field));
+      // An empty selection leaves nothing to adjust: the mix is as long as it is.
+      const int chosen = mix_selection_empty_ ? kMixAdjustSelection : TextToInt(description.value);
+      if (QAbstractButton* button = mix_choice_->button(chosen);
+          button != nullptr && (mix_selection_empty_ || !description.value.empty()))
+        button->setChecked(true);
+      connect(mix_choice_, &QButtonGroup::idToggled, this, [this] { UpdateMixFadeTime(); });
+      controls_[*choice_field] = mix_choice_box_;
+      placed[*choice_field] = true;
+    }
+    if (fade_field) {
+      QWidget* edit = BuildEditOrChoice(*fade_field);
+      edit->setMaximumWidth(short_edit);
+      mix_fade_time_ = qobject_cast<QLineEdit*>(edit);
+      auto* caption = new QLabel(label_of(*fade_field, "Ausblendzeit:"));
+      caption->setBuddy(edit);
+      mix_fade_caption_ = caption;
+      // Indented under "Mix ausblenden", which it belongs to.
+      inner->addItem(new QSpacerItem(caption->fontMetrics().horizontalAdvance("MM"), 0), inner_row, 0);
+      inner->addWidget(caption, inner_row, 1);
+      inner->addWidget(edit, inner_row, 2, Qt::AlignLeft);
+      placed[*fade_field] = true;
+    }
+    inner->setColumnStretch(2, 1);
+    mix_choice_box_->setEnabled(!mix_selection_empty_);
+    layout->addWidget(mix_choice_box_);
+  }
+  UpdateMixFadeTime();
+  return box;
+}
+
+void EffectParameterDialog::UpdateMixFadeTime() {
+  if (mix_fade_time_ == nullptr) return;
+  // The fade time counts only when the mix is faded out.
+  const bool fading = mix_choice_ != nullptr && mix_choice_->checkedId() == kMixFadeOut;
+  mix_fade_time_->setEnabled(fading && !mix_selection_empty_);
+  if (mix_fade_caption_ != nullptr) mix_fade_caption_->setEnabled(mix_fade_time_->isEnabled());
+}
+
 QString EffectParameterDialog::FieldText(std::size_t field) const {
   QWidget* control = controls_[field];
+  if (control != nullptr && control == mix_choice_box_ && mix_choice_ != nullptr) {
+    if (mix_choice_->checkedId() >= 0) return QString::number(mix_choice_->checkedId());
+    return Q(dialog_.fields[field].value);
+  }
   if (auto* edit = qobject_cast<QLineEdit*>(control)) return edit->text();
   if (auto* slider = qobject_cast<QSlider*>(control)) return QString::number(slider->value());
   if (auto* choice = qobject_cast<QComboBox*>(control)) {
@@ -364,7 +517,9 @@ QString EffectParameterDialog::FieldText(std::size_t field) const {
 
 void EffectParameterDialog::SetFieldText(std::size_t field, const QString& text) {
   QWidget* control = controls_[field];
-  if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+  if (control != nullptr && control == mix_choice_box_ && mix_choice_ != nullptr) {
+    if (QAbstractButton* button = mix_choice_->button(TextToInt(text.toStdString()))) button->setChecked(true);
+  } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
     edit->setText(text);
   } else if (auto* slider = qobject_cast<QSlider*>(control)) {
     const int value = TextToInt(text.toStdString());

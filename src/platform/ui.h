@@ -30,7 +30,9 @@ struct Message {
 // An effect's parameter dialog. The fields start with the stored values; on OK they hold
 // what the user accepted. `kind` picks the dialog: plain fields, or one of the special
 // editors (the envelope curve, the compressor, the cross fade times, the stereo slider).
-enum class EffectDialogKind { kFields, kEnvelope, kCompressor, kCrossFade, kStereoPan };
+// kMix: the mix dialog of the paste-mix and mix-file commands (volume, balance, what to do
+// when the mix is longer than the selection, fade-out time).
+enum class EffectDialogKind { kFields, kEnvelope, kCompressor, kCrossFade, kStereoPan, kMix };
 
 struct EffectField {
   int id = 101;         // the control id

@@ -32,6 +32,21 @@ TEST_F(DocumentListTest, UntitledNumbersAreTheLowestFreeOnes) {
   EXPECT_EQ(one->reference_count(), 2u);  // the test's reference and the list's
 }
 
+TEST_F(DocumentListTest, ASoundBecomesANewModifiedUntitledDocument) {
+  DocumentList list;
+  list.Add(MakeCounted<AudioDocument>(44100, 1, "Unbenannt 1"));
+  Sound part = testing::WriteSound({1, 2, 3, 4, 5, 6}, 2, 22050);
+  DocumentRef made = list.DocumentFromSound(std::move(part));
+  EXPECT_EQ(made->path, "Unbenannt 2");
+  EXPECT_EQ(made->sound.rate, 22050);
+  EXPECT_EQ(made->sound.channels, 2);
+  EXPECT_EQ(SoundLength(made->sound), 3);
+  EXPECT_EQ(made->state.modified, 1);
+  EXPECT_EQ(made->state.view_start, 0);
+  EXPECT_EQ(made->state.view_end, 3);
+  EXPECT_EQ(list.documents().size(), 2u);
+}
+
 TEST_F(DocumentListTest, TheNewFileDialogChecksTheRateAndStoresItsChoice) {
   DocumentList list;
   ui_.QueueFormat({true, 5999, 2});   // refused: the dialog comes again

@@ -98,24 +98,25 @@ TEST(PolyphaseTable, TapsOfTheWindowedSinc) {
   EXPECT_DOUBLE_EQ(BesselI0(0), 1);
   // The series stops at (x²/4)^6: 18.0721... where the full function gives 18.43.
   EXPECT_NEAR(BesselI0(4.538), 18.072136678571777, 1e-12);
+  EXPECT_NEAR(BesselI0(kKaiserBeta), 48.811338234637304, 1e-9);
 
   const std::vector<std::int32_t> up = PolyphaseTable(44100, 48000, 160, false);
   ASSERT_EQ(up.size(), 160u * 63);
   EXPECT_EQ(up[31], 63898);  // 0.975 × 65536 = 63897.6
-  EXPECT_EQ(up[30], 1636);
-  EXPECT_EQ(up[0], 189);
-  EXPECT_EQ(up[80 * 63 + 31], 41682);
-  EXPECT_EQ(up[80 * 63 + 62], -224);
-  EXPECT_EQ(up[63 + 0], 193);
-  EXPECT_EQ(up[63 + 1], -230);
+  EXPECT_EQ(up[30], 1633);
+  EXPECT_EQ(up[0], 14);
+  EXPECT_EQ(up[80 * 63 + 31], 41663);
+  EXPECT_EQ(up[80 * 63 + 62], -19);
+  EXPECT_EQ(up[63 + 0], 14);
+  EXPECT_EQ(up[63 + 1], -23);
 
   const std::vector<std::int32_t> down = PolyphaseTable(48000, 44100, 147, false);
   EXPECT_EQ(down[31], 57139);  // (0.91875 − 0.046875) × 65536
-  EXPECT_EQ(down[5 * 63 + 20], -1377);
+  EXPECT_EQ(down[5 * 63 + 20], -1286);
   const std::vector<std::int32_t> narrow = PolyphaseTable(48000, 16000, 1, true);
   EXPECT_EQ(narrow[31], 15701);  // (1/3 − 0.09375) × 65536
-  EXPECT_EQ(narrow[30], 14232);
-  EXPECT_EQ(narrow[28], 5281);
+  EXPECT_EQ(narrow[30], 14225);
+  EXPECT_EQ(narrow[28], 5256);
 
   // Phase j mirrors phase L − j; every phase passes DC at unity within half a percent.
   for (int j = 1; j < 160; ++j)

@@ -4,11 +4,13 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
@@ -553,6 +555,141 @@ TEST(EffectDialogCompressor, StoredValuesBeyondTheUsualRangesAreKept) {
   EXPECT_EQ(description.fields[0].value, "-90");
   EXPECT_EQ(description.fields[1].value, "12");
   EXPECT_EQ(description.fields[2].value, "4");
+}
+
+
+// ---- The mix dialog.
+
+EffectDialog Mix(const char* title, const char* stereo, const char* selection_empty, const char* choice) {
+  EffectDialog dialog;
+  dialog.title = title;
+  dialog.kind = EffectDialogKind::kMix;
+  dialog.fields.push_back(EffectField{101, "PasteMixVolume", "Lautstärke (%)", "100", {}});
+  dialog.fields.push_back(EffectField{102, "Balance", "Stereo Regler (L - R)", "50", {}});
+  dialog.fields.push_back(EffectField{103, "LongerSelection", "Wenn Mix länger als Markierung ist:", choice,
+                                      {"Stille einfügen", "Markierung anpassen", "Mix ausblenden"}});
+  dialog.fields.push_back(EffectField{104, "FadeOutTime", "Ausblendzeit:", "1.5", {}});
+  dialog.fields.push_back(EffectField{105, "Stereo", "", stereo, {}});
+  dialog.fields.push_back(EffectField{106, "SelectionEmpty", "", selection_empty, {}});
+  dialog.validate = [](const std::vector<EffectField>& fields) {
+    return std::stoi(fields[0].value) > 100
+               ? std::string("Mix Lautstärke muss unter 100% liegen. Bitte noch einmal versuchen.")
+               : std::string();
+  };
+  return dialog;
+}
+
+std::vector<std::string> Values(const EffectDialog& dialog) {
+  std::vector<std::string> values;
+  for (const EffectField& field : dialog.fields) values.push_back(field.value);
+  return values;
+}
+
+TEST(EffectDialogMix, StereoWithASelectionOffersEverythingAndWritesTheValuesBack) {
+  EffectDialog description = Mix("Mix einfügen", "1", "0", "0");
+  EXPECT_TRUE(RunDialog(description, [](QDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "Mix einfügen");
+    auto* volume = Find<QLineEdit>(dialog, "101");
+    auto* balance = Find<QSlider>(dialog, "102");
+    auto* fade = Find<QLineEdit>(dialog, "104");
+    auto* group = Find<QGroupBox>(dialog, "103");
+    auto* adjust = Find<QRadioButton>(dialog, "103_1");
+    auto* silence = Find<QRadioButton>(dialog, "103_0");
+    auto* fade_out = Find<QRadioButton>(dialog, "103_2");
+    // Only the four values are shown: the information fields have no controls.
+    EXPECT_EQ(dialog.findChildren<QLineEdit*>().size(), 2);
+    EXPECT_EQ(dialog.findChildren<QSlider*>().size(), 1);
+    EXPECT_EQ(dialog.findChildren<QRadioButton*>().size(), 3);
+    QStringList labels;
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+      if (label->buddy() != nullptr) labels << label->buddy()->objectName() + "=" + label->text();
+    labels.sort();
+    EXPECT_EQ(labels.join(";"), "101=Lautstärke (%);102=Stereo Regler (L - R);104=Ausblendzeit:");
+    EXPECT_EQ(group->title(), "Wenn Mix länger als Markierung ist:");
+    EXPECT_EQ(adjust->text(), "Markierung anpassen");
+    EXPECT_EQ(silence->text(), "Stille einfügen");
+    EXPECT_EQ(fade_out->text(), "Mix ausblenden");
+    // Top to bottom: adjust, silence, fade out.
+    EXPECT_LT(adjust->y(), silence->y());
+    EXPECT_LT(silence->y(), fade_out->y());
+
+    EXPECT_EQ(volume->text(), "100");
+    EXPECT_EQ(balance->minimum(), 0);
+    EXPECT_EQ(balance->maximum(), 100);
+    EXPECT_EQ(balance->value(), 50);
+    EXPECT_EQ(Find<QLabel>(dialog, "102Value")->text(), "50");
+    EXPECT_TRUE(balance->isEnabled());
+    EXPECT_TRUE(group->isEnabled());
+    EXPECT_TRUE(silence->isChecked());
+    EXPECT_FALSE(adjust->isChecked());
+    EXPECT_FALSE(fade->isEnabled());  // only for fading out
+    EXPECT_EQ(fade->text(), "1.5");
+
+    fade_out->click();
+    EXPECT_TRUE(fade->isEnabled());
+    SaveScreenshot(dialog, "effect_mix");
+    adjust->click();
+    EXPECT_FALSE(fade->isEnabled());
+    fade_out->click();
+    EXPECT_TRUE(fade->isEnabled());
+    volume->setText("80");
+    balance->setValue(30);
+    EXPECT_EQ(Find<QLabel>(dialog, "102Value")->text(), "30");
+    fade->setText("0:02.25");
+    Ok(dialog)->click();
+  }));
+  EXPECT_EQ(Values(description), (std::vector<std::string>{"80", "30", "2", "0:02.25", "1", "0"}));
+}
+
+TEST(EffectDialogMix, MonoWithAnEmptySelectionShowsAdjustingChosenAndDisabled) {
+  EffectDialog description = Mix("Datei Mixen", "0", "1", "2");
+  EXPECT_TRUE(RunDialog(description, [](QDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "Datei Mixen");
+    EXPECT_FALSE(Find<QSlider>(dialog, "102")->isEnabled());
+    EXPECT_TRUE(Find<QLineEdit>(dialog, "101")->isEnabled());
+    EXPECT_FALSE(Find<QGroupBox>(dialog, "103")->isEnabled());
+    EXPECT_FALSE(Find<QRadioButton>(dialog, "103_2")->isEnabled());
+    EXPECT_TRUE(Find<QRadioButton>(dialog, "103_1")->isChecked());
+    EXPECT_FALSE(Find<QRadioButton>(dialog, "103_2")->isChecked());
+    EXPECT_FALSE(Find<QLineEdit>(dialog, "104")->isEnabled());
+    SaveScreenshot(dialog, "effect_mix_mono_empty");
+    Find<QLineEdit>(dialog, "101")->setText("40");
+    Ok(dialog)->click();
+  }));
+  // What was shown goes back: the mix sets the selection's length.
+  EXPECT_EQ(Values(description), (std::vector<std::string>{"40", "50", "1", "1.5", "0", "1"}));
+}
+
+TEST(EffectDialogMix, AVolumeAbove100IsRefusedAndCancelKeepsTheFields) {
+  EffectDialog description = Mix("Mix einfügen", "1", "0", "2");
+  description.fields[1].value = "";  // nothing stored: the balance starts in the middle
+  SeenMessage message;
+  bool stayed_open = false;
+  EXPECT_TRUE(RunDialog(description, [&](QDialog& dialog) {
+    EXPECT_EQ(Find<QSlider>(dialog, "102")->value(), 50);
+    EXPECT_TRUE(Find<QRadioButton>(dialog, "103_2")->isChecked());
+    EXPECT_TRUE(Find<QLineEdit>(dialog, "104")->isEnabled());
+    Find<QLineEdit>(dialog, "101")->setText("101");
+    message.Arm();
+    Ok(dialog)->click();
+    stayed_open = dialog.isVisible() && dialog.result() != QDialog::Accepted;
+    Find<QLineEdit>(dialog, "101")->setText("100");
+    Ok(dialog)->click();
+  }));
+  EXPECT_TRUE(message.shown);
+  EXPECT_EQ(message.text, "Mix Lautstärke muss unter 100% liegen. Bitte noch einmal versuchen.");
+  EXPECT_EQ(message.caption, "Ungültiger Wert");
+  EXPECT_EQ(message.icon, QMessageBox::Information);
+  EXPECT_TRUE(stayed_open);
+  EXPECT_EQ(Values(description), (std::vector<std::string>{"100", "50", "2", "1.5", "1", "0"}));
+
+  EXPECT_FALSE(RunDialog(description, [](QDialog& dialog) {
+    Find<QRadioButton>(dialog, "103_0")->click();
+    Find<QSlider>(dialog, "102")->setValue(90);
+    Find<QLineEdit>(dialog, "101")->setText("10");
+    Cancel(dialog)->click();
+  }));
+  EXPECT_EQ(Values(description), (std::vector<std::string>{"100", "50", "2", "1.5", "1", "0"}));
 }
 
 }  // namespace
