@@ -338,6 +338,11 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
   return window;
 }
 
+void MainWindow::OpenUntitled(Sound sound) {
+  AddDocumentWindow(documents_list_.DocumentFromSound(std::move(sound)));
+  if (settings_.ReadBool("Settings", "AutoArrangeWindows", true)) documents_->tileSubWindows();
+}
+
 void MainWindow::DocumentActivated() {
   transport_->SetActiveDocument(ActiveDocument());
   RefreshCommands();
@@ -749,6 +754,8 @@ void MainWindow::RefreshCommands() {
   set(2033, document != nullptr ? undo.redo_text : "", undo.redo_enabled);
   set(1004, "", document != nullptr && document->state.modified != 0);
   for (int id : {1003, 1005}) set(id, "", document != nullptr && CommandAvailable(id));
+  // Paste and Paste Mix need audio on the frame's clipboard.
+  for (int id : {2004, 2005}) set(id, "", document != nullptr && clipboard_.HasAudio());
   const int speed = transport_->Speed();
   for (int id : {3008, 3009, 3010}) {
     if (QAction* action = CommandAction(id)) {
@@ -893,6 +900,14 @@ bool MainWindow::RunCommand(int id) {
       documents_->tileSubWindows();
       return true;
     default:
+      if (IsEditCommand(id)) {
+        if (document == nullptr) return false;
+        DocumentServices services{ui(), settings_, *transport_};
+        EditContext context{*document, services, settings_, clipboard_, &system_clipboard_,
+                            [this](Sound sound) { OpenUntitled(std::move(sound)); },
+                            [this] { return engine_.State() != PlaybackEngine::kClosed; }};
+        return RunEditCommand(id, context);
+      }
       if (const EffectDefinition* effect = FindEffect(id)) {
         if (document == nullptr) return false;
         DocumentServices services{ui(), settings_, *transport_};

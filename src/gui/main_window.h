@@ -7,6 +7,8 @@
 #include "app/command_table.h"
 #include "app/hotkeys.h"
 #include "app/transport.h"
+#include "document/edit_commands.h"
+#include "gui/qt_clipboard.h"
 #include "devices/playback_engine.h"
 #include "gui/qt_main_thread_queue.h"
 #include "app/recent_files.h"
@@ -52,6 +54,7 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   AudioDocument* ActiveDocument() const;
   // Saves `document` (Save As when it is untitled, or `save_as`); true when saved.
   bool SaveDocument(AudioDocument& document, bool save_as);
+  EditClipboard& clipboard() { return clipboard_; }
   // The menu or toolbar action of a command id, or null.
   QAction* CommandAction(int id) const;
   // Refreshes the texts and enabled states that depend on the active document.
@@ -121,6 +124,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   void RebuildRecentItems();
   void RebuildWindowItems();
   DocumentWindow* AddDocumentWindow(const DocumentRef& document);
+  // Opens `sound` as a new untitled document window (split, copy to new).
+  void OpenUntitled(Sound sound);
   void DocumentActivated();
   bool SaveTo(AudioDocument& document, const std::string& path);
 
@@ -128,6 +133,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   QtUi ui_;
   Ui* ui_in_use_;
   QtMainThreadQueue queue_;
+  EditClipboard clipboard_;
+  QtClipboard system_clipboard_;
   PlaybackEngine engine_{queue_};
   std::unique_ptr<Transport> transport_;
   DocumentList documents_list_;

@@ -429,6 +429,48 @@ TEST(MainFrame, EveryEffectRunsFromItsCommandAndUndoRestoresTheSound) {
   SetWorkingFolder("");
 }
 
+TEST(MainFrame, EditCommandsRunFromTheMenuWithTheFramesClipboard) {
+  TestSettings test;
+  test.settings.WriteUserValue("Settings", "AutoPlaybackAfterEffects", 0);
+  SetWorkingFolder(test.folder);
+  ScriptedUi ui;
+  MainWindow window(test.settings, &ui);
+  window.show();
+  ASSERT_TRUE(window.OpenDocument(WriteTone(test.folder, "schnitt.wav", 1, 22050)));
+  AudioDocument& document = *window.ActiveDocument();
+  const std::vector<std::int32_t> original = AllSamples(document.sound);
+  EXPECT_FALSE(window.CommandAction(2004)->isEnabled());  // nothing to paste yet
+
+  SetSelection(document, 1000, 3000, 1000);
+  ASSERT_TRUE(window.Dispatch(2002));  // cut
+  EXPECT_EQ(SoundLength(document.sound), 20050);
+  EXPECT_TRUE(window.clipboard().HasAudio());
+  EXPECT_TRUE(window.CommandAction(2004)->isEnabled());
+  SetSelection(document, 0, 0, 0);
+  ASSERT_TRUE(window.Dispatch(2004));  // paste at the start
+  EXPECT_EQ(document.state.selection_start, 0);
+  EXPECT_EQ(document.state.selection_end, 2000);
+  std::vector<std::int32_t> expected(original.begin() + 1000, original.begin() + 3000);
+  expected.insert(expected.end(), original.begin(), original.begin() + 1000);
+  expected.insert(expected.end(), original.begin() + 3000, original.end());
+  EXPECT_EQ(AllSamples(document.sound), expected);
+  ASSERT_TRUE(window.Dispatch(2001));
+  ASSERT_TRUE(window.Dispatch(2001));
+  EXPECT_EQ(AllSamples(document.sound), original);
+
+  // Split at the cursor opens the rest as a new untitled window.
+  const int windows = window.documents()->subWindowList().size();
+  document.state.cursor = 5000;
+  ASSERT_TRUE(window.Dispatch(2029));
+  EXPECT_EQ(window.documents()->subWindowList().size(), windows + 1);
+  AudioDocument& rest = *window.ActiveDocument();
+  EXPECT_EQ(SoundLength(rest.sound), 22050 - 5000);
+  EXPECT_EQ(rest.state.modified, 1);
+  EXPECT_EQ(SoundLength(document.sound), 5000);
+  window.close();
+  SetWorkingFolder("");
+}
+
 TEST(MainFrame, AnEffectPlaysTheChangedRangeFromItsLeadIn) {
   TestSettings test;
   SetWorkingFolder(test.folder);
