@@ -35,9 +35,9 @@ struct EditContext {
   // The system clipboard; null for none.
   ClipboardPort* system_clipboard = nullptr;
   // Opens `sound` as a new untitled, modified document shown whole (split, copy to new).
-  std::function<void(Sound sound)> open_untitled;
+  std::function<void(Sound sound)> open_untitled = {};
   // Whether playback is running: the mark commands restart it from the cursor. Null: never.
-  std::function<bool()> playing;
+  std::function<bool()> playing = {};
 };
 
 // The mix dialog (Paste Mix, Mix File) arrives at Ui::AskEffectParameters as an
