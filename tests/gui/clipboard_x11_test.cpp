@@ -21,7 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "formats/wav_reader.h"
+#include "gui/main_window.h"
 #include "gui/qt_clipboard.h"
+#include "gui_fixture.h"
+#include "platform/ui.h"
+#include "store/block_table.h"
+#include "store/segment_reader.h"
 
 namespace sonavel {
 namespace {
@@ -193,6 +199,68 @@ TEST_F(ClipboardX11, WavOfferedByAnotherProgramIsFetched) {
     EXPECT_EQ(fetched->size(), wav.size());
     EXPECT_TRUE(*fetched == wav);
   }
+}
+
+// The editor's own commands: Copy offers the selection, which xclip reads as a WAV file
+// of exactly those samples; a WAV offered by xclip is pasted into the document.
+TEST_F(ClipboardX11, TheEditorsCopyAndPasteTalkToAnotherProgram) {
+  testing::TestSettings test;
+  test.settings.WriteUserValue("Settings", "AutoPlaybackAfterEffects", 0);
+  SetWorkingFolder(test.folder);
+  qputenv("SONAVEL_DATA_DIR", QByteArray::fromStdString(test.folder));
+  ScriptedUi ui;
+  {
+    MainWindow window(test.settings, &ui);
+    window.show();
+    ASSERT_TRUE(window.OpenDocument(testing::WriteTone(test.folder, "quelle.wav", 1, 22050)));
+    AudioDocument& document = *window.ActiveDocument();
+    SourceRef reader = OpenSoundReader(document.sound);
+    std::vector<std::int32_t> original(22050);
+    reader->Read(original.data(), 22050);
+
+    SetSelection(document, 1000, 5000, 1000);
+    ASSERT_TRUE(window.Dispatch(2003));  // copy
+    const std::optional<QByteArray> read = ReadWithXclip({"-t", "audio/wav"}, Path("copied.wav"));
+    ASSERT_TRUE(read.has_value());
+    SourceRef copied = OpenWavReader(Path("copied.wav").toStdString());
+    ASSERT_EQ(copied->status, kStatusOk);
+    ASSERT_EQ(copied->Length(), 4000);
+    std::vector<std::int32_t> samples(4000);
+    copied->Read(samples.data(), 4000);
+    EXPECT_EQ(samples, std::vector<std::int32_t>(original.begin() + 1000, original.begin() + 5000));
+
+    // Another program offers a WAV; the system-clipboard paste puts it at the cursor.
+    const Bytes wav = Wav(3000, 5);
+    ASSERT_TRUE(WriteFile(Path("offer.wav"), wav));
+    QProcess xclip;
+    xclip.setStandardInputFile(QProcess::nullDevice());
+    xclip.setStandardOutputFile(QProcess::nullDevice());
+    xclip.start("xclip", {"-quiet", "-selection", "clipboard", "-t", "audio/wav", "-i", Path("offer.wav")});
+    ASSERT_TRUE(xclip.waitForStarted(kTimeoutMs));
+    QElapsedTimer clock;
+    clock.start();
+    while (QGuiApplication::clipboard()->ownsClipboard() && clock.elapsed() < kTimeoutMs) {
+      QCoreApplication::processEvents();
+      xclip.waitForFinished(10);
+    }
+    SetSelection(document, 0, 0, 0);
+    const bool pasted = window.Dispatch(2025);
+    xclip.kill();
+    xclip.waitForFinished(2000);
+    ASSERT_TRUE(pasted);
+    EXPECT_EQ(SoundLength(document.sound), 22050 + 3000);
+    EXPECT_EQ(document.state.selection_end, 3000);
+    SourceRef offered = OpenWavReader(Path("offer.wav").toStdString());
+    std::vector<std::int32_t> expected(3000);
+    offered->Read(expected.data(), 3000);
+    SourceRef now = OpenSoundReader(document.sound);
+    std::vector<std::int32_t> head(3000);
+    now->Read(head.data(), 3000);
+    EXPECT_EQ(head, expected);
+    document.state.modified = 0;  // closing asks nothing
+  }
+  qunsetenv("SONAVEL_DATA_DIR");
+  SetWorkingFolder("");
 }
 
 }  // namespace
