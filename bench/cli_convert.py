@@ -10,6 +10,7 @@ import time
 cli, folder = sys.argv[1], sys.argv[2]
 seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 3600
 runs = int(sys.argv[4]) if len(sys.argv) > 4 else 5
+os.makedirs(folder, exist_ok=True)
 source = os.path.join(folder, f"convert-{seconds}s.wav")
 if not os.path.exists(source):
     subprocess.run(["sox", "-D", "-n", "-r", "44100", "-c", "2", "-b", "16", source,
