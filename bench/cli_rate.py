@@ -6,18 +6,15 @@ against `tempo 1.25`, the pitch change against `pitch 300` (300 cents is about x
 Only the resampler is held to the target; the others are reported.
 Usage: cli_rate.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS]"""
 import os
-import subprocess
 import sys
-import time
+
+from peer_timing import best_times, cli_env, make_signal
 
 cli, folder = sys.argv[1], sys.argv[2]
 seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 3600
 runs = int(sys.argv[4]) if len(sys.argv) > 4 else 3
-os.makedirs(folder, exist_ok=True)
 source = os.path.join(folder, f"rate-{seconds}s.wav")
-if not os.path.exists(source):
-    subprocess.run(["sox", "-D", "-n", "-r", "44100", "-c", "2", "-b", "16", source,
-                    "synth", str(seconds), "sine", "300", "whitenoise", "gain", "-6"], check=True)
+make_signal(source, seconds)
 
 # Label, our command after the program name (with IN and OUT), sox's effect, and whether
 # the ratio must meet the target.
@@ -28,35 +25,20 @@ pairs = [
     ("pitch x1.19 / 300 cents", ["effect", "Nur Tonhöhe ändern", "IN", "OUT", "ConstSpeedPitch=119"],
      ["pitch", "300"], False),
 ]
-env = dict(os.environ, SONAVEL_DATA_DIR=os.path.join(folder, "cli-data"),
-           SONAVEL_CONFIG_DIR=os.path.join(folder, "cli-config"))
 out_cli = os.path.join(folder, "out-cli.wav")
 out_sox = os.path.join(folder, "out-sox.wav")
 print(f"{seconds} s of 16-bit stereo 44100 Hz, best of {runs}")
 failed = False
 for label, ours, effect, binding in pairs:
     substitute = {"IN": source, "OUT": out_cli}
-    commands = {
-        "sonavel-cli": [cli] + [substitute.get(word, word) for word in ours],
-        "sox": ["sox", source, out_sox] + effect,
-    }
-    best = {name: float("inf") for name in commands}
-    for _ in range(runs):
-        for name, command in commands.items():
-            # Each run writes a new file.
-            target = out_cli if name == "sonavel-cli" else out_sox
-            if os.path.exists(target):
-                os.remove(target)
-            start = time.perf_counter()
-            subprocess.run(command, check=True, env=env, stderr=subprocess.DEVNULL)
-            best[name] = min(best[name], time.perf_counter() - start)
+    best = best_times({
+        "sonavel-cli": ([cli] + [substitute.get(word, word) for word in ours], out_cli),
+        "sox": (["sox", source, out_sox] + effect, out_sox),
+    }, runs, cli_env(folder))
     ratio = best["sonavel-cli"] / best["sox"]
     if binding:
         failed |= ratio > 1.0
     note = "(target <= 1.0)" if binding else "(reported)"
     print(f"{label:26} sonavel-cli {best['sonavel-cli']:7.2f} s  sox {best['sox']:7.2f} s  "
           f"ratio {ratio:5.3f}  {note:16} {'PASS' if ratio <= 1.0 else 'FAIL'}")
-for target in (out_cli, out_sox):
-    if os.path.exists(target):
-        os.remove(target)
 sys.exit(1 if failed else 0)

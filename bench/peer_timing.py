@@ -1,0 +1,37 @@
+"""Shared by the command-line benchmarks: makes the test signal and times our command
+against its peer, alternating the two and keeping the best run of each (disturbances of a
+shared machine only ever add time)."""
+import os
+import subprocess
+import time
+
+
+def make_signal(path, seconds):
+    """One WAV of `seconds` of 16-bit stereo 44.1 kHz: a tone in noise, made once."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    if not os.path.exists(path):
+        subprocess.run(["sox", "-D", "-n", "-r", "44100", "-c", "2", "-b", "16", path,
+                        "synth", str(seconds), "sine", "300", "whitenoise", "gain", "-6"], check=True)
+
+
+def best_times(commands, runs, env):
+    """`commands` maps a name to (argument list, output file); each run writes its output
+    anew. Returns the best wall-clock time of each name; the outputs are removed."""
+    best = {name: float("inf") for name in commands}
+    for _ in range(runs):
+        for name, (command, output) in commands.items():
+            if os.path.exists(output):
+                os.remove(output)
+            start = time.perf_counter()
+            subprocess.run(command, check=True, env=env, stderr=subprocess.DEVNULL)
+            best[name] = min(best[name], time.perf_counter() - start)
+    for _, output in commands.values():
+        if os.path.exists(output):
+            os.remove(output)
+    return best
+
+
+def cli_env(folder):
+    """Our settings and data folders inside the work folder, so a run never touches the user's."""
+    return dict(os.environ, SONAVEL_DATA_DIR=os.path.join(folder, "cli-data"),
+                SONAVEL_CONFIG_DIR=os.path.join(folder, "cli-config"))
