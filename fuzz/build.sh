@@ -16,11 +16,22 @@ flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 platform=("$root"/src/platform/*.cpp)
 store=("$root"/src/store/*.cpp)
 formats=("$root"/src/formats/*.cpp)
+effects=("$root"/src/effects/*.cpp "$root"/src/effects/dsp/*.cpp)
+document=("$root"/src/document/*.cpp)
 
 clang++ "${flags[@]}" "$root/fuzz/segment_ops_fuzz.cpp" "${store[@]}" "${platform[@]}" \
   -o "$out/segment_ops_fuzz"
 clang++ "${flags[@]}" "$root/fuzz/wav_reader_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
   -o "$out/wav_reader_fuzz"
+
+clang++ "${flags[@]}" "$root/fuzz/text_inputs_fuzz.cpp" "${document[@]}" "${effects[@]}" "${formats[@]}" \
+  "${store[@]}" "${platform[@]}" -o "$out/text_inputs_fuzz"
+
+# Seeds for the typed times (first byte even) and envelope files (odd).
+mkdir -p "$out/text_inputs_seeds" "$out/text_inputs_corpus"
+printf '\x001:02:03.45' > "$out/text_inputs_seeds/time"
+printf '\x00-90.5' > "$out/text_inputs_seeds/negative"
+printf '\x01\x03\x00\x80\x80\x00\xff\x80' > "$out/text_inputs_seeds/envelope"
 
 # Seeds for the range edits: four bytes per operation (code, p1, p2, p3; a parameter byte
 # b means b % 64 - 16).
@@ -49,7 +60,7 @@ done
 
 run_all() {
   local target
-  for target in segment_ops wav_reader; do
+  for target in segment_ops wav_reader text_inputs; do
     "$out/${target}_fuzz" -max_len=4096 "$@" -artifact_prefix="$out/$target-" \
       "$out/${target}_corpus" "$out/${target}_seeds"
   done
