@@ -1,6 +1,7 @@
 #pragma once
 // A sample source over samples held in memory, for feeding filters in tests.
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -32,5 +33,21 @@ class MemorySource final : public SampleSource {
   std::vector<std::int32_t> samples_;
   std::int32_t position_ = 0;
 };
+
+inline SourceRef Memory(std::vector<std::int32_t> samples, std::int32_t rate, std::uint8_t channels = 1) {
+  return MakeCounted<MemorySource>(std::move(samples), rate, channels);
+}
+
+// Reads `frames` frames in chunks of an odd size, so that reads end in the middle of a
+// filter's blocks and refills.
+inline std::vector<std::int32_t> ReadInOddChunks(SampleSource& source, std::int32_t frames) {
+  std::vector<std::int32_t> out(static_cast<std::size_t>(frames) * source.channels, -7);
+  for (std::int32_t done = 0; done < frames;) {
+    const std::int32_t k = std::min(frames - done, 1237);
+    source.Read(out.data() + static_cast<std::size_t>(done) * source.channels, k);
+    done += k;
+  }
+  return out;
+}
 
 }  // namespace sonavel::testing

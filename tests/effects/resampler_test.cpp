@@ -13,11 +13,8 @@
 namespace sonavel {
 namespace {
 
+using testing::Memory;
 using testing::MemorySource;
-
-SourceRef Memory(std::vector<std::int32_t> samples, std::int32_t rate, std::uint8_t channels = 1) {
-  return MakeCounted<MemorySource>(std::move(samples), rate, channels);
-}
 
 // A sine of `amplitude` on every channel, rounded to multiples of 16 like 16-bit material.
 std::vector<std::int32_t> Sine(double hz, std::int32_t rate, std::int32_t frames, double amplitude,
@@ -31,14 +28,7 @@ std::vector<std::int32_t> Sine(double hz, std::int32_t rate, std::int32_t frames
 }
 
 std::vector<std::int32_t> ReadAll(SampleSource& source, std::int32_t frames) {
-  std::vector<std::int32_t> out(static_cast<std::size_t>(frames) * source.channels, -7);
-  // Odd chunk sizes, so that reads end in the middle of refills.
-  for (std::int32_t done = 0; done < frames;) {
-    const std::int32_t k = std::min(frames - done, 1237);
-    source.Read(out.data() + static_cast<std::size_t>(done) * source.channels, k);
-    done += k;
-  }
-  return out;
+  return testing::ReadInOddChunks(source, frames);
 }
 
 // Frequency from the first and last rising zero crossing (interpolated) of channel 0.

@@ -17,14 +17,11 @@
 namespace sonavel {
 namespace {
 
+using testing::Memory;
 using testing::MemorySource;
 
 constexpr std::int32_t kRate = 44100;
 constexpr double kAmplitude = 0x40000;
-
-SourceRef Memory(std::vector<std::int32_t> samples, std::int32_t rate, std::uint8_t channels = 1) {
-  return MakeCounted<MemorySource>(std::move(samples), rate, channels);
-}
 
 std::vector<std::int32_t> Sine(double hz, std::int32_t frames, double amplitude = kAmplitude) {
   std::vector<std::int32_t> out(frames);
@@ -34,14 +31,7 @@ std::vector<std::int32_t> Sine(double hz, std::int32_t frames, double amplitude 
 }
 
 std::vector<std::int32_t> ReadAll(SampleSource& source, std::int32_t frames) {
-  std::vector<std::int32_t> out(static_cast<std::size_t>(frames) * source.channels, -7);
-  // Odd chunk sizes, so that reads end in the middle of hops.
-  for (std::int32_t done = 0; done < frames;) {
-    const std::int32_t k = std::min(frames - done, 1237);
-    source.Read(out.data() + static_cast<std::size_t>(done) * source.channels, k);
-    done += k;
-  }
-  return out;
+  return testing::ReadInOddChunks(source, frames);
 }
 
 std::vector<std::int32_t> Channel(const std::vector<std::int32_t>& samples, int channels, int channel) {
