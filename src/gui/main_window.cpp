@@ -103,10 +103,13 @@ MainWindow::~MainWindow() {
   QCoreApplication::instance()->removeEventFilter(this);
   for (QMdiSubWindow* window : documents_->subWindowList()) window->disconnect(this);
   documents_->disconnect(this);
+  // Stopped while the transport still answers the engine's last reports.
+  engine_.Close();
   transport_.reset();
 }
 
 void MainWindow::ShowTransportState(std::uint16_t state) {
+  if (!transport_) return;
   auto down = [this](int id, bool pressed) {
     if (auto found = transport_buttons_.find(id); found != transport_buttons_.end()) found->second->setDown(pressed);
   };

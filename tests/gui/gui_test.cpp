@@ -259,6 +259,20 @@ TEST(MainFrame, MenusTimeDisplaysCommandBarDropsAndCloseAll) {
   SetWorkingFolder("");
 }
 
+TEST(MainFrame, TheFrameGoesAwayWhilePlaying) {
+  TestSettings test;
+  SetWorkingFolder(test.folder);
+  ScriptedUi ui;
+  {
+    MainWindow window(test.settings, &ui);
+    window.show();
+    ASSERT_TRUE(window.OpenDocument(WriteTone(test.folder, "lang.wav", 2, 22050 * 10)));
+    ASSERT_TRUE(window.Dispatch(3002));
+    ASSERT_EQ(window.engine().State(), 1);
+  }  // destroyed with the engine playing: it stops, and nothing reports to a frame half gone
+  SetWorkingFolder("");
+}
+
 TEST(MainFrame, PlayRunsToTheEndAndStopStopsAtOnce) {
   TestSettings test;
   SetWorkingFolder(test.folder);
