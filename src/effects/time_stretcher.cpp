@@ -93,6 +93,8 @@ TimeStretcher::TimeStretcher(SourceRef source, double x)
   magnitude_.assign(size_ / 2, 0.0);
   angle_.assign(size_ / 2, 0.0);
   synthesis_.assign(size_ / 2, 0.0);
+  pair_real_.assign(size_, 0.0);
+  pair_imaginary_.assign(size_, 0.0);
   Reset(0);
 }
 
@@ -148,48 +150,83 @@ void TimeStretcher::ComputeFrame() {
 
   newest_ ^= 1;
   const std::int32_t* ring = ring_.data() + static_cast<std::size_t>(ring_position_) * channel_count;
-  for (std::size_t channel = 0; channel < channel_count; ++channel) {
-    double* real = frames_.data() + (channel * 2 + newest_) * 2 * n;
-    double* imaginary = real + n;
-    double* phase = phases_.data() + channel * half;
-    double* start = phase_start_.data() + channel * half;
+  auto frame_of = [&](std::size_t channel) { return frames_.data() + (channel * 2 + newest_) * 2 * n; };
+  // Two channels share one complex transform each way: one as the real part, the other
+  // as the imaginary part. A last channel of an odd count goes alone.
+  for (std::size_t channel = 0; channel < channel_count; channel += 2) {
+    const bool pair = channel + 1 < channel_count;
+    double* re = pair_real_.data();
+    double* im = pair_imaginary_.data();
     for (std::int32_t i = 0; i < n; ++i) {
-      real[i] = window_[i] * ring[i * channel_count + channel];
-      imaginary[i] = 0;
+      re[i] = window_[i] * ring[i * channel_count + channel];
+      im[i] = pair ? window_[i] * ring[i * channel_count + channel + 1] : 0.0;
     }
-    plan_.Forward(real, imaginary);
-
-    double* magnitude = magnitude_.data();
-    double* angle = angle_.data();
-    double* synthesis = synthesis_.data();
+    plan_.Forward(re, im);
+    // The spectra of the two real signals, bins below N / 2.
+    double* first = frame_of(channel);
+    double* second = pair ? frame_of(channel + 1) : nullptr;
     for (std::int32_t j = 0; j < half; ++j) {
-      angle[j] = std::atan2(imaginary[j], real[j]);
-      magnitude[j] = std::sqrt(real[j] * real[j] + imaginary[j] * imaginary[j]);
-      // The running phase moves on by the measured deviation from the bin's own advance,
-      // wrapped into ±π.
-      const double delta = Remainder2Pi(angle[j] - (phase[j] + bin_step_[j] * h) + std::numbers::pi);
-      phase[j] += delta >= 0 ? delta - std::numbers::pi : delta + std::numbers::pi;
-      // The synthesis phase starts at the first frame's analysis phase and then advances
-      // by the output hop at the bin's measured frequency.
-      if (first_frame_)
-        start[j] = (1 - phase_scale_) * phase[j] + bin_step_[j] * (hop_whole_ - hop_);
-      synthesis[j] = bin_step_[j] * o + phase_scale_ * phase[j] + start[j];
+      const std::int32_t mirror = (n - j) & (n - 1);
+      if (!pair) {
+        first[j] = re[j];
+        first[n + j] = im[j];
+        continue;
+      }
+      first[j] = 0.5 * (re[j] + re[mirror]);
+      first[n + j] = 0.5 * (im[j] - im[mirror]);
+      second[j] = 0.5 * (im[j] + im[mirror]);
+      second[n + j] = 0.5 * (re[mirror] - re[j]);
     }
-    LockPhases();
-    for (std::int32_t j = 0; j < half; ++j) {
-      real[j] = magnitude[j] * std::cos(synthesis[j]);
-      imaginary[j] = magnitude[j] * std::sin(synthesis[j]);
+    ProcessBins(first, first + n, channel, h, o);
+    if (pair) ProcessBins(second, second + n, channel + 1, h, o);
+    // Both synthesis spectra in one: each is that of a real signal (its negative bins the
+    // mirror of its positive ones, the middle bin 0, the constant bin real), so the
+    // inverse gives the first channel as the real part and the second as the imaginary.
+    auto value = [&](const double* spectrum, std::int32_t k, bool imaginary) {
+      if (k == 0) return imaginary ? 0.0 : spectrum[0];
+      if (k == half) return 0.0;
+      if (k < half) return spectrum[(imaginary ? n : 0) + k];
+      return imaginary ? -spectrum[n + (n - k)] : spectrum[n - k];
+    };
+    for (std::int32_t k = 0; k < n; ++k) {
+      const double ar = value(first, k, false);
+      const double ai = value(first, k, true);
+      const double br = pair ? value(second, k, false) : 0.0;
+      const double bi = pair ? value(second, k, true) : 0.0;
+      re[k] = ar - bi;
+      im[k] = ai + br;
     }
-    // The spectrum of a real signal: the negative frequencies mirror the positive ones.
-    for (std::int32_t j = 1; j < half; ++j) {
-      real[n - j] = real[j];
-      imaginary[n - j] = -imaginary[j];
-    }
-    real[half] = 0;
-    imaginary[half] = 0;
-    plan_.Inverse(real, imaginary);
+    plan_.Inverse(re, im);
+    std::copy_n(re, n, first);
+    if (pair) std::copy_n(im, n, second);
   }
   first_frame_ = false;
+}
+
+void TimeStretcher::ProcessBins(double* real, double* imaginary, std::size_t channel, double h, double o) {
+  const std::int32_t half = size_ / 2;
+  double* phase = phases_.data() + channel * half;
+  double* start = phase_start_.data() + channel * half;
+  double* magnitude = magnitude_.data();
+  double* angle = angle_.data();
+  double* synthesis = synthesis_.data();
+  for (std::int32_t j = 0; j < half; ++j) {
+    angle[j] = std::atan2(imaginary[j], real[j]);
+    magnitude[j] = std::sqrt(real[j] * real[j] + imaginary[j] * imaginary[j]);
+    // The running phase moves on by the measured deviation from the bin's own advance,
+    // wrapped into ±π.
+    const double delta = Remainder2Pi(angle[j] - (phase[j] + bin_step_[j] * h) + std::numbers::pi);
+    phase[j] += delta >= 0 ? delta - std::numbers::pi : delta + std::numbers::pi;
+    // The synthesis phase starts at the first frame's analysis phase and then advances
+    // by the output hop at the bin's measured frequency.
+    if (first_frame_) start[j] = (1 - phase_scale_) * phase[j] + bin_step_[j] * (hop_whole_ - hop_);
+    synthesis[j] = bin_step_[j] * o + phase_scale_ * phase[j] + start[j];
+  }
+  LockPhases();
+  for (std::int32_t j = 0; j < half; ++j) {
+    real[j] = magnitude[j] * std::cos(synthesis[j]);
+    imaginary[j] = magnitude[j] * std::sin(synthesis[j]);
+  }
 }
 
 void TimeStretcher::LockPhases() {

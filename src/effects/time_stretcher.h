@@ -69,6 +69,9 @@ class TimeStretcher : public FilterSource {
   void ComputeFrame();
   // Ties the synthesis phases of the bins around each spectral peak to the peak's.
   void LockPhases();
+  // From the analysis spectrum (bins below N / 2) of `channel` to its synthesis spectrum,
+  // in place; h and o are the input and output counters modulo N.
+  void ProcessBins(double* real, double* imaginary, std::size_t channel, double h, double o);
   // Delivers `frames` input frames: pending leading zeros first, then the upstream's.
   void Fetch(std::int32_t* into, std::int32_t frames);
   // x′ as a ratio: analysis hop in millionths over synthesis hop in millionths.
@@ -95,6 +98,9 @@ class TimeStretcher : public FilterSource {
   std::vector<double> magnitude_;
   std::vector<double> angle_;
   std::vector<double> synthesis_;
+  // The complex transform two channels share.
+  std::vector<double> pair_real_;
+  std::vector<double> pair_imaginary_;
   int newest_ = 0;                   // which of the two frames was computed last
   bool first_frame_ = true;
   std::int64_t input_counter_ = 0;
