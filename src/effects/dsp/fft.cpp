@@ -28,6 +28,13 @@ FftPlan::FftPlan(int order)
     cos_[quarter * (size_ / 4)] = kCos[quarter];
     sin_[quarter * (size_ / 4)] = kSin[quarter];
   }
+  for (std::int32_t span = size_; span >= 4; span >>= 1) {
+    const std::int32_t stride = size_ / span;
+    for (std::int32_t j = 0; j < span / 2; ++j) {
+      stage_cos_.push_back(cos_[j * stride]);
+      stage_sin_.push_back(sin_[j * stride]);
+    }
+  }
 }
 
 void FftPlan::Forward(double* real, double* imaginary) const {
@@ -40,22 +47,21 @@ void FftPlan::Inverse(double* real, double* imaginary) const {
 
 void FftPlan::Transform(double* real, double* imaginary, double sign, double scale) const {
   const std::int32_t n = size_;
-  const double* cos_table = cos_.data();
-  const double* sin_table = sin_.data();
+  const double* cos_table = stage_cos_.data();
+  const double* sin_table = stage_sin_.data();
 
   // Decimation in frequency: each stage splits blocks of `span` into sums (first half)
   // and twiddled differences (second half).
   for (std::int32_t span = n; span >= 4; span >>= 1) {
     const std::int32_t half = span >> 1;
-    const std::int32_t stride = n / span;  // table step of this stage's twiddles
     for (std::int32_t start = 0; start < n; start += span) {
       double* re_a = real + start;
       double* im_a = imaginary + start;
       double* re_b = re_a + half;
       double* im_b = im_a + half;
       for (std::int32_t j = 0; j < half; ++j) {
-        const double c = cos_table[j * stride];
-        const double s = sign * sin_table[j * stride];
+        const double c = cos_table[j];
+        const double s = sign * sin_table[j];
         const double dr = re_a[j] - re_b[j];
         const double di = im_a[j] - im_b[j];
         re_a[j] += re_b[j];
@@ -64,6 +70,8 @@ void FftPlan::Transform(double* real, double* imaginary, double sign, double sca
         im_b[j] = dr * s + di * c;
       }
     }
+    cos_table += half;
+    sin_table += half;
   }
   // The last stage has only the twiddle 1.
   if (n >= 2) {

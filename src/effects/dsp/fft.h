@@ -45,6 +45,10 @@ class FftPlan {
   std::vector<std::int32_t> bit_reversal_;
   std::vector<double> cos_;
   std::vector<double> sin_;
+  // Each stage's twiddles side by side (stage of span N first, then N / 2, … 4), so that
+  // the butterflies read them in order; the same values as the tables above.
+  std::vector<double> stage_cos_;
+  std::vector<double> stage_sin_;
 };
 
 }  // namespace sonavel
