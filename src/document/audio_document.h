@@ -7,12 +7,14 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "document/bookmarks.h"
 #include "document/tags.h"
+#include "formats/wave_format.h"
 #include "store/sound.h"
 #include "store/stream.h"
 
@@ -70,6 +72,9 @@ class AudioDocument final : public Counted {
   int undo_index = 0;  // the ring slot of the newest recorded step
   std::array<UndoEntry, kUndoSlots> undo;
   std::string path;  // the file, or "Unbenannt %d" (no folder part) for a new document
+  // The WAV format of the file it was opened from or last saved to; what "Speichern"
+  // writes again. None for a new sound.
+  std::optional<WaveFormat> file_format;
   std::uint8_t view_option = 0;
   std::int32_t view_kind = 0;  // 0 … 2
   std::int32_t mark_start = 0;

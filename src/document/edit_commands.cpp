@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "document/file_commands.h"
 #include "effects/resampler.h"
 #include "formats/open_file.h"
 #include "formats/pump.h"
@@ -618,46 +619,6 @@ bool CopyToNew(EditContext& context) {
   return true;
 }
 
-bool SaveSelectionAs(EditContext& context) {
-  AudioDocument& document = context.document;
-  Ui& ui = context.services.ui;
-  std::string stem = DisplayTitle(document);
-  if (const std::size_t dot = stem.rfind('.'); dot != std::string::npos && dot > 0) stem.resize(dot);
-  std::string path;
-  for (;;) {
-    const std::string folder = context.settings.ReadText(kSettingsGroup, "SaveAsDir", "");
-    std::optional<std::string> chosen =
-        ui.ChooseSaveFile("Audiodatei speichern als", SaveFileFilter(), JoinPath(folder, stem + ".wav"));
-    if (!chosen) return false;
-    if (FileExtension(*chosen).empty()) *chosen += ".wav";
-    context.settings.WriteValue(kSettingsGroup, "SaveAsDir", FolderOf(*chosen));
-    std::error_code ignored;
-    if (std::filesystem::exists(*chosen, ignored)) {
-      const MessageAnswer answer = ui.ShowMessage(
-          {"Es existiert bereits eine andere Datei mit dem selben Namen. Möchten sie diese erstezen?", "Sonavel",
-           MessageIcon::kQuestion, MessageButtons::kYesNoCancel});
-      if (answer == MessageAnswer::kCancel) return false;
-      if (answer != MessageAnswer::kYes) continue;
-    }
-    path = std::move(*chosen);
-    break;
-  }
-  // Without a selection there is nothing to single out: the whole sound is saved.
-  const Range range = HasSelection(document) ? ClampedSelection(document) : Range{0, Length(document)};
-  Sound part(document.sound.rate, document.sound.channels);
-  CopyRange(document.sound, part, range.start, range.end);
-  const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(part.rate), part.channels);
-  SourceRef source = ConvertFormat(OpenSoundReader(part), static_cast<std::int32_t>(format.rate),
-                                   static_cast<std::uint8_t>(format.channels));
-  std::unique_ptr<Progress> progress = ui.OpenProgress("Speichere...");
-  const int result = SaveSourceAsWav(source, format, path, *progress);
-  progress.reset();
-  if (result == kFailed)
-    ui.ShowMessage({"Kann Datei nicht erstellen\"" + path + "\"zum Speichern.", "Sonavel", MessageIcon::kError,
-                    MessageButtons::kOk});
-  return result == kDone;
-}
-
 bool SelectRange(EditContext& context) {
   AudioDocument& document = context.document;
   const std::int32_t rate = document.sound.rate;
@@ -724,7 +685,7 @@ bool RunEditCommand(int id, EditContext& context) {
     case 2019: return InsertFileCommand(context, Place::kCursor);
     case 2020: return InsertFileCommand(context, Place::kEnd);
     case 2021: return CopyToNew(context);
-    case 2028: return SaveSelectionAs(context);
+    case 2028: return SaveSelectionCommand(context.document, context.services.ui, context.settings);
     case 2029: return Split(context);
     case 2030:
     case 2031:

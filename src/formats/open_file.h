@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "formats/wave_format.h"
 #include "store/sound.h"
 
 namespace sonavel {
@@ -11,9 +12,11 @@ namespace sonavel {
 class Progress;
 class Ui;
 
-// Loads the whole file into a new block; `sound` takes the file's rate and channels.
-// kDone, kCancelled, or kFailed after telling the user why.
-int OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui);
+// Loads the whole file into a new block; `sound` takes the file's rate and channels, and
+// `file_format` (when given) the file's own format. kDone, kCancelled, or kFailed after
+// telling the user why.
+int OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui,
+                  WaveFormat* file_format = nullptr);
 
 // The file type lists of the open and save dialogs, in the chooser's notation
 // ("Description (*.a *.b);;...").

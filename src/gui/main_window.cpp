@@ -17,7 +17,6 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QWindow>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMdiArea>
@@ -29,11 +28,8 @@
 
 #include "app/command_table.h"
 #include "app/placement.h"
-#include "formats/open_file.h"
-#include "formats/pump.h"
-#include "formats/stored_format.h"
 #include "document/effect_command.h"
-#include "effects/resampler.h"
+#include "document/file_commands.h"
 #include "gui/document_window.h"
 #include "gui/effect_dialog.h"
 #include "devices/mixer.h"
@@ -361,9 +357,7 @@ void MainWindow::DocumentActivated() {
 }
 
 bool MainWindow::OpenDocument(const std::string& path) {
-  std::unique_ptr<Progress> progress = ui().OpenProgress("Lade Datei...");
-  DocumentRef document = documents_list_.OpenDocument(path, ui(), *progress);
-  progress.reset();
+  DocumentRef document = OpenDocumentFile(documents_list_, path, ui());
   if (!document) return false;
   recent_.AddRecentFile(path);
   AddDocumentWindow(document);
@@ -371,45 +365,10 @@ bool MainWindow::OpenDocument(const std::string& path) {
   return true;
 }
 
-bool MainWindow::SaveTo(AudioDocument& document, const std::string& path) {
-  const WaveFormat format =
-      StoredFormatAt(static_cast<std::uint32_t>(document.sound.rate), document.sound.channels);
-  std::unique_ptr<Progress> progress = ui().OpenProgress("Speichere...");
-  // A format of another rate or channel count gets the sound through the format conversion.
-  SourceRef source = ConvertFormat(OpenSoundReader(document.sound), static_cast<std::int32_t>(format.rate),
-                                   static_cast<std::uint8_t>(format.channels));
-  const int result = SaveSourceAsWav(source, format, path, *progress);
-  progress.reset();
-  if (result == kFailed)
-    ui().ShowMessage({"Kann Datei nicht erstellen\"" + path + "\"zum Speichern.", "Sonavel",
-                      MessageIcon::kError, MessageButtons::kOk});
-  if (result != kDone) return false;
-  const bool renamed = document.path != path;
-  document.path = path;
-  document.state.modified = 0;
-  recent_.AddRecentFile(path);
-  document.Notify(kModifiedChanged | (renamed ? unsigned{kTitleChanged} : 0u));
-  return true;
-}
-
 bool MainWindow::SaveDocument(AudioDocument& document, bool save_as) {
-  if (!save_as && !IsUntitled(document)) return SaveTo(document, document.path);
-  for (;;) {
-    const std::string folder = settings_.ReadText("Settings", "SaveAsDir", "");
-    std::optional<std::string> path = ui().ChooseSaveFile(
-        "Audiodatei speichern als", SaveFileFilter(), JoinPath(folder, DisplayTitle(document) + ".wav"));
-    if (!path) return false;
-    if (FileExtension(*path).empty()) *path += ".wav";
-    settings_.WriteValue("Settings", "SaveAsDir", path->substr(0, path->find_last_of('/') + 1));
-    if (QFileInfo::exists(QString::fromStdString(*path)) && *path != document.path) {
-      const MessageAnswer answer = ui().ShowMessage(
-          {"Es existiert bereits eine andere Datei mit dem selben Namen. Möchten sie diese erstezen?", "Sonavel",
-           MessageIcon::kQuestion, MessageButtons::kYesNoCancel});
-      if (answer == MessageAnswer::kCancel) return false;
-      if (answer == MessageAnswer::kNo) continue;
-    }
-    return SaveTo(document, *path);
-  }
+  if (!SaveDocumentCommand(document, ui(), settings_, save_as)) return false;
+  recent_.AddRecentFile(document.path);
+  return true;
 }
 
 void MainWindow::SaveActive() {
@@ -417,7 +376,8 @@ void MainWindow::SaveActive() {
 }
 
 void MainWindow::SaveActiveAs(const std::string& path) {
-  if (AudioDocument* document = ActiveDocument()) SaveTo(*document, path);
+  if (AudioDocument* document = ActiveDocument(); document != nullptr && SaveDocumentTo(*document, path, ui()))
+    recent_.AddRecentFile(path);
 }
 
 void MainWindow::CloseActive() {
@@ -782,12 +742,12 @@ bool MainWindow::RunCommand(int id) {
   AudioDocument* document = ActiveDocument();
   switch (id) {
     case 1001: {  // Neu
-      DocumentRef created = documents_list_.NewDocument(ui(), settings_);
+      DocumentRef created = NewDocumentCommand(documents_list_, ui(), settings_);
       if (created) AddDocumentWindow(created);
       return static_cast<bool>(created);
     }
     case 1002: {  // Öffnen
-      std::optional<std::string> path = ui().ChooseOpenFile("Öffnen", OpenFileFilter(), "");
+      std::optional<std::string> path = ChooseFileToOpen(ui());
       return path && OpenDocument(*path);
     }
     case 1003:  // Schliessen

@@ -127,7 +127,6 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   // Opens `sound` as a new untitled document window (split, copy to new).
   void OpenUntitled(Sound sound);
   void DocumentActivated();
-  bool SaveTo(AudioDocument& document, const std::string& path);
 
   Settings& settings_;
   QtUi ui_;

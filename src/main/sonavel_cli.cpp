@@ -13,6 +13,7 @@
 
 #include "document/audio_document.h"
 #include "document/effect_command.h"
+#include "document/file_commands.h"
 #include "effects/effect.h"
 #include "effects/envelope.h"
 #include "effects/resampler.h"
@@ -335,10 +336,7 @@ int ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   if (result == kEffectCancelled) return kCancelled;
   if (result != kEffectDone) return kFailed;
   const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(document->sound.rate), document->sound.channels);
-  ConsoleProgress progress;
-  const int saved = SaveSoundAsWav(document->sound, format, args[3], progress);
-  if (saved == kFailed) Fail(ui, "Kann Datei nicht erstellen\"" + args[3] + "\"zum Speichern.");
-  return saved;
+  return SaveWav(OpenSoundReader(document->sound), format, args[3], ui);
 }
 
 int Main(int argc, char** argv) {

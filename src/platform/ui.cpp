@@ -57,7 +57,8 @@ std::optional<std::string> ScriptedUi::ChooseOpenFile(std::string_view title, st
 }
 
 std::optional<std::string> ScriptedUi::ChooseSaveFile(std::string_view title, std::string_view,
-                                                      std::string_view) {
+                                                      std::string_view suggested) {
+  save_suggestions_.emplace_back(suggested);
   return NextChoice("save " + std::string(title));
 }
 

@@ -173,6 +173,8 @@ class ScriptedUi final : public Ui {
   const std::vector<EffectDialog>& effect_dialogs() const { return effect_dialogs_; }
   // The titles of the choosers, prompts and progress windows shown, in order.
   const std::vector<std::string>& requests() const { return requests_; }
+  // The file names the save choosers suggested, in order.
+  const std::vector<std::string>& save_suggestions() const { return save_suggestions_; }
 
   void QueueAnswer(MessageAnswer answer) { answers_.push_back(answer); }
   void QueueFormat(FormatAnswer answer) { formats_.push_back(answer); }
@@ -188,6 +190,7 @@ class ScriptedUi final : public Ui {
   std::vector<std::string> format_dialogs_;
   std::deque<std::optional<std::string>> choices_;
   std::vector<std::string> requests_;
+  std::vector<std::string> save_suggestions_;
   std::deque<std::optional<EffectAnswer>> effect_answers_;
   std::vector<EffectDialog> effect_dialogs_;
 

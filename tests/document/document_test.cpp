@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "document_fixture.h"
+#include "document/file_commands.h"
+#include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 #include "formats/wave_format.h"
 
@@ -15,18 +17,18 @@ class DocumentListTest : public DocumentTest {};
 TEST_F(DocumentListTest, UntitledNumbersAreTheLowestFreeOnes) {
   settings_->WriteUserValue("Settings", "PromptSampleAndChannels", "0");
   DocumentList list;
-  DocumentRef one = list.NewDocument(ui_, *settings_);
-  DocumentRef two = list.NewDocument(ui_, *settings_);
-  DocumentRef three = list.NewDocument(ui_, *settings_);
+  DocumentRef one = NewDocumentCommand(list, ui_, *settings_);
+  DocumentRef two = NewDocumentCommand(list, ui_, *settings_);
+  DocumentRef three = NewDocumentCommand(list, ui_, *settings_);
   EXPECT_EQ(one->path, "Unbenannt 1");
   EXPECT_EQ(two->path, "Unbenannt 2");
   EXPECT_EQ(three->path, "Unbenannt 3");
   list.Remove(two.get());
-  EXPECT_EQ(list.NewDocument(ui_, *settings_)->path, "Unbenannt 2");
+  EXPECT_EQ(NewDocumentCommand(list, ui_, *settings_)->path, "Unbenannt 2");
   // Titles are compared without regard to case; with 1 … 19 taken, 1 is used again.
   one->path = "UNBENANNT 1";
   EXPECT_EQ(list.UntitledNumber(), 4);
-  for (int n = 4; n <= 19; ++n) list.NewDocument(ui_, *settings_);
+  for (int n = 4; n <= 19; ++n) NewDocumentCommand(list, ui_, *settings_);
   EXPECT_EQ(list.UntitledNumber(), 1);
   EXPECT_EQ(list.documents().size(), 19u);
   EXPECT_EQ(one->reference_count(), 2u);  // the test's reference and the list's
@@ -51,7 +53,7 @@ TEST_F(DocumentListTest, TheNewFileDialogChecksTheRateAndStoresItsChoice) {
   DocumentList list;
   ui_.QueueFormat({true, 5999, 2});   // refused: the dialog comes again
   ui_.QueueFormat({true, 48000, 2});
-  DocumentRef document = list.NewDocument(ui_, *settings_);
+  DocumentRef document = NewDocumentCommand(list, ui_, *settings_);
   ASSERT_TRUE(document);
   EXPECT_EQ(document->sound.rate, 48000);
   EXPECT_EQ(document->sound.channels, 2);
@@ -65,7 +67,7 @@ TEST_F(DocumentListTest, TheNewFileDialogChecksTheRateAndStoresItsChoice) {
   EXPECT_EQ(settings_->ReadInt("Settings", "SelectedChannels", 0), 2);
 
   ui_.Clear();
-  EXPECT_FALSE(list.NewDocument(ui_, *settings_));  // cancelled
+  EXPECT_FALSE(NewDocumentCommand(list, ui_, *settings_));  // cancelled
   EXPECT_EQ(ui_.format_dialogs(), (std::vector<std::string>{"Neue Datei 48000 2"}));
 
   // The defaults, set from the options, are used when the program does not ask.
@@ -73,7 +75,7 @@ TEST_F(DocumentListTest, TheNewFileDialogChecksTheRateAndStoresItsChoice) {
   ASSERT_TRUE(RunNewFileDialog(ui_, *settings_, true));
   EXPECT_EQ(ui_.format_dialogs().back(), "Voreinstellungen setzen 44100 1");
   settings_->WriteUserValue("Settings", "PromptSampleAndChannels", "0");
-  document = list.NewDocument(ui_, *settings_);
+  document = NewDocumentCommand(list, ui_, *settings_);
   EXPECT_EQ(document->sound.rate, 96000);
   EXPECT_EQ(document->sound.channels, 1);
   ui_.QueueFormat({true, 96001, 1});
@@ -91,7 +93,7 @@ TEST_F(DocumentListTest, OpeningLoadsTheFileOrLeavesNoDocument) {
   }
   DocumentList list;
   SilentProgress progress;
-  DocumentRef document = list.OpenDocument(path, ui_, progress);
+  DocumentRef document = OpenDocumentFile(list, path, ui_);
   ASSERT_TRUE(document);
   EXPECT_EQ(document->path, path);
   EXPECT_EQ(DisplayTitle(*document), "tone.wav");
@@ -102,11 +104,54 @@ TEST_F(DocumentListTest, OpeningLoadsTheFileOrLeavesNoDocument) {
   EXPECT_EQ(document->sound.channels, 2);
   EXPECT_EQ(list.documents().size(), 1u);
 
-  EXPECT_FALSE(list.OpenDocument(JoinPath(folder_, "missing.wav"), ui_, progress));
+  EXPECT_FALSE(OpenDocumentFile(list, JoinPath(folder_, "missing.wav"), ui_));
   ASSERT_EQ(ui_.shown().size(), 1u);
   EXPECT_EQ(ui_.shown()[0].text,
             "Cannot open the file \"" + JoinPath(folder_, "missing.wav") + "\". Check it exists and you have read access.");
   EXPECT_EQ(list.documents().size(), 1u);
+}
+
+// "Speichern" writes the file's own format again; "Speichern Als" suggests the name without
+// a second extension and writes the stored save format, which the next Speichern keeps.
+TEST_F(DocumentListTest, SaveKeepsTheFilesOwnFormatAndSaveAsTheStoredOne) {
+  const std::string path = JoinPath(folder_, "t.wav");
+  std::vector<std::int32_t> samples(2 * 500);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int32_t>(i * 1021 % 1048544) - 524272;
+  {
+    SinkRef writer = CreateWavWriter(PcmFormat(22050, 2, 24), path);
+    writer->Write(samples.data(), 500);
+  }
+  auto file_bits = [](const std::string& file) {
+    SourceRef reader = OpenWavReader(file);
+    return AsWavReader(reader.get())->format().bits;
+  };
+  auto file_samples = [](const std::string& file) {
+    SourceRef reader = OpenWavReader(file);
+    std::vector<std::int32_t> read(static_cast<std::size_t>(reader->Length()) * reader->channels);
+    reader->Read(read.data(), reader->Length());
+    return read;
+  };
+  DocumentList list;
+  DocumentRef document = OpenDocumentFile(list, path, ui_);
+  ASSERT_TRUE(document);
+  document->state.modified = 1;
+  ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, false));
+  EXPECT_EQ(file_bits(path), 24);
+  EXPECT_EQ(file_samples(path), samples);  // 24 bits hold every store sample exactly
+  EXPECT_EQ(document->state.modified, 0);
+
+  ui_.QueueChoice(JoinPath(folder_, "kopie"));
+  ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  ASSERT_EQ(ui_.save_suggestions().size(), 1u);
+  EXPECT_EQ(ui_.save_suggestions()[0], "t.wav");
+  const std::string copy = JoinPath(folder_, "kopie.wav");
+  EXPECT_EQ(document->path, copy);
+  EXPECT_EQ(file_bits(copy), 16);
+  document->state.modified = 1;
+  ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, false));
+  EXPECT_EQ(file_bits(copy), 16);
+  EXPECT_EQ(file_bits(path), 24);
+  EXPECT_TRUE(ui_.shown().empty());
 }
 
 TEST_F(DocumentListTest, ClosingAsksAboutChangesAndUntitledDocuments) {

@@ -1,0 +1,188 @@
+#include "document/file_commands.h"
+
+#include <filesystem>
+#include <memory>
+
+#include "document/document_list.h"
+#include "effects/resampler.h"
+#include "formats/open_file.h"
+#include "formats/pump.h"
+#include "formats/stored_format.h"
+#include "platform/paths.h"
+#include "platform/settings.h"
+#include "platform/ui.h"
+#include "store/block_table.h"
+#include "store/segment_reader.h"
+
+namespace sonavel {
+
+namespace {
+
+constexpr int kMinimumRate = 6000;
+constexpr int kMaximumRate = 96000;
+
+// Documents hold 1 or 2 channels at a positive rate, whatever the settings say.
+std::int32_t UsableRate(int rate) { return rate > 0 ? rate : 44100; }
+std::uint8_t UsableChannels(int channels) { return channels == 2 ? 2 : 1; }
+
+std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of('/') + 1); }
+
+// The title without its extension: what a save dialog suggests before its own ".wav".
+std::string Stem(std::string title) {
+  const std::size_t slash = title.find_last_of("/\\");
+  const std::size_t dot = title.rfind('.');
+  if (dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1)) title.resize(dot);
+  return title;
+}
+
+void TellCannotSave(Ui& ui, const std::string& path) {
+  ui.ShowMessage({"Kann Datei nicht erstellen\"" + path + "\"zum Speichern.", "Sonavel", MessageIcon::kError,
+                  MessageButtons::kOk});
+}
+
+std::string NotSavedText(const std::string& path) {
+  return "Kann die Datei nicht speichern, \"" + path +
+         "\" da nicht genügend freier Speicherplatz vorhanden ist. Bitte versuchen Sie die Datei an einem anderen "
+         "Ort zu speichern oder löschen Sie alte Dateien und versuche Sie es dann erneut.";
+}
+
+std::string MaybeNotSavedText(const std::string& path) {
+  return "Die Datei \"" + path +
+         "\" wurde eventuell nicht gespeichert, da zu wenig freier Speicherplatz vorhanden ist. Bitte versuchen Sie "
+         "die Datei an einem anderen Ort zu speichern oder löschen Sie alte Dateien und versuche Sie es dann erneut.";
+}
+
+// A document's file format, or the stored save format, as written at `rate` and `channels`.
+WaveFormat FormatAt(const std::optional<WaveFormat>& own, std::uint32_t rate, std::uint16_t channels) {
+  if (own) {
+    // PCM of 12 or 20 bits is written in its container's size, as it was stored.
+    std::uint16_t bits = own->bits;
+    if (own->tag == kTagPcm) bits = bits <= 8 ? 8 : bits <= 16 ? 16 : bits <= 24 ? 24 : 32;
+    const WaveFormat format = WritableFormat(own->tag, bits, rate, channels);
+    if (format.tag != 0) return format;
+  }
+  return StoredFormatAt(rate, channels);
+}
+
+}  // namespace
+
+int SaveWav(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui) {
+  std::unique_ptr<Progress> progress = ui.OpenProgress("Speichere...");
+  source = ConvertFormat(std::move(source), static_cast<std::int32_t>(format.rate),
+                         static_cast<std::uint8_t>(format.channels));
+  const int result = SaveSourceAsWav(std::move(source), format, path, *progress);
+  progress.reset();
+  if (result == kFailed) TellCannotSave(ui, path);
+  return result;
+}
+
+WaveFormat DocumentSaveFormat(const AudioDocument& document) {
+  return FormatAt(document.file_format, static_cast<std::uint32_t>(document.sound.rate), document.sound.channels);
+}
+
+std::optional<std::string> ChooseSavePath(Ui& ui, Settings& settings, const std::string& title,
+                                          const std::string& own_file) {
+  for (;;) {
+    const std::string folder = settings.ReadText("Settings", "SaveAsDir", "");
+    std::optional<std::string> path =
+        ui.ChooseSaveFile("Audiodatei speichern als", SaveFileFilter(), JoinPath(folder, Stem(title) + ".wav"));
+    if (!path) return std::nullopt;
+    if (FileExtension(*path).empty()) *path += ".wav";
+    settings.WriteValue("Settings", "SaveAsDir", FolderOf(*path));
+    std::error_code ignored;
+    if (*path != own_file && std::filesystem::exists(*path, ignored)) {
+      const MessageAnswer answer = ui.ShowMessage(
+          {"Es existiert bereits eine andere Datei mit dem selben Namen. Möchten sie diese erstezen?", "Sonavel",
+           MessageIcon::kQuestion, MessageButtons::kYesNoCancel});
+      if (answer == MessageAnswer::kCancel) return std::nullopt;
+      if (answer != MessageAnswer::kYes) continue;
+    }
+    return path;
+  }
+}
+
+bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui) {
+  if (!LowSpaceCheck(ui, NotSavedText(path))) return false;
+  const auto rate = static_cast<std::uint32_t>(document.sound.rate);
+  const WaveFormat format = path == document.path ? DocumentSaveFormat(document)
+                                                  : FormatAt(std::nullopt, rate, document.sound.channels);
+  if (SaveWav(OpenSoundReader(document.sound), format, path, ui) != kDone) return false;
+  const bool renamed = document.path != path;
+  document.path = path;
+  document.file_format = format;
+  // Too little space left afterwards: the file may be incomplete, so the changes stay marked.
+  if (LowSpaceCheck(ui, MaybeNotSavedText(path))) document.state.modified = 0;
+  document.Notify(kModifiedChanged | (renamed ? unsigned{kTitleChanged} : 0u));
+  return true;
+}
+
+bool SaveDocumentCommand(AudioDocument& document, Ui& ui, Settings& settings, bool save_as) {
+  if (!save_as && !IsUntitled(document)) return SaveDocumentTo(document, document.path, ui);
+  const std::optional<std::string> path =
+      ChooseSavePath(ui, settings, DisplayTitle(document), IsUntitled(document) ? std::string() : document.path);
+  return path && SaveDocumentTo(document, *path, ui);
+}
+
+bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings) {
+  const std::optional<std::string> path = ChooseSavePath(ui, settings, DisplayTitle(document));
+  if (!path) return false;
+  // Without a selection there is nothing to single out: the whole sound is saved.
+  const std::int32_t length = SoundLength(document.sound);
+  std::int32_t start = std::clamp(std::min(document.state.selection_start, document.state.selection_end), 0, length);
+  std::int32_t end = std::clamp(std::max(document.state.selection_start, document.state.selection_end), 0, length);
+  if (start == end) {
+    start = 0;
+    end = length;
+  }
+  Sound part(document.sound.rate, document.sound.channels);
+  CopyRange(document.sound, part, start, end);
+  const WaveFormat format = FormatAt(std::nullopt, static_cast<std::uint32_t>(part.rate), part.channels);
+  return SaveWav(OpenSoundReader(part), format, *path, ui) == kDone;
+}
+
+std::optional<std::string> ChooseFileToOpen(Ui& ui) { return ui.ChooseOpenFile("Öffnen", OpenFileFilter(), ""); }
+
+DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui) {
+  DocumentRef document = MakeCounted<AudioDocument>(44100, 1, path);
+  WaveFormat format;
+  {
+    std::unique_ptr<Progress> progress = ui.OpenProgress("Lade Datei...");
+    if (OpenSoundFile(path, document->sound, *progress, ui, &format) != kDone) return {};
+  }
+  document->file_format = format;
+  document->state.modified = 0;
+  document->state.view_end = SoundLength(document->sound);
+  RefreshAfterSoundChange(*document);
+  list.Add(document);
+  return document;
+}
+
+bool RunNewFileDialog(Ui& ui, Settings& settings, bool defaults) {
+  const char* rate_name = defaults ? "DefaultSampleRate" : "SelectedSampleRate";
+  const char* channels_name = defaults ? "DefaultChannels" : "SelectedChannels";
+  int rate = settings.ReadInt("Settings", rate_name, 44100);
+  int channels = UsableChannels(settings.ReadInt("Settings", channels_name, 1));
+  for (;;) {
+    if (!ui.AskSampleFormat(defaults ? "Voreinstellungen setzen" : "Neue Datei", rate, channels)) return false;
+    if (rate >= kMinimumRate && rate <= kMaximumRate) break;
+    ui.ShowMessage({"Samplerate muss zwischen 6000 und 96000 Samples pro Sekunde liegen.", "Sonavel",
+                    MessageIcon::kError, MessageButtons::kOk});
+  }
+  settings.WriteValue("Settings", rate_name, rate);
+  settings.WriteValue("Settings", channels_name, UsableChannels(channels));
+  return true;
+}
+
+DocumentRef NewDocumentCommand(DocumentList& list, Ui& ui, Settings& settings) {
+  const bool prompt = settings.ReadBool("Settings", "PromptSampleAndChannels", true);
+  if (prompt && !RunNewFileDialog(ui, settings, false)) return {};
+  const int rate = settings.ReadInt("Settings", prompt ? "SelectedSampleRate" : "DefaultSampleRate", 44100);
+  const int channels = settings.ReadInt("Settings", prompt ? "SelectedChannels" : "DefaultChannels", 1);
+  DocumentRef document = MakeCounted<AudioDocument>(UsableRate(rate), UsableChannels(channels),
+                                                    "Unbenannt " + std::to_string(list.UntitledNumber()));
+  RefreshAfterSoundChange(*document);
+  list.Add(document);
+  return document;
+}
+
+}  // namespace sonavel

@@ -1,0 +1,64 @@
+#pragma once
+// The file commands without a window: new, open, save, save as and save selection. They
+// ask through the Ui port, so the editor's menu, its command line, the edit commands and
+// sonavel-cli choose, check, write and report files in one way.
+
+#include <optional>
+#include <string>
+
+#include "document/audio_document.h"
+#include "formats/wave_format.h"
+
+namespace sonavel {
+
+class DocumentList;
+class Settings;
+class Ui;
+
+// The one save chain with its messages: writes `source` from its position to its end as a
+// WAV file of `format` at `path` under the progress window "Speichere...". The source is
+// converted to the format's rate and channels first and limited to full scale; `path` is
+// replaced only when the new file is complete. A failure is told as "Kann Datei nicht
+// erstellen"; kDone, kCancelled or kFailed.
+int SaveWav(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui);
+
+// The format "Speichern" writes: the document's own file format (its tag and bits) when it
+// was opened from or saved as a WAV file, else the stored save format; either at the
+// sound's rate and channels.
+WaveFormat DocumentSaveFormat(const AudioDocument& document);
+
+// The save dialog "Audiodatei speichern als" in the folder "SaveAsDir" (stored back),
+// suggesting `title` without its extension plus ".wav"; ".wav" is added to a name without
+// one. A file that exists (other than `own_file`) asks whether to replace it: yes takes
+// it, no shows the dialog again, cancel ends. nullopt when the user cancelled.
+std::optional<std::string> ChooseSavePath(Ui& ui, Settings& settings, const std::string& title,
+                                          const std::string& own_file = {});
+
+// "Speichern" (Save As when the document is untitled or `save_as`): the free-space check,
+// the save, and afterwards the document names the file, keeps its format and is no longer
+// modified. True when saved.
+bool SaveDocumentCommand(AudioDocument& document, Ui& ui, Settings& settings, bool save_as);
+// The save part alone, to a path already chosen (the command line's -saveas): the
+// document's own format when `path` is its file, else the stored save format.
+bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui);
+
+// "Auswahl speichern als": the selection (the whole sound without one) into a file chosen
+// as for Save As, in the stored save format.
+bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings);
+
+// "Öffnen": the open dialog with every file type; nullopt when cancelled.
+std::optional<std::string> ChooseFileToOpen(Ui& ui);
+// Loads `path` into a new document of `list` under the progress window "Lade Datei...";
+// null (after the message) when it could not be loaded.
+DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui);
+
+// "Neu": a new empty document, after the new-file dialog when "PromptSampleAndChannels" is
+// on; null when the dialog was cancelled.
+DocumentRef NewDocumentCommand(DocumentList& list, Ui& ui, Settings& settings);
+
+// The new-file dialog: "Neue Datei" edits "SelectedSampleRate"/"SelectedChannels",
+// "Voreinstellungen setzen" (`defaults`) edits "DefaultSampleRate"/"DefaultChannels".
+// A rate outside 6000 … 96000 is refused and the dialog shown again. False when cancelled.
+bool RunNewFileDialog(Ui& ui, Settings& settings, bool defaults);
+
+}  // namespace sonavel
