@@ -6,6 +6,7 @@
 #include "platform/settings.h"
 #include "platform/ui.h"
 #include "store/block_table.h"
+#include "document/working_folder.h"
 
 namespace sonavel {
 

@@ -21,6 +21,7 @@
 #include "store/block_writer.h"
 #include "store/segment_reader.h"
 #include "store/time.h"
+#include "document/working_folder.h"
 
 namespace sonavel {
 namespace {

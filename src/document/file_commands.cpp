@@ -13,6 +13,7 @@
 #include "platform/ui.h"
 #include "store/block_table.h"
 #include "store/segment_reader.h"
+#include "document/working_folder.h"
 
 namespace sonavel {
 

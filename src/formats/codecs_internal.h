@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "formats/codec_table.h"
+#include "formats/codec_stream.h"
 #include "formats/wave_format.h"
 
 namespace sonavel::codecs {

@@ -27,6 +27,8 @@
 #include "platform/settings.h"
 #include "platform/ui.h"
 #include "store/block_table.h"
+#include "document/file_commands.h"
+#include "document/working_folder.h"
 
 namespace sonavel {
 namespace {

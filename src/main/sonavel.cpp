@@ -16,6 +16,7 @@
 #include "platform/registry.h"
 #include "platform/settings.h"
 #include "store/block_table.h"
+#include "document/working_folder.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);

@@ -31,6 +31,7 @@
 #include "platform/ui.h"
 #include "store/block_table.h"
 #include "store/time.h"
+#include "document/working_folder.h"
 
 namespace sonavel {
 namespace {

@@ -7,8 +7,6 @@
 
 #include "platform/file.h"
 #include "platform/paths.h"
-#include "platform/settings.h"
-#include "platform/ui.h"
 
 namespace sonavel {
 
@@ -112,22 +110,6 @@ const std::string& WorkingFolder() { return WorkingFolderStorage(); }
 
 void SetWorkingFolder(std::string folder) { WorkingFolderStorage() = std::move(folder); }
 
-std::string DefaultWorkingFolder() {
-  std::string folder = UserDataFolder();
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  return folder;
-}
-
-void ChooseWorkingFolder(const SettingsReader& settings) {
-  std::string folder = DefaultWorkingFolder();
-  if (!settings.ReadBool("Settings", "UseDefaultWorkingDir", true))
-    folder = settings.ReadText("Settings", "WorkingFolder", folder);
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  SetWorkingFolder(std::move(folder));
-}
-
 void CleanWorkingFolder() {
   const std::string& folder = WorkingFolder();
   if (folder.empty()) return;
@@ -155,25 +137,6 @@ std::uint32_t WorkingFolderFreeKB() {
   // Probe the folder the block files really go to; before one is chosen, the default.
   const std::string folder = WorkingFolder().empty() ? UserDataFolder() : WorkingFolder();
   return FreeSpaceProbe() ? FreeSpaceProbe()(folder) : FreeSpaceKB(folder);
-}
-
-bool LowSpaceCheck(Ui& ui, std::string_view text) {
-  return LowSpaceCheck(ui, text, WorkingFolderFreeKB());
-}
-
-bool LowSpaceCheck(Ui& ui, std::string_view text, std::uint32_t free_kb) {
-  double megabytes = static_cast<double>(free_kb) * (1.0 / 1024.0);
-  if (megabytes >= 3.0) return true;
-  ui.ShowMessage({std::string(text), "Geringer freier Speicher", MessageIcon::kInformation,
-                  MessageButtons::kOk});
-  return false;
-}
-
-std::string LowSpaceText(std::string_view action) {
-  return "Die zuletzt durchgeführte aktion \"" + std::string(action) +
-         "\" wurde eventuell nicht ausgeführt, da Sie nur wenig freien Speicher haben. Bitte "
-         "versuchen Sie die Datei an einem anderen Ort zu speichern oder löschen Sie alte "
-         "Dateien und versuche Sie es dann erneut.";
 }
 
 }  // namespace sonavel

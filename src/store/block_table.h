@@ -13,9 +13,6 @@
 
 namespace sonavel {
 
-class SettingsReader;
-class Ui;
-
 using BlockId = std::uint16_t;
 inline constexpr BlockId kNoBlock = 0xFFFF;         // a segment with this id is silence
 inline constexpr std::uint16_t kSaturatedCount = 0xFFFF;  // kept until the exit clean-up
@@ -40,13 +37,6 @@ std::uint16_t BlockRefCount(BlockId id);
 const std::string& WorkingFolder();
 void SetWorkingFolder(std::string folder);
 
-// The default working folder (the per-user data folder), created if missing.
-std::string DefaultWorkingFolder();
-// Picks the working folder from the settings "UseDefaultWorkingDir" (default true) and
-// "WorkingFolder" (default: the default folder) of group "Settings", creates it and
-// makes it the working folder.
-void ChooseWorkingFolder(const SettingsReader& settings);
-
 // Deletes the block files ("<number>.aud", then "<number>.grf") in the working folder,
 // whatever their counters and whichever run left them. Runs once at exit.
 void CleanWorkingFolder();
@@ -56,15 +46,5 @@ std::uint32_t WorkingFolderFreeKB();
 // Replaces the free-space probe (FreeSpaceKB of a path) behind WorkingFolderFreeKB, for
 // tests that need a nearly full disk; an empty function restores the real probe.
 void SetFreeSpaceProbe(std::function<std::uint32_t(const std::string&)> probe);
-
-// Free space of the working folder's file system: true when at least 3 MB are free.
-// Otherwise shows `text` under the caption "Geringer freier Speicher" with the
-// information icon and returns false.
-bool LowSpaceCheck(Ui& ui, std::string_view text);
-// The same decision for a free space already probed, in KB.
-bool LowSpaceCheck(Ui& ui, std::string_view text, std::uint32_t free_kb);
-
-// The warning shown after an edit named `action` when space runs low.
-std::string LowSpaceText(std::string_view action);
 
 }  // namespace sonavel

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
 
 #include "document_fixture.h"
 #include "document/file_commands.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 #include "formats/wave_format.h"
+#include "document/working_folder.h"
 
 namespace sonavel {
 namespace {
@@ -306,6 +310,51 @@ TEST(TagsAndBookmarks, KeepTheirOrder) {
   EXPECT_EQ(marks.bookmarks()[0].name, "a");
   EXPECT_EQ(marks.bookmarks()[1].name, "b");
   EXPECT_EQ(marks.bookmarks()[2].name, "c");  // after those at the same position
+}
+
+// The working folder follows "UseDefaultWorkingDir" and "WorkingFolder" as the registry
+// holds them; an empty folder name means the default one.
+TEST_F(DocumentListTest, WorkingFolderFollowsTheTwoSettings) {
+  std::string data = JoinPath(folder_, "data");
+  ::setenv("SONAVEL_DATA_DIR", data.c_str(), 1);
+  std::string own = JoinPath(folder_, "own");
+  settings_->WriteUserValue("Settings", "WorkingFolder", own);
+
+  ChooseWorkingFolder(*settings_);  // UseDefaultWorkingDir defaults to true
+  EXPECT_EQ(WorkingFolder(), data);
+  EXPECT_TRUE(std::filesystem::is_directory(data));
+
+  settings_->WriteUserValue("Settings", "UseDefaultWorkingDir", "0");
+  ChooseWorkingFolder(*settings_);
+  EXPECT_EQ(WorkingFolder(), own);
+  EXPECT_TRUE(std::filesystem::is_directory(own));
+
+  settings_->WriteUserValue("Settings", "WorkingFolder", "");  // empty: the default folder
+  ChooseWorkingFolder(*settings_);
+  EXPECT_EQ(WorkingFolder(), data);
+  ::unsetenv("SONAVEL_DATA_DIR");
+  SetWorkingFolder(folder_);
+}
+
+TEST_F(DocumentListTest, LowSpaceWarnsBelowThreeMegabytes) {
+  ScriptedUi ui;
+  EXPECT_TRUE(LowSpaceCheck(ui, "text", 3072));
+  EXPECT_TRUE(ui.shown().empty());
+  std::string text = LowSpaceText("Echo");
+  EXPECT_FALSE(LowSpaceCheck(ui, text, 3071));
+  ASSERT_EQ(ui.shown().size(), 1u);
+  EXPECT_EQ(ui.shown()[0].caption, "Geringer freier Speicher");
+  EXPECT_EQ(ui.shown()[0].icon, MessageIcon::kInformation);
+  EXPECT_EQ(ui.shown()[0].buttons, MessageButtons::kOk);
+  EXPECT_EQ(ui.shown()[0].text,
+            "Die zuletzt durchgeführte aktion \"Echo\" wurde eventuell nicht ausgeführt, da Sie "
+            "nur wenig freien Speicher haben. Bitte versuchen Sie die Datei an einem anderen Ort "
+            "zu speichern oder löschen Sie alte Dateien und versuche Sie es dann erneut.");
+  // The real probe of a temporary folder passes (and an unknown file system counts as
+  // 16 GB).
+  EXPECT_TRUE(LowSpaceCheck(ui, "text"));
+  EXPECT_TRUE(LowSpaceCheck(ui, "text", 0x1000000));
+  EXPECT_EQ(ui.shown().size(), 1u);
 }
 
 }  // namespace

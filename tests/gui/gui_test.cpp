@@ -39,6 +39,7 @@
 #include "platform/registry.h"
 #include "platform/settings.h"
 #include "store/block_table.h"
+#include "document/working_folder.h"
 
 namespace sonavel {
 namespace {

@@ -4,7 +4,6 @@
 #include <iterator>
 
 #include "app/app_fixture.h"
-#include "store/block_table.h"
 
 namespace sonavel {
 namespace {
@@ -116,19 +115,6 @@ TEST_F(RegistryTest, TheDefaultFoldersFollowTheEnvironment) {
   EXPECT_EQ(registry.FilePath(Branch::kMachine), Path("sys") + "/registry.ini");
   ::unsetenv("SONAVEL_CONFIG_DIR");
   ::unsetenv("SONAVEL_SYSTEM_CONFIG_DIR");
-}
-
-TEST_F(RegistryTest, TheWorkingFolderComesFromTheSettings) {
-  ::setenv("SONAVEL_DATA_DIR", Path("data").c_str(), 1);
-  settings_->WriteUserValue("Settings", "UseDefaultWorkingDir", "0");
-  settings_->WriteUserValue("Settings", "WorkingFolder", Path("blocks"));
-  ChooseWorkingFolder(*settings_);
-  EXPECT_EQ(WorkingFolder(), Path("blocks"));
-  settings_->WriteUserValue("Settings", "UseDefaultWorkingDir", "1");
-  ChooseWorkingFolder(*settings_);
-  EXPECT_EQ(WorkingFolder(), Path("data"));
-  SetWorkingFolder("");
-  ::unsetenv("SONAVEL_DATA_DIR");
 }
 
 }  // namespace

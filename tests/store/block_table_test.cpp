@@ -2,11 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 #include "platform/file.h"
-#include "platform/settings.h"
-#include "platform/ui.h"
 #include "store_fixture.h"
 
 namespace sonavel {
@@ -126,64 +123,6 @@ TEST_F(BlockTableTest, CleanUpDeletesEveryBlockFileIncludingAnEarlierRunsAndNoth
   EXPECT_TRUE(Exists(JoinPath(folder_, "song.aud")));
   EXPECT_TRUE(Exists(JoinPath(folder_, "12.aud.bak")));
   ReleaseBlock(held);
-}
-
-class FolderSettings final : public SettingsReader {
- public:
-  std::map<std::string, std::string> values;
-  std::string ReadText(std::string_view group, std::string_view name,
-                       std::string_view fallback) const override {
-    auto it = values.find(std::string(group) + "\\" + std::string(name));
-    return it == values.end() || it->second.empty() ? std::string(fallback) : it->second;
-  }
-  std::string ReadUserText(std::string_view group, std::string_view name,
-                           std::string_view fallback) const override {
-    return ReadText(group, name, fallback);
-  }
-};
-
-TEST_F(BlockTableTest, WorkingFolderFollowsTheTwoSettings) {
-  std::string data = JoinPath(folder_, "data");
-  ::setenv("SONAVEL_DATA_DIR", data.c_str(), 1);
-  FolderSettings settings;
-  std::string own = JoinPath(folder_, "own");
-  settings.values["Settings\\WorkingFolder"] = own;
-
-  ChooseWorkingFolder(settings);  // UseDefaultWorkingDir defaults to true
-  EXPECT_EQ(WorkingFolder(), data);
-  EXPECT_TRUE(std::filesystem::is_directory(data));
-
-  settings.values["Settings\\UseDefaultWorkingDir"] = "0";
-  ChooseWorkingFolder(settings);
-  EXPECT_EQ(WorkingFolder(), own);
-  EXPECT_TRUE(std::filesystem::is_directory(own));
-
-  settings.values["Settings\\WorkingFolder"] = "";  // empty: the default folder
-  ChooseWorkingFolder(settings);
-  EXPECT_EQ(WorkingFolder(), data);
-  ::unsetenv("SONAVEL_DATA_DIR");
-  SetWorkingFolder(folder_);
-}
-
-TEST_F(BlockTableTest, LowSpaceWarnsBelowThreeMegabytes) {
-  ScriptedUi ui;
-  EXPECT_TRUE(LowSpaceCheck(ui, "text", 3072));
-  EXPECT_TRUE(ui.shown().empty());
-  std::string text = LowSpaceText("Echo");
-  EXPECT_FALSE(LowSpaceCheck(ui, text, 3071));
-  ASSERT_EQ(ui.shown().size(), 1u);
-  EXPECT_EQ(ui.shown()[0].caption, "Geringer freier Speicher");
-  EXPECT_EQ(ui.shown()[0].icon, MessageIcon::kInformation);
-  EXPECT_EQ(ui.shown()[0].buttons, MessageButtons::kOk);
-  EXPECT_EQ(ui.shown()[0].text,
-            "Die zuletzt durchgeführte aktion \"Echo\" wurde eventuell nicht ausgeführt, da Sie "
-            "nur wenig freien Speicher haben. Bitte versuchen Sie die Datei an einem anderen Ort "
-            "zu speichern oder löschen Sie alte Dateien und versuche Sie es dann erneut.");
-  // The real probe of a temporary folder passes (and an unknown file system counts as
-  // 16 GB).
-  EXPECT_TRUE(LowSpaceCheck(ui, "text"));
-  EXPECT_TRUE(LowSpaceCheck(ui, "text", 0x1000000));
-  EXPECT_EQ(ui.shown().size(), 1u);
 }
 
 }  // namespace
