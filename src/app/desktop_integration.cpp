@@ -62,15 +62,7 @@ std::string DataHome() { return XdgFolder("XDG_DATA_HOME", ".local/share"); }
 bool ReplaceText(const std::string& path, const std::string& text) {
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-  const std::string temporary = TemporarySibling(path);
-  bool written;
-  {
-    File file(temporary, File::Mode::kCreate);
-    written = file.IsOpen() && file.Write(text.data(), text.size());
-  }
-  if (written && RenameFile(temporary, path)) return true;
-  RemoveFile(temporary);
-  return false;
+  return ReplaceFileContents(path, text);
 }
 
 std::string DesktopEntry(const std::string& program, bool edit_with) {

@@ -271,15 +271,8 @@ bool SaveHotKeys(const std::vector<HotKey>& hot_keys, Ui& ui) {
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   const std::string path = JoinPath(folder, kHotKeyFileName);
-  const std::string temporary = TemporarySibling(path);
   const std::vector<std::uint8_t> bytes = EncodeHotKeys(hot_keys);
-  bool written = false;
-  {
-    File file;
-    written = file.Open(temporary, File::Mode::kCreate) && file.Write(bytes.data(), bytes.size());
-  }
-  if (!written || !RenameFile(temporary, path)) {
-    RemoveFile(temporary);
+  if (!ReplaceFileContents(path, bytes.data(), bytes.size())) {
     ShowFileError(ui, kCannotOpenText);
     return false;
   }

@@ -331,10 +331,7 @@ bool FetchSystemClipboard(EditContext& context, Sound& source) {
   std::optional<std::vector<std::uint8_t>> bytes = context.system_clipboard->FetchWav();
   if (!bytes || bytes->empty()) return true;
   const std::string path = JoinPath(DefaultWorkingFolder(), "clipboard.wav");
-  {
-    File file(path, File::Mode::kCreate);
-    if (!file.IsOpen() || !file.Write(bytes->data(), bytes->size())) return false;
-  }
+  if (!ReplaceFileContents(path, bytes->data(), bytes->size())) return false;
   std::unique_ptr<Progress> progress = context.services.ui.OpenProgress("Lade Datei clipboard.wav");
   return OpenSoundFile(path, source, *progress, context.services.ui) == kDone;
 }

@@ -50,21 +50,7 @@ bool SaveEnvelopePoints(const EnvelopePoints& points) {
     bytes.push_back(points[i].first);
     bytes.push_back(points[i].second);
   }
-  const std::string temporary = TemporarySibling(path);
-  {
-    File file(temporary, File::Mode::kCreate);
-    if (!file.IsOpen()) return false;
-    if (!file.Write(bytes.data(), bytes.size())) {
-      file.Close();
-      RemoveFile(temporary);
-      return false;
-    }
-  }
-  if (!RenameFile(temporary, path)) {
-    RemoveFile(temporary);
-    return false;
-  }
-  return true;
+  return ReplaceFileContents(path, bytes.data(), bytes.size());
 }
 
 std::int32_t EnvelopeRamp::PointFrame(std::uint8_t x, std::int32_t length) {

@@ -146,17 +146,17 @@ int SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::stri
 }
 
 int SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress) {
-  const std::string temporary = TemporarySibling(path);
+  // Written beside the old file, which stays untouched until the new one is complete.
+  ReplacingFile replacing(path);
   int result;
   {
     // The store holds samples beyond full scale (gains, mixes); the file cannot.
     SourceRef reader = LimitTo(std::move(source), kFullScale);
-    SinkRef writer = CreateWavWriter(format, temporary);
+    SinkRef writer = CreateWavWriter(format, replacing.temporary_path());
     result = Pump(*reader, *writer, progress, "Speichere Datei...");
   }
-  if (result == kDone && RenameFile(temporary, path)) return kDone;
-  RemoveFile(temporary);
-  return result == kDone ? kFailed : result;
+  if (result != kDone) return result;
+  return replacing.Commit() ? kDone : kFailed;
 }
 
 }  // namespace sonavel

@@ -23,15 +23,7 @@ bool SaveStoredWavFormat(const FormatBuffer& buffer) {
   const std::string path = StoredWavFormatPath();
   std::error_code ignored;
   std::filesystem::create_directories(UserDataFolder(), ignored);
-  const std::string temporary = TemporarySibling(path);
-  bool written = false;
-  {
-    File file(temporary, File::Mode::kCreate);
-    written = file.Write(buffer.data(), buffer.size());
-  }
-  if (written && RenameFile(temporary, path)) return true;
-  RemoveFile(temporary);
-  return false;
+  return ReplaceFileContents(path, buffer.data(), buffer.size());
 }
 
 WaveFormat SaveFormatFor(std::uint32_t rate, std::uint16_t channels) {

@@ -267,10 +267,10 @@ int StreamEffect(const EffectDefinition& effect, const EffectValues& given, cons
   }
   const std::int32_t length = reader->Length();
   const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(reader->rate), reader->channels);
-  const std::string temporary = TemporarySibling(out);
+  ReplacingFile replacing(out);
   int result;
   {
-    SinkRef file = CreateWavWriter(format, temporary);
+    SinkRef file = CreateWavWriter(format, replacing.temporary_path());
     if (file->status != kStatusOk) {
       Fail(ui, "Kann Datei nicht erstellen\"" + out + "\"zum Speichern.");
       return kFailed;
@@ -285,8 +285,7 @@ int StreamEffect(const EffectDefinition& effect, const EffectValues& given, cons
     run.output = SinkRef();  // the limiter hands over what it held
     if (result == kEffectDone && (file->status & kSinkWriteFailed) != 0) result = kEffectNotRun;
   }
-  if (result == kEffectDone && RenameFile(temporary, out)) return kDone;
-  RemoveFile(temporary);
+  if (result == kEffectDone && replacing.Commit()) return kDone;
   if (result == kEffectCancelled) return kCancelled;
   Fail(ui, "Kann Datei nicht erstellen\"" + out + "\"zum Speichern.");
   return kFailed;

@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace sonavel {
@@ -97,17 +100,110 @@ std::int64_t File::Size() const {
   return static_cast<std::int64_t>(info.st_size);
 }
 
+bool File::Sync() {
+  if (fd_ < 0) return false;
+  int result;
+  do {
+    result = ::fsync(fd_);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
 void RemoveFile(const std::string& path) {
   if (!path.empty()) ::unlink(path.c_str());
 }
 
-bool RenameFile(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+namespace {
+
+// The folder part of `path` ("." for a bare name).
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string TemporarySibling(const std::string& path) {
-  static unsigned counter = 0;
-  return path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+// Flushes a folder's entries (a finished rename) to the disk. Some file systems refuse
+// to sync a folder; the rename itself has happened then, so this is only best effort.
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  while (::fsync(fd) != 0 && errno == EINTR) {
+  }
+  ::close(fd);
+}
+
+// Creates a file that did not exist, read + write, 0666 less the umask; -1 on failure.
+int CreateNew(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+ReplacingFile::ReplacingFile(const std::string& target) : target_(target) {
+  if (target.empty()) return;
+  struct stat link {};
+  if (::lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (char* resolved = ::realpath(target.c_str(), nullptr)) {
+      target_ = resolved;
+      std::free(resolved);
+    }
+  }
+  // The process id makes names unique between programs, the counter within one; the name
+  // is shortened when the target's own name leaves no room for the suffix.
+  static std::atomic<unsigned> counter{0};
+  const std::string folder = FolderOf(target_);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string suffix = ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    std::string name = target_ + suffix;
+    int fd = CreateNew(name);
+    if (fd < 0 && errno == ENAMETOOLONG) {
+      name = folder + "/" + suffix;
+      fd = CreateNew(name);
+    }
+    if (fd >= 0) {
+      file_.fd_ = fd;
+      temporary_ = std::move(name);
+      break;
+    }
+    if (errno != EEXIST) return;
+  }
+  if (!file_.IsOpen()) return;
+  struct stat old {};
+  if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) kept_mode_ = static_cast<int>(old.st_mode & 07777);
+}
+
+bool ReplacingFile::Commit() {
+  if (!file_.IsOpen()) return false;
+  // Given only now: a read-only mode would keep writers from opening the file by its path.
+  if (kept_mode_ >= 0) ::fchmod(file_.fd_, static_cast<mode_t>(kept_mode_));
+  // Writers that opened the file by its path wrote to the same file: one sync covers them.
+  bool done = file_.Sync();
+  file_.Close();
+  done = done && std::rename(temporary_.c_str(), target_.c_str()) == 0;
+  if (!done) {
+    Discard();
+    return false;
+  }
+  temporary_.clear();
+  SyncFolder(FolderOf(target_));
+  return true;
+}
+
+void ReplacingFile::Discard() {
+  file_.Close();
+  if (!temporary_.empty()) {
+    RemoveFile(temporary_);
+    temporary_.clear();
+  }
+}
+
+bool ReplaceFileContents(const std::string& path, const void* bytes, std::size_t size) {
+  ReplacingFile replacing(path);
+  return replacing.IsOpen() && replacing.file().Write(bytes, size) && replacing.Commit();
 }
 
 }  // namespace sonavel

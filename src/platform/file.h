@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace sonavel {
 
@@ -40,16 +41,59 @@ class File {
   // Cuts (or extends) the file to `size` bytes; the file position is not moved.
   bool Truncate(std::int64_t size);
   std::int64_t Size() const;
+  // Flushes what was written to the disk; false when the disk did not take it.
+  bool Sync();
 
  private:
+  friend class ReplacingFile;
   int fd_ = -1;
 };
 
+class ReplacingFile;
+
 // Deletes a file; a missing file or any other failure is ignored.
 void RemoveFile(const std::string& path);
-// Renames `from` to `to`, replacing `to` at once.
-bool RenameFile(const std::string& from, const std::string& to);
-// A name in the folder of `path` for a temporary file that replaces it when complete.
-std::string TemporarySibling(const std::string& path);
+
+// Writes a file under a unique temporary name in the target's folder and puts it in place
+// of the target only when complete. Commit() flushes the data to the disk, renames the
+// temporary file over the target and flushes the folder, so after a crash the target is
+// either the old file or the whole new one. Without a commit (failure, cancel, exception)
+// the temporary file is removed and an existing target stays untouched.
+//
+// A new file gets the usual 0666 less the umask; a replaced file keeps its permissions.
+// A target that is a symbolic link is resolved: the file it points to is replaced.
+class ReplacingFile {
+ public:
+  explicit ReplacingFile(const std::string& target);
+  ~ReplacingFile() { Discard(); }
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  // False when the temporary file could not be created (folder missing or not writable).
+  bool IsOpen() const { return file_.IsOpen(); }
+  // The handle for writers that write bytes.
+  File& file() { return file_; }
+  // The temporary file's path for writers that open it themselves; they may reopen and
+  // truncate it but must write into this file, not put another in its place. Empty when
+  // it could not be created, so such an open fails too.
+  const std::string& temporary_path() const { return temporary_; }
+  // Puts the written file in place of the target; false (and nothing replaced) when the
+  // data could not be flushed or the rename failed. Later calls return false.
+  bool Commit();
+  // Removes the temporary file without touching the target.
+  void Discard();
+
+ private:
+  std::string target_;
+  std::string temporary_;
+  int kept_mode_ = -1;  // the replaced file's permissions, -1 for a new file
+  File file_;
+};
+
+// Replaces the file at `path` with `bytes` through a ReplacingFile.
+bool ReplaceFileContents(const std::string& path, const void* bytes, std::size_t size);
+inline bool ReplaceFileContents(const std::string& path, std::string_view text) {
+  return ReplaceFileContents(path, text.data(), text.size());
+}
 
 }  // namespace sonavel

@@ -177,15 +177,7 @@ bool Registry::Change(Branch branch, std::string_view key, std::string_view name
     text << '\n';
   }
   const std::string path = FilePath(branch);
-  const std::string temporary = TemporarySibling(path);
-  bool written = false;
-  {
-    File file(temporary, File::Mode::kCreate);
-    const std::string bytes = text.str();
-    written = file.IsOpen() && file.Write(bytes.data(), bytes.size());
-  }
-  written = written && RenameFile(temporary, path);
-  if (!written) RemoveFile(temporary);
+  const bool written = ReplaceFileContents(path, text.str());
   ::flock(lock, LOCK_UN);
   ::close(lock);
   if (written) {
