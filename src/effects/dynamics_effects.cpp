@@ -31,6 +31,9 @@ EffectDefinition Compressor() {
   ratio.id = 104;
   for (const CompressorRatio& row : kCompressorRatios) ratio.choices.emplace_back(row.name);
   threshold.short_value = ratio.short_value = limit.short_value = true;
+  // Decibel bytes: the compressor takes -127 … 127 dB.
+  threshold.lowest = limit.lowest = -127;
+  threshold.highest = limit.highest = 127;
   effect.parameters = {threshold, ratio, limit};
   effect.dialog = EffectDialogKind::kCompressor;
   effect.has_dialog = true;
