@@ -85,7 +85,9 @@ std::string FieldName(const EffectParameter& parameter) {
 
 std::string GenericMessage(const EffectParameter& parameter) {
   const std::string range = NumberText(LowestValue(parameter)) + " bis " + NumberText(HighestValue(parameter));
-  const std::string field = "\"" + FieldName(parameter) + "\"";
+  std::string field = FieldName(parameter);
+  field.insert(field.begin(), '"');
+  field.push_back('"');
   if (IsChoice(parameter)) return "Bitte wählen Sie für " + field + " einen der Einträge " + range + ".";
   return "Bitte geben Sie für " + field + (parameter.real ? " eine Zahl" : " eine ganze Zahl") + " von " + range +
          " ein.";
