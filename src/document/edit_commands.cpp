@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "document/file_commands.h"
+#include "effects/effect.h"
 #include "effects/resampler.h"
 #include "formats/open_file.h"
 #include "formats/pump.h"
@@ -140,30 +141,55 @@ EffectField Field(int id, const char* name, const char* label, std::string value
   return field;
 }
 
+// What the mix dialog stores and what its typed fields take: the volume up to 100 %, one of
+// the three choices, a fade time of 0 or more frames.
+const EffectDefinition& MixValues() {
+  static const EffectDefinition mix = [] {
+    EffectDefinition definition;
+    EffectParameter volume;
+    volume.name = "PasteMixVolume";
+    volume.fallback = "100";
+    volume.label = "Lautstärke (%)";
+    volume.lowest = 0;
+    volume.highest = 100;
+    volume.too_high = "Mix Lautstärke muss unter 100% liegen. Bitte noch einmal versuchen.";
+    EffectParameter choice;
+    choice.name = "LongerSelection";
+    choice.fallback = "0";
+    choice.choices.assign(std::begin(kLongerSelectionChoices), std::end(kLongerSelectionChoices));
+    EffectParameter fade;
+    fade.name = "FadeOutTime";
+    fade.fallback = "250";
+    fade.label = "Ausblendzeit:";
+    fade.lowest = 0;
+    fade.highest = kMaxFrames;
+    definition.parameters = {volume, choice, fade};
+    return definition;
+  }();
+  return mix;
+}
+
 // The mix dialog; stores the accepted values. Nothing when cancelled.
 std::optional<MixParameters> AskMixParameters(EditContext& context, const char* title) {
   Settings& settings = context.settings;
   const bool selection_empty = !HasSelection(context.document);
   const bool stereo = context.document.sound.channels == 2;
-  const int stored_choice = settings.ReadUserInt(kStoredValues, "LongerSelection", 0);
+  // Stored values beyond their ranges start at the defaults.
+  const EffectValues stored = ReadEffectValues(MixValues(), settings);
   EffectDialog dialog;
   dialog.title = title;
   dialog.kind = EffectDialogKind::kMix;
-  dialog.fields.push_back(Field(101, "PasteMixVolume", "Lautstärke (%)",
-                                   std::to_string(settings.ReadUserInt(kStoredValues, "PasteMixVolume", 100))));
+  dialog.fields.push_back(Field(101, "PasteMixVolume", "Lautstärke (%)", stored.at("PasteMixVolume")));
   dialog.fields.push_back(Field(102, "Balance", "Stereo Regler (L - R)", "50"));
   EffectField longer = Field(103, "LongerSelection", "Wenn Mix länger als Markierung ist:",
-                                std::to_string(selection_empty ? 1 : std::clamp(stored_choice, 0, 2)));
+                             selection_empty ? "1" : stored.at("LongerSelection"));
   longer.choices.assign(std::begin(kLongerSelectionChoices), std::end(kLongerSelectionChoices));
   dialog.fields.push_back(std::move(longer));
-  dialog.fields.push_back(Field(104, "FadeOutTime", "Ausblendzeit:",
-                                   std::to_string(settings.ReadUserInt(kStoredValues, "FadeOutTime", 250))));
+  dialog.fields.push_back(Field(104, "FadeOutTime", "Ausblendzeit:", stored.at("FadeOutTime")));
   dialog.fields.push_back(Field(0, "Stereo", "", stereo ? "1" : "0"));
   dialog.fields.push_back(Field(0, "SelectionEmpty", "", selection_empty ? "1" : "0"));
   dialog.validate = [](const std::vector<EffectField>& fields) {
-    return TextToInt(FieldValue(fields, "PasteMixVolume")) > 100
-               ? std::string("Mix Lautstärke muss unter 100% liegen. Bitte noch einmal versuchen.")
-               : std::string();
+    return RefusalMessage(MixValues(), FieldValues(fields));
   };
   if (!context.services.ui.AskEffectParameters(dialog)) return std::nullopt;
 
@@ -513,6 +539,15 @@ std::optional<int> AskStoredNumber(EditContext& context, const char* title, cons
   field.label = label;
   field.value = std::to_string(context.settings.ReadUserInt(kStoredValues, name, fallback));
   dialog.fields.push_back(std::move(field));
+  // A typed count is a whole number of 0 or more.
+  EffectParameter check;
+  check.name = name;
+  check.label = label;
+  check.lowest = 0;
+  dialog.validate = [check](const std::vector<EffectField>& fields) {
+    const std::optional<ValueRefusal> refusal = CheckParameterValues({check}, FieldValues(fields));
+    return refusal ? refusal->message : std::string();
+  };
   if (!context.services.ui.AskEffectParameters(dialog)) return std::nullopt;
   const int value = TextToInt(dialog.fields[0].value);
   context.settings.WriteUserValue(kStoredValues, name, value);
@@ -625,6 +660,12 @@ bool SelectRange(EditContext& context) {
   dialog.kind = EffectDialogKind::kFields;
   dialog.fields.push_back(Field(101, "Start", "Start", TypedTimeText(FramesToMs(document.state.selection_start, rate))));
   dialog.fields.push_back(Field(102, "Ende", "Ende", TypedTimeText(FramesToMs(document.state.selection_end, rate))));
+  dialog.validate = [](const std::vector<EffectField>& fields) {
+    for (const EffectField& field : fields)
+      if (!IsTypedTime(field.value))
+        return "Bitte geben Sie für \"" + field.label + "\" eine Zeit wie 1:02:03.45 ein (Stunden:Minuten:Sekunden).";
+    return std::string();
+  };
   if (!context.services.ui.AskEffectParameters(dialog)) return false;
   // Typed times outside the sound (negative ones included) are limited to it.
   const std::int64_t length = Length(document);
@@ -722,6 +763,17 @@ std::int64_t ParseTypedTime(std::string_view text) {
   }
   const std::int64_t ms = std::min(kLimit, before + std::min(kLimit, seconds * 1000) + fraction);
   return negative ? -ms : ms;
+}
+
+bool IsTypedTime(std::string_view text) {
+  bool digit = false;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9')
+      digit = true;
+    else if (c != ':' && c != '.' && c != '-' && c != ' ')
+      return false;
+  }
+  return digit;
 }
 
 std::string TypedTimeText(std::int64_t milliseconds) { return FormatTimeHundredths(milliseconds); }

@@ -68,6 +68,9 @@ bool RunEditCommand(int id, EditContext& context);
 // was read by 60, after "." up to three digits count 100, 10 and 1 ms, a "-" anywhere
 // makes it negative, other characters are skipped ("1:02:03.45" → 3,723,450).
 std::int64_t ParseTypedTime(std::string_view text);
+// Whether a typed time is one: digits with ":", ".", "-" and blanks only, at least one digit.
+// The range dialog refuses anything else rather than reading it as 0.
+bool IsTypedTime(std::string_view text);
 // The text the range dialog shows for `milliseconds`: "%ld:%.2ld:%.2ld.%.2ld" of ms + 5.
 std::string TypedTimeText(std::int64_t milliseconds);
 

@@ -12,12 +12,6 @@
 namespace sonavel {
 namespace {
 
-EffectValues ValuesOf(const std::vector<EffectField>& fields) {
-  EffectValues values;
-  for (const EffectField& field : fields) values[field.name] = field.value;
-  return values;
-}
-
 // The dialog for `effect`, filled with `values`; its preview plays over `preview_sound`.
 EffectDialog BuildDialog(const EffectDefinition& effect, const EffectValues& values, const Sound& preview_sound,
                          PlaybackControl& playback) {
@@ -37,13 +31,14 @@ EffectDialog BuildDialog(const EffectDefinition& effect, const EffectValues& val
     field.value = found != values.end() ? found->second : parameter.fallback;
     dialog.fields.push_back(std::move(field));
   }
-  if (effect.validate) {
-    dialog.validate = [&effect](const std::vector<EffectField>& fields) { return effect.validate(ValuesOf(fields)); };
-  }
+  // Every typed value is read strictly and checked against its range at OK.
+  dialog.validate = [&effect](const std::vector<EffectField>& fields) {
+    return RefusalMessage(effect, FieldValues(fields));
+  };
   if (effect.has_preview && effect.preview) {
     // The preview plays the selection through the effect as the fields stand, from its start.
     dialog.start_preview = [&effect, &preview_sound, &playback](const EffectDialog& shown) {
-      SourceRef chain = effect.preview(OpenSoundReader(preview_sound), ValuesOf(shown.fields));
+      SourceRef chain = effect.preview(OpenSoundReader(preview_sound), FieldValues(shown.fields));
       return playback.Preview(chain);
     };
     dialog.stop_preview = [&playback] { playback.StopPreview(); };
@@ -76,12 +71,9 @@ int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settin
   if (effect.uses_envelope_file) points = LoadEnvelopePoints();
   if (options.values != nullptr) {
     for (const auto& [name, value] : *options.values) values[name] = value;
-    if (effect.validate) {
-      const std::string refused = effect.validate(values);
-      if (!refused.empty()) {
-        services.ui.ShowMessage({refused, "Ungültiger Wert", MessageIcon::kInformation, MessageButtons::kOk});
-        return kEffectNotRun;
-      }
+    if (const std::string refused = RefusalMessage(effect, values); !refused.empty()) {
+      services.ui.ShowMessage({refused, "Ungültiger Wert", MessageIcon::kInformation, MessageButtons::kOk});
+      return kEffectNotRun;
     }
   } else if (effect.has_dialog) {
     Sound preview_sound(document.sound.rate, document.sound.channels);
@@ -91,7 +83,7 @@ int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settin
     const bool accepted = services.ui.AskEffectParameters(dialog);
     if (dialog.stop_preview) dialog.stop_preview();
     if (!accepted) return kEffectCancelled;
-    values = ValuesOf(dialog.fields);
+    values = FieldValues(dialog.fields);
     points = dialog.points;
   }
   if (effect.unchanged && effect.unchanged(values, document.sound)) return kEffectDone;

@@ -14,23 +14,14 @@ EffectDefinition Compressor() {
   EffectDefinition effect;
   effect.command_id = kCompressorCommand;
   effect.undo_name = "Dynamic Range Compressor";
-  EffectParameter threshold;
-  threshold.name = "CompressorThreshold";
-  threshold.fallback = "0";
-  threshold.label = "Schwelle (dB)";
-  threshold.id = 101;
-  EffectParameter limit;
-  limit.name = "CompressorLimit";
-  limit.fallback = "0";
-  limit.label = "Begrenzung (dB)";
-  limit.id = 102;
-  EffectParameter ratio;
-  ratio.name = "CompressorRatio";
-  ratio.fallback = "0";
-  ratio.label = "Verhältnis";
-  ratio.id = 104;
+  // Threshold and limit are decibel bytes: the compressor takes -127 … 127 dB.
+  EffectParameter threshold{.name = "CompressorThreshold", .fallback = "0", .label = "Schwelle (dB)", .id = 101,
+                            .short_value = true, .lowest = -127, .highest = 127};
+  EffectParameter limit{.name = "CompressorLimit", .fallback = "0", .label = "Begrenzung (dB)", .id = 102,
+                        .short_value = true, .lowest = -127, .highest = 127};
+  EffectParameter ratio{.name = "CompressorRatio", .fallback = "0", .label = "Verhältnis", .id = 104,
+                        .short_value = true};
   for (const CompressorRatio& row : kCompressorRatios) ratio.choices.emplace_back(row.name);
-  threshold.short_value = ratio.short_value = limit.short_value = true;
   effect.parameters = {threshold, ratio, limit};
   effect.dialog = EffectDialogKind::kCompressor;
   effect.has_dialog = true;

@@ -9,7 +9,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,9 +68,12 @@ class RangeStream {
 
 // The values of an effect's parameters as text, by stored name ("AmplifyGain" → "150").
 using EffectValues = std::map<std::string, std::string>;
-// A value as an integer (decimal, as the settings read it), or as a real number.
+// A value as an integer (decimal, as the settings read it), or as a real number. Both
+// expect values that passed CheckEffectValues (or came from ReadEffectValues).
 int ValueInt(const EffectValues& values, const std::string& name);
 double ValueReal(const EffectValues& values, const std::string& name);
+// The values of dialog fields by name.
+EffectValues FieldValues(const std::vector<EffectField>& fields);
 
 // What one render works on.
 struct EffectRun {
@@ -106,7 +111,37 @@ struct EffectParameter {
   bool real = false;          // read as a decimal real (stored as typed)
   // Kept in a 16-bit field (gains, levels): a stored value is truncated to 16 bits.
   bool short_value = false;
+  // What a typed value must be: a whole number (a real one with `real`) from `lowest` to
+  // `highest`; for a drop-down without free entry, the index of one of its choices.
+  double lowest = std::numeric_limits<int>::min();
+  double highest = std::numeric_limits<int>::max();
+  // The effect's own refusal of a number above `highest` or below `lowest`; when empty,
+  // the generic one names the field and its range.
+  std::string too_high = {};
+  std::string too_low = {};
 };
+
+// Why a typed value is refused.
+struct ValueRefusal {
+  const EffectParameter* parameter = nullptr;  // null: the effect's check across fields
+  std::string value;                           // the text as given
+  bool not_a_number = false;                   // else a number out of range (or no choice)
+  std::string message;                         // what the dialog shows under "Ungültiger Wert"
+  bool own_message = false;                    // `message` is the effect's own text
+};
+
+// The lowest and highest value `parameter` takes (a drop-down: 0 to its last index).
+double LowestValue(const EffectParameter& parameter);
+double HighestValue(const EffectParameter& parameter);
+// A number as the range texts show it: whole numbers without a fraction.
+std::string NumberText(double value);
+
+// The check of one typed value: read strictly (see ParseWholeNumber), then its range.
+std::optional<ValueRefusal> CheckParameterValue(const EffectParameter& parameter, const std::string& text);
+// The first of `values` that its parameter refuses, in parameter order; values without a
+// parameter are not looked at.
+std::optional<ValueRefusal> CheckParameterValues(const std::vector<EffectParameter>& parameters,
+                                                 const EffectValues& values);
 
 struct EffectDefinition {
   int command_id = 0;
@@ -132,7 +167,8 @@ struct EffectDefinition {
   // True when the values would change nothing: the command then ends at once, recording
   // no undo step.
   std::function<bool(const EffectValues&, const Sound&)> unchanged;
-  // Checked at OK; empty when acceptable, else the message.
+  // Checked at OK after every value passed its parameter's own check (CheckEffectValues):
+  // empty when acceptable, else the message. For conditions across fields.
   std::function<std::string(const EffectValues&)> validate;
   // The render; returns kEffectDone, kEffectCancelled or kEffectNotRun.
   std::function<int(EffectRun&)> run;
@@ -141,13 +177,29 @@ struct EffectDefinition {
   std::function<SourceRef(SourceRef reader, const EffectValues&)> preview;
 };
 
+// Every value of the effect's parameters, then the effect's own check; nullopt when all
+// are acceptable. The one check of the dialogs and of headless runs.
+std::optional<ValueRefusal> CheckEffectValues(const EffectDefinition& effect, const EffectValues& values);
+// The message of CheckEffectValues, empty when the values are acceptable.
+std::string RefusalMessage(const EffectDefinition& effect, const EffectValues& values);
+
 // Every effect command, in menu order.
 const std::vector<EffectDefinition>& EffectCatalogue();
 const EffectDefinition* FindEffect(int command_id);
-// By undo name, compared without regard to case ("normalisieren" finds "Normalisieren").
+// The text with upper-case letters lowered, ASCII and the Latin-1 letters of UTF-8 ("Ä",
+// "Ö", "Ü", ...), for comparisons without regard to case.
+std::string FoldCase(std::string_view text);
+// The effects answering to `name`: by undo name or, with `menu_text` (a command id's menu
+// text as shown, or ""), by their menu text, compared without regard to case
+// ("normalisieren" and "RÜCKWÄRTS" are found). Mono and Stereo share their undo name.
+std::vector<const EffectDefinition*> FindEffectsByName(std::string_view name,
+                                                       const std::function<std::string(int)>& menu_text = {});
+// The first of them, or nullptr.
 const EffectDefinition* FindEffectByName(std::string_view name);
 
-// The stored values of an effect's parameters, missing ones at their defaults.
+// The stored values of an effect's parameters, missing ones at their defaults. Stored texts
+// are read leniently (the leading number), but one with no number or out of its range
+// gives the default, so that an old or edited settings file never silences a selection.
 EffectValues ReadEffectValues(const EffectDefinition& effect, const SettingsReader& settings);
 void WriteEffectValues(const EffectDefinition& effect, const EffectValues& values, Settings& settings);
 

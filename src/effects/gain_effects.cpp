@@ -11,15 +11,20 @@
 namespace sonavel {
 namespace {
 
+constexpr int kLongestCrossFadeMs = 60000;
+
 // A gain or level, kept in 16 bits.
 EffectParameter Short(EffectParameter parameter) {
   parameter.short_value = true;
   return parameter;
 }
 
-EffectParameter Parameter(std::string name, std::string fallback, std::string label, int id,
+// A whole number from `lowest` to `highest`.
+EffectParameter Parameter(std::string name, std::string fallback, std::string label, int id, int lowest, int highest,
                           std::string key = "StoredValues") {
   EffectParameter parameter;
+  parameter.lowest = lowest;
+  parameter.highest = highest;
   parameter.name = std::move(name);
   parameter.key = std::move(key);
   parameter.fallback = std::move(fallback);
@@ -39,18 +44,15 @@ EffectDefinition Amplify() {
   effect.command_id = 4001;
   effect.undo_name = "Anpassen";
   effect.progress_title = "Anpassen";
-  effect.parameters = {Short(Parameter("AmplifyGain", "100", "Lautstärke (%)", 101))};
+  // 0 % silences on purpose; more than 400 % is refused.
+  effect.parameters = {Short(Parameter("AmplifyGain", "100", "Lautstärke (%)", 101, 0, 400))};
+  effect.parameters[0].too_high = "Normalisierungslevel muss be unter 400% liegen. Bitte noch einmal versuchen.";
   effect.presets = {{"Viertel Lautstärke", {"25"}},
                     {"Halbe Lautstärke", {"50"}},
                     {"Doppelte Lautstärke", {"200"}},
                     {"Dreifache Lautstärke", {"300"}}};
   effect.has_dialog = true;
   effect.lead_in_ms = 1000;
-  effect.validate = [](const EffectValues& values) -> std::string {
-    if (ValueInt(values, "AmplifyGain") > 400)
-      return "Normalisierungslevel muss be unter 400% liegen. Bitte noch einmal versuchen.";
-    return {};
-  };
   effect.run = [](EffectRun& run) {
     KeepSelection(run);
     return AmplifyRange(run.sound, ValueInt(run.values, "AmplifyGain"), run.start, run.end);
@@ -63,18 +65,15 @@ EffectDefinition Normalise() {
   effect.command_id = 4002;
   effect.undo_name = "Normalisieren";
   effect.progress_title = "Normalisieren";
-  effect.parameters = {Short(Parameter("NormalizePeakLevel", "100", "Spitzenpegel (%)", 102))};
+  // A peak of 0 % would be silence, not a level: at least 1 %.
+  effect.parameters = {Short(Parameter("NormalizePeakLevel", "100", "Spitzenpegel (%)", 102, 1, 100))};
+  effect.parameters[0].too_high = "Normalisierungslevel muss unter 100% liegen. Bitte noch einmal versuchen.";
   effect.presets = {{"Sehr Leises Audio Level", {"20"}},
                     {"Leises Audio Level", {"40"}},
                     {"Normales Audio Level", {"75"}},
                     {"Maximales Audio Level", {"100"}}};
   effect.has_dialog = true;
   effect.lead_in_ms = 500;
-  effect.validate = [](const EffectValues& values) -> std::string {
-    if (ValueInt(values, "NormalizePeakLevel") > 100)
-      return "Normalisierungslevel muss unter 100% liegen. Bitte noch einmal versuchen.";
-    return {};
-  };
   effect.run = [](EffectRun& run) {
     KeepSelection(run);
     return NormaliseRange(run.sound, ValueInt(run.values, "NormalizePeakLevel"), run.start, run.end, run.progress);
@@ -131,9 +130,10 @@ EffectDefinition CrossFade() {
   effect.command_id = 4021;
   effect.undo_name = "Cross Fade";
   effect.progress_title = "Cross Fading";
-  effect.parameters = {Parameter("GapTimeMS", "300", "Pause (ms)", 101, "CrossFade"),
-                       Parameter("FadeInTimeMS", "300", "Einblenden (ms)", 102, "CrossFade"),
-                       Parameter("FadeOutTimeMS", "300", "Ausblenden (ms)", 104, "CrossFade")};
+  // Up to a minute each.
+  effect.parameters = {Parameter("GapTimeMS", "300", "Pause (ms)", 101, 0, kLongestCrossFadeMs, "CrossFade"),
+                       Parameter("FadeInTimeMS", "300", "Einblenden (ms)", 102, 0, kLongestCrossFadeMs, "CrossFade"),
+                       Parameter("FadeOutTimeMS", "300", "Ausblenden (ms)", 104, 0, kLongestCrossFadeMs, "CrossFade")};
   effect.dialog = EffectDialogKind::kCrossFade;
   effect.has_dialog = true;
   effect.lead_in_ms = 1000;
@@ -153,7 +153,7 @@ EffectDefinition StereoPan() {
   effect.command_id = 4022;
   effect.undo_name = "Stereo Pan";
   effect.progress_title = "Stereo Pan";
-  effect.parameters = {Short(Parameter("StereoPan", "50", "Links - Rechts", 101))};
+  effect.parameters = {Short(Parameter("StereoPan", "50", "Links - Rechts", 101, 0, 100))};
   effect.dialog = EffectDialogKind::kStereoPan;
   effect.has_dialog = true;
   effect.has_preview = true;

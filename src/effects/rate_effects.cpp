@@ -48,6 +48,9 @@ EffectDefinition SampleRate() {
   rate.fallback = "44100";
   rate.choices = {"6000", "8000", "11025", "16000", "22050", "32000", "44100", "48000", "64000", "88200", "96000"};
   rate.free_entry = true;
+  rate.lowest = kLowestRate;
+  rate.highest = kHighestRate;
+  rate.too_low = rate.too_high = "Samplerate muss zwischen 6000 und 96000 Samples pro Sekunde liegen.";
   effect.parameters = {rate};
   effect.has_dialog = true;
   effect.remembers = false;
@@ -55,12 +58,6 @@ EffectDefinition SampleRate() {
   effect.initial = [](EffectValues& values, const Sound& sound) { values["SampleRate"] = std::to_string(sound.rate); };
   effect.unchanged = [](const EffectValues& values, const Sound& sound) {
     return ValueInt(values, "SampleRate") == sound.rate;
-  };
-  effect.validate = [](const EffectValues& values) {
-    const int rate = ValueInt(values, "SampleRate");
-    return rate < kLowestRate || rate > kHighestRate
-               ? std::string("Samplerate muss zwischen 6000 und 96000 Samples pro Sekunde liegen.")
-               : std::string();
   };
   effect.run = [](EffectRun& run) {
     const std::int32_t old_rate = run.sound.rate;
@@ -125,17 +122,15 @@ EffectDefinition Speed(int command_id, const char* name, const char* value_name,
   percent.fallback = "100";
   percent.label = label;
   percent.short_value = true;
+  // Nothing would come out of 0 %, and below 1 % the analysis would not move.
+  percent.lowest = 1;
+  percent.highest = 300;
+  percent.too_high = "Geschwindigkeitsänderung in Prozent muss unter 300 liegen.";
+  percent.too_low = "Geschwindigkeitsänderung in Prozent muss mindestens 1 sein.";
   effect.parameters = {percent};
   effect.has_dialog = true;
   effect.has_preview = true;
   effect.lead_in_ms = 500;
-  effect.validate = [value_name](const EffectValues& values) {
-    const int percent = ValueInt(values, value_name);
-    if (percent > 300) return std::string("Geschwindigkeitsänderung in Prozent muss unter 300 liegen.");
-    // Nothing would come out of 0 %, and below 1 % the analysis would not move.
-    if (percent < 1) return std::string("Geschwindigkeitsänderung in Prozent muss mindestens 1 sein.");
-    return std::string();
-  };
   effect.preview = [value_name, mode](SourceRef reader, const EffectValues& values) {
     return SpeedChain(std::move(reader), mode, std::clamp(ValueInt(values, value_name), 1, 300));
   };

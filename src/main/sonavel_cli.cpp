@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/command_table.h"
 #include "document/audio_document.h"
 #include "document/effect_command.h"
 #include "document/file_commands.h"
@@ -226,14 +227,43 @@ int Convert(const std::vector<std::string>& args, Ui& ui) {
   return result;
 }
 
+// The text the menu shows for a command: without the access key "&", the shortcut after
+// "\t" and a closing "..."; "" when the command has no menu item.
+std::string MenuText(int command_id) {
+  const MenuItem* item = FindCommand(command_id);
+  if (item == nullptr) return {};
+  std::string text;
+  const std::string& raw = item->text;
+  for (std::size_t i = 0; i < raw.size() && raw[i] != '\t'; ++i) {
+    if (raw[i] == '&' && i + 1 < raw.size()) ++i;  // "&&" stands for "&"
+    text += raw[i];
+  }
+  if (text.ends_with("...")) text.resize(text.size() - 3);
+  return text;
+}
+
+// What a parameter takes, for the list and the refusals: "0 to 400".
+std::string RangeText(const EffectParameter& parameter) {
+  return NumberText(LowestValue(parameter)) + " to " + NumberText(HighestValue(parameter));
+}
+
 int ListEffects(const SettingsReader& settings) {
   for (const EffectDefinition& effect : EffectCatalogue()) {
-    std::printf("%s\n", effect.undo_name.c_str());
+    // The menu's text too, where it differs from the undo name; both are accepted.
+    const std::string menu = MenuText(effect.command_id);
+    if (menu.empty() || FoldCase(menu) == FoldCase(effect.undo_name))
+      std::printf("%s\n", effect.undo_name.c_str());
+    else
+      std::printf("%s (menu: %s)\n", effect.undo_name.c_str(), menu.c_str());
     const EffectValues values = ReadEffectValues(effect, settings);
     for (const EffectParameter& parameter : effect.parameters) {
-      std::printf("  %s=%s (default %s)", parameter.name.c_str(), values.at(parameter.name).c_str(),
-                  parameter.fallback.c_str());
-      if (!parameter.choices.empty()) {
+      std::printf("  %s=%s (default %s; %s %s)", parameter.name.c_str(), values.at(parameter.name).c_str(),
+                  parameter.fallback.c_str(), parameter.real ? "number" : "whole number", RangeText(parameter).c_str());
+      if (parameter.free_entry) {
+        // The value is the number itself; the entries are suggestions.
+        std::printf(", e.g.");
+        for (const std::string& choice : parameter.choices) std::printf(" %s", choice.c_str());
+      } else if (!parameter.choices.empty()) {
         std::printf(":");
         for (std::size_t i = 0; i < parameter.choices.size(); ++i)
           std::printf(" %zu=%s", i, parameter.choices[i].c_str());
@@ -242,6 +272,20 @@ int ListEffects(const SettingsReader& settings) {
     }
   }
   return kDone;
+}
+
+// Tells why a value given on the command line is refused, naming the parameter and its
+// range, and the effect's own message where it has one.
+void TellRefusal(const ValueRefusal& refusal, Ui& ui) {
+  if (refusal.parameter != nullptr) {
+    const EffectParameter& parameter = *refusal.parameter;
+    const bool choice = !parameter.choices.empty() && !parameter.free_entry;
+    const char* what = refusal.not_a_number ? (parameter.real ? "is not a number" : "is not a whole number")
+                                            : (choice ? "is not one of the choices" : "is out of range");
+    Fail(ui, parameter.name + ": \"" + refusal.value + "\" " + what + " (" + RangeText(parameter) + ")");
+  }
+  if (refusal.parameter == nullptr || refusal.own_message)
+    ui.ShowMessage({refusal.message, "Ungültiger Wert", MessageIcon::kInformation, MessageButtons::kOk});
 }
 
 // An effect that streams runs from the file straight into the new file, as the editor's
@@ -259,11 +303,9 @@ int StreamEffect(const EffectDefinition& effect, const EffectValues& given, cons
   Sound shape(reader->rate, reader->channels);
   if (effect.initial) effect.initial(values, shape);
   for (const auto& [name, value] : given) values[name] = value;
-  if (effect.validate) {
-    if (const std::string refused = effect.validate(values); !refused.empty()) {
-      Fail(ui, refused);
-      return kFailed;
-    }
+  if (const std::optional<ValueRefusal> refusal = CheckEffectValues(effect, values)) {
+    TellRefusal(*refusal, ui);
+    return kFailed;
   }
   const std::int32_t length = reader->Length();
   const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(reader->rate), reader->channels);
@@ -300,11 +342,19 @@ int ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
     std::fputs(kUsage, stderr);
     return kFailed;
   }
-  const EffectDefinition* effect = FindEffectByName(args[1]);
-  if (effect == nullptr) {
+  // By undo name or by the menu's text, in any case.
+  const std::vector<const EffectDefinition*> named = FindEffectsByName(args[1], MenuText);
+  if (named.empty()) {
     Fail(ui, "Unknown effect \"" + args[1] + "\"; sonavel-cli effect --list names them.");
     return kFailed;
   }
+  if (named.size() > 1) {
+    std::string menus;
+    for (const EffectDefinition* each : named) menus += (menus.empty() ? "\"" : ", \"") + MenuText(each->command_id) + "\"";
+    Fail(ui, "\"" + args[1] + "\" names more than one effect; give its menu text: " + menus + ".");
+    return kFailed;
+  }
+  const EffectDefinition* effect = named.front();
   EffectValues given;
   for (std::size_t i = 4; i < args.size(); ++i) {
     const std::size_t equals = args[i].find('=');
@@ -316,6 +366,11 @@ int ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
       return kFailed;
     }
     given[name] = args[i].substr(equals + 1);
+  }
+  // Every given value is read strictly and checked before any file is touched.
+  if (const std::optional<ValueRefusal> refusal = CheckParameterValues(effect->parameters, given)) {
+    TellRefusal(*refusal, ui);
+    return kFailed;
   }
 
   RunFolder run_folder;

@@ -4,6 +4,8 @@
 // the caller's default; integers are decimal text, booleans "1"/"0" and any text not
 // beginning with "0" reads as true.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -69,5 +71,15 @@ class Settings final : public SettingsReader {
 
 // The decimal reading of ReadInt.
 int TextToInt(const std::string& text);
+// The leading decimal number as TextToInt reads it, or nullopt when the text (after blanks
+// and a sign) does not begin with a digit: "12abc" is 12, "abc" and "-" have none.
+std::optional<int> LeadingInt(std::string_view text);
+
+// Strict readings of a typed number. Blanks around it are allowed; a whole number is an
+// optional sign and digits and nothing else ("5abc", "", "+", "1e3" and "1.0" are none),
+// saturating beyond 64 bits. A real number may also have a fraction after one "." or ","
+// (the German decimal comma), with at least one digit in all.
+std::optional<std::int64_t> ParseWholeNumber(std::string_view text);
+std::optional<double> ParseRealNumber(std::string_view text);
 
 }  // namespace sonavel

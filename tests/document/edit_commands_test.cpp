@@ -371,12 +371,19 @@ TEST_F(EditPasteMixTest, EmptySelectionMixesTheWholeClipAndStoresAdaptTheSelecti
 
 TEST_F(EditPasteMixTest, VolumeAboveOneHundredIsRefusedAndALowerVolumeScalesTheClip) {
   clipboard_.sound = WriteSound(Samples(8000, 1600), 1, 8000);
+  // A stored fade time below 0 starts at the default instead.
+  settings_->WriteUserValue("StoredValues", "FadeOutTime", -5);
   Answer({{"PasteMixVolume", "150"}});
-  Answer({{"PasteMixVolume", "80"}});
+  Answer({{"PasteMixVolume", "8o"}});
+  Answer({{"PasteMixVolume", "80"}, {"FadeOutTime", "-1"}});
+  Answer({{"FadeOutTime", "250"}});
   ASSERT_TRUE(Run(2005));
-  ASSERT_EQ(ui_.shown().size(), 1u);
+  EXPECT_EQ(ui_.effect_dialogs().at(0).fields.at(3).value, "250");
+  ASSERT_EQ(ui_.shown().size(), 3u);
   EXPECT_EQ(ui_.shown()[0].text, "Mix Lautstärke muss unter 100% liegen. Bitte noch einmal versuchen.");
   EXPECT_EQ(ui_.shown()[0].caption, "Ungültiger Wert");
+  EXPECT_EQ(ui_.shown()[1].text, "Bitte geben Sie für \"Lautstärke (%)\" eine ganze Zahl von 0 bis 100 ein.");
+  EXPECT_EQ(ui_.shown()[2].text, "Bitte geben Sie für \"Ausblendzeit\" eine ganze Zahl von 0 bis 2147483647 ein.");
   // gL = 80 × 2^24 / 100 = 13421772; (1600 × (gL >> 15)) >> 9 = (1600 × 409) >> 9 = 1278.
   const Samples after = ReadAll(document_->sound);
   EXPECT_EQ(after[8000] - original_[8000], 1278);
@@ -578,10 +585,16 @@ TEST_F(EditCommandsTest, SelectCommandsSetTheSelectionAndTheRangeDialogReadsType
   EXPECT_EQ(document_->state.selection_end, 16000);  // 60 s lies past the end
   EXPECT_EQ(document_->state.cursor, 5000);
 
+  // Text that is no time is refused, not read as 0; the next answer is taken.
+  Answer({{"Start", "anfang"}, {"Ende", "1.25"}});
   Answer({{"Start", "-3"}, {"Ende", "1.25"}});
   ASSERT_TRUE(Run(2027));
   EXPECT_EQ(document_->state.selection_start, 0);
   EXPECT_EQ(document_->state.selection_end, 10000);
+  ASSERT_EQ(ui_.shown().size(), 1u);
+  EXPECT_EQ(ui_.shown()[0].caption, "Ungültiger Wert");
+  EXPECT_EQ(ui_.shown()[0].text,
+            "Bitte geben Sie für \"Start\" eine Zeit wie 1:02:03.45 ein (Stunden:Minuten:Sekunden).");
 
   ASSERT_TRUE(Run(2022));
   EXPECT_EQ(document_->state.selection_start, 0);

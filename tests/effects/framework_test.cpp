@@ -5,6 +5,7 @@
 #include "../app/app_fixture.h"
 #include "effects/dsp/fixed_point.h"
 #include "effects/effect.h"
+#include "platform/settings.h"
 
 namespace sonavel {
 namespace {
@@ -75,6 +76,115 @@ TEST_F(EffectValuesTest, StoredValuesDefaultsShortFieldsAndRealText) {
   EXPECT_EQ(settings_->ReadUserText("StoredValues", "Gain", ""), "250");
   EXPECT_EQ(settings_->ReadUserText("Echoes", "Time", ""), "12");
   EXPECT_EQ(settings_->ReadUserText("Echoes", "Mod", ""), "0.75");
+}
+
+TEST_F(EffectValuesTest, TypedValuesAreReadStrictlyAndCheckedAgainstTheirRanges) {
+  const std::string amplify = "Bitte geben Sie für \"Lautstärke (%)\" eine ganze Zahl von 0 bis 400 ein.";
+  const std::string amplify_high = "Normalisierungslevel muss be unter 400% liegen. Bitte noch einmal versuchen.";
+  const std::string rate = "Samplerate muss zwischen 6000 und 96000 Samples pro Sekunde liegen.";
+  const std::string ratio = "Bitte wählen Sie für \"Verhältnis\" einen der Einträge 0 bis 6.";
+  const std::string real = "Bitte geben Sie für \"Rate (Hz)\" eine Zahl von 0.1 bis 10 ein.";
+  EffectDefinition modulation;
+  modulation.parameters = {EffectParameter{.name = "Mod", .label = "Rate (Hz):", .real = true, .lowest = 0.1, .highest = 10}};
+  struct Case {
+    const EffectDefinition* effect;
+    const char* name;
+    const char* text;
+    std::string refusal;  // empty: accepted
+    bool not_a_number;
+  };
+  const EffectDefinition* gain = FindEffect(4001);
+  const EffectDefinition* normalise = FindEffect(4002);
+  const EffectDefinition* rates = FindEffect(1006);
+  const EffectDefinition* compressor = FindEffect(4024);
+  const Case cases[] = {
+      {gain, "AmplifyGain", "abc", amplify, true},
+      {gain, "AmplifyGain", "5abc", amplify, true},
+      {gain, "AmplifyGain", "", amplify, true},
+      {gain, "AmplifyGain", "-", amplify, true},
+      {gain, "AmplifyGain", "2.5", amplify, true},
+      {gain, "AmplifyGain", "4e2", amplify, true},
+      {gain, "AmplifyGain", "1 0", amplify, true},
+      {gain, "AmplifyGain", "-50", amplify, false},
+      {gain, "AmplifyGain", "-1", amplify, false},
+      {gain, "AmplifyGain", "0", "", false},
+      {gain, "AmplifyGain", " +250\t", "", false},
+      {gain, "AmplifyGain", "400", "", false},
+      {gain, "AmplifyGain", "401", amplify_high, false},
+      {gain, "AmplifyGain", "99999999999999999999999", amplify_high, false},
+      {normalise, "NormalizePeakLevel", "0", "Bitte geben Sie für \"Spitzenpegel (%)\" eine ganze Zahl von 1 bis 100 ein.",
+       false},
+      {normalise, "NormalizePeakLevel", "1", "", false},
+      {rates, "SampleRate", "5999", rate, false},
+      {rates, "SampleRate", "96001", rate, false},
+      {rates, "SampleRate", "6000", "", false},
+      {rates, "SampleRate", "44100 Hz",
+       "Bitte geben Sie für \"Samplerate (Samples pro Sekunde)\" eine ganze Zahl von 6000 bis 96000 ein.", true},
+      {compressor, "CompressorRatio", "6", "", false},
+      {compressor, "CompressorRatio", "7", ratio, false},
+      {compressor, "CompressorRatio", "-1", ratio, false},
+      {compressor, "CompressorThreshold", "-127", "", false},
+      {compressor, "CompressorThreshold", "-128",
+       "Bitte geben Sie für \"Schwelle (dB)\" eine ganze Zahl von -127 bis 127 ein.", false},
+      {&modulation, "Mod", "0,25", "", false},
+      {&modulation, "Mod", ".5", "", false},
+      {&modulation, "Mod", "10", "", false},
+      {&modulation, "Mod", "10.01", real, false},
+      {&modulation, "Mod", "0.09", real, false},
+      {&modulation, "Mod", "1,2,3", real, true},
+      {&modulation, "Mod", "1.5x", real, true},
+      {&modulation, "Mod", ",", real, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + "=\"" + c.text + "\"");
+    const std::optional<ValueRefusal> refusal = CheckEffectValues(*c.effect, {{c.name, c.text}});
+    ASSERT_EQ(refusal.has_value(), !c.refusal.empty());
+    if (!refusal) continue;
+    EXPECT_EQ(refusal->message, c.refusal);
+    EXPECT_EQ(refusal->not_a_number, c.not_a_number);
+    ASSERT_NE(refusal->parameter, nullptr);
+    EXPECT_EQ(refusal->parameter->name, c.name);
+    EXPECT_EQ(refusal->value, c.text);
+  }
+  EXPECT_DOUBLE_EQ(ValueReal({{"Mod", "0,25"}}, "Mod"), 0.25);
+  EXPECT_EQ(ParseWholeNumber("-0"), 0);
+  EXPECT_EQ(ParseWholeNumber("-9223372036854775807"), -9223372036854775807LL);
+
+  // Stored values stay lenient ("5abc" is 5), but no number or one out of range gives the
+  // default, never silence.
+  const std::pair<const char*, const char*> stored[] = {{"abc", "100"}, {"5abc", "5"},   {"-50", "100"},
+                                                        {"70000", "100"}, {"401", "100"}, {" 250", "250"}};
+  for (const auto& [text, read] : stored) {
+    settings_->WriteUserValue("StoredValues", "AmplifyGain", text);
+    EXPECT_EQ(ReadEffectValues(*gain, *settings_).at("AmplifyGain"), read) << text;
+  }
+  settings_->WriteUserValue("StoredValues", "CompressorRatio", 12);
+  settings_->WriteUserValue("StoredValues", "CompressorThreshold", "-20 dB");
+  EXPECT_EQ(ReadEffectValues(*compressor, *settings_),
+            (EffectValues{{"CompressorThreshold", "-20"}, {"CompressorRatio", "0"}, {"CompressorLimit", "0"}}));
+  modulation.parameters[0].fallback = "0.5";
+  for (const auto& [text, read] : {std::pair{"1,5 Hz", "1,5"}, std::pair{"20", "0.5"}, std::pair{"x", "0.5"}}) {
+    settings_->WriteUserValue("StoredValues", "Mod", text);
+    EXPECT_EQ(ReadEffectValues(modulation, *settings_).at("Mod"), read) << text;
+  }
+}
+
+TEST(EffectCatalogue, EffectsAnswerToTheirMenuTextsInAnyCaseUmlautsIncluded) {
+  const auto menu = [](int id) -> std::string {
+    if (id == 4001) return "Verstärken";
+    if (id == 4018) return "Rückwärts";
+    if (id == 1007) return "Mono";
+    return "";
+  };
+  using Found = std::vector<const EffectDefinition*>;
+  EXPECT_EQ(FindEffectsByName("VERSTÄRKEN", menu), Found{FindEffect(4001)});
+  EXPECT_EQ(FindEffectsByName("rÜckwÄrts", menu), Found{FindEffect(4018)});
+  EXPECT_EQ(FindEffectsByName("UMKEHREN", menu), Found{FindEffect(4018)});
+  EXPECT_EQ(FindEffectsByName("mono", menu), Found{FindEffect(1007)});
+  EXPECT_EQ(FindEffectsByName("convert channels", menu), (Found{FindEffect(1007), FindEffect(1008)}));
+  EXPECT_TRUE(FindEffectsByName("Verstärken").empty());  // without the menu only undo names
+  EXPECT_TRUE(FindEffectsByName("verstarken", menu).empty());
+  EXPECT_EQ(FoldCase("ÄÖÜ ÀÞ × ß Straße"), "äöü àþ × ß straße");
 }
 
 TEST(EffectCatalogue, EveryCommandHasOneEffectFoundByNameInAnyCase) {

@@ -173,12 +173,12 @@ TEST(GainCatalogueTest, StoredValuesAndPresets) {
 
 TEST(GainCatalogueTest, ValidationMessages) {
   const EffectDefinition& amplify = Effect(4001);
-  EXPECT_EQ(amplify.validate({{"AmplifyGain", "400"}}), "");
-  EXPECT_EQ(amplify.validate({{"AmplifyGain", "401"}}),
+  EXPECT_EQ(RefusalMessage(amplify, {{"AmplifyGain", "400"}}), "");
+  EXPECT_EQ(RefusalMessage(amplify, {{"AmplifyGain", "401"}}),
             "Normalisierungslevel muss be unter 400% liegen. Bitte noch einmal versuchen.");
   const EffectDefinition& normalise = Effect(4002);
-  EXPECT_EQ(normalise.validate({{"NormalizePeakLevel", "100"}}), "");
-  EXPECT_EQ(normalise.validate({{"NormalizePeakLevel", "101"}}),
+  EXPECT_EQ(RefusalMessage(normalise, {{"NormalizePeakLevel", "100"}}), "");
+  EXPECT_EQ(RefusalMessage(normalise, {{"NormalizePeakLevel", "101"}}),
             "Normalisierungslevel muss unter 100% liegen. Bitte noch einmal versuchen.");
 }
 

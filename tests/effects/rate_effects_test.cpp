@@ -47,9 +47,9 @@ TEST_F(RateEffectsTest, SampleRateKeepsTheDurationAndTheSelectionsTimes) {
   effect.initial(values, sound);
   EXPECT_EQ(values.at("SampleRate"), "22050");
   EXPECT_TRUE(effect.unchanged(values, sound));
-  EXPECT_EQ(effect.validate({{"SampleRate", "5999"}}), "Samplerate muss zwischen 6000 und 96000 Samples pro Sekunde liegen.");
-  EXPECT_EQ(effect.validate({{"SampleRate", "96001"}}), effect.validate({{"SampleRate", "5999"}}));
-  EXPECT_EQ(effect.validate({{"SampleRate", "96000"}}), "");
+  EXPECT_EQ(RefusalMessage(effect, {{"SampleRate", "5999"}}), "Samplerate muss zwischen 6000 und 96000 Samples pro Sekunde liegen.");
+  EXPECT_EQ(RefusalMessage(effect, {{"SampleRate", "96001"}}), RefusalMessage(effect, {{"SampleRate", "5999"}}));
+  EXPECT_EQ(RefusalMessage(effect, {{"SampleRate", "96000"}}), "");
 
   int result = -1;
   const EffectRun run = Run(1006, sound, 2205, 4410, {{"SampleRate", "44100"}}, result);
@@ -90,9 +90,9 @@ TEST_F(RateEffectsTest, ChannelsBecomeMonoFromTheLeftOrStereoByCopying) {
 TEST_F(RateEffectsTest, SpeedCommandsReplaceTheSelectionWithTheChangedLength) {
   const std::vector<std::int32_t> samples = StereoSine(24000, 200, 8000);
   const EffectDefinition& speed = *FindEffect(4014);
-  EXPECT_EQ(speed.validate({{"SpSpeedPitch", "301"}}), "Geschwindigkeitsänderung in Prozent muss unter 300 liegen.");
-  EXPECT_EQ(speed.validate({{"SpSpeedPitch", "300"}}), "");
-  EXPECT_FALSE(speed.validate({{"SpSpeedPitch", "0"}}).empty());
+  EXPECT_EQ(RefusalMessage(speed, {{"SpSpeedPitch", "301"}}), "Geschwindigkeitsänderung in Prozent muss unter 300 liegen.");
+  EXPECT_EQ(RefusalMessage(speed, {{"SpSpeedPitch", "300"}}), "");
+  EXPECT_FALSE(RefusalMessage(speed, {{"SpSpeedPitch", "0"}}).empty());
   EXPECT_EQ(FindEffect(4015)->parameters.at(0).label, "Geschwindigkeit justieren (%)");
   EXPECT_EQ(FindEffect(4016)->parameters.at(0).name, "ConstSpeedPitch");
 

@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QPainter>
+#include <QPixmap>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QGroupBox>
@@ -15,10 +18,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "effects/effect.h"
 #include "gui/compressor_curve.h"
 #include "gui/effect_dialog.h"
 #include "gui/envelope_editor.h"
@@ -325,6 +330,57 @@ TEST(EffectDialogFields, AValueThatFailsTheCheckKeepsTheDialogOpen) {
   EXPECT_EQ(message.icon, QMessageBox::Information);
   EXPECT_TRUE(stayed_open);
   EXPECT_EQ(description.fields[0].value, "400");
+}
+
+TEST(EffectDialogFields, TypedTextThatIsNoNumberIsRefusedWithTheFieldsRange) {
+  // The check the editor's amplify command gives its dialog.
+  const EffectDefinition& amplify = *FindEffect(4001);
+  EffectDialog description = Amplify();
+  description.fields[0].label = amplify.parameters[0].label;
+  description.validate = [&amplify](const std::vector<EffectField>& fields) {
+    return RefusalMessage(amplify, FieldValues(fields));
+  };
+  QString text, caption;
+  bool stayed_open = false;
+  EXPECT_TRUE(RunDialog(description, [&](QDialog& dialog) {
+    auto* gain = Find<QLineEdit>(dialog, "101");
+    gain->setText("abc");
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      text = box->text();
+      caption = box->windowTitle();
+      // The refusal over its dialog, with the box's caption above it (offscreen windows
+      // have no frame of their own).
+      const QPixmap under = dialog.grab();
+      const QPixmap over = box->grab();
+      const int bar = 24;
+      QPixmap shot(std::max(under.width(), over.width() + 40), under.height() + over.height() + bar + 10);
+      shot.fill(Qt::lightGray);
+      QPainter painter(&shot);
+      painter.drawPixmap(0, 0, under);
+      const QPoint corner((shot.width() - over.width()) / 2, under.height() - 10);
+      painter.fillRect(QRect(corner.x(), corner.y(), over.width(), bar), QColor(60, 60, 70));
+      painter.setPen(Qt::white);
+      painter.drawText(QRect(corner.x() + 8, corner.y(), over.width() - 8, bar), Qt::AlignVCenter, caption);
+      painter.drawPixmap(corner + QPoint(0, bar), over);
+      painter.setPen(Qt::darkGray);
+      painter.drawRect(QRect(corner, QSize(over.width() - 1, over.height() + bar - 1)));
+      painter.end();
+      QDir().mkpath(SONAVEL_SCREENSHOT_DIR);
+      EXPECT_TRUE(shot.save(QString(SONAVEL_SCREENSHOT_DIR) + "/refused_value.png"));
+      box->button(QMessageBox::Ok)->click();
+    });
+    Ok(dialog)->click();
+    stayed_open = dialog.isVisible() && dialog.result() != QDialog::Accepted;
+    EXPECT_EQ(description.fields[0].value, "100");  // nothing taken
+    gain->setText(" 250 ");
+    Ok(dialog)->click();
+  }));
+  EXPECT_EQ(caption, "Ungültiger Wert");
+  EXPECT_EQ(text, "Bitte geben Sie für \"Lautstärke (%)\" eine ganze Zahl von 0 bis 400 ein.");
+  EXPECT_TRUE(stayed_open);
+  EXPECT_EQ(description.fields[0].value, " 250 ");
 }
 
 TEST(EffectDialogFields, CancelReturnsFalseAndLeavesTheFields) {

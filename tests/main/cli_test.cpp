@@ -7,6 +7,8 @@
 #include "formats/stored_format.h"
 #include "store/block_table.h"
 #include "formats/wav_reader.h"
+#include "platform/registry.h"
+#include "platform/settings.h"
 #include "../formats/wav_fixture.h"
 
 namespace sonavel {
@@ -138,7 +140,9 @@ TEST_F(CliTest, EffectAppliesOneEffectToTheWholeFile) {
   // The list names each effect with its parameters and their stored values.
   const Outcome list = Cli("effect --list");
   EXPECT_EQ(list.code, 0);
-  EXPECT_NE(list.out.find("Normalisieren\n  NormalizePeakLevel=100 (default 100)\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("Normalisieren\n  NormalizePeakLevel=100 (default 100; whole number 1 to 100)\n"),
+            std::string::npos)
+      << list.out;
   EXPECT_NE(list.out.find("Dynamic Range Compressor\n"), std::string::npos);
 }
 
@@ -187,6 +191,77 @@ TEST_F(CliTest, EffectRefusesWhatItCannotDo) {
   EXPECT_EQ(mono.code, 1);
   EXPECT_NE(mono.err.find("Stereodatei"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(Path("o.wav")));
+}
+
+TEST_F(CliTest, TypedValuesAreRefusedWithTheirRangeAndOutIsNotCreated) {
+  const std::string in = Path("in.wav");
+  Sox("-D -r 8000 -n -c 1 -b 16 " + Quote(in) + " synth 800s sine 440");
+  const struct {
+    const char* effect;
+    const char* value;
+    const char* line;  // what standard error begins with
+  } refusals[] = {
+      {"Anpassen", "AmplifyGain=abc", "AmplifyGain: \"abc\" is not a whole number (0 to 400)\n"},
+      {"Anpassen", "AmplifyGain=-50", "AmplifyGain: \"-50\" is out of range (0 to 400)\n"},
+      {"Anpassen", "AmplifyGain=5abc", "AmplifyGain: \"5abc\" is not a whole number (0 to 400)\n"},
+      {"Anpassen", "AmplifyGain=", "AmplifyGain: \"\" is not a whole number (0 to 400)\n"},
+      {"Normalisieren", "NormalizePeakLevel=abc", "NormalizePeakLevel: \"abc\" is not a whole number (1 to 100)\n"},
+      {"Normalisieren", "NormalizePeakLevel=150",
+       "NormalizePeakLevel: \"150\" is out of range (1 to 100)\n"
+       "Ungültiger Wert: Normalisierungslevel muss unter 100% liegen. Bitte noch einmal versuchen.\n"},
+      {"\"Dynamic Range Compressor\"", "CompressorRatio=7", "CompressorRatio: \"7\" is not one of the choices (0 to 6)\n"},
+      {"\"Samplerate konvertieren\"", "SampleRate=5999",
+       "SampleRate: \"5999\" is out of range (6000 to 96000)\n"
+       "Ungültiger Wert: Samplerate muss zwischen 6000 und 96000 Samples pro Sekunde liegen.\n"},
+      {"\"Nur Tonhöhe ändern\"", "ConstSpeedPitch=12.5", "ConstSpeedPitch: \"12.5\" is not a whole number (1 to 300)\n"},
+  };
+  for (const auto& refusal : refusals) {
+    const Outcome outcome =
+        Cli("effect " + std::string(refusal.effect) + " " + Quote(in) + " " + Quote(Path("o.wav")) + " " + refusal.value);
+    EXPECT_EQ(outcome.code, 2) << refusal.value;
+    EXPECT_EQ(outcome.err, refusal.line);
+    EXPECT_FALSE(std::filesystem::exists(Path("o.wav"))) << refusal.value;
+  }
+  // A stored value that is no number, or out of range, gives the default: 100 % changes nothing.
+  Registry registry;  // the user's branch in Path("config"), as the program finds it
+  Settings(registry).WriteUserValue("StoredValues", "AmplifyGain", "abc");
+  const Outcome listed = Cli("effect --list");
+  EXPECT_NE(listed.out.find("AmplifyGain=100 (default 100; whole number 0 to 400)\n"), std::string::npos) << listed.out;
+  ASSERT_EQ(Cli("effect Anpassen " + Quote(in) + " " + Quote(Path("same.wav"))).code, 0);
+  EXPECT_EQ(SamplesOf(Path("same.wav")), SamplesOf(in));
+}
+
+TEST_F(CliTest, EffectsAnswerToTheMenuTextsInAnyCase) {
+  const std::string in = Path("in.wav");
+  Sox("-D -r 8000 -n -c 1 -b 16 " + Quote(in) + " synth 800s sine 440 gain -6");
+  const std::vector<std::int32_t> original = SamplesOf(in);
+  auto run = [&](const std::string& name, const std::string& out, const std::string& values = "") {
+    const Outcome outcome = Cli("effect \"" + name + "\" " + Quote(in) + " " + Quote(Path(out)) + values);
+    EXPECT_EQ(outcome.code, 0) << name << ": " << outcome.err;
+    return SamplesOf(Path(out));
+  };
+  const std::vector<std::int32_t> halved = run("VERSTÄRKEN", "v.wav", " AmplifyGain=50");
+  EXPECT_EQ(halved, run("Anpassen", "a.wav", " AmplifyGain=50"));
+  EXPECT_NE(halved, original);
+  const std::vector<std::int32_t> reversed = run("rückwärts", "r.wav");
+  EXPECT_EQ(reversed, run("umkehren", "u.wav"));
+  EXPECT_EQ(reversed.front(), original.back());
+  EXPECT_EQ(run("EINBLENDEN", "e.wav"), run("Fade In", "f.wav"));
+  // Mono and Stereo share their undo name; their menu texts tell them apart.
+  const std::vector<std::int32_t> stereo = run("stereo", "s.wav");
+  ASSERT_EQ(stereo.size(), 2 * original.size());
+  for (std::size_t i = 0; i < original.size(); ++i) {
+    ASSERT_EQ(stereo[2 * i], original[i]) << i;
+    ASSERT_EQ(stereo[2 * i + 1], original[i]) << i;
+  }
+  const Outcome both = Cli("effect \"Convert Channels\" " + Quote(in) + " " + Quote(Path("c.wav")));
+  EXPECT_EQ(both.code, 2);
+  EXPECT_EQ(both.err, "\"Convert Channels\" names more than one effect; give its menu text: \"Mono\", \"Stereo\".\n");
+  EXPECT_FALSE(std::filesystem::exists(Path("c.wav")));
+  const Outcome list = Cli("effect --list");
+  EXPECT_NE(list.out.find("Anpassen (menu: Verstärken)\n  AmplifyGain="), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("Convert Channels (menu: Mono)\nConvert Channels (menu: Stereo)\n"), std::string::npos);
+  EXPECT_NE(list.out.find("Umkehren (menu: Rückwärts)\n"), std::string::npos);
 }
 
 TEST_F(CliTest, ConvertChangesRateAndChannelsToTheExactDuration) {
