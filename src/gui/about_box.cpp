@@ -31,14 +31,16 @@ void ShowAboutBox(QWidget* parent) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
   auto* layout = new QVBoxLayout(&box);
+  layout->setContentsMargins(24, 18, 24, 14);
+  layout->setSpacing(6);
   for (QLabel* label : {name, what, version, built}) {
     label->setAlignment(Qt::AlignCenter);
     layout->addWidget(label);
+    if (label == what) layout->addSpacing(10);
   }
-  layout->addSpacing(8);
-  layout->addWidget(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
-  box.setMinimumWidth(300);
+  layout->addSpacing(12);
+  layout->addWidget(buttons, 0, Qt::AlignCenter);
+  box.setFixedSize(box.sizeHint().expandedTo(QSize(320, 0)));
   box.exec();
 }
 

@@ -29,6 +29,7 @@
 
 #include "app/command_table.h"
 #include "app/placement.h"
+#include "gui/about_box.h"
 #include "formats/open_file.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
@@ -164,7 +165,8 @@ void MainWindow::SizeClientArea(int width, int height) {
 }
 
 void MainWindow::ShowSplash() {
-  if (splash_ != nullptr) return;
+  if (!splash_allowed_) return;
+  splash_allowed_ = false;
   splash_ = new QWidget(this, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
   splash_->setObjectName("LAW");
   splash_->setAttribute(Qt::WA_DeleteOnClose);
@@ -901,6 +903,9 @@ bool MainWindow::RunCommand(int id) {
     case 5010:
     case 5011:
       documents_->tileSubWindows();
+      return true;
+    case 9090:  // Über
+      ShowAboutBox(this);
       return true;
     default:
       if (IsEditCommand(id)) {
