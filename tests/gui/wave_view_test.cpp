@@ -159,12 +159,14 @@ TEST_F(WaveWindowTest, PositionBarThumbIsAsLongAsTheVisiblePart) {
   EXPECT_EQ(bar->maximum(), 0);
   EXPECT_EQ(bar->pageStep(), 200);
   EXPECT_DOUBLE_EQ(thumb_share(), 1.0);
+  SaveScreenshot(*bar, "position_bar_whole");
 
   // A quarter in view: a quarter of the bar, and the thumb's travel still spans the sound.
   SetView(Document(), 44100, 22050);
   EXPECT_EQ(bar->pageStep(), 50);
   EXPECT_EQ(bar->maximum(), 150);
   EXPECT_NEAR(thumb_share(), 0.25, 0.02);
+  SaveScreenshot(*bar, "position_bar_quarter");
   SetSelection(Document(), 44100, 44100, 44100);
   EXPECT_EQ(bar->value(), 75);  // 44100 × 201 / 88200 = 100 of 200, on a travel of 150
   bar->setSliderPosition(150);
@@ -173,7 +175,10 @@ TEST_F(WaveWindowTest, PositionBarThumbIsAsLongAsTheVisiblePart) {
   EXPECT_EQ(Document().state.cursor, 44100);
   SetView(Document(), 88200, 0);
   EXPECT_EQ(bar->maximum(), 0);
-  EXPECT_EQ(bar->pageStep(), 200);
+  EXPECT_DOUBLE_EQ(thumb_share(), 1.0);
+  // Its arrows still move the cursor.
+  bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  EXPECT_EQ(Document().state.cursor, 0);  // two seconds back from 44100
 }
 
 }  // namespace
