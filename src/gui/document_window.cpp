@@ -39,6 +39,14 @@ constexpr ButtonSpec kButtons[8] = {
     {91, "Dualer Wave Display linke und rechte Kanäle", "L|R"},
 };
 
+// The position bar's page in its own scale (0 … kPositionScrollMax over the whole
+// sound): the share of the sound the main view shows, the whole scale when it shows all.
+int PositionPage(std::int64_t visible, std::int64_t length) {
+  if (length <= 0 || visible >= length) return kPositionScrollMax;
+  const std::int64_t page = (visible * kPositionScrollMax + length / 2) / length;
+  return static_cast<int>(std::clamp<std::int64_t>(page, 1, kPositionScrollMax));
+}
+
 }  // namespace
 
 DocumentWindow::DocumentWindow(DocumentRef document, Ui& ui, std::function<bool(AudioDocument&)> save,
@@ -59,7 +67,8 @@ DocumentWindow::DocumentWindow(DocumentRef document, Ui& ui, std::function<bool(
   overview_->setObjectName("80");
   main_->setObjectName("81");
   position_->setObjectName("82");
-  position_->setRange(0, 200);
+  position_->setRange(0, 0);
+  position_->setPageStep(kPositionScrollMax);
   for (int i = 0; i < 8; ++i) {
     auto* button = new QToolButton(body_);
     button->setObjectName(QString::number(kButtons[i].id));
@@ -149,6 +158,21 @@ void DocumentWindow::Reattach() {
 
 void DocumentWindow::ShowRange() {
   main_->SetRange(document_->state.view_start, document_->state.view_end - document_->state.view_start);
+  ShowPosition();
+}
+
+// Qt draws the thumb pageStep / (maximum + pageStep) of the bar long, so the bar runs
+// over what is left of the scale beside the page; the cursor's place on the whole scale
+// is mapped onto that travel, and back in Scroll().
+void DocumentWindow::ShowPosition() {
+  const EditState& state = document_->state;
+  const std::int64_t length = SoundLength(document_->sound);
+  const int page = PositionPage(std::int64_t{state.view_end} - state.view_start, length);
+  const int travel = kPositionScrollMax - page;
+  position_->setPageStep(page);
+  position_->setRange(0, travel);
+  const std::int64_t thumb = std::min<std::int64_t>(PositionScrollThumb(state.cursor, length), kPositionScrollMax);
+  position_->setValue(static_cast<int>(thumb * travel / kPositionScrollMax));
 }
 
 void DocumentWindow::ShowMarkers() {
@@ -164,7 +188,7 @@ void DocumentWindow::ShowMarkers() {
                     scrubbing_ ? MsToFrames(kScrubCursorMs, document_->sound.rate) : 0);
     view->SetBookmarks(bookmarks);
   }
-  position_->setValue(static_cast<int>(PositionScrollThumb(state.cursor, length)));
+  ShowPosition();
 }
 
 void DocumentWindow::SetScrubbing(bool scrubbing) {
@@ -194,8 +218,12 @@ void DocumentWindow::Scroll(int action) {
     case QAbstractSlider::SliderMove: kind = PositionScroll::kThumb; break;
     default: return;
   }
-  const std::int64_t cursor = PositionScrollTarget(kind, position_->sliderPosition(), document_->state.cursor,
-                                                   document_->sound.rate, length);
+  // The thumb's place on its travel, back on the whole scale.
+  const int travel = position_->maximum();
+  const int position =
+      travel > 0 ? (position_->sliderPosition() * kPositionScrollMax + travel / 2) / travel : 0;
+  const std::int64_t cursor =
+      PositionScrollTarget(kind, position, document_->state.cursor, document_->sound.rate, length);
   document_->state.cursor = static_cast<std::int32_t>(cursor);
   document_->Notify(kCursorChanged);
 }

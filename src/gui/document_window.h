@@ -65,6 +65,8 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
   void Notice(WaveView* view, const WaveNotice& notice);
   void ShowMarkers();
   void ShowRange();
+  // The position scroll bar: its thumb for the cursor, as long as the visible part.
+  void ShowPosition();
   void RefreshTitle();
   void Scroll(int action);
 

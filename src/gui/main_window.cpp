@@ -28,6 +28,7 @@
 
 #include "app/command_table.h"
 #include "app/placement.h"
+#include "gui/about_box.h"
 #include "document/effect_command.h"
 #include "document/file_commands.h"
 #include "gui/document_window.h"
@@ -160,7 +161,8 @@ void MainWindow::SizeClientArea(int width, int height) {
 }
 
 void MainWindow::ShowSplash() {
-  if (splash_ != nullptr) return;
+  if (!splash_allowed_) return;
+  splash_allowed_ = false;
   splash_ = new QWidget(this, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
   splash_->setObjectName("LAW");
   splash_->setAttribute(Qt::WA_DeleteOnClose);
@@ -861,6 +863,9 @@ bool MainWindow::RunCommand(int id) {
     case 5010:
     case 5011:
       documents_->tileSubWindows();
+      return true;
+    case 9090:  // Über
+      ShowAboutBox(this);
       return true;
     default:
       if (IsEditCommand(id)) {

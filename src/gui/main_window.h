@@ -2,6 +2,7 @@
 // The editor's main window: the frame that holds the document windows.
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include "app/command_line.h"
 #include "app/command_table.h"
@@ -89,7 +90,11 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   void OpenBatchWindow() override {}
   bool OpenDocument(const std::string& path) override;
   bool LoadProject(const std::string&) override { return false; }
+  // The splash shows at most once in the frame's life: not again for the command lines
+  // that later starts hand over.
   void ShowSplash() override;
+  // No splash from now on (a start whose hand-over to a running editor failed).
+  void SuppressSplash() { splash_allowed_ = false; }
 
   // What the transport reports: the buttons and the level meter.
   void ShowTransportState(std::uint16_t state) override;
@@ -155,7 +160,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   QMdiArea* documents_;
   QLabel* free_space_;
   QTimer* refresh_;
-  QWidget* splash_ = nullptr;
+  QPointer<QWidget> splash_;  // cleared when it closes
+  bool splash_allowed_ = true;
   bool start_maximized_ = true;
   bool exit_requested_ = false;
 };

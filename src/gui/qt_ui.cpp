@@ -115,6 +115,10 @@ namespace {
 
 QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
 
+// Qt's own file dialog, translated with the program: the desktop's dialog would speak
+// the desktop's language.
+constexpr QFileDialog::Options kChooserOptions = QFileDialog::DontUseNativeDialog;
+
 std::optional<std::string> Chosen(const QString& path) {
   if (path.isEmpty()) return std::nullopt;
   return path.toStdString();
@@ -128,16 +132,17 @@ std::unique_ptr<Progress> QtUi::OpenProgress(std::string_view title) {
 
 std::optional<std::string> QtUi::ChooseOpenFile(std::string_view title, std::string_view filter,
                                                 std::string_view folder) {
-  return Chosen(QFileDialog::getOpenFileName(parent_, Q(title), Q(folder), Q(filter)));
+  return Chosen(QFileDialog::getOpenFileName(parent_, Q(title), Q(folder), Q(filter), nullptr, kChooserOptions));
 }
 
 std::optional<std::string> QtUi::ChooseSaveFile(std::string_view title, std::string_view filter,
                                                 std::string_view suggested) {
-  return Chosen(QFileDialog::getSaveFileName(parent_, Q(title), Q(suggested), Q(filter)));
+  return Chosen(QFileDialog::getSaveFileName(parent_, Q(title), Q(suggested), Q(filter), nullptr, kChooserOptions));
 }
 
 std::optional<std::string> QtUi::ChooseFolder(std::string_view title, std::string_view folder) {
-  return Chosen(QFileDialog::getExistingDirectory(parent_, Q(title), Q(folder)));
+  return Chosen(QFileDialog::getExistingDirectory(parent_, Q(title), Q(folder),
+                                                         QFileDialog::ShowDirsOnly | kChooserOptions));
 }
 
 bool QtUi::AskEffectParameters(EffectDialog& dialog) { return RunEffectDialog(parent_, dialog); }

@@ -78,6 +78,7 @@ bool SingleInstance::TryForward(const std::vector<std::string>& arguments) {
   const QDeadlineTimer deadline(kForwardTimeoutMs);
   if (!socket.waitForConnected(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
     return false;
+  reached_running_ = true;
   const std::vector<std::uint8_t> block = EncodeArgumentBlock(arguments);
   if (socket.write(reinterpret_cast<const char*>(block.data()),
                    static_cast<qint64>(block.size())) != static_cast<qint64>(block.size()))
@@ -86,7 +87,9 @@ bool SingleInstance::TryForward(const std::vector<std::string>& arguments) {
     const qint64 left = deadline.remainingTime();
     if (left <= 0 || !socket.waitForBytesWritten(static_cast<int>(left))) break;
   }
-  const bool sent = socket.bytesToWrite() == 0 && socket.state() == QLocalSocket::ConnectedState;
+  // Written is delivered: the running editor reads a whole block and then drops the
+  // connection, possibly before this check, so its state afterwards says nothing.
+  const bool sent = socket.bytesToWrite() == 0;
   socket.disconnectFromServer();
   if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(kProbeTimeoutMs);
   if (sent) Release();

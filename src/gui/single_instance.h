@@ -40,6 +40,9 @@ class SingleInstance final : public QObject {
   // block; the lock is then released. Otherwise the lock stays held until Listen() or
   // Release(), so that no other start can slip in between.
   bool TryForward(const std::vector<std::string>& arguments);
+  // True when TryForward() reached a running instance, whether or not the block got
+  // through: false after it, a hand-over to a running editor failed.
+  bool reached_running() const { return reached_running_; }
 
   // Becomes the first instance: listens (replacing a socket no one answers on any more)
   // and releases the start-up lock. `handler` runs on this object's thread with the
@@ -69,6 +72,7 @@ class SingleInstance final : public QObject {
   QLockFile lock_;
   QLocalServer* server_ = nullptr;
   Handler handler_;
+  bool reached_running_ = false;
   std::vector<std::unique_ptr<Connection>> connections_;
 };
 

@@ -86,7 +86,9 @@ void WaveView::SetBookmarks(std::vector<WaveBookmark> bookmarks) {
 
 void WaveView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  if (!isEnabled() || !worker_.attached()) {
+  // Only a view without a sound is blank: a frame disabled under a progress window or a
+  // message box still shows its sounds.
+  if (!worker_.attached()) {
     painter.fillRect(rect(), palette().color(QPalette::Disabled, QPalette::Window));
     return;
   }

@@ -12,6 +12,7 @@
 #include "app/instance_block.h"
 #include "gui/main_window.h"
 #include "gui/single_instance.h"
+#include "gui/translations.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/settings.h"
@@ -23,6 +24,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName("Sonavel");
   QApplication::setOrganizationName("Halvorn Audio");
   QApplication::setApplicationVersion(SONAVEL_VERSION);
+  sonavel::InstallGermanTranslations(app);
   const std::vector<std::string> arguments(argv, argv + argc);
 
   // One editor per user: a running one gets our arguments and we end without a window.
@@ -30,7 +32,10 @@ int main(int argc, char* argv[]) {
   // and ends; should that launch fail, this start carries on by itself.
   sonavel::SingleInstance instance;
   if (instance.TryForward(arguments)) return 0;
-  if (sonavel::NeedsRelaunch(arguments)) {
+  // A running editor answered but did not take the arguments: this start carries on by
+  // itself at once (a relaunch would only hand them over again) and shows no splash.
+  const bool hand_over_failed = instance.reached_running();
+  if (!hand_over_failed && sonavel::NeedsRelaunch(arguments)) {
     instance.Release();
     const std::vector<std::string> relaunch = sonavel::RelaunchArguments(arguments);
     QStringList relaunch_arguments;
@@ -53,6 +58,7 @@ int main(int argc, char* argv[]) {
     instance.Listen([&window](const std::vector<std::string>& forwarded) {
       sonavel::ProcessCommandLine(forwarded, window);
     });
+    if (hand_over_failed) window.SuppressSplash();
     sonavel::ProcessCommandLine(arguments, window);
     if (!window.exit_requested()) result = QApplication::exec();
   }

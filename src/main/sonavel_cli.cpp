@@ -43,6 +43,7 @@ constexpr const char* kUsage =
     "  sonavel-cli convert IN OUT [--wav-format TAG:BITS] [--rate RATE] [--channels 1|2]\n"
     "  sonavel-cli effect NAME IN OUT [VALUE=NUMBER ...]\n"
     "  sonavel-cli effect --list\n"
+    "  sonavel-cli --version\n"
     "\n"
     "TAG is a WAV format tag by number (1, 3, 6, 7, 0x11, 2) or name (pcm, float, alaw,\n"
     "ulaw, ima-adpcm, ms-adpcm); BITS its sample size (pcm 8/16/24/32, float 32/64,\n"
@@ -400,6 +401,10 @@ int Main(int argc, char** argv) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? kFailed : kDone;
+  }
+  if (args[0] == "--version" && args.size() == 1) {
+    std::fputs("sonavel-cli " SONAVEL_VERSION "\n", stdout);
+    return kDone;
   }
   if (args[0] == "info" && args.size() == 2) return Info(args[1], ui);
   if (args[0] == "effect") return ApplyEffect(args, ui);

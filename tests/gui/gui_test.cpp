@@ -35,6 +35,7 @@
 #include "gui_fixture.h"
 #include "store/segment_reader.h"
 #include "gui/qt_ui.h"
+#include "gui/translations.h"
 #include "app/command_line.h"
 #include "platform/registry.h"
 #include "platform/settings.h"
@@ -119,6 +120,16 @@ TEST(MainWindow, AStartWithoutFilesShowsTheSplashForSevenSeconds) {
   SaveScreenshot(*window.splash(), "splash");
   QTest::qWait(100);
   EXPECT_NE(window.splash(), nullptr);
+  // Once gone, it does not come back for the command line of a later start that is
+  // handed over, nor does a start whose hand-over failed show one.
+  window.splash()->close();
+  QTest::qWait(10);
+  ProcessCommandLine({"sonavel"}, window);
+  EXPECT_EQ(window.splash(), nullptr);
+  MainWindow after_failed_hand_over(test.settings);
+  after_failed_hand_over.SuppressSplash();
+  ProcessCommandLine({"sonavel"}, after_failed_hand_over);
+  EXPECT_EQ(after_failed_hand_over.splash(), nullptr);
 }
 
 TEST(MainFrame, OpensEditsUndoesAndSavesDocumentsByCommandId) {
@@ -554,6 +565,8 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   QApplication::setApplicationVersion("0.1.0");
+  // Qt's own texts as the editor shows them.
+  sonavel::InstallGermanTranslations(app);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -5,6 +5,8 @@
 #include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 
 #include "gui/document_window.h"
@@ -134,6 +136,49 @@ TEST_F(WaveWindowTest, EachDisplayModeIsDrawnAndPhotographed) {
   Document().state.cursor = 0;
   document_window_->position_bar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
   EXPECT_EQ(Document().state.cursor, 44100);
+}
+
+TEST_F(WaveWindowTest, PositionBarThumbIsAsLongAsTheVisiblePart) {
+  QScrollBar* bar = document_window_->position_bar();
+  auto thumb_share = [bar] {
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = bar->orientation();
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    option.subControls = QStyle::SC_All;
+    const QRect groove = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarGroove, bar);
+    const QRect thumb = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+    return static_cast<double>(thumb.width()) / groove.width();
+  };
+  // The whole sound in view: the thumb fills the bar.
+  EXPECT_EQ(bar->maximum(), 0);
+  EXPECT_EQ(bar->pageStep(), 200);
+  EXPECT_DOUBLE_EQ(thumb_share(), 1.0);
+  SaveScreenshot(*bar, "position_bar_whole");
+
+  // A quarter in view: a quarter of the bar, and the thumb's travel still spans the sound.
+  SetView(Document(), 44100, 22050);
+  EXPECT_EQ(bar->pageStep(), 50);
+  EXPECT_EQ(bar->maximum(), 150);
+  EXPECT_NEAR(thumb_share(), 0.25, 0.02);
+  SaveScreenshot(*bar, "position_bar_quarter");
+  SetSelection(Document(), 44100, 44100, 44100);
+  EXPECT_EQ(bar->value(), 75);  // 44100 × 201 / 88200 = 100 of 200, on a travel of 150
+  bar->setSliderPosition(150);
+  EXPECT_EQ(Document().state.cursor, 88200);
+  bar->setSliderPosition(75);
+  EXPECT_EQ(Document().state.cursor, 44100);
+  SetView(Document(), 88200, 0);
+  EXPECT_EQ(bar->maximum(), 0);
+  EXPECT_DOUBLE_EQ(thumb_share(), 1.0);
+  // Its arrows still move the cursor.
+  bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  EXPECT_EQ(Document().state.cursor, 0);  // two seconds back from 44100
 }
 
 }  // namespace

@@ -313,6 +313,10 @@ TEST_F(CliTest, FailuresExitWithTwoAndSayWhy) {
   EXPECT_EQ(unwritable.code, 2);
   EXPECT_EQ(unwritable.err, "Kann Datei nicht erstellen\"" + Path("no/such/dir/z.wav") + "\"zum Speichern.\n");
   EXPECT_EQ(Cli("frobnicate").code, 2);
+  const Outcome version = Cli("--version");
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out, "sonavel-cli " SONAVEL_VERSION "\n");
+  EXPECT_EQ(Cli("--version extra").code, 2);
   // The run's block files are gone, and nothing was left in the working folder.
   int leftovers = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(Path("data")))
