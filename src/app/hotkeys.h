@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/command_ids.h"
+
 namespace sonavel {
 
 class Ui;
@@ -123,47 +125,6 @@ bool ParseHotKeys(const std::vector<std::uint8_t>& bytes, std::vector<HotKey>& h
 // ("Entf", "Pos1", "F5", "A", "Num +"), at most 260 bytes.
 inline constexpr std::size_t kMaxKeyNameBytes = 260;
 std::string KeyName(std::int32_t key);
-
-// Command ids of the built-in keys (the menu's ids).
-namespace command_id {
-inline constexpr int kNew = 1001;
-inline constexpr int kOpen = 1002;
-inline constexpr int kSave = 1004;
-inline constexpr int kLoadCdTracks = 1011;
-inline constexpr int kUndo = 2001;
-inline constexpr int kCut = 2002;
-inline constexpr int kCopy = 2003;
-inline constexpr int kPaste = 2004;
-inline constexpr int kDelete = 2006;
-inline constexpr int kSelectAll = 2007;
-inline constexpr int kTrim = 2010;
-inline constexpr int kTrimStart = 2011;
-inline constexpr int kTrimEnd = 2012;
-inline constexpr int kSelectRange = 2027;
-inline constexpr int kRedo = 2033;
-inline constexpr int kRecord = 3001;
-inline constexpr int kPlay = 3002;
-inline constexpr int kStop = 3003;
-inline constexpr int kGoToStart = 3004;
-inline constexpr int kRewind = 3005;
-inline constexpr int kForward = 3006;
-inline constexpr int kGoToEnd = 3007;
-inline constexpr int kSpeedSlow = 3008;
-inline constexpr int kSpeedNormal = 3009;
-inline constexpr int kSpeedFast = 3010;
-inline constexpr int kRepeat = 3011;
-inline constexpr int kZoomIn = 5001;
-inline constexpr int kZoomOut = 5002;
-inline constexpr int kZoomSelection = 5003;
-inline constexpr int kZoomAll = 5004;
-inline constexpr int kVerticalZoom = 5005;
-inline constexpr int kHelp = 6000;
-inline constexpr int kRegionList = 8000;
-inline constexpr int kSetBookmark = 8001;
-inline constexpr int kBookmarkList = 8003;
-inline constexpr int kAddRegion = 8004;
-inline constexpr int kCommandBar = 9001;
-}  // namespace command_id
 
 // Frame actions a key runs that have no menu command. They are negative so that they never
 // meet a command id.

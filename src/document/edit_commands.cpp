@@ -679,8 +679,8 @@ bool SelectRange(EditContext& context) {
 
 bool Marks(EditContext& context, int id) {
   AudioDocument& document = context.document;
-  if (id == 2030) document.mark_start = document.state.cursor;
-  if (id == 2031) document.mark_end = document.state.cursor;
+  if (id == command_id::kSetMarkStart) document.mark_start = document.state.cursor;
+  if (id == command_id::kSetMarkEnd) document.mark_end = document.state.cursor;
   SetSelection(document, document.mark_start, document.mark_end, document.mark_start);
   if (context.playing && context.playing()) {
     context.services.playback.Stop();
@@ -694,41 +694,43 @@ bool Marks(EditContext& context, int id) {
 bool EditClipboard::HasAudio() const { return FramesToMs(SoundLength(sound), sound.rate) > 0; }
 
 bool IsEditCommand(int id) {
-  return (id >= 2002 && id <= 2012) || (id >= 2014 && id <= 2023) || (id >= 2025 && id <= 2032);
+  using namespace command_id;
+  return (id >= kCut && id <= kTrimEnd) || (id >= kSilenceSelection && id <= kSelectToEnd) ||
+         (id >= kPasteFromSystem && id <= kSelectMarks);
 }
 
 bool RunEditCommand(int id, EditContext& context) {
   AudioDocument& document = context.document;
   switch (id) {
-    case 2002: return Cut(context);
-    case 2003: return Copy(context);
-    case 2004: return Paste(context, false);
-    case 2025: return Paste(context, true);
-    case 2005: return PasteMix(context, false);
-    case 2026: return PasteMix(context, true);
-    case 2008: return MixFile(context);
-    case 2006: return Delete(context);
-    case 2007: SelectAll(document); return true;
-    case 2022: SetSelection(document, 0, document.state.cursor, document.state.cursor); return true;
-    case 2023: SetSelection(document, document.state.cursor, Length(document), document.state.cursor); return true;
-    case 2027: return SelectRange(context);
-    case 2009: return RepeatLoop(context);
-    case 2010: return Trim(context);
-    case 2011: return TrimStartCommand(context);
-    case 2012: return TrimEndCommand(context);
-    case 2014: return SilenceSelection(context);
-    case 2015: return InsertSilenceCommand(context, Place::kStart);
-    case 2016: return InsertSilenceCommand(context, Place::kCursor);
-    case 2017: return InsertSilenceCommand(context, Place::kEnd);
-    case 2018: return InsertFileCommand(context, Place::kStart);
-    case 2019: return InsertFileCommand(context, Place::kCursor);
-    case 2020: return InsertFileCommand(context, Place::kEnd);
-    case 2021: return CopyToNew(context);
-    case 2028: return SaveSelectionCommand(context.document, context.services.ui, context.settings);
-    case 2029: return Split(context);
-    case 2030:
-    case 2031:
-    case 2032: return Marks(context, id);
+    case command_id::kCut: return Cut(context);
+    case command_id::kCopy: return Copy(context);
+    case command_id::kPaste: return Paste(context, false);
+    case command_id::kPasteFromSystem: return Paste(context, true);
+    case command_id::kPasteMix: return PasteMix(context, false);
+    case command_id::kPasteMixFromSystem: return PasteMix(context, true);
+    case command_id::kMixFile: return MixFile(context);
+    case command_id::kDelete: return Delete(context);
+    case command_id::kSelectAll: SelectAll(document); return true;
+    case command_id::kSelectToStart: SetSelection(document, 0, document.state.cursor, document.state.cursor); return true;
+    case command_id::kSelectToEnd: SetSelection(document, document.state.cursor, Length(document), document.state.cursor); return true;
+    case command_id::kSelectRange: return SelectRange(context);
+    case command_id::kRepeatLoop: return RepeatLoop(context);
+    case command_id::kTrim: return Trim(context);
+    case command_id::kTrimStart: return TrimStartCommand(context);
+    case command_id::kTrimEnd: return TrimEndCommand(context);
+    case command_id::kSilenceSelection: return SilenceSelection(context);
+    case command_id::kInsertSilenceAtStart: return InsertSilenceCommand(context, Place::kStart);
+    case command_id::kInsertSilenceAtCursor: return InsertSilenceCommand(context, Place::kCursor);
+    case command_id::kInsertSilenceAtEnd: return InsertSilenceCommand(context, Place::kEnd);
+    case command_id::kInsertFileAtStart: return InsertFileCommand(context, Place::kStart);
+    case command_id::kInsertFileAtCursor: return InsertFileCommand(context, Place::kCursor);
+    case command_id::kInsertFileAtEnd: return InsertFileCommand(context, Place::kEnd);
+    case command_id::kCopyToNew: return CopyToNew(context);
+    case command_id::kSaveSelectionAs: return SaveSelectionCommand(context.document, context.services.ui, context.settings);
+    case command_id::kSplit: return Split(context);
+    case command_id::kSetMarkStart:
+    case command_id::kSetMarkEnd:
+    case command_id::kSelectMarks: return Marks(context, id);
     default: return false;
   }
 }

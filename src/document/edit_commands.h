@@ -15,6 +15,42 @@
 
 namespace sonavel {
 
+// The ids of the edit commands (the Bearbeiten menu), owned here; the menu, the keys and
+// the frame use these names.
+namespace command_id {
+inline constexpr int kUndo = 2001;
+inline constexpr int kCut = 2002;
+inline constexpr int kCopy = 2003;
+inline constexpr int kPaste = 2004;
+inline constexpr int kPasteMix = 2005;
+inline constexpr int kDelete = 2006;
+inline constexpr int kSelectAll = 2007;
+inline constexpr int kMixFile = 2008;
+inline constexpr int kRepeatLoop = 2009;
+inline constexpr int kTrim = 2010;
+inline constexpr int kTrimStart = 2011;
+inline constexpr int kTrimEnd = 2012;
+inline constexpr int kSilenceSelection = 2014;
+inline constexpr int kInsertSilenceAtStart = 2015;
+inline constexpr int kInsertSilenceAtCursor = 2016;
+inline constexpr int kInsertSilenceAtEnd = 2017;
+inline constexpr int kInsertFileAtStart = 2018;
+inline constexpr int kInsertFileAtCursor = 2019;
+inline constexpr int kInsertFileAtEnd = 2020;
+inline constexpr int kCopyToNew = 2021;
+inline constexpr int kSelectToStart = 2022;
+inline constexpr int kSelectToEnd = 2023;
+inline constexpr int kPasteFromSystem = 2025;
+inline constexpr int kPasteMixFromSystem = 2026;
+inline constexpr int kSelectRange = 2027;
+inline constexpr int kSaveSelectionAs = 2028;
+inline constexpr int kSplit = 2029;
+inline constexpr int kSetMarkStart = 2030;
+inline constexpr int kSetMarkEnd = 2031;
+inline constexpr int kSelectMarks = 2032;
+inline constexpr int kRedo = 2033;
+}  // namespace command_id
+
 class Settings;
 
 // The frame's internal clipboard: one sound shared by all documents (it shares their block

@@ -46,6 +46,22 @@
 
 namespace sonavel {
 
+namespace {
+
+// The transport row's buttons, by control id.
+enum TransportButton : int {
+  kPlayButton = 111,
+  kScrubButton = 112,
+  kStopButton = 113,
+  kStartButton = 114,
+  kRewindButton = 115,
+  kForwardButton = 116,
+  kEndButton = 117,
+  kRecordButton = 118,
+};
+
+}  // namespace
+
 QString FreeSpaceText(std::uint32_t free_kb) {
   return QString::asprintf("Freier Speicher: %5.2f MB", static_cast<double>(free_kb) / 1024.0);
 }
@@ -110,10 +126,10 @@ void MainWindow::ShowTransportState(std::uint16_t state) {
   auto down = [this](int id, bool pressed) {
     if (auto found = transport_buttons_.find(id); found != transport_buttons_.end()) found->second->setDown(pressed);
   };
-  down(111, state == PlaybackEngine::kPlaying && !transport_->running(Transport::Direction::kRewind) &&
+  down(kPlayButton, state == PlaybackEngine::kPlaying && !transport_->running(Transport::Direction::kRewind) &&
                 !transport_->running(Transport::Direction::kForward));
-  down(112, state == PlaybackEngine::kScrubbing);
-  down(113, state == PlaybackEngine::kClosed);
+  down(kScrubButton, state == PlaybackEngine::kScrubbing);
+  down(kStopButton, state == PlaybackEngine::kClosed);
   // An effect dialog's preview that ran to its end shows its button idle again.
   if (state == PlaybackEngine::kClosed) NotifyEffectPreviewStopped();
   for (QMdiSubWindow* window : documents_->subWindowList())
@@ -406,14 +422,14 @@ void FillMenu(QMenu* menu, const std::vector<MenuItem>& items,
 // Icons of the platform's style for the commands that have a usual one.
 QIcon CommandIcon(QStyle* style, int id) {
   switch (id) {
-    case 1001: return style->standardIcon(QStyle::SP_FileIcon);
-    case 1002: return style->standardIcon(QStyle::SP_DialogOpenButton);
-    case 1004: return style->standardIcon(QStyle::SP_DialogSaveButton);
-    case 2001: return style->standardIcon(QStyle::SP_ArrowBack);
-    case 2033: return style->standardIcon(QStyle::SP_ArrowForward);
-    case 2006: return style->standardIcon(QStyle::SP_TrashIcon);
-    case 1010: return style->standardIcon(QStyle::SP_FileDialogDetailedView);
-    case 6000: return style->standardIcon(QStyle::SP_DialogHelpButton);
+    case command_id::kNew: return style->standardIcon(QStyle::SP_FileIcon);
+    case command_id::kOpen: return style->standardIcon(QStyle::SP_DialogOpenButton);
+    case command_id::kSave: return style->standardIcon(QStyle::SP_DialogSaveButton);
+    case command_id::kUndo: return style->standardIcon(QStyle::SP_ArrowBack);
+    case command_id::kRedo: return style->standardIcon(QStyle::SP_ArrowForward);
+    case command_id::kDelete: return style->standardIcon(QStyle::SP_TrashIcon);
+    case command_id::kOptions: return style->standardIcon(QStyle::SP_FileDialogDetailedView);
+    case command_id::kHelp: return style->standardIcon(QStyle::SP_DialogHelpButton);
     default: return {};
   }
 }
@@ -446,10 +462,11 @@ QWidget* MainWindow::BuildTransport() {
     QStyle::StandardPixmap icon;
     const char* tip;
   };
-  const Button buttons[] = {{111, QStyle::SP_MediaPlay, "Abspielen"},       {118, QStyle::SP_DialogNoButton, "Aufnehmen"},
-                            {112, QStyle::SP_MediaPause, "Scrub"},          {113, QStyle::SP_MediaStop, "Stopp"},
-                            {114, QStyle::SP_MediaSkipBackward, "Anfang"},  {115, QStyle::SP_MediaSeekBackward, "Zurückspulen"},
-                            {116, QStyle::SP_MediaSeekForward, "Vorspulen"}, {117, QStyle::SP_MediaSkipForward, "Ende"}};
+  const Button buttons[] = {{kPlayButton, QStyle::SP_MediaPlay, "Abspielen"},
+                            {kRecordButton, QStyle::SP_DialogNoButton, "Aufnehmen"},
+                            {kScrubButton, QStyle::SP_MediaPause, "Scrub"},          {kStopButton, QStyle::SP_MediaStop, "Stopp"},
+                            {kStartButton, QStyle::SP_MediaSkipBackward, "Anfang"},  {kRewindButton, QStyle::SP_MediaSeekBackward, "Zurückspulen"},
+                            {kForwardButton, QStyle::SP_MediaSeekForward, "Vorspulen"}, {kEndButton, QStyle::SP_MediaSkipForward, "Ende"}};
   for (const Button& button : buttons) {
     auto* tool = new QToolButton(row);
     tool->setObjectName(QString::number(button.id));
@@ -458,17 +475,17 @@ QWidget* MainWindow::BuildTransport() {
     tool->setAutoRaise(true);
     tool->setFixedSize(24, 24);
     // Recording comes with the record dialog.
-    tool->setEnabled(button.id != 118);
+    tool->setEnabled(button.id != kRecordButton);
     switch (button.id) {
-      case 111: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3002); }); break;
-      case 112: connect(tool, &QToolButton::clicked, this, [this] { transport_->ScrubButton(); }); break;
-      case 113: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3003); }); break;
-      case 114: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3004); }); break;
-      case 117: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(3007); }); break;
-      case 115:
-      case 116: {
+      case kPlayButton: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(command_id::kPlay); }); break;
+      case kScrubButton: connect(tool, &QToolButton::clicked, this, [this] { transport_->ScrubButton(); }); break;
+      case kStopButton: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(command_id::kStop); }); break;
+      case kStartButton: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(command_id::kGoToStart); }); break;
+      case kEndButton: connect(tool, &QToolButton::clicked, this, [this] { Dispatch(command_id::kGoToEnd); }); break;
+      case kRewindButton:
+      case kForwardButton: {
         // Held: pressing winds, letting go returns to what played before.
-        const auto direction = button.id == 115 ? Transport::Direction::kRewind : Transport::Direction::kForward;
+        const auto direction = button.id == kRewindButton ? Transport::Direction::kRewind : Transport::Direction::kForward;
         connect(tool, &QToolButton::pressed, this, [this, direction] { transport_->Press(direction); });
         connect(tool, &QToolButton::released, this, [this, direction] { transport_->Release(direction); });
         break;
@@ -715,20 +732,20 @@ void MainWindow::RefreshCommands() {
     }
   };
   const UndoMenu undo = document != nullptr ? UndoMenuState(*document) : UndoMenu{};
-  set(2001, document != nullptr ? undo.undo_text : "Rückgängig \tCtrl+Z", undo.undo_enabled);
-  set(2033, document != nullptr ? undo.redo_text : "", undo.redo_enabled);
-  set(1004, "", document != nullptr && document->state.modified != 0);
-  for (int id : {1003, 1005}) set(id, "", document != nullptr && CommandAvailable(id));
+  set(command_id::kUndo, document != nullptr ? undo.undo_text : "Rückgängig \tCtrl+Z", undo.undo_enabled);
+  set(command_id::kRedo, document != nullptr ? undo.redo_text : "", undo.redo_enabled);
+  set(command_id::kSave, "", document != nullptr && document->state.modified != 0);
+  for (int id : {command_id::kClose, command_id::kSaveAs}) set(id, "", document != nullptr && CommandAvailable(id));
   // Paste and Paste Mix need audio on the frame's clipboard.
-  for (int id : {2004, 2005}) set(id, "", document != nullptr && clipboard_.HasAudio());
+  for (int id : {command_id::kPaste, command_id::kPasteMix}) set(id, "", document != nullptr && clipboard_.HasAudio());
   const int speed = transport_->Speed();
-  for (int id : {3008, 3009, 3010}) {
+  for (int id : {command_id::kSpeedSlow, command_id::kSpeedNormal, command_id::kSpeedFast}) {
     if (QAction* action = CommandAction(id)) {
       action->setCheckable(true);
-      action->setChecked(id - 3008 == speed);
+      action->setChecked(id - command_id::kSpeedSlow == speed);
     }
   }
-  if (QAction* action = CommandAction(3011)) {
+  if (QAction* action = CommandAction(command_id::kRepeat)) {
     action->setCheckable(true);
     action->setChecked(transport_->Repeat());
   }
@@ -743,25 +760,25 @@ bool MainWindow::Dispatch(int id) {
 bool MainWindow::RunCommand(int id) {
   AudioDocument* document = ActiveDocument();
   switch (id) {
-    case 1001: {  // Neu
+    case command_id::kNew: {  // Neu
       DocumentRef created = NewDocumentCommand(documents_list_, ui(), settings_);
       if (created) AddDocumentWindow(created);
       return static_cast<bool>(created);
     }
-    case 1002: {  // Öffnen
+    case command_id::kOpen: {  // Öffnen
       std::optional<std::string> path = ChooseFileToOpen(ui());
       return path && OpenDocument(*path);
     }
-    case 1003:  // Schliessen
+    case command_id::kClose:  // Schliessen
       CloseActive();
       return true;
-    case 1004:  // Speichern
+    case command_id::kSave:  // Speichern
       return document != nullptr && SaveDocument(*document, false);
-    case 1005:  // Speichern Als
+    case command_id::kSaveAs:  // Speichern Als
       return document != nullptr && SaveDocument(*document, true);
-    case 1048:  // quit
+    case command_id::kExit:  // quit
       return close();
-    case 1010: {  // Einstellungen...
+    case command_id::kOptions: {  // Einstellungen...
       const OptionsResult result = RunOptionsDialog(this, settings_, ui(), hot_keys_);
       if (result.recent_files_cleared) RebuildRecentItems();
       if (!result.accepted) return false;
@@ -773,98 +790,98 @@ bool MainWindow::RunCommand(int id) {
       }
       return true;
     }
-    case 2001: {  // Rückgängig
+    case command_id::kUndo: {  // Rückgängig
       if (document == nullptr) return false;
       DocumentServices services{ui(), settings_, *transport_};
       return UndoCommand(*document, services);
     }
-    case 2033: {  // Wiederholen
+    case command_id::kRedo: {  // Wiederholen
       if (document == nullptr) return false;
       DocumentServices services{ui(), settings_, *transport_};
       return RedoCommand(*document, services);
     }
-    case 5009:
+    case command_id::kCascade:
       documents_->cascadeSubWindows();
       return true;
-    case 5040:  // Alles schliessen: each document may ask to be saved
+    case command_id::kCloseAll:  // Alles schliessen: each document may ask to be saved
       for (QMdiSubWindow* window : documents_->subWindowList())
         if (!window->close()) return false;
       return true;
-    case 5012:  // the minimised windows in a row
+    case command_id::kArrangeIcons:  // the minimised windows in a row
       documents_->tileSubWindows();
       return true;
-    case 9001:
-    case 9002:
-    case 9003: {
-      QToolBar* bar = id == 9001 ? command_bar_ : id == 9002 ? main_toolbar_ : effects_toolbar_;
+    case command_id::kCommandBar:
+    case command_id::kMainToolbar:
+    case command_id::kEffectsToolbar: {
+      QToolBar* bar = id == command_id::kCommandBar ? command_bar_ : id == command_id::kMainToolbar ? main_toolbar_ : effects_toolbar_;
       const char* setting = id == 9001 ? "ShowCommandBar" : id == 9002 ? "ShowMainToolbar" : "ShowEffectsToolbar";
       bar->setVisible(!bar->isVisible());
       settings_.WriteUserValue("Settings", setting, bar->isVisible() ? 1 : 0);
       return true;
     }
-    case 9004:
-    case 9005:
-      addToolBar(id == 9004 ? Qt::LeftToolBarArea : Qt::RightToolBarArea, command_bar_);
+    case command_id::kCommandBarLeft:
+    case command_id::kCommandBarRight:
+      addToolBar(id == command_id::kCommandBarLeft ? Qt::LeftToolBarArea : Qt::RightToolBarArea, command_bar_);
       command_bar_->setVisible(true);
       settings_.WriteUserValue("Settings", "ShowCommandBarLeft", id == 9004 ? 1 : 0);
       return true;
-    case 3002:  // Abspielen: the selection, or from the cursor to the end
+    case command_id::kPlay:  // Abspielen: the selection, or from the cursor to the end
       return transport_->Play();
-    case 3003:  // Stopp
+    case command_id::kStop:  // Stopp
       transport_->Stop();
       return true;
-    case 3004:
+    case command_id::kGoToStart:
       transport_->GoToStart();
       return document != nullptr;
-    case 3007:
+    case command_id::kGoToEnd:
       transport_->GoToEnd();
       return document != nullptr;
-    case 3005:
-    case 3006: {
+    case command_id::kRewind:
+    case command_id::kForward: {
       // The menu presses the winding button; choosing it again lets it go.
-      const auto direction = id == 3005 ? Transport::Direction::kRewind : Transport::Direction::kForward;
+      const auto direction = id == command_id::kRewind ? Transport::Direction::kRewind : Transport::Direction::kForward;
       if (transport_->running(direction))
         transport_->Release(direction);
       else
         transport_->Press(direction);
       return document != nullptr;
     }
-    case 3008:
-    case 3009:
-    case 3010:
-      transport_->SetSpeed(id - 3008);
+    case command_id::kSpeedSlow:
+    case command_id::kSpeedNormal:
+    case command_id::kSpeedFast:
+      transport_->SetSpeed(id - command_id::kSpeedSlow);
       return true;
-    case 3011:
+    case command_id::kRepeat:
       transport_->ToggleRepeat();
       return true;
-    case 5005:
-    case 5007:
-    case 5008:
-    case 5013: {
+    case command_id::kVerticalZoom:
+    case command_id::kShowWaveform:
+    case command_id::kShowStacked:
+    case command_id::kShowDual: {
       auto* window = qobject_cast<DocumentWindow*>(documents_->activeSubWindow());
       if (window == nullptr) return false;
-      if (id == 5005)
+      if (id == command_id::kVerticalZoom)
         window->ToggleVerticalZoom();
       else
-        window->SetDisplayMode(id == 5007 ? 0 : id == 5008 ? 1 : 2);
+        window->SetDisplayMode(id == command_id::kShowWaveform ? 0 : id == command_id::kShowStacked ? 1 : 2);
       return true;
     }
-    case 5001:
-    case 5002:
-    case 5003:
-    case 5004: {
+    case command_id::kZoomIn:
+    case command_id::kZoomOut:
+    case command_id::kZoomSelection:
+    case command_id::kZoomAll: {
       if (document == nullptr) return false;
-      if (id == 5001) ZoomIn(*document);
-      if (id == 5002) ZoomOut(*document);
-      if (id == 5003) ZoomToSelection(*document);
-      if (id == 5004) ZoomToAll(*document);
+      if (id == command_id::kZoomIn) ZoomIn(*document);
+      if (id == command_id::kZoomOut) ZoomOut(*document);
+      if (id == command_id::kZoomSelection) ZoomToSelection(*document);
+      if (id == command_id::kZoomAll) ZoomToAll(*document);
       return true;
     }
-    case 5010:
-    case 5011:
+    case command_id::kTileHorizontally:
+    case command_id::kTileVertically:
       documents_->tileSubWindows();
       return true;
-    case 9090:  // Über
+    case command_id::kAbout:  // Über
       ShowAboutBox(this);
       return true;
     default:
