@@ -27,13 +27,20 @@ std::int32_t LimiterBlockGain(std::int64_t peak, std::int32_t limit) {
 
 namespace {
 
-// Each sample times its own gain, limited to ±limit. The partial products round towards
-// minus infinity and can land a step or two below -limit: the bound holds exactly. The
-// gains come ready per sample so that the loop turns into vector code.
-SONAVEL_AVX2_CLONES void ScaleSamples(const std::int32_t* in, const std::int32_t* gains, std::int32_t* out,
-                                      std::size_t count, std::int32_t limit) {
-  for (std::size_t i = 0; i < count; ++i) {
-    out[i] = std::clamp(LimiterScale(in[i], gains[i]), -limit, limit);
+// Frame f of `frames` times gain + f × step, each sample limited to ±limit. The partial
+// products round towards minus infinity and can land a step or two below -limit: the
+// bound holds exactly. A fixed channel count (kChannels, 0 for `channels`) lets the loop
+// turn into vector code. Within a block the ramp stays between two gains, so gain + f ×
+// step never overflows.
+template <std::size_t kChannels>
+SONAVEL_AVX2_CLONES void ScaleFrames(const std::int32_t* in, std::int32_t* out, std::int32_t frames,
+                                     std::size_t channels, std::int32_t gain, std::int32_t step,
+                                     std::int32_t limit) {
+  const std::size_t width = kChannels != 0 ? kChannels : channels;
+  for (std::int32_t f = 0; f < frames; ++f) {
+    const std::int32_t frame_gain = gain + f * step;
+    for (std::size_t c = 0; c < width; ++c)
+      out[f * width + c] = std::clamp(LimiterScale(in[f * width + c], frame_gain), -limit, limit);
   }
 }
 
@@ -61,7 +68,6 @@ PeakLimiter::PeakLimiter(SourceRef inner, std::int32_t bound)
   a_.assign(samples, 0);
   b_.assign(samples, 0);
   c_.assign(samples, 0);
-  gains_.assign(samples, 0);
   read_ = 3 * block_;
 }
 
@@ -113,12 +119,10 @@ void PeakLimiter::Read(std::int32_t* buffer, std::int32_t frames) {
       std::copy_n(from, samples, buffer);
       buffer += samples;
     } else {
-      std::int32_t* gain = gains_.data();
-      for (std::int32_t f = 0; f < k; ++f) {
-        gain = std::fill_n(gain, channel_count, gain_);
-        gain_ += step_;
-      }
-      ScaleSamples(from, gains_.data(), buffer, samples, peak_bound);
+      if (channel_count == 2) ScaleFrames<2>(from, buffer, k, 2, gain_, step_, peak_bound);
+      else if (channel_count == 1) ScaleFrames<1>(from, buffer, k, 1, gain_, step_, peak_bound);
+      else ScaleFrames<0>(from, buffer, k, channel_count, gain_, step_, peak_bound);
+      gain_ += k * step_;
       buffer += samples;
     }
     read_ += k;

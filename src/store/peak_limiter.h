@@ -64,7 +64,6 @@ class PeakLimiter final : public SampleSource {
   SourceRef inner_;
   std::int32_t block_;  // W
   std::vector<std::int32_t> a_, b_, c_;
-  std::vector<std::int32_t> gains_;  // the gain of each sample of a stretch being scaled
   std::int32_t gain_prev_ = kLimiterUnity;
   std::int32_t gain_a_ = kLimiterUnity;
   std::int32_t gain_b_ = kLimiterUnity;
