@@ -14,21 +14,27 @@ def make_signal(path, seconds):
                         "synth", str(seconds), "sine", "300", "whitenoise", "gain", "-6"], check=True)
 
 
-def best_times(commands, runs, env):
+def all_times(commands, runs, env):
     """`commands` maps a name to (argument list, output file); each run writes its output
-    anew. Returns the best wall-clock time of each name; the outputs are removed."""
-    best = {name: float("inf") for name in commands}
+    anew, the names taking turns. Returns each name's wall-clock times in run order; the
+    outputs are removed."""
+    times = {name: [] for name in commands}
     for _ in range(runs):
         for name, (command, output) in commands.items():
             if os.path.exists(output):
                 os.remove(output)
             start = time.perf_counter()
             subprocess.run(command, check=True, env=env, stderr=subprocess.DEVNULL)
-            best[name] = min(best[name], time.perf_counter() - start)
+            times[name].append(time.perf_counter() - start)
     for _, output in commands.values():
         if os.path.exists(output):
             os.remove(output)
-    return best
+    return times
+
+
+def best_times(commands, runs, env):
+    """The best wall-clock time of each name of `commands` (see all_times)."""
+    return {name: min(values) for name, values in all_times(commands, runs, env).items()}
 
 
 def cli_env(folder):

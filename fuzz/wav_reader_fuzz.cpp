@@ -1,6 +1,7 @@
 // Fuzz target for the WAV reader: any bytes as a file, opened, read through, sought and
 // read again. The reader must never crash, hang or read out of bounds, and must keep its
-// promises: a failed reader is silent, and a reader delivers exactly what was asked for.
+// promises: a failed reader is silent, a reader delivers exactly what was asked for, and
+// its length is what the file holds, whatever the header claims.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -31,8 +32,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   sonavel::SourceRef reader = sonavel::OpenWavReader(FuzzFile());
   const std::size_t channels = reader->channels;
+  if (const sonavel::WavReader* wav = sonavel::AsWavReader(reader.get()); wav != nullptr) {
+    const std::int64_t present = wav->PresentDataBytes();
+    if (present < 0 || present > wav->ClaimedDataBytes() || present > static_cast<std::int64_t>(size))
+      __builtin_trap();
+    // Every PCM frame takes at least one byte a channel of what is present.
+    if (wav->format().tag == sonavel::kTagPcm && std::int64_t{reader->Length()} * std::int64_t(channels) > present)
+      __builtin_trap();
+  }
   std::vector<std::int32_t> buffer(8192 * channels + 1, 0x5A5A5A5A);
-  // Read through, but not forever: a huge stated length of silence is legal.
+  // Read through, but not forever: a coded file may decode to many frames a byte.
   for (int piece = 0; piece < 64 && reader->Position() < reader->Length(); ++piece) {
     reader->Read(buffer.data(), 8192);
     if (buffer[8192 * channels] != 0x5A5A5A5A) __builtin_trap();  // wrote past the request

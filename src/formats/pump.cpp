@@ -20,7 +20,9 @@ namespace {
 
 // Reads the source ahead on a second thread while the calling thread writes, so that the
 // two sides' file work overlaps. The source is used by the reading thread only and the
-// sink by the calling thread only, from start to end of the pump.
+// sink by the calling thread only, from start to end of the pump. Each side wakes the
+// other only when that one waits, and the reading side, once the slots are full, rests
+// until half of them are free again: a thread switch per few pieces, not per piece.
 class ReadAhead {
  public:
   struct Piece {
@@ -40,7 +42,7 @@ class ReadAhead {
       std::lock_guard lock(mutex_);
       stop_ = true;
     }
-    changed_.notify_all();
+    has_room_.notify_all();
     thread_.join();
   }
 
@@ -51,23 +53,29 @@ class ReadAhead {
       held_ = false;
       --filled_;
       head_ = (head_ + 1) % kSlots;
-      changed_.notify_all();
+      if (reader_waits_ && filled_ <= kSlots / 2) has_room_.notify_all();
     }
-    changed_.wait(lock, [this] { return filled_ > 0 || finished_; });
+    writer_waits_ = true;
+    has_piece_.wait(lock, [this] { return filled_ > 0 || finished_; });
+    writer_waits_ = false;
     if (filled_ == 0) return nullptr;
     held_ = true;
     return &slots_[head_];
   }
 
  private:
-  static constexpr int kSlots = 4;
+  static constexpr int kSlots = 8;
 
   void Run() {
     int tail = 0;
     for (;;) {
       {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return filled_ < kSlots || stop_; });
+        if (filled_ == kSlots) {
+          reader_waits_ = true;
+          has_room_.wait(lock, [this] { return filled_ <= kSlots / 2 || stop_; });
+          reader_waits_ = false;
+        }
         if (stop_) break;
       }
       const std::int64_t left = std::int64_t{source_.Length()} - source_.Position();
@@ -81,24 +89,27 @@ class ReadAhead {
       {
         std::lock_guard lock(mutex_);
         ++filled_;
+        if (writer_waits_) has_piece_.notify_all();
       }
-      changed_.notify_all();
       if (piece.overshoot > 0) break;
     }
     std::lock_guard lock(mutex_);
     finished_ = true;
-    changed_.notify_all();
+    has_piece_.notify_all();
   }
 
   SampleSource& source_;
   Piece slots_[kSlots];
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable has_piece_;  // the writing side waits for a filled slot
+  std::condition_variable has_room_;   // the reading side waits for free slots
   int head_ = 0;
   int filled_ = 0;
   bool held_ = false;
   bool finished_ = false;
   bool stop_ = false;
+  bool reader_waits_ = false;
+  bool writer_waits_ = false;
   std::thread thread_;
 };
 

@@ -85,17 +85,18 @@ void ConvertToStore(const std::uint8_t* in, std::int32_t* out, std::size_t sampl
 
 class PcmReader final : public WavReader {
  public:
-  PcmReader(File file, const WaveFormat& format, std::int64_t data_offset, std::int64_t data_size)
-      : WavReader(format, static_cast<std::uint8_t>(format.channels)),
+  PcmReader(File file, const WaveFormat& format, const WavData& data)
+      : WavReader(format, data),
         file_(std::move(file)),
-        data_offset_(data_offset),
+        data_offset_(data.offset),
         bytes_per_sample_(BytesPerSample(format.bits)) {
     frame_size_ = bytes_per_sample_ * channels;
     if (frame_size_ == 0) {
       status = WavStatus::Corrupt;
       frame_size_ = 2;
     }
-    length_ = ClampFrames(data_size / frame_size_);
+    // Whole frames of what the file holds; a partial frame at the end is dropped.
+    length_ = ClampFrames(data.present / frame_size_);
     buffer_.resize(static_cast<std::size_t>(kPieceFrames) * frame_size_);
     file_.Seek(data_offset_);
   }
@@ -105,7 +106,7 @@ class PcmReader final : public WavReader {
     const std::size_t channel_count = channels;
     auto [position, n] = BeginRead(out, position_, count, channel_count);
     while (n > 0) {
-      // Only frames up to the length come from the file; what a short file lacks is silence.
+      // Only frames up to the length come from the file; frames past it are silence.
       const std::int64_t wanted = std::clamp<std::int64_t>(length_ - position, 0, std::min<std::int64_t>(n, kPieceFrames));
       std::int64_t got = 0;
       if (wanted > 0 && status == WavStatus::Ok) {
@@ -144,15 +145,19 @@ class PcmReader final : public WavReader {
 // Formats other than PCM, decoded to 16-bit PCM through the codec table.
 class CodedReader final : public WavReader {
  public:
-  CodedReader(File file, const WaveFormat& format, std::int64_t data_offset, std::int64_t data_size)
-      : WavReader(format, static_cast<std::uint8_t>(format.channels)),
+  CodedReader(File file, const WaveFormat& format, const WavData& data)
+      : WavReader(format, data),
         file_(std::move(file)),
-        data_offset_(data_offset),
-        data_size_(data_size),
+        data_offset_(data.offset),
+        data_size_(data.present),
         rate_(format.rate),
         avg_bytes_(format.avg_bytes_per_sec != 0 ? format.avg_bytes_per_sec : format.rate),
         block_align_(format.block_align) {
     frame_bytes_ = 2 * channels;
+    // Data cut off by the end of the file ends in whole blocks: a partial block would
+    // decode to made-up frames, and the length and seeks reckon in whole blocks.
+    if (block_align_ > 0 && (data.present < data.claimed || data.open_ended))
+      data_size_ -= data_size_ % block_align_;
     stream_ = OpenCodecStream(format, DefaultFormat(format.rate, channels));
     std::size_t destination_size = static_cast<std::size_t>(kPieceFrames) * frame_bytes_;
     const std::size_t source_size = stream_ ? stream_->SourceSizeFor(destination_size) : 0;
@@ -332,9 +337,8 @@ class CodedReader final : public WavReader {
   std::int64_t end_position_ = -1;
 };
 
-// The RIFF walk. Fills `format`, `data_offset` and `data_size`; false when the file is not
-// a usable WAVE file.
-bool FindWaveData(File& file, WaveFormat& format, std::int64_t& data_offset, std::int64_t& data_size) {
+// The RIFF walk. Fills `format` and `data`; false when the file is not a usable WAVE file.
+bool FindWaveData(File& file, WaveFormat& format, WavData& data) {
   std::uint8_t header[12];
   // Other top-level chunks may come before the RIFF form.
   for (;;) {
@@ -375,10 +379,13 @@ bool FindWaveData(File& file, WaveFormat& format, std::int64_t& data_offset, std
   }
   if (format.channels < 1 || format.channels > 255) return false;
   if (format.rate < 1 || format.rate > kMaxWavRate) return false;
-  data_offset = file.Tell();
-  data_size = static_cast<std::uint32_t>(size);
+  data.offset = file.Tell();
+  const std::int64_t in_file = std::max<std::int64_t>(file.Size() - data.offset, 0);
+  data.claimed = static_cast<std::uint32_t>(size);
   // 0xFFFFFFFF: a file whose writer never finished; the data runs to the end of the file.
-  if (data_size == 0xFFFFFFFF) data_size = std::max<std::int64_t>(file.Size() - data_offset, 0);
+  data.open_ended = data.claimed == 0xFFFFFFFF;
+  if (data.open_ended) data.claimed = in_file;
+  data.present = std::min(data.claimed, in_file);
   return true;
 }
 
@@ -388,12 +395,10 @@ SourceRef OpenWavReader(const std::string& path) {
   File file(path, File::Mode::kRead);
   if (!file.IsOpen()) return MakeNullSource(WavStatus::CannotOpen);
   WaveFormat format;
-  std::int64_t data_offset = 0;
-  std::int64_t data_size = 0;
-  if (!FindWaveData(file, format, data_offset, data_size)) return MakeNullSource(WavStatus::Corrupt);
-  if (format.tag == kTagPcm)
-    return MakeCounted<PcmReader>(std::move(file), format, data_offset, data_size);
-  return MakeCounted<CodedReader>(std::move(file), format, data_offset, data_size);
+  WavData data;
+  if (!FindWaveData(file, format, data)) return MakeNullSource(WavStatus::Corrupt);
+  if (format.tag == kTagPcm) return MakeCounted<PcmReader>(std::move(file), format, data);
+  return MakeCounted<CodedReader>(std::move(file), format, data);
 }
 
 std::string WavOpenErrorText(std::uint8_t status, const std::string& path) {

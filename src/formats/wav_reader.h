@@ -23,18 +23,35 @@ inline constexpr std::uint8_t CodecMissing = 5;
 inline constexpr std::int32_t kPieceFrames = 8192;  // the most one read or write moves
 inline constexpr std::uint32_t kMaxWavRate = 196000;
 
-// The common part of both readers: the file's own format.
+// Where a file's "data" chunk lies and how much of it the file really holds.
+struct WavData {
+  std::int64_t offset = 0;   // of the first byte of the chunk body
+  std::int64_t claimed = 0;  // bytes the chunk header states (the file's rest for 0xFFFFFFFF)
+  std::int64_t present = 0;  // of those, the bytes the file holds
+  bool open_ended = false;   // the size was left at 0xFFFFFFFF by a writer that never finished
+};
+
+// The common part of both readers: the file's own format. A reader's length is what the
+// file holds, never more than its header claims: a header claiming more than a cut or
+// damaged file holds does not invent audio.
 class WavReader : public SampleSource {
  public:
-  WavReader(const WaveFormat& format, std::uint8_t channel_count)
-      : SampleSource(static_cast<std::int32_t>(format.rate), channel_count, kFullScale),
-        format_(format) {}
+  WavReader(const WaveFormat& format, const WavData& data)
+      : SampleSource(static_cast<std::int32_t>(format.rate), static_cast<std::uint8_t>(format.channels),
+                     kFullScale),
+        format_(format),
+        data_(data) {}
   const WaveFormat& format() const { return format_; }
   // True when Length() is known exactly (PCM, or a coded file read to its end).
   virtual bool LengthIsExact() const { return true; }
+  // The data bytes the header claims and the bytes of them the file holds; they differ
+  // for a file cut short or a header that lies.
+  std::int64_t ClaimedDataBytes() const { return data_.claimed; }
+  std::int64_t PresentDataBytes() const { return data_.present; }
 
  private:
   WaveFormat format_;
+  WavData data_;
 };
 
 // Never fails to return a source: failures show in its status (CannotOpen, Corrupt,

@@ -89,6 +89,15 @@ SourceRef OpenOrComplain(const std::string& path, Ui& ui) {
   return reader;
 }
 
+// The note for a file whose header claims more data than the file holds (a cut copy, a
+// damaged or forged header), empty otherwise. Only what the file holds is ever read.
+std::string ShortDataNote(SampleSource& source) {
+  const WavReader* wav = AsWavReader(&source);
+  if (wav == nullptr || wav->ClaimedDataBytes() <= wav->PresentDataBytes()) return {};
+  return "note: the header claims " + std::to_string(wav->ClaimedDataBytes()) + " bytes of data; the file holds " +
+         std::to_string(wav->PresentDataBytes()) + "\n";
+}
+
 int Info(const std::string& path, Ui& ui) {
   SourceRef reader = OpenOrComplain(path, ui);
   if (!reader) return kFailed;
@@ -108,6 +117,7 @@ int Info(const std::string& path, Ui& ui) {
   std::printf("bits: %u\n", format.bits);
   std::printf("frames: %lld\n", static_cast<long long>(frames));
   std::printf("duration: %s\n", FormatTimeMs(FramesToMs(frames, reader->rate)).c_str());
+  std::fputs(ShortDataNote(*reader).c_str(), stdout);
   return kDone;
 }
 
@@ -162,6 +172,7 @@ bool ChooseFormat(const std::string& option, std::int32_t sound_rate, std::uint8
 int LoadFile(const std::string& path, Sound& sound, Ui& ui) {
   SourceRef reader = OpenOrComplain(path, ui);
   if (!reader) return kFailed;
+  std::fputs(ShortDataNote(*reader).c_str(), stderr);
   ConsoleProgress progress;
   const std::string name = std::filesystem::path(path).filename().string();
   const int result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);
@@ -213,15 +224,18 @@ int Convert(const std::vector<std::string>& args, Ui& ui) {
   if (!ParseConvertOptions(args, options, ui)) return kFailed;
   const std::string& in = args[1];
   const std::string& out = args[2];
-  RunFolder run_folder;
-  Sound sound;
-  if (const int loaded = LoadFile(in, sound, ui); loaded != kDone) return loaded;
-  const std::int32_t rate = options.rate != 0 ? options.rate : sound.rate;
-  const std::uint8_t channels = options.channels != 0 ? options.channels : sound.channels;
+  // Without edits the file streams into the new one, never loaded into blocks.
+  SourceRef reader = OpenOrComplain(in, ui);
+  if (!reader) return kFailed;
+  std::fputs(ShortDataNote(*reader).c_str(), stderr);
+  const std::int32_t rate = options.rate != 0 ? options.rate : reader->rate;
+  const std::uint8_t channels = options.channels != 0 ? options.channels : reader->channels;
   WaveFormat format;
   if (!ChooseFormat(options.wav_format, rate, channels, format, ui)) return kFailed;
-  // Rate and channels change through the one format conversion the editor uses.
-  SourceRef source = ConvertFormat(OpenSoundReader(sound), rate, channels);
+  // Rate and channels change through the one format conversion the editor uses. A file's
+  // samples may lie one step beyond full scale (a 16-bit -32768 reads as -524288); the
+  // limiter treats them as the editor's load and save would.
+  SourceRef source = MakePeakLimiter(ConvertFormat(reader, rate, channels), kFullScale);
   ConsoleProgress progress;
   const int result = SaveSourceAsWav(source, format, out, progress);
   if (result == kFailed) Fail(ui, "Kann Datei nicht erstellen\"" + out + "\"zum Speichern.");

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "store/vector_clones.h"
+
 namespace sonavel {
 
 namespace {
@@ -23,13 +25,37 @@ std::int32_t LimiterBlockGain(std::int64_t peak, std::int32_t limit) {
   return static_cast<std::int32_t>((std::int64_t{limit} * 512 / divisor) * 512);
 }
 
-std::int32_t LimiterScale(std::int32_t x, std::int32_t gain) {
-  const std::int32_t gain_high = gain >> 12;
-  const std::int32_t gain_low = gain & 0xFFF;
-  const std::int32_t x_high = x >> 12;
-  const std::int32_t x_low = x & 0xFFF;
-  return ((x_low * gain_high) >> 12) + ((x_high * gain_low) >> 12) + x_high * gain_high;
+namespace {
+
+// Frame f of `frames` times gain + f × step, each sample limited to ±limit. The partial
+// products round towards minus infinity and can land a step or two below -limit: the
+// bound holds exactly. A fixed channel count (kChannels, 0 for `channels`) lets the loop
+// turn into vector code. Within a block the ramp stays between two gains, so gain + f ×
+// step never overflows.
+template <std::size_t kChannels>
+SONAVEL_AVX2_CLONES void ScaleFrames(const std::int32_t* in, std::int32_t* out, std::int32_t frames,
+                                     std::size_t channels, std::int32_t gain, std::int32_t step,
+                                     std::int32_t limit) {
+  const std::size_t width = kChannels != 0 ? kChannels : channels;
+  for (std::int32_t f = 0; f < frames; ++f) {
+    const std::int32_t frame_gain = gain + f * step;
+    for (std::size_t c = 0; c < width; ++c)
+      out[f * width + c] = std::clamp(LimiterScale(in[f * width + c], frame_gain), -limit, limit);
+  }
 }
+
+// The largest magnitude in a block.
+SONAVEL_AVX2_CLONES std::int64_t BlockPeak(const std::int32_t* samples, std::size_t count) {
+  std::int32_t largest = 0;
+  std::int32_t smallest = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    largest = std::max(largest, samples[i]);
+    smallest = std::min(smallest, samples[i]);
+  }
+  return std::max<std::int64_t>(largest, -std::int64_t{smallest});
+}
+
+}  // namespace
 
 PeakLimiter::PeakLimiter(SourceRef inner, std::int32_t bound)
     : SampleSource(0, 0, 0), inner_(OrPlaceholder(std::move(inner))) {
@@ -48,13 +74,7 @@ PeakLimiter::PeakLimiter(SourceRef inner, std::int32_t bound)
 std::int32_t PeakLimiter::Fill(std::vector<std::int32_t>& block) {
   inner_->Read(block.data(), block_);
   if (inner_->status != kStatusOk) status = kStatusUpstreamFailed;
-  std::int32_t largest = 0;
-  std::int32_t smallest = 0;
-  for (const std::int32_t x : block) {
-    largest = std::max(largest, x);
-    smallest = std::min(smallest, x);
-  }
-  return LimiterBlockGain(std::max<std::int64_t>(largest, -std::int64_t{smallest}), peak_bound);
+  return LimiterBlockGain(BlockPeak(block.data(), block.size()), peak_bound);
 }
 
 void PeakLimiter::Prime() {
@@ -99,14 +119,11 @@ void PeakLimiter::Read(std::int32_t* buffer, std::int32_t frames) {
       std::copy_n(from, samples, buffer);
       buffer += samples;
     } else {
-      // The partial products round towards minus infinity and can land a step or two
-      // below -limit: the bound holds exactly.
-      const std::int32_t limit = peak_bound;
-      for (std::int32_t f = 0; f < k; ++f) {
-        for (std::size_t c = 0; c < channel_count; ++c)
-          *buffer++ = std::clamp(LimiterScale(*from++, gain_), -limit, limit);
-        gain_ += step_;
-      }
+      if (channel_count == 2) ScaleFrames<2>(from, buffer, k, 2, gain_, step_, peak_bound);
+      else if (channel_count == 1) ScaleFrames<1>(from, buffer, k, 1, gain_, step_, peak_bound);
+      else ScaleFrames<0>(from, buffer, k, channel_count, gain_, step_, peak_bound);
+      gain_ += k * step_;
+      buffer += samples;
     }
     read_ += k;
     frames -= k;

@@ -26,7 +26,14 @@ std::int32_t LimiterBlockLength(std::int32_t rate);
 // peak is within the limit, else about limit / peak in 24-bit fixed point.
 std::int32_t LimiterBlockGain(std::int64_t peak, std::int32_t limit);
 // x × gain / 0x1000000 as the limiter computes it, in three partial products of 12 bits.
-std::int32_t LimiterScale(std::int32_t x, std::int32_t gain);
+// Inline, so that the limiter's sample loop becomes vector code.
+inline std::int32_t LimiterScale(std::int32_t x, std::int32_t gain) {
+  const std::int32_t gain_high = gain >> 12;
+  const std::int32_t gain_low = gain & 0xFFF;
+  const std::int32_t x_high = x >> 12;
+  const std::int32_t x_low = x & 0xFFF;
+  return ((x_low * gain_high) >> 12) + ((x_high * gain_low) >> 12) + x_high * gain_high;
+}
 
 class PeakLimiter final : public SampleSource {
  public:

@@ -236,15 +236,22 @@ TEST_F(WavTest, DataSizesThatDisagreeWithTheFile) {
   SourceRef reader = OpenWavReader(Path("open.wav"));
   EXPECT_EQ(reader->Length(), 4);
   EXPECT_EQ(Drain(*reader), (std::vector<std::int32_t>{160, 320, 480, 640}));
-  // Larger than the file: the stated length, silence after the real end.
-  std::vector<std::uint8_t> too_long = RiffBuilder().Format(PcmFormat(8000, 1, 16)).Text("data").U32(20).Raw(samples).Wave();
-  WriteBytes(Path("long.wav"), too_long);
+  EXPECT_EQ(AsWavReader(reader.get())->ClaimedDataBytes(), 8);
+  // A header claiming 2 GB over 4 frames and an odd byte: the length is the whole frames
+  // the file holds, and the claim stays known.
+  std::vector<std::uint8_t> forged = samples;
+  forged.push_back(0x55);
+  WriteBytes(Path("long.wav"),
+             RiffBuilder().Format(PcmFormat(8000, 1, 16)).Text("data").U32(0x80000000).Raw(forged).Wave());
   reader = OpenWavReader(Path("long.wav"));
-  EXPECT_EQ(reader->Length(), 10);
-  std::vector<std::int32_t> got(12, 7);
-  reader->Read(got.data(), 12);
-  EXPECT_EQ(got, (std::vector<std::int32_t>{160, 320, 480, 640, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(reader->Position(), 12);
+  ASSERT_EQ(reader->status, WavStatus::Ok);
+  EXPECT_EQ(reader->Length(), 4);
+  EXPECT_EQ(AsWavReader(reader.get())->ClaimedDataBytes(), 0x80000000);
+  EXPECT_EQ(AsWavReader(reader.get())->PresentDataBytes(), 9);
+  std::vector<std::int32_t> got(6, 7);
+  reader->Read(got.data(), 6);
+  EXPECT_EQ(got, (std::vector<std::int32_t>{160, 320, 480, 640, 0, 0}));
+  EXPECT_EQ(reader->Position(), 6);
   // Before the start, and a seek past the end.
   reader->Seek(-2);
   got.assign(4, 7);
@@ -254,6 +261,50 @@ TEST_F(WavTest, DataSizesThatDisagreeWithTheFile) {
   got.assign(2, 7);
   reader->Read(got.data(), 2);
   EXPECT_EQ(got, (std::vector<std::int32_t>{0, 0}));
+}
+
+TEST_F(WavTest, ACutFileIsAsLongAsWhatRemains) {
+  // PCM cut inside a frame: the whole frames that remain, exactly the original's first ones.
+  const std::string wav = Path("cut.wav");
+  Sox("-D -r 8000 -n -c 2 -b 24 " + Quote(wav) + " synth 10000s sine 300 whitenoise gain -1");
+  SourceRef whole = OpenWavReader(wav);
+  const std::vector<std::int32_t> original = Drain(*whole);
+  std::vector<std::uint8_t> bytes = ReadBytes(wav);
+  const std::size_t data = std::search(bytes.begin(), bytes.end(), std::begin("data"), std::end("data") - 1) - bytes.begin() + 8;
+  bytes.resize(data + 1234 * 6 + 5);
+  WriteBytes(wav, bytes);
+  SourceRef cut = OpenWavReader(wav);
+  EXPECT_EQ(cut->Length(), 1234);
+  EXPECT_EQ(AsWavReader(cut.get())->ClaimedDataBytes(), 60000);
+  EXPECT_EQ(Drain(*cut), std::vector<std::int32_t>(original.begin(), original.begin() + 2 * 1234));
+
+  // IMA ADPCM cut inside its third block: two whole blocks, decoded as before, and seeks
+  // and the length agree on them.
+  const std::string ima = Path("cut-ima.wav");
+  Sox("-D -r 8000 -n -c 2 -e ima-adpcm " + Quote(ima) + " synth 20000s sine 300 whitenoise");
+  whole = OpenWavReader(ima);
+  const WaveFormat format = AsWavReader(whole.get())->format();
+  const std::vector<std::int32_t> decoded = Drain(*whole);
+  bytes = ReadBytes(ima);
+  const std::size_t ima_data = std::search(bytes.begin(), bytes.end(), std::begin("data"), std::end("data") - 1) - bytes.begin() + 8;
+  bytes.resize(ima_data + 2 * format.block_align + format.block_align / 2);
+  WriteBytes(ima, bytes);
+  // Each channel's 4-byte block header holds one frame; every other byte holds two samples.
+  const std::int32_t block_frames = (format.block_align - 4 * 2) + 1;
+  cut = OpenWavReader(ima);
+  ASSERT_EQ(cut->status, WavStatus::Ok);
+  EXPECT_EQ(cut->Length(), 2 * block_frames);
+  const std::vector<std::int32_t> two_blocks = Drain(*cut);
+  EXPECT_EQ(two_blocks, std::vector<std::int32_t>(decoded.begin(), decoded.begin() + 4 * block_frames));
+  EXPECT_EQ(cut->Length(), 2 * block_frames);
+  cut->Seek(block_frames + 7);
+  std::vector<std::int32_t> piece(2 * 10);
+  cut->Read(piece.data(), 10);
+  EXPECT_TRUE(std::equal(piece.begin(), piece.end(), decoded.begin() + 2 * (block_frames + 7)));
+  cut->Seek(2 * block_frames - 3);  // the last frames, then silence
+  cut->Read(piece.data(), 10);
+  EXPECT_TRUE(std::equal(piece.begin(), piece.begin() + 6, decoded.begin() + 2 * (2 * block_frames - 3)));
+  EXPECT_EQ(std::vector<std::int32_t>(piece.begin() + 6, piece.end()), std::vector<std::int32_t>(14, 0));
 }
 
 TEST_F(WavTest, ACorruptCodedBlockIsSkippedAndDecodingGoesOn) {

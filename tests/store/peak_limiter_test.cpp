@@ -198,6 +198,27 @@ TEST(PeakLimiter, LoudSignalsStayWithinTheLimitEverywhere) {
   }
 }
 
+TEST(PeakLimiter, EveryChannelFollowsTheOneGainRampOfItsFrame) {
+  // The same loud signal in every channel: each channel comes out exactly as the mono
+  // limiter gives it, whatever the channel count.
+  std::mt19937 random(5);
+  const std::int32_t block = LimiterBlockLength(8000);
+  const std::int32_t frames = 9 * block + 11;
+  std::vector<std::int32_t> mono = Noise(static_cast<std::size_t>(frames), 3 * kFullScale, random);
+  mono[5 * block + 2] = std::numeric_limits<std::int32_t>::min();
+  SourceRef single = MakePeakLimiter(Memory(mono, 8000, 1), kFullScale);
+  const std::vector<std::int32_t> expected = ReadInPieces(*single, frames, kOddPieces);
+  for (std::uint8_t channels : {2, 5}) {
+    SCOPED_TRACE(int{channels});
+    std::vector<std::int32_t> input;
+    for (const std::int32_t x : mono) input.insert(input.end(), channels, x);
+    SourceRef limiter = MakePeakLimiter(Memory(input, 8000, channels), kFullScale);
+    const std::vector<std::int32_t> output = ReadInPieces(*limiter, frames, kOddPieces);
+    ASSERT_EQ(output.size(), input.size());
+    for (std::size_t i = 0; i < output.size(); ++i) ASSERT_EQ(output[i], expected[i / channels]) << "sample " << i;
+  }
+}
+
 TEST(PeakLimiter, GainFallsTwoBlocksAheadAndRecoversTwoBlocksAfterAPeak) {
   std::mt19937 random(3);
   const std::int32_t block = LimiterBlockLength(44100);
