@@ -36,11 +36,6 @@ std::string Stem(std::string title) {
   return title;
 }
 
-void TellCannotSave(Ui& ui, const std::string& path) {
-  ui.ShowMessage({"Kann Datei nicht erstellen\"" + path + "\"zum Speichern.", "Sonavel", MessageIcon::kError,
-                  MessageButtons::kOk});
-}
-
 std::string NotSavedText(const std::string& path) {
   return "Kann die Datei nicht speichern, \"" + path +
          "\" da nicht genügend freier Speicherplatz vorhanden ist. Bitte versuchen Sie die Datei an einem anderen "
@@ -67,13 +62,18 @@ WaveFormat FormatAt(const std::optional<WaveFormat>& own, std::uint32_t rate, st
 
 }  // namespace
 
+Message CannotSaveMessage(const std::string& path) {
+  return {"Kann Datei nicht erstellen\"" + path + "\"zum Speichern.", "Sonavel", MessageIcon::kError,
+          MessageButtons::kOk};
+}
+
 int SaveWav(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui) {
   std::unique_ptr<Progress> progress = ui.OpenProgress("Speichere...");
   source = ConvertFormat(std::move(source), static_cast<std::int32_t>(format.rate),
                          static_cast<std::uint8_t>(format.channels));
   const int result = SaveSourceAsWav(std::move(source), format, path, *progress);
   progress.reset();
-  if (result == kFailed) TellCannotSave(ui, path);
+  if (result == kFailed) ui.ShowMessage(CannotSaveMessage(path));
   return result;
 }
 

@@ -8,12 +8,15 @@
 
 #include "document/audio_document.h"
 #include "formats/wave_format.h"
+#include "platform/ui.h"
 
 namespace sonavel {
 
 class DocumentList;
 class Settings;
-class Ui;
+
+// What a save that could not write its file tells the user.
+Message CannotSaveMessage(const std::string& path);
 
 // The one save chain with its messages: writes `source` from its position to its end as a
 // WAV file of `format` at `path` under the progress window "Speichere...". The source is

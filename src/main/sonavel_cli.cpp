@@ -235,11 +235,7 @@ int Convert(const std::vector<std::string>& args, Ui& ui) {
   // Rate and channels change through the one format conversion the editor uses. A file's
   // samples may lie one step beyond full scale (a 16-bit -32768 reads as -524288); the
   // limiter treats them as the editor's load and save would.
-  SourceRef source = MakePeakLimiter(ConvertFormat(reader, rate, channels), kFullScale);
-  ConsoleProgress progress;
-  const int result = SaveSourceAsWav(source, format, out, progress);
-  if (result == kFailed) Fail(ui, "Kann Datei nicht erstellen\"" + out + "\"zum Speichern.");
-  return result;
+  return SaveWav(MakePeakLimiter(ConvertFormat(reader, rate, channels), kFullScale), format, out, ui);
 }
 
 // The text the menu shows for a command: without the access key "&", the shortcut after
@@ -329,7 +325,7 @@ int StreamEffect(const EffectDefinition& effect, const EffectValues& given, cons
   {
     SinkRef file = CreateWavWriter(format, replacing.temporary_path());
     if (file->status != kStatusOk) {
-      Fail(ui, "Kann Datei nicht erstellen\"" + out + "\"zum Speichern.");
+      ui.ShowMessage(CannotSaveMessage(out));
       return kFailed;
     }
     // The sound's shape without its audio: what the run reads comes from the file.
@@ -344,7 +340,7 @@ int StreamEffect(const EffectDefinition& effect, const EffectValues& given, cons
   }
   if (result == kEffectDone && replacing.Commit()) return kDone;
   if (result == kEffectCancelled) return kCancelled;
-  Fail(ui, "Kann Datei nicht erstellen\"" + out + "\"zum Speichern.");
+  ui.ShowMessage(CannotSaveMessage(out));
   return kFailed;
 }
 

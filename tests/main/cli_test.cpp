@@ -359,7 +359,7 @@ TEST_F(CliTest, FailuresExitWithTwoAndSayWhy) {
   EXPECT_NE(no_codec.err.find("CODEC"), std::string::npos);
   Outcome unwritable = Cli("convert " + Quote(Path("ok.wav")) + " " + Quote(Path("no/such/dir/z.wav")));
   EXPECT_EQ(unwritable.code, 2);
-  EXPECT_EQ(unwritable.err, "Kann Datei nicht erstellen\"" + Path("no/such/dir/z.wav") + "\"zum Speichern.\n");
+  EXPECT_EQ(unwritable.err, "Sonavel: Kann Datei nicht erstellen\"" + Path("no/such/dir/z.wav") + "\"zum Speichern.\n");
   EXPECT_EQ(Cli("frobnicate").code, 2);
   const Outcome version = Cli("--version");
   EXPECT_EQ(version.code, 0);
