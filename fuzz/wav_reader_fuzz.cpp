@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int piece = 0; piece < 64 && reader->Position() < reader->Length(); ++piece) {
     reader->Read(buffer.data(), 8192);
     if (buffer[8192 * channels] != 0x5A5A5A5A) __builtin_trap();  // wrote past the request
-    if (reader->status != sonavel::WavStatus::Ok)
+    if (reader->status != sonavel::kStatusOk)
       for (std::size_t i = 0; i < 8192 * channels; ++i)
         if (buffer[i] != 0) __builtin_trap();  // a failed reader delivers silence
   }
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::int32_t frame : {-3, 1, length / 2, length - 1, length + 5}) {
     reader->Seek(frame);
     // A usable reader lands where it was sent.
-    if (reader->status == sonavel::WavStatus::Ok && reader->Position() != frame) __builtin_trap();
+    if (reader->status == sonavel::kStatusOk && reader->Position() != frame) __builtin_trap();
     reader->Read(buffer.data(), 100);
   }
   return 0;

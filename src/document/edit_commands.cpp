@@ -30,7 +30,6 @@ namespace {
 constexpr char kStoredValues[] = "StoredValues";
 constexpr char kSettingsGroup[] = "Settings";
 constexpr std::int64_t kMaxFrames = std::numeric_limits<std::int32_t>::max();
-constexpr std::int32_t kMixChunkFrames = 8192;
 
 std::int32_t Length(const AudioDocument& document) { return SoundLength(document.sound); }
 std::int32_t OneSecond(const AudioDocument& document) { return document.sound.rate; }
@@ -256,14 +255,14 @@ bool MixJob(AudioDocument& document, const Sound& source, const MixParameters& p
   Sound result(sound.rate, sound.channels);
   {
     SinkRef writer = CreateBlockWriter(result, sound.rate, sound.channels);
-    std::vector<std::int32_t> out(static_cast<std::size_t>(kMixChunkFrames) * channels);
+    std::vector<std::int32_t> out(static_cast<std::size_t>(kChunkFrames) * channels);
     std::vector<std::int32_t> in(out.size());
     std::int64_t fade_gains[2] = {gains[0], gains[1]};
     progress->SetTexts("Füge Mix ein", "Bitte warten...");
     for (std::int64_t done = 0; done < total;) {
       if (progress->Pump()) return false;
       progress->SetFraction(static_cast<double>(done) / static_cast<double>(total));
-      const std::int32_t frames = static_cast<std::int32_t>(std::min<std::int64_t>(kMixChunkFrames, total - done));
+      const std::int32_t frames = static_cast<std::int32_t>(std::min<std::int64_t>(kChunkFrames, total - done));
       existing->Read(out.data(), frames);
       mixed_in->Read(in.data(), frames);
       std::int64_t decrements[2] = {0, 0};

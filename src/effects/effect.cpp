@@ -17,11 +17,11 @@ bool CopyChunks(SampleSource& source, SampleSink& sink, std::int32_t start, std:
   progress.SetTexts({}, "Bitte warten...");
   if (start > 0) source.Seek(start);
   const std::int64_t total = std::max<std::int64_t>(std::int64_t{end} - start, 1);
-  std::vector<std::int32_t> buffer(static_cast<std::size_t>(kEffectChunkFrames) * std::max<int>(source.channels, 1));
+  std::vector<std::int32_t> buffer(static_cast<std::size_t>(kChunkFrames) * std::max<int>(source.channels, 1));
   std::int64_t done = 0;
   for (;;) {
     if (progress.Pump()) return false;
-    const std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>(kEffectChunkFrames, end - start - done));
+    const std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>(kChunkFrames, end - start - done));
     if (n <= 0) return true;
     source.Read(buffer.data(), n);
     sink.Write(buffer.data(), n);

@@ -29,9 +29,6 @@ inline constexpr int kEffectDone = 0;       // finished; the sound changed (or h
 inline constexpr int kEffectCancelled = 1;  // cancelled; the sound is as before
 inline constexpr int kEffectNotRun = 2;     // never started (invalid input)
 
-// Frames per chunk of every render loop.
-inline constexpr std::int32_t kEffectChunkFrames = 8192;
-
 // The chunked copy loop: seeks `source` to `start` (when above 0) and writes end - start
 // frames of it into `sink` in chunks of 8192 frames through one buffer, setting the
 // progress bar from `from` to `to` of its length and the second text line to

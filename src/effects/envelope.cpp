@@ -101,11 +101,11 @@ int RenderEnvelope(Sound& sound, std::int32_t start, std::int32_t end, const Env
   SampleSource& reader = stream.source();
   if (start > 0) reader.Seek(start);
   const int channels = std::max<int>(reader.channels, 1);
-  std::vector<std::int32_t> buffer(static_cast<std::size_t>(kEffectChunkFrames) * channels);
+  std::vector<std::int32_t> buffer(static_cast<std::size_t>(kChunkFrames) * channels);
   while (ramp.frame() < end - start) {
     if (progress.Pump()) return kEffectCancelled;
     // Chunks never cross a point, so each has one slope.
-    const std::int32_t n = std::min({kEffectChunkFrames, ramp.Span(), end - start - ramp.frame()});
+    const std::int32_t n = std::min({kChunkFrames, ramp.Span(), end - start - ramp.frame()});
     reader.Read(buffer.data(), n);
     ramp.Apply(buffer.data(), n, channels);
     stream.sink().Write(buffer.data(), n);

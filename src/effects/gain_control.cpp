@@ -333,7 +333,7 @@ int RunGainControl(Sound& sound, std::int32_t start, std::int32_t end, Progress&
   // Analysis: store the samples and every block's level per channel, count the levels.
   const std::int32_t block = GainControlBlockLength(sound.rate);
   const std::int32_t blocks = static_cast<std::int32_t>((std::int64_t{length} + block - 1) / block);
-  const std::int32_t chunk_blocks = std::max(1, kEffectChunkFrames / block);
+  const std::int32_t chunk_blocks = std::max(1, kChunkFrames / block);
   std::vector<std::int32_t> buffer(static_cast<std::size_t>(chunk_blocks) * block * channel_count);
   std::vector<std::int8_t> level_bytes(static_cast<std::size_t>(chunk_blocks) * channel_count);
   std::vector<LevelHistogram> histograms(channel_count, LevelHistogram{});

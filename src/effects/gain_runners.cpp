@@ -16,7 +16,7 @@ namespace {
 constexpr std::int64_t kMaxFrames = std::numeric_limits<std::int32_t>::max();
 
 std::vector<std::int32_t> ChunkBuffer(int channels) {
-  return std::vector<std::int32_t>(static_cast<std::size_t>(kEffectChunkFrames) * std::max(channels, 1));
+  return std::vector<std::int32_t>(static_cast<std::size_t>(kChunkFrames) * std::max(channels, 1));
 }
 
 }  // namespace
@@ -38,7 +38,7 @@ std::int64_t PeakOfRange(const Sound& sound, std::int32_t start, std::int32_t en
   std::int64_t minimum = 0;
   for (std::int64_t done = 0;;) {
     if (progress.Pump()) return -1;
-    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(kEffectChunkFrames, end - start - done));
+    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(kChunkFrames, end - start - done));
     if (n <= 0) break;
     reader->Read(buffer.data(), n);
     for (std::size_t s = 0; s < static_cast<std::size_t>(n) * channels; ++s) {
@@ -125,7 +125,7 @@ int CrossFadeRange(Sound& sound, std::int32_t start, std::int32_t end, std::int3
     SinkRef writer = CreateBlockWriter(rendered, sound.rate, sound.channels);
     for (std::int64_t done = 0; done < plan.length;) {
       if (progress.Pump()) return kEffectCancelled;
-      const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(kEffectChunkFrames, plan.length - done));
+      const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(kChunkFrames, plan.length - done));
       stream_a->Read(a.data(), n);
       stream_b->Read(b.data(), n);
       for (std::int32_t f = 0; f < n; ++f) {
@@ -168,7 +168,7 @@ int RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress&
   std::vector<double> sums(channels, 0.0);
   for (std::int32_t done = 0; done < end - start;) {
     if (progress.Pump()) return kEffectCancelled;
-    const std::int32_t n = std::min(kEffectChunkFrames, end - start - done);
+    const std::int32_t n = std::min(kChunkFrames, end - start - done);
     reader.Read(buffer.data(), n);
     for (std::int32_t f = 0; f < n; ++f)
       for (int c = 0; c < channels; ++c) sums[c] += buffer[static_cast<std::size_t>(f) * channels + c];
@@ -182,7 +182,7 @@ int RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress&
   reader.Seek(start);
   for (std::int32_t done = 0; done < end - start;) {
     if (progress.Pump()) return kEffectCancelled;
-    const std::int32_t n = std::min(kEffectChunkFrames, end - start - done);
+    const std::int32_t n = std::min(kChunkFrames, end - start - done);
     reader.Read(buffer.data(), n);
     for (std::int32_t f = 0; f < n; ++f) {
       for (int c = 0; c < channels; ++c) {
@@ -210,7 +210,7 @@ int ReverseRange(Sound& sound, std::int32_t start, std::int32_t end, Progress& p
   for (std::int32_t position = end; position > start;) {
     // Nothing is changed before the splice, so a cancel costs nothing.
     if (progress.Pump()) return kEffectCancelled;
-    const std::int32_t n = std::min(kEffectChunkFrames, position - start);
+    const std::int32_t n = std::min(kChunkFrames, position - start);
     position -= n;
     reader.Seek(position);
     reader.Read(buffer.data(), n);

@@ -87,7 +87,7 @@ int OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui&
   };
   if (FileExtension(path) != ".wav") return fail("Cannot open the file \"" + path + "\".");
   SourceRef reader = OpenWavReader(path);
-  if (reader->status != WavStatus::Ok) return fail(WavOpenErrorText(reader->status, path));
+  if (reader->status != kStatusOk) return fail(WavOpenErrorText(reader->status, path));
   const std::size_t slash = path.find_last_of("/\\");
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const int result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);

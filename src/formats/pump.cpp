@@ -33,7 +33,7 @@ class ReadAhead {
   };
 
   explicit ReadAhead(SampleSource& source) : source_(source) {
-    for (Piece& piece : slots_) piece.samples.resize(static_cast<std::size_t>(kPieceFrames) * source.channels);
+    for (Piece& piece : slots_) piece.samples.resize(static_cast<std::size_t>(kChunkFrames) * source.channels);
     thread_ = std::thread([this] { Run(); });
   }
 
@@ -81,7 +81,7 @@ class ReadAhead {
       const std::int64_t left = std::int64_t{source_.Length()} - source_.Position();
       if (left <= 0) break;
       Piece& piece = slots_[tail];
-      piece.frames = static_cast<std::int32_t>(std::min<std::int64_t>(left, kPieceFrames));
+      piece.frames = static_cast<std::int32_t>(std::min<std::int64_t>(left, kChunkFrames));
       source_.Read(piece.samples.data(), piece.frames);
       piece.overshoot = std::int64_t{source_.Position()} - source_.Length();
       piece.left = left - piece.frames;

@@ -92,12 +92,12 @@ class PcmReader final : public WavReader {
         bytes_per_sample_(BytesPerSample(format.bits)) {
     frame_size_ = bytes_per_sample_ * channels;
     if (frame_size_ == 0) {
-      status = WavStatus::Corrupt;
+      status = kStatusCorrupt;
       frame_size_ = 2;
     }
     // Whole frames of what the file holds; a partial frame at the end is dropped.
     length_ = ClampFrames(data.present / frame_size_);
-    buffer_.resize(static_cast<std::size_t>(kPieceFrames) * frame_size_);
+    buffer_.resize(static_cast<std::size_t>(kChunkFrames) * frame_size_);
     file_.Seek(data_offset_);
   }
 
@@ -107,9 +107,9 @@ class PcmReader final : public WavReader {
     auto [position, n] = BeginRead(out, position_, count, channel_count);
     while (n > 0) {
       // Only frames up to the length come from the file; frames past it are silence.
-      const std::int64_t wanted = std::clamp<std::int64_t>(length_ - position, 0, std::min<std::int64_t>(n, kPieceFrames));
+      const std::int64_t wanted = std::clamp<std::int64_t>(length_ - position, 0, std::min<std::int64_t>(n, kChunkFrames));
       std::int64_t got = 0;
-      if (wanted > 0 && status == WavStatus::Ok) {
+      if (wanted > 0 && status == kStatusOk) {
         got = static_cast<std::int64_t>(file_.Read(buffer_.data(), wanted * frame_size_)) / frame_size_;
         ConvertToStore(buffer_.data(), out, got * channel_count, bytes_per_sample_);
       }
@@ -159,10 +159,10 @@ class CodedReader final : public WavReader {
     if (block_align_ > 0 && (data.present < data.claimed || data.open_ended))
       data_size_ -= data_size_ % block_align_;
     stream_ = OpenCodecStream(format, DefaultFormat(format.rate, channels));
-    std::size_t destination_size = static_cast<std::size_t>(kPieceFrames) * frame_bytes_;
+    std::size_t destination_size = static_cast<std::size_t>(kChunkFrames) * frame_bytes_;
     const std::size_t source_size = stream_ ? stream_->SourceSizeFor(destination_size) : 0;
     if (!stream_ || source_size == 0) {
-      status = WavStatus::CodecMissing;
+      status = kStatusCodecMissing;
       stream_.reset();
       return;
     }
@@ -257,9 +257,9 @@ class CodedReader final : public WavReader {
     }
     SeekData(start);
     position_ = ClampFrames(start_frame);
-    std::vector<std::int32_t> discard(static_cast<std::size_t>(kPieceFrames) * channels);
+    std::vector<std::int32_t> discard(static_cast<std::size_t>(kChunkFrames) * channels);
     while (position_ < frame && end_position_ < 0)
-      Read(discard.data(), static_cast<std::int32_t>(std::min<std::int64_t>(frame - position_, kPieceFrames)));
+      Read(discard.data(), static_cast<std::int32_t>(std::min<std::int64_t>(frame - position_, kChunkFrames)));
     position_ = frame;
   }
 
@@ -393,10 +393,10 @@ bool FindWaveData(File& file, WaveFormat& format, WavData& data) {
 
 SourceRef OpenWavReader(const std::string& path) {
   File file(path, File::Mode::kRead);
-  if (!file.IsOpen()) return MakeNullSource(WavStatus::CannotOpen);
+  if (!file.IsOpen()) return MakeNullSource(kStatusCannotOpen);
   WaveFormat format;
   WavData data;
-  if (!FindWaveData(file, format, data)) return MakeNullSource(WavStatus::Corrupt);
+  if (!FindWaveData(file, format, data)) return MakeNullSource(kStatusCorrupt);
   if (format.tag == kTagPcm) return MakeCounted<PcmReader>(std::move(file), format, data);
   return MakeCounted<CodedReader>(std::move(file), format, data);
 }
@@ -404,10 +404,10 @@ SourceRef OpenWavReader(const std::string& path) {
 std::string WavOpenErrorText(std::uint8_t status, const std::string& path) {
   const std::string quoted = "\"" + path + "\"";
   switch (status) {
-    case WavStatus::Corrupt: return "Cannot open the file " + quoted + " because it is corrupt.";
-    case WavStatus::CannotOpen:
+    case kStatusCorrupt: return "Cannot open the file " + quoted + " because it is corrupt.";
+    case kStatusCannotOpen:
       return "Cannot open the file " + quoted + ". Check it exists and you have read access.";
-    case WavStatus::CodecMissing:
+    case kStatusCodecMissing:
       return "Cannot open the file " + quoted +
              " because the required ACM codec is not installed on this PC.\r\n\r\nOpen the file "
              "with Windows Media Player to auto-install the codec then reattempt to load it.";

@@ -11,16 +11,6 @@
 
 namespace sonavel {
 
-// Status values of file readers.
-namespace WavStatus {
-inline constexpr std::uint8_t Ok = 0;
-inline constexpr std::uint8_t Failed = 1;
-inline constexpr std::uint8_t Corrupt = 3;
-inline constexpr std::uint8_t CannotOpen = 4;
-inline constexpr std::uint8_t CodecMissing = 5;
-}  // namespace WavStatus
-
-inline constexpr std::int32_t kPieceFrames = 8192;  // the most one read or write moves
 inline constexpr std::uint32_t kMaxWavRate = 196000;
 
 // Where a file's "data" chunk lies and how much of it the file really holds.

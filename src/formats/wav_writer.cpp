@@ -80,7 +80,7 @@ class PcmWriter final : public SampleSink {
       : SampleSink(static_cast<std::int32_t>(format.rate), static_cast<std::uint8_t>(format.channels)),
         bytes_per_sample_(BytesPerSample(format.bits)) {
     frame_size_ = bytes_per_sample_ * channels;
-    buffer_.resize(static_cast<std::size_t>(kPieceFrames) * frame_size_);
+    buffer_.resize(static_cast<std::size_t>(kChunkFrames) * frame_size_);
     if ((status & kSinkUnusable) != 0 || !file_.Open(path, File::Mode::kCreate)) {
       status |= kSinkUnusable;
       return;
@@ -100,7 +100,7 @@ class PcmWriter final : public SampleSink {
     if (count <= 0 || (status & kSinkUnusable) != 0) return;
     const std::size_t channel_count = channels;
     while (count > 0) {
-      const std::int32_t piece = std::min(count, kPieceFrames);
+      const std::int32_t piece = std::min(count, kChunkFrames);
       ConvertFromStore(in, buffer_.data(), piece * channel_count, bytes_per_sample_);
       if (!file_.Write(buffer_.data(), static_cast<std::size_t>(piece) * frame_size_))
         status |= kSinkWriteFailed;
@@ -160,7 +160,7 @@ class CodedWriter final : public SampleSink {
     const WaveFormat pcm = DefaultFormat(format.rate, channels);
     stream_ = OpenCodecStream(pcm, format_);
     // 8192 frames, or one block of input when a block takes more.
-    std::size_t source_size = static_cast<std::size_t>(kPieceFrames) * 2 * channels;
+    std::size_t source_size = static_cast<std::size_t>(kChunkFrames) * 2 * channels;
     if (stream_) source_size = std::max(source_size, stream_->SourceSizeFor(1));
     source_.resize(source_size);
     const std::size_t destination_size = stream_ ? stream_->DestinationSizeFor(source_.size()) : 0;

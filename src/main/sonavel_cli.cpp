@@ -82,7 +82,7 @@ class RunFolder {
 
 SourceRef OpenOrComplain(const std::string& path, Ui& ui) {
   SourceRef reader = OpenWavReader(path);
-  if (reader->status != WavStatus::Ok) {
+  if (reader->status != kStatusOk) {
     Fail(ui, WavOpenErrorText(reader->status, path));
     return {};
   }
@@ -106,9 +106,9 @@ int Info(const std::string& path, Ui& ui) {
   std::int64_t frames = reader->Length();
   if (!wav->LengthIsExact()) {
     // Coded files know their length only once decoded to the end.
-    std::vector<std::int32_t> scratch(static_cast<std::size_t>(kPieceFrames) * reader->channels);
+    std::vector<std::int32_t> scratch(static_cast<std::size_t>(kChunkFrames) * reader->channels);
     while (reader->Position() < reader->Length())
-      reader->Read(scratch.data(), kPieceFrames);
+      reader->Read(scratch.data(), kChunkFrames);
     frames = reader->Length();
   }
   std::printf("format: %s (tag 0x%04X)\n", FormatTagName(format.tag).c_str(), format.tag);

@@ -198,7 +198,7 @@ class LimitingSink final : public SampleSink {
   void Pass(std::int64_t frames) {
     std::vector<std::int32_t> chunk;
     while (frames > 0) {
-      const std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>(frames, 8192));
+      const std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>(frames, kChunkFrames));
       chunk.resize(static_cast<std::size_t>(n) * channels);
       limiter_->Read(chunk.data(), n);
       target_->Write(chunk.data(), n);

@@ -22,6 +22,8 @@ inline constexpr std::uint8_t kSinkUnusable = 0x01;    // writes are ignored
 inline constexpr std::uint8_t kSinkWriteFailed = 0x02;  // some frames did not reach the file
 
 inline constexpr std::int32_t kFullScale = 0x7FFF0;  // a 16-bit sample times 16
+// The most frames one read or write moves: every copy loop works in chunks of this size.
+inline constexpr std::int32_t kChunkFrames = 8192;
 
 // The reference count lives in the object; CountedRef raises and lowers it and deletes
 // the object at the last release.

@@ -18,7 +18,6 @@ namespace sonavel {
 
 namespace {
 
-constexpr std::int32_t kReadPieceFrames = 8192;
 constexpr std::size_t kPeakBufferBytes = 64 * 1024;
 
 int ChannelCount(int channels) { return channels <= 0 ? 1 : channels; }
@@ -125,7 +124,7 @@ int ComputeColumnsFromSamples(SampleSource& reader, const WaveMapping& mapping, 
   const std::size_t channels = static_cast<std::size_t>(ChannelCount(reader.channels));
   const bool split = SplitChannels(options, static_cast<int>(channels));
   const int shift = options.vertical_zoom ? 8 : 11;
-  std::vector<std::int32_t> buffer(kReadPieceFrames * channels);
+  std::vector<std::int32_t> buffer(kChunkFrames * channels);
 
   std::int64_t position = mapping.Frame(first_column);
   reader.Seek(static_cast<std::int32_t>(position));
@@ -138,7 +137,7 @@ int ComputeColumnsFromSamples(SampleSource& reader, const WaveMapping& mapping, 
     std::int32_t high[2] = {0, 0};
     std::int32_t low[2] = {0, 0};
     while (frames > 0) {
-      const std::int32_t piece = static_cast<std::int32_t>(std::min<std::int64_t>(frames, kReadPieceFrames));
+      const std::int32_t piece = static_cast<std::int32_t>(std::min<std::int64_t>(frames, kChunkFrames));
       reader.Read(buffer.data(), piece);
       const std::size_t samples = static_cast<std::size_t>(piece) * channels;
       if (split) {

@@ -146,7 +146,7 @@ class EditCommandsTest : public DocumentTest {
 
   Samples ReadWav(const std::string& path) {
     SourceRef reader = OpenWavReader(path);
-    EXPECT_EQ(reader->status, WavStatus::Ok);
+    EXPECT_EQ(reader->status, kStatusOk);
     return testing::ReadFrames(*reader, reader->Length());
   }
 

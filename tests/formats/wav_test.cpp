@@ -55,7 +55,7 @@ TEST_F(WavTest, PcmOfEveryWidthReadsExactlyWhatSoxReads) {
       std::vector<std::int64_t> file = RawSamples(raw, bytes, bits == 8);
       ASSERT_EQ(file.size(), 12345u * channels);
       SourceRef reader = OpenWavReader(wav);
-      ASSERT_EQ(reader->status, WavStatus::Ok);
+      ASSERT_EQ(reader->status, kStatusOk);
       EXPECT_EQ(reader->rate, 22050);
       EXPECT_EQ(reader->channels, channels);
       EXPECT_EQ(reader->peak_bound, kFullScale);
@@ -79,7 +79,7 @@ TEST_F(WavTest, FloatFilesReadWithinOneSixteenBitStep) {
     Sox("-D " + Quote(wav) + " -t raw -e signed -b 32 -L " + Quote(raw));
     std::vector<std::int64_t> file = RawSamples(raw, 4);
     SourceRef reader = OpenWavReader(wav);
-    ASSERT_EQ(reader->status, WavStatus::Ok);
+    ASSERT_EQ(reader->status, kStatusOk);
     EXPECT_EQ(AsWavReader(reader.get())->format().tag, kTagFloat);
     std::vector<std::int32_t> got = Drain(*reader);
     ASSERT_EQ(got.size(), file.size());
@@ -105,7 +105,7 @@ TEST_F(WavTest, CodedFilesDecodeExactlyAsSoxDecodesThem) {
       Sox("-D " + Quote(wav) + " -t raw -e signed -b 16 -L " + Quote(raw));
       std::vector<std::int64_t> file = RawSamples(raw, 2);
       SourceRef reader = OpenWavReader(wav);
-      ASSERT_EQ(reader->status, WavStatus::Ok);
+      ASSERT_EQ(reader->status, kStatusOk);
       EXPECT_EQ(AsWavReader(reader.get())->format().tag, c.tag);
       std::vector<std::int32_t> got = Drain(*reader);
       ASSERT_GE(got.size(), file.size());
@@ -161,7 +161,7 @@ TEST_F(WavTest, ChunksAreWalkedWithEvenRoundingAndLeadingTopLevelChunks) {
   file.insert(file.end(), wave.begin(), wave.end());
   WriteBytes(Path("walk.wav"), file);
   SourceRef reader = OpenWavReader(Path("walk.wav"));
-  ASSERT_EQ(reader->status, WavStatus::Ok);
+  ASSERT_EQ(reader->status, kStatusOk);
   EXPECT_EQ(Drain(*reader), (std::vector<std::int32_t>{1600, -1600, 32767 * 16}));
 }
 
@@ -173,40 +173,40 @@ TEST_F(WavTest, StructuralFaultsAreCorruptAndAMissingFileCannotOpen) {
     SourceRef reader = OpenWavReader(Path("bad.wav"));
     return reader->status;
   };
-  EXPECT_EQ(status_of(RiffBuilder().Chunk("data", data).Format(pcm).Wave()), WavStatus::Corrupt);
-  EXPECT_EQ(status_of(RiffBuilder().Chunk("data", data).Wave()), WavStatus::Corrupt);
-  EXPECT_EQ(status_of(RiffBuilder().Format(pcm).Wave()), WavStatus::Corrupt);  // no data
-  EXPECT_EQ(status_of({'R', 'I', 'F'}), WavStatus::Corrupt);
-  EXPECT_EQ(status_of(RiffBuilder().Text("ABCD").U32(3).Text("WXYZ").bytes()), WavStatus::Corrupt);
+  EXPECT_EQ(status_of(RiffBuilder().Chunk("data", data).Format(pcm).Wave()), kStatusCorrupt);
+  EXPECT_EQ(status_of(RiffBuilder().Chunk("data", data).Wave()), kStatusCorrupt);
+  EXPECT_EQ(status_of(RiffBuilder().Format(pcm).Wave()), kStatusCorrupt);  // no data
+  EXPECT_EQ(status_of({'R', 'I', 'F'}), kStatusCorrupt);
+  EXPECT_EQ(status_of(RiffBuilder().Text("ABCD").U32(3).Text("WXYZ").bytes()), kStatusCorrupt);
   std::vector<std::uint8_t> short_fmt = SerializeFormat(pcm);
   short_fmt.resize(14);
-  EXPECT_EQ(status_of(RiffBuilder().Chunk("fmt ", short_fmt).Chunk("data", data).Wave()), WavStatus::Corrupt);
+  EXPECT_EQ(status_of(RiffBuilder().Chunk("fmt ", short_fmt).Chunk("data", data).Wave()), kStatusCorrupt);
   EXPECT_EQ(status_of(RiffBuilder().Chunk("fmt ", std::vector<std::uint8_t>(8194, 0)).Chunk("data", data).Wave()),
-            WavStatus::Corrupt);
+            kStatusCorrupt);
   // A chunk whose size reads as negative.
   EXPECT_EQ(status_of(RiffBuilder().Text("LIST").U32(0x80000000).Format(pcm).Chunk("data", data).Wave()),
-            WavStatus::Corrupt);
+            kStatusCorrupt);
   for (std::uint16_t channels : {0, 256}) {
     WaveFormat odd = pcm;
     odd.channels = channels;
-    EXPECT_EQ(status_of(PcmWave(odd, data)), WavStatus::Corrupt) << channels << " channels";
+    EXPECT_EQ(status_of(PcmWave(odd, data)), kStatusCorrupt) << channels << " channels";
   }
   for (std::uint32_t rate : {0u, 196001u}) {
     WaveFormat odd = pcm;
     odd.rate = rate;
-    EXPECT_EQ(status_of(PcmWave(odd, data)), WavStatus::Corrupt) << rate << " Hz";
+    EXPECT_EQ(status_of(PcmWave(odd, data)), kStatusCorrupt) << rate << " Hz";
   }
   WaveFormat fast = pcm;
   fast.rate = 196000;
-  EXPECT_EQ(status_of(PcmWave(fast, data)), WavStatus::Ok);
+  EXPECT_EQ(status_of(PcmWave(fast, data)), kStatusOk);
   WaveFormat no_bits = pcm;
   no_bits.bits = 0;
-  EXPECT_EQ(status_of(PcmWave(no_bits, data)), WavStatus::Corrupt);  // frame size 0
+  EXPECT_EQ(status_of(PcmWave(no_bits, data)), kStatusCorrupt);  // frame size 0
   WaveFormat unknown = pcm;
   unknown.tag = 0x1234;
-  EXPECT_EQ(status_of(PcmWave(unknown, data)), WavStatus::CodecMissing);
+  EXPECT_EQ(status_of(PcmWave(unknown, data)), kStatusCodecMissing);
   SourceRef missing = OpenWavReader(Path("does-not-exist.wav"));
-  EXPECT_EQ(missing->status, WavStatus::CannotOpen);
+  EXPECT_EQ(missing->status, kStatusCannotOpen);
   EXPECT_EQ(missing->Length(), 0);
 }
 
@@ -244,7 +244,7 @@ TEST_F(WavTest, DataSizesThatDisagreeWithTheFile) {
   WriteBytes(Path("long.wav"),
              RiffBuilder().Format(PcmFormat(8000, 1, 16)).Text("data").U32(0x80000000).Raw(forged).Wave());
   reader = OpenWavReader(Path("long.wav"));
-  ASSERT_EQ(reader->status, WavStatus::Ok);
+  ASSERT_EQ(reader->status, kStatusOk);
   EXPECT_EQ(reader->Length(), 4);
   EXPECT_EQ(AsWavReader(reader.get())->ClaimedDataBytes(), 0x80000000);
   EXPECT_EQ(AsWavReader(reader.get())->PresentDataBytes(), 9);
@@ -292,7 +292,7 @@ TEST_F(WavTest, ACutFileIsAsLongAsWhatRemains) {
   // Each channel's 4-byte block header holds one frame; every other byte holds two samples.
   const std::int32_t block_frames = (format.block_align - 4 * 2) + 1;
   cut = OpenWavReader(ima);
-  ASSERT_EQ(cut->status, WavStatus::Ok);
+  ASSERT_EQ(cut->status, kStatusOk);
   EXPECT_EQ(cut->Length(), 2 * block_frames);
   const std::vector<std::int32_t> two_blocks = Drain(*cut);
   EXPECT_EQ(two_blocks, std::vector<std::int32_t>(decoded.begin(), decoded.begin() + 4 * block_frames));
@@ -319,7 +319,7 @@ TEST_F(WavTest, ACorruptCodedBlockIsSkippedAndDecodingGoesOn) {
   bytes[data + format.block_align + 2] = 200;
   WriteBytes(wav, bytes);
   SourceRef reader = OpenWavReader(wav);
-  ASSERT_EQ(reader->status, WavStatus::Ok);
+  ASSERT_EQ(reader->status, kStatusOk);
   EXPECT_FALSE(AsWavReader(reader.get())->LengthIsExact());  // an estimate until the end
   std::vector<std::int32_t> got = Drain(*reader);
   EXPECT_TRUE(AsWavReader(reader.get())->LengthIsExact());
@@ -401,7 +401,7 @@ TEST_F(WavTest, CodedFilesWeWriteDecodeTheSameInSoxAndHere) {
       Sox("-D " + Quote(wav) + " -t raw -e signed -b 16 -L " + Quote(raw));
       std::vector<std::int64_t> peer = RawSamples(raw, 2);
       SourceRef reader = OpenWavReader(wav);
-      ASSERT_EQ(reader->status, WavStatus::Ok);
+      ASSERT_EQ(reader->status, kStatusOk);
       std::vector<std::int32_t> ours = Drain(*reader);
       ASSERT_GE(peer.size(), signal.size());
       ASSERT_GE(ours.size(), signal.size());
@@ -428,7 +428,7 @@ TEST_F(WavTest, BlocksLargerThanOnePieceAreWrittenAndReadWhole) {
   SilentProgress progress;
   ASSERT_EQ(SaveSoundAsWav(sound, big, Path("big.wav"), progress), kDone);
   SourceRef reader = OpenWavReader(Path("big.wav"));
-  ASSERT_EQ(reader->status, WavStatus::Ok);
+  ASSERT_EQ(reader->status, kStatusOk);
   std::vector<std::int32_t> ours = Drain(*reader);
   Sox("-D " + Quote(Path("big.wav")) + " -t raw -e signed -b 16 -L " + Quote(Path("big.raw")));
   std::vector<std::int64_t> peer = RawSamples(Path("big.raw"), 2);
@@ -610,19 +610,19 @@ TEST_F(FuzzSeeds, SmallFilesOfEveryKindOpenAsExpected) {
                            Kind{"ulaw", "-e u-law"}, Kind{"ima", "-e ima-adpcm"}, Kind{"ms", "-e ms-adpcm"}}) {
     const std::string name = std::string(kind.name) + ".wav";
     Sox("-D -r 8000 -n -c 2 " + std::string(kind.arguments) + " " + Quote(Path(name)) + " synth 301s sine 440");
-    seeds.emplace_back(name, WavStatus::Ok);
+    seeds.emplace_back(name, kStatusOk);
     // The same file cut short in its data, and cut inside its header.
     std::vector<std::uint8_t> bytes = ReadBytes(Path(name));
     WriteBytes(Path(std::string("cut-") + name), std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 101));
-    seeds.emplace_back(std::string("cut-") + name, WavStatus::Ok);
+    seeds.emplace_back(std::string("cut-") + name, kStatusOk);
     WriteBytes(Path(std::string("head-") + name), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 30));
-    seeds.emplace_back(std::string("head-") + name, WavStatus::Corrupt);
+    seeds.emplace_back(std::string("head-") + name, kStatusCorrupt);
   }
   for (const auto& [name, status] : seeds) {
     SourceRef reader = OpenWavReader(Path(name));
     EXPECT_EQ(reader->status, status) << name;
     std::vector<std::int32_t> all = Drain(*reader);
-    if (status != WavStatus::Ok) {
+    if (status != kStatusOk) {
       EXPECT_TRUE(all.empty()) << name;
     }
   }

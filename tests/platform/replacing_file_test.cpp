@@ -45,7 +45,7 @@ std::vector<std::string> OthersIn(const std::string& folder, const std::vector<s
 
 // Mono 16-bit frames base, base + 7, base + 14, ... (wrapping), `pieces` pumping pieces long.
 Sound DistinctSound(int pieces, std::int32_t base) {
-  std::vector<std::int32_t> samples(static_cast<std::size_t>(pieces) * kPieceFrames);
+  std::vector<std::int32_t> samples(static_cast<std::size_t>(pieces) * kChunkFrames);
   for (std::size_t i = 0; i < samples.size(); ++i)
     samples[i] = static_cast<std::int32_t>(static_cast<std::int16_t>(base + 7 * i)) * 16;
   return testing::WriteSound(samples);
@@ -118,8 +118,8 @@ TEST_F(ReplacingFileTest, SaveKilledAtTwentyMomentsLeavesTheOldOrTheWholeNewFile
   const Sound sound = DistinctSound(kPieces, 1000);
   ASSERT_EQ(SaveSoundAsWav(sound, format, Path("reference.wav"), silent), kDone);
   const Bytes new_bytes = ReadAll(Path("reference.wav"));
-  ASSERT_EQ(old_bytes.size(), 46u + 5u * kPieceFrames * 2u);
-  ASSERT_EQ(new_bytes.size(), 46u + kPieces * kPieceFrames * 2u);
+  ASSERT_EQ(old_bytes.size(), 46u + 5u * kChunkFrames * 2u);
+  ASSERT_EQ(new_bytes.size(), 46u + kPieces * kChunkFrames * 2u);
 
   int replaced = 0;
   for (int run = 0; run < 20; ++run) {
@@ -155,7 +155,7 @@ TEST_F(ReplacingFileTest, SaveKilledAtTwentyMomentsLeavesTheOldOrTheWholeNewFile
     if (run < 15) {
       const std::vector<std::string> partial = NamesStartingWith(saves_, own_prefix);
       ASSERT_EQ(partial.size(), 1u) << "run " << run;
-      EXPECT_EQ(std::filesystem::file_size(Path(partial[0])), 46u + std::uintmax_t{kPieceFrames} * 2u * stop_at)
+      EXPECT_EQ(std::filesystem::file_size(Path(partial[0])), 46u + std::uintmax_t{kChunkFrames} * 2u * stop_at)
           << "run " << run;
     } else {
       ASSERT_EQ(::write(answer[1], "g", 1), 1);
