@@ -275,7 +275,8 @@ TEST(Resampler, EveryPairRunsAtItsExactRatio) {
       EXPECT_EQ(resampled->Length(), (std::int64_t{frames} * to + from - 1) / from) << from << " → " << to;
       const std::vector<std::int32_t> out = ReadAll(*resampled, resampled->Length());
       const auto tenth = static_cast<std::ptrdiff_t>(out.size() / 10);
-      EXPECT_NEAR(MeasureHz(std::vector<std::int32_t>(out.begin() + tenth, out.end() - tenth), to), 997, 0.02) << from << " → " << to;
+      const std::vector<std::int32_t> steady(out.begin() + tenth, out.end() - tenth);
+      EXPECT_NEAR(MeasureHz(steady, to), 997, 0.02) << from << " → " << to;
     }
   }
 }
