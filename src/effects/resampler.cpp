@@ -95,6 +95,7 @@ template <int kLanes, bool kInterpolated>
   // weight r × 2^15 / L as a product with the reciprocal 2^47 / L (rounded up), which stays
   // below 2^47 + L.
   alignas(32) std::int32_t interpolated[kStride];
+  alignas(32) std::int32_t once[kPadded];
   std::int64_t q = 0;
   std::int64_t r = 0;
   std::int64_t q_step = 0;
@@ -114,7 +115,13 @@ template <int kLanes, bool kInterpolated>
     const std::int32_t* t;
     if constexpr (kInterpolated) {
       const auto weight = static_cast<std::int32_t>((static_cast<std::uint64_t>(r) * reciprocal) >> 32);
-      InterpolateTaps(run.taps + q * kStride, weight, kStride, interpolated);
+      // The prototype holds each tap once; stereo doubles them after interpolating.
+      if constexpr (kLanes == 2) {
+        InterpolateTaps(run.taps + q * kPadded, weight, kPadded, once);
+        for (int i = 0; i < kPadded; ++i) interpolated[2 * i] = interpolated[2 * i + 1] = once[i];
+      } else {
+        InterpolateTaps(run.taps + q * kPadded, weight, kPadded, interpolated);
+      }
       t = interpolated;
     } else {
       t = run.taps + static_cast<std::ptrdiff_t>(phase) * kStride;
@@ -263,11 +270,14 @@ Resampler::Resampler(SourceRef source, std::int32_t target_rate, bool narrow, st
   if (peak_bound <= 0x100000) peak_bound *= 2;
   ratio_ = ChoosePolyphaseRatio(from_rate, rate);
 
-  const int copies = channels == 2 ? 2 : 1;
+  // A table holds L phases of 64 ints, each twice in stereo; the prototype holds each once
+  // and keeps 8 more bits than the taps made from it.
+  const int table_copies = channels == 2 ? 2 : 1;
+  const std::uint64_t table_size =
+      static_cast<std::uint64_t>(ratio_.L) * kPadded * table_copies * sizeof(std::int32_t);
+  interpolated_ = table_size > table_bytes;
+  const int copies = interpolated_ ? 1 : table_copies;
   tap_stride_ = kPadded * copies;
-  const std::int64_t phases = ratio_.L;
-  interpolated_ = static_cast<std::uint64_t>(phases) * tap_stride_ * sizeof(std::int32_t) > table_bytes;
-  // The prototype keeps 8 more bits than the taps made from it.
   const int rows = interpolated_ ? kPrototypePhases + 1 : ratio_.L;
   const std::vector<std::int32_t> table =
       interpolated_ ? SincRows(from_rate, rate, rows, kPrototypePhases, narrow_, 65536.0 * 256)

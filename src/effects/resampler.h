@@ -91,8 +91,8 @@ class Resampler : public FilterSource {
   bool narrow_;
   bool interpolated_ = false;
   int tap_stride_;                   // ints per phase in taps_
-  // Per phase (or per prototype phase, 0 .. kPrototypePhases, in 2^24 scale): 63 taps and
-  // a zero, in stereo each twice.
+  // Per table phase: 63 taps and a zero, in stereo each twice. Or per prototype phase
+  // (0 .. kPrototypePhases, in 2^24 scale): 63 taps and a zero, each once.
   std::vector<std::int32_t> taps_;
   std::vector<std::int32_t> step_;   // per table phase: input frames to advance after an output
   std::vector<std::int32_t> next_;   // per table phase: the phase of the following output

@@ -261,13 +261,14 @@ TEST(Resampler, ToneKeepsItsPitchAndLevel) {
 }
 
 TEST(Resampler, EveryPairRunsAtItsExactRatio) {
-  // A quarter of a second (and 3 frames) of a 997 Hz tone between every two of the common
+  // An eighth of a second (and 3 frames) of a 997 Hz tone between every two of the common
   // rates and some odd ones, both ways: exactly the duration at the new rate, and the same
-  // tone. A ratio rounded to fewer phases, 8000 → 44100 as 80 / 440, made it 999.3 Hz.
+  // tone within 50 ppm. A ratio rounded to fewer phases, 8000 → 44100 as 80 / 440, made it
+  // 999.3 Hz.
   const std::int32_t rates[] = {6000,  7999,  8000,  11025, 16000, 22050,  32000,  44100,
                                 48000, 64000, 88200, 96000, 96001, 176400, 192000, 196000};
   for (const std::int32_t from : rates) {
-    const std::int32_t frames = from / 4 + 3;
+    const std::int32_t frames = from / 8 + 3;
     const std::vector<std::int32_t> tone = Sine(997, from, frames, kFullScale / 2.0);
     for (const std::int32_t to : rates) {
       if (to == from) continue;
@@ -276,7 +277,7 @@ TEST(Resampler, EveryPairRunsAtItsExactRatio) {
       const std::vector<std::int32_t> out = ReadAll(*resampled, resampled->Length());
       const auto tenth = static_cast<std::ptrdiff_t>(out.size() / 10);
       const std::vector<std::int32_t> steady(out.begin() + tenth, out.end() - tenth);
-      EXPECT_NEAR(MeasureHz(steady, to), 997, 0.02) << from << " → " << to;
+      EXPECT_NEAR(MeasureHz(steady, to), 997, 0.05) << from << " → " << to;
     }
   }
 }
