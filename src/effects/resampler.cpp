@@ -63,77 +63,174 @@ struct KernelRun {
   int channels;
   std::int32_t read;
   std::int32_t phase;
+  // Interpolated taps only: L, and M = whole × L + rest.
+  std::int64_t phases;
+  std::int32_t whole;
+  std::int64_t rest;
 };
 
-// Each kernel delivers output frames until `frames` are done or the window runs out.
-SONAVEL_KERNEL std::int32_t RunMono(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+// The taps of phase j / L between prototype phases q and q + 1, where j × P = q × L + r: the
+// prototype's taps (2^24 scale) weighted by w ≈ r × 2^15 / L and rounded to 2^16 scale.
+// Neighbouring prototype taps differ by less than 1.4 × 2^24 / P = 2^14.5 (the steepest
+// slope of the windowed sinc), so each difference times w fits 32 bits.
+[[gnu::always_inline]] inline void InterpolateTaps(const std::int32_t* low, std::int32_t weight, int count,
+                                                   std::int32_t* taps) {
+  const std::int32_t* high = low + count;
+  for (int i = 0; i < count; ++i) taps[i] = (low[i] + (((high[i] - low[i]) * weight) >> 15) + 128) >> 8;
+}
+
+// Output frames until `frames` are done or the window runs out, for one channel (kLanes 1),
+// interleaved stereo against taps stored twice each (kLanes 2: t0 t0 t1 t1 ..., even lanes
+// sum the left channel, odd lanes the right) or any count (kLanes 0), with the taps from the
+// table or interpolated.
+template <int kLanes, bool kInterpolated>
+[[gnu::always_inline]] inline std::int32_t Run(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+  const std::ptrdiff_t channels = kLanes == 0 ? run.channels : kLanes;
+  constexpr int kStride = kLanes == 2 ? 2 * kPadded : kPadded;
   std::int32_t made = 0;
   std::int32_t read = run.read;
   std::int32_t phase = run.phase;
+
+  // Interpolation state: phase × P = q × L + r, stepped along with the phase, and the
+  // weight r × 2^15 / L as a product with the reciprocal 2^47 / L (rounded up), which stays
+  // below 2^47 + L.
+  alignas(32) std::int32_t interpolated[kStride];
+  alignas(32) std::int32_t once[kPadded];
+  std::int64_t q = 0;
+  std::int64_t r = 0;
+  std::int64_t q_step = 0;
+  std::int64_t r_step = 0;
+  std::uint64_t reciprocal = 0;
+  if constexpr (kInterpolated) {
+    const std::int64_t scaled = std::int64_t{phase} * kPrototypePhases;
+    q = scaled / run.phases;
+    r = scaled % run.phases;
+    q_step = run.rest * kPrototypePhases / run.phases;
+    r_step = run.rest * kPrototypePhases % run.phases;
+    reciprocal = ((std::uint64_t{1} << 47) + static_cast<std::uint64_t>(run.phases) - 1) /
+                 static_cast<std::uint64_t>(run.phases);
+  }
+
   while (made < frames && read + kPolyphaseTaps <= run.end) {
-    const std::int32_t* t = run.taps + static_cast<std::ptrdiff_t>(phase) * kPadded;
-    const std::int32_t* x = run.window + read;
-    std::int64_t a = 0;
-    std::int64_t b = 0;
-    for (int i = 0; i < 32; ++i) a += t[i] * x[i];
-    for (int i = 32; i < kPadded; ++i) b += t[i] * x[i];
-    out[made++] = Combine(a, b, run.shift);
-    read += run.step[phase];
-    phase = run.next[phase];
+    const std::int32_t* t;
+    if constexpr (kInterpolated) {
+      const auto weight = static_cast<std::int32_t>((static_cast<std::uint64_t>(r) * reciprocal) >> 32);
+      // The prototype holds each tap once; stereo doubles them after interpolating.
+      if constexpr (kLanes == 2) {
+        InterpolateTaps(run.taps + q * kPadded, weight, kPadded, once);
+        for (int i = 0; i < kPadded; ++i) interpolated[2 * i] = interpolated[2 * i + 1] = once[i];
+      } else {
+        InterpolateTaps(run.taps + q * kPadded, weight, kPadded, interpolated);
+      }
+      t = interpolated;
+    } else {
+      t = run.taps + static_cast<std::ptrdiff_t>(phase) * kStride;
+    }
+    const std::int32_t* x = run.window + static_cast<std::ptrdiff_t>(read) * channels;
+    if constexpr (kLanes == 1) {
+      std::int64_t a = 0;
+      std::int64_t b = 0;
+      for (int i = 0; i < 32; ++i) a += t[i] * x[i];
+      for (int i = 32; i < kPadded; ++i) b += t[i] * x[i];
+      out[made] = Combine(a, b, run.shift);
+    } else if constexpr (kLanes == 2) {
+      std::int64_t a[4] = {0, 0, 0, 0};
+      std::int64_t b[4] = {0, 0, 0, 0};
+      for (int i = 0; i < 64; i += 4)
+        for (int lane = 0; lane < 4; ++lane) a[lane] += t[i + lane] * x[i + lane];
+      for (int i = 64; i < 2 * kPadded; i += 4)
+        for (int lane = 0; lane < 4; ++lane) b[lane] += t[i + lane] * x[i + lane];
+      out[2 * made] = Combine(a[0] + a[2], b[0] + b[2], run.shift);
+      out[2 * made + 1] = Combine(a[1] + a[3], b[1] + b[3], run.shift);
+    } else {
+      for (std::ptrdiff_t c = 0; c < channels; ++c) {
+        std::int64_t a = 0;
+        std::int64_t b = 0;
+        for (int i = 0; i < 32; ++i) a += t[i] * x[i * channels + c];
+        for (int i = 32; i < kPolyphaseTaps; ++i) b += t[i] * x[i * channels + c];
+        out[made * channels + c] = Combine(a, b, run.shift);
+      }
+    }
+    ++made;
+
+    if constexpr (kInterpolated) {
+      std::int64_t next = phase + run.rest;
+      read += run.whole;
+      q += q_step;
+      r += r_step;
+      if (r >= run.phases) {
+        r -= run.phases;
+        ++q;
+      }
+      if (next >= run.phases) {
+        next -= run.phases;
+        ++read;
+        q -= kPrototypePhases;
+      }
+      phase = static_cast<std::int32_t>(next);
+    } else {
+      read += run.step[phase];
+      phase = run.next[phase];
+    }
   }
   run.read = read;
   run.phase = phase;
   return made;
 }
 
-// Interleaved stereo against taps stored twice each (t0 t0 t1 t1 ...): even lanes sum the
-// left channel, odd lanes the right.
+SONAVEL_KERNEL std::int32_t RunMono(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+  return Run<1, false>(run, out, frames);
+}
+
 SONAVEL_KERNEL std::int32_t RunStereo(KernelRun& run, std::int32_t* out, std::int32_t frames) {
-  std::int32_t made = 0;
-  std::int32_t read = run.read;
-  std::int32_t phase = run.phase;
-  while (made < frames && read + kPolyphaseTaps <= run.end) {
-    const std::int32_t* t = run.taps + static_cast<std::ptrdiff_t>(phase) * 2 * kPadded;
-    const std::int32_t* x = run.window + static_cast<std::ptrdiff_t>(read) * 2;
-    std::int64_t a[4] = {0, 0, 0, 0};
-    std::int64_t b[4] = {0, 0, 0, 0};
-    for (int i = 0; i < 64; i += 4)
-      for (int lane = 0; lane < 4; ++lane) a[lane] += t[i + lane] * x[i + lane];
-    for (int i = 64; i < 2 * kPadded; i += 4)
-      for (int lane = 0; lane < 4; ++lane) b[lane] += t[i + lane] * x[i + lane];
-    out[2 * made] = Combine(a[0] + a[2], b[0] + b[2], run.shift);
-    out[2 * made + 1] = Combine(a[1] + a[3], b[1] + b[3], run.shift);
-    ++made;
-    read += run.step[phase];
-    phase = run.next[phase];
-  }
-  run.read = read;
-  run.phase = phase;
-  return made;
+  return Run<2, false>(run, out, frames);
+}
+
+SONAVEL_KERNEL std::int32_t RunMonoInterpolated(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+  return Run<1, true>(run, out, frames);
+}
+
+SONAVEL_KERNEL std::int32_t RunStereoInterpolated(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+  return Run<2, true>(run, out, frames);
 }
 
 std::int32_t RunAnyChannels(KernelRun& run, std::int32_t* out, std::int32_t frames) {
-  const std::ptrdiff_t channels = run.channels;
-  std::int32_t made = 0;
-  std::int32_t read = run.read;
-  std::int32_t phase = run.phase;
-  while (made < frames && read + kPolyphaseTaps <= run.end) {
-    const std::int32_t* t = run.taps + static_cast<std::ptrdiff_t>(phase) * kPadded;
-    const std::int32_t* x = run.window + read * channels;
-    for (std::ptrdiff_t c = 0; c < channels; ++c) {
-      std::int64_t a = 0;
-      std::int64_t b = 0;
-      for (int i = 0; i < 32; ++i) a += t[i] * x[i * channels + c];
-      for (int i = 32; i < kPolyphaseTaps; ++i) b += t[i] * x[i * channels + c];
-      out[made * channels + c] = Combine(a, b, run.shift);
+  return Run<0, false>(run, out, frames);
+}
+
+std::int32_t RunAnyChannelsInterpolated(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+  return Run<0, true>(run, out, frames);
+}
+
+// Rows of the windowed sinc in `scale`: row j centred on 31 + j / denominator, each tap
+// rounded to the nearest integer (halves away from zero).
+std::vector<std::int32_t> SincRows(std::int32_t from_rate, std::int32_t to_rate, int rows, int denominator,
+                                   bool narrow, double scale) {
+  const bool up = from_rate < to_rate;
+  const double beta = kKaiserBeta;
+  const double ratio = static_cast<double>(to_rate) / std::max(from_rate, 1);
+  double cutoff = up ? 0.975 : ratio - (narrow ? 0.09375 : 0.046875);
+  // Only downward ratios far outside the program's rate range push the cutoff below half
+  // the target's band; keep a usable filter there. Upwards the cutoff stays put: raising
+  // it would let the images of the old band through.
+  if (!up) cutoff = std::max(cutoff, ratio / 2);
+  const double gain = cutoff * scale / BesselI0(beta);
+
+  std::vector<std::int32_t> table(static_cast<std::size_t>(rows) * kPolyphaseTaps);
+  for (int j = 0; j < rows; ++j) {
+    for (int t = 0; t < kPolyphaseTaps; ++t) {
+      const double u = t - kHalf - static_cast<double>(j) / denominator;
+      double tap;
+      if (u == 0) {
+        tap = cutoff * scale;
+      } else {
+        const double x = std::numbers::pi * cutoff * u;
+        tap = gain * BesselI0(beta * std::sqrt(1 - u * u / (32.0 * 32.0))) * std::sin(x) / x;
+      }
+      table[static_cast<std::size_t>(j) * kPolyphaseTaps + t] = static_cast<std::int32_t>(std::lround(tap));
     }
-    ++made;
-    read += run.step[phase];
-    phase = run.next[phase];
   }
-  run.read = read;
-  run.phase = phase;
-  return made;
+  return table;
 }
 
 }  // namespace
@@ -141,24 +238,7 @@ std::int32_t RunAnyChannels(KernelRun& run, std::int32_t* out, std::int32_t fram
 PolyphaseRatio ChoosePolyphaseRatio(std::int32_t from_rate, std::int32_t to_rate) {
   if (from_rate <= 0 || to_rate <= 0) return {1, 1};
   const std::int32_t common = std::gcd(from_rate, to_rate);
-  if (to_rate / common <= kPolyphaseMaxPhases) return {to_rate / common, from_rate / common};
-
-  // No exact ratio with few enough phases: the first L whose M / L comes within 0.001 of
-  // the ratio, else the closest one.
-  const double ratio = static_cast<double>(from_rate) / to_rate;
-  double best = ratio;
-  int phases = 1;
-  for (int i = 1; i <= kPolyphaseMaxPhases; ++i) {
-    const auto n = static_cast<std::int64_t>(ratio * i + 0.5);
-    const double error = std::fabs(ratio - static_cast<double>(n) / i);
-    if (error < best) {
-      phases = i;
-      best = error;
-      if (error < 0.001) break;
-    }
-  }
-  const auto step = static_cast<std::int64_t>(ratio * phases + 0.5);
-  return {phases, static_cast<int>(std::clamp<std::int64_t>(step, 1, std::numeric_limits<int>::max()))};
+  return {to_rate / common, from_rate / common};
 }
 
 double BesselI0(double x) {
@@ -175,34 +255,10 @@ double BesselI0(double x) {
 std::vector<std::int32_t> PolyphaseTable(std::int32_t from_rate, std::int32_t to_rate,
                                          int phases, bool narrow) {
   phases = std::max(phases, 1);
-  const bool up = from_rate < to_rate;
-  const double beta = kKaiserBeta;
-  const double ratio = static_cast<double>(to_rate) / std::max(from_rate, 1);
-  double cutoff = up ? 0.975 : ratio - (narrow ? 0.09375 : 0.046875);
-  // Only downward ratios far outside the program's rate range push the cutoff below half
-  // the target's band; keep a usable filter there. Upwards the cutoff stays put: raising
-  // it would let the images of the old band through.
-  if (!up) cutoff = std::max(cutoff, ratio / 2);
-  const double gain = cutoff * 65536 / BesselI0(beta);
-
-  std::vector<std::int32_t> table(static_cast<std::size_t>(phases) * kPolyphaseTaps);
-  for (int j = 0; j < phases; ++j) {
-    for (int t = 0; t < kPolyphaseTaps; ++t) {
-      const double u = t - kHalf - static_cast<double>(j) / phases;
-      double tap;
-      if (u == 0) {
-        tap = cutoff * 65536;
-      } else {
-        const double x = std::numbers::pi * cutoff * u;
-        tap = gain * BesselI0(beta * std::sqrt(1 - u * u / (32.0 * 32.0))) * std::sin(x) / x;
-      }
-      table[static_cast<std::size_t>(j) * kPolyphaseTaps + t] = static_cast<std::int32_t>(std::lround(tap));
-    }
-  }
-  return table;
+  return SincRows(from_rate, to_rate, phases, phases, narrow, 65536);
 }
 
-Resampler::Resampler(SourceRef source, std::int32_t target_rate, bool narrow)
+Resampler::Resampler(SourceRef source, std::int32_t target_rate, bool narrow, std::size_t table_bytes)
     : FilterSource(std::move(source)), narrow_(narrow) {
   const std::int32_t from_rate = rate;
   if (target_rate > 0) {
@@ -214,22 +270,32 @@ Resampler::Resampler(SourceRef source, std::int32_t target_rate, bool narrow)
   if (peak_bound <= 0x100000) peak_bound *= 2;
   ratio_ = ChoosePolyphaseRatio(from_rate, rate);
 
-  const int phases = ratio_.L;
-  const std::vector<std::int32_t> table = PolyphaseTable(from_rate, rate, phases, narrow_);
-  const int copies = channels == 2 ? 2 : 1;
+  // A table holds L phases of 64 ints, each twice in stereo; the prototype holds each once
+  // and keeps 8 more bits than the taps made from it.
+  const int table_copies = channels == 2 ? 2 : 1;
+  const std::uint64_t table_size =
+      static_cast<std::uint64_t>(ratio_.L) * kPadded * table_copies * sizeof(std::int32_t);
+  interpolated_ = table_size > table_bytes;
+  const int copies = interpolated_ ? 1 : table_copies;
   tap_stride_ = kPadded * copies;
-  taps_.assign(static_cast<std::size_t>(phases) * tap_stride_, 0);
-  for (int j = 0; j < phases; ++j)
+  const int rows = interpolated_ ? kPrototypePhases + 1 : ratio_.L;
+  const std::vector<std::int32_t> table =
+      interpolated_ ? SincRows(from_rate, rate, rows, kPrototypePhases, narrow_, 65536.0 * 256)
+                    : PolyphaseTable(from_rate, rate, rows, narrow_);
+  taps_.assign(static_cast<std::size_t>(rows) * tap_stride_, 0);
+  for (int j = 0; j < rows; ++j)
     for (int t = 0; t < kPolyphaseTaps; ++t)
       for (int copy = 0; copy < copies; ++copy)
         taps_[static_cast<std::size_t>(j) * tap_stride_ + t * copies + copy] =
             table[static_cast<std::size_t>(j) * kPolyphaseTaps + t];
 
-  step_.resize(phases);
-  next_.resize(phases);
-  for (int j = 0; j < phases; ++j) {
-    step_[j] = static_cast<std::int32_t>((std::int64_t{j} + ratio_.M) / phases);
-    next_[j] = static_cast<std::int32_t>((std::int64_t{j} + ratio_.M) % phases);
+  if (!interpolated_) {
+    step_.resize(ratio_.L);
+    next_.resize(ratio_.L);
+    for (int j = 0; j < ratio_.L; ++j) {
+      step_[j] = static_cast<std::int32_t>((std::int64_t{j} + ratio_.M) / ratio_.L);
+      next_[j] = static_cast<std::int32_t>((std::int64_t{j} + ratio_.M) % ratio_.L);
+    }
   }
 
   // One spare frame behind the capacity: the zero pad tap reads it.
@@ -299,14 +365,15 @@ void Resampler::Read(std::int32_t* buffer, std::int32_t frames) {
   if (buffer == nullptr || frames <= 0) return;
   while (frames > 0) {
     KernelRun run{taps_.data(), step_.data(), next_.data(), window_.data(), end_,
-                  shift_,       channels,     read_,        phase_};
+                  shift_,       channels,     read_,        phase_,         ratio_.L,
+                  ratio_.M / ratio_.L,        ratio_.M % ratio_.L};
     std::int32_t made;
     if (channels == 1) {
-      made = RunMono(run, buffer, frames);
+      made = interpolated_ ? RunMonoInterpolated(run, buffer, frames) : RunMono(run, buffer, frames);
     } else if (channels == 2) {
-      made = RunStereo(run, buffer, frames);
+      made = interpolated_ ? RunStereoInterpolated(run, buffer, frames) : RunStereo(run, buffer, frames);
     } else {
-      made = RunAnyChannels(run, buffer, frames);
+      made = interpolated_ ? RunAnyChannelsInterpolated(run, buffer, frames) : RunAnyChannels(run, buffer, frames);
     }
     read_ = run.read;
     phase_ = run.phase;

@@ -5,9 +5,13 @@
 // The resampler is a 63-tap polyphase filter (Kaiser-windowed sinc) in 32-bit integer
 // arithmetic: taps are scaled by 2^16, and the samples in its window are normalised per
 // block of 8192 input frames to 15 bits by a right shift s, which the output undoes.
-// Output frame n is centred on input position n × M / L; its phase (n × M mod L) picks
-// one of L tap sets.
+// Output frame n is centred on input position n × M / L, M / L being the exact reduced
+// ratio of the rates; its phase (n × M mod L) picks one of L tap sets. Where the table of
+// L tap sets would exceed kPolyphaseTableBytes, the tap set of each output is interpolated
+// between the two nearest of kPrototypePhases + 1 finer-grained sets of the same filter,
+// while position and phase still step in exact integers.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -27,11 +31,17 @@ inline constexpr int kPolyphaseTaps = 63;
 // The Kaiser window's shape for both directions: about 60 dB of stopband from 63 taps, so
 // that neither images nor aliases reach -60 dB below 20 kHz between the common rates.
 inline constexpr double kKaiserBeta = 5.65;
-inline constexpr int kPolyphaseMaxPhases = 255;
+// The largest tap table a converter precomputes (L phases × 64 ints, twice that in stereo):
+// 4096 phases in stereo, 8192 in mono, which every pair of the common rates from 6000 to
+// 196000 Hz fits (11025 → 64000 needs the most, 2560).
+inline constexpr std::size_t kPolyphaseTableBytes = std::size_t{2} << 20;
+// Tap sets of the prototype that larger ratios interpolate between (linearly, in 15-bit
+// weights, from taps kept with 8 more bits): within 0.05 of a tap unit of the exact taps.
+inline constexpr int kPrototypePhases = 1024;
 
-// The exact reduced ratio from_rate / to_rate when its denominator is at most 255 (44100 →
-// 48000 gives L = 160, M = 147); otherwise the L ≤ 255 with the closest M / L, searched
-// upwards and stopped at the first error below 0.001. Rates ≤ 0 give {1, 1}.
+// The exact reduced ratio from_rate / to_rate, however many phases its denominator needs
+// (44100 → 48000 gives L = 160, M = 147; 8000 → 44100 gives L = 441, M = 80). Rates ≤ 0
+// give {1, 1}.
 PolyphaseRatio ChoosePolyphaseRatio(std::int32_t from_rate, std::int32_t to_rate);
 
 // Modified Bessel function of order 0 by its power series up to the (x² / 4)^6 term.
@@ -46,8 +56,10 @@ std::vector<std::int32_t> PolyphaseTable(std::int32_t from_rate, std::int32_t to
 class Resampler : public FilterSource {
  public:
   // A converter from the source's rate to `target_rate` (≤ 0 gives status 3). Its peak
-  // bound is twice the source's when that is at most 0x100000.
-  Resampler(SourceRef source, std::int32_t target_rate, bool narrow = false);
+  // bound is twice the source's when that is at most 0x100000. A tap table larger than
+  // `table_bytes` is not built: the taps are interpolated from the prototype instead.
+  Resampler(SourceRef source, std::int32_t target_rate, bool narrow = false,
+            std::size_t table_bytes = kPolyphaseTableBytes);
 
   void Read(std::int32_t* buffer, std::int32_t frames) override;
   // The output frame that the next read delivers.
@@ -61,6 +73,8 @@ class Resampler : public FilterSource {
 
   PolyphaseRatio ratio() const { return ratio_; }
   bool narrow() const { return narrow_; }
+  // Whether the taps come from the interpolated prototype rather than a table of L phases.
+  bool interpolated() const { return interpolated_; }
   // The normalisation shift of the current block.
   int block_shift() const { return shift_; }
 
@@ -75,10 +89,13 @@ class Resampler : public FilterSource {
 
   PolyphaseRatio ratio_;
   bool narrow_;
+  bool interpolated_ = false;
   int tap_stride_;                   // ints per phase in taps_
-  std::vector<std::int32_t> taps_;   // per phase: 63 taps and a zero (stereo: each twice)
-  std::vector<std::int32_t> step_;   // per phase: input frames to advance after an output
-  std::vector<std::int32_t> next_;   // per phase: the phase of the following output
+  // Per table phase: 63 taps and a zero, in stereo each twice. Or per prototype phase
+  // (0 .. kPrototypePhases, in 2^24 scale): 63 taps and a zero, each once.
+  std::vector<std::int32_t> taps_;
+  std::vector<std::int32_t> step_;   // per table phase: input frames to advance after an output
+  std::vector<std::int32_t> next_;   // per table phase: the phase of the following output
   std::vector<std::int32_t> window_;  // (32768 + 64) frames × channels
   std::int32_t read_ = 0;             // first window frame of the next output
   std::int32_t phase_ = 0;            // numerator of the next output, 0 ≤ phase < L

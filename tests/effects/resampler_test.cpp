@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -66,14 +67,19 @@ TEST(PolyphaseRatio, ExactReducedRatioWheneverItHasFewPhases) {
   EXPECT_EQ(ChoosePolyphaseRatio(0, 44100), (PolyphaseRatio{1, 1}));
 }
 
-TEST(PolyphaseRatio, SearchesWhenNoExactRatioFits) {
-  // 44100 / 7919 = 5.56888...: 245 / 44 is the first within 0.001.
-  EXPECT_EQ(ChoosePolyphaseRatio(44100, 7919), (PolyphaseRatio{44, 245}));
-  EXPECT_EQ(ChoosePolyphaseRatio(7919, 44100), (PolyphaseRatio{28, 5}));
-  // 48000 / 44101 lands where the search always puts 48000 / 44100.
-  EXPECT_EQ(ChoosePolyphaseRatio(48000, 44101), (PolyphaseRatio{34, 37}));
-  // 44100 / 32000 = 441 / 320 has too many phases: 51 / 37 is 0.00025 away.
-  EXPECT_EQ(ChoosePolyphaseRatio(44100, 32000), (PolyphaseRatio{37, 51}));
+TEST(PolyphaseRatio, ExactEvenWithManyPhases) {
+  EXPECT_EQ(ChoosePolyphaseRatio(8000, 44100), (PolyphaseRatio{441, 80}));
+  EXPECT_EQ(ChoosePolyphaseRatio(44100, 32000), (PolyphaseRatio{320, 441}));
+  EXPECT_EQ(ChoosePolyphaseRatio(44100, 7919), (PolyphaseRatio{7919, 44100}));
+  EXPECT_EQ(ChoosePolyphaseRatio(48000, 44101), (PolyphaseRatio{44101, 48000}));
+  EXPECT_EQ(ChoosePolyphaseRatio(7999, 196000), (PolyphaseRatio{196000, 7999}));
+  // The table stops at 2 MB (4096 stereo phases); more phases interpolate the prototype.
+  for (const auto& [from, to, channels, interpolated] :
+       {std::tuple{11025, 64000, 2, false}, std::tuple{8000, 44100, 2, false}, std::tuple{44100, 7919, 2, true},
+        std::tuple{44100, 8191, 1, false}, std::tuple{44100, 8209, 1, true}}) {
+    Resampler resampler(Memory({}, from, static_cast<std::uint8_t>(channels)), to);
+    EXPECT_EQ(resampler.interpolated(), interpolated) << from << " → " << to << ", " << channels;
+  }
 }
 
 TEST(PolyphaseTable, LargeUpwardRatiosKeepTheirCutoff) {
@@ -193,10 +199,24 @@ TEST(Resampler, MatchesTheFilterAppliedDirectly) {
     largest = std::max(largest, std::abs(out[n]));
   }
   EXPECT_GT(largest, kFullScale / 2);
+
+  // The same filter with its taps interpolated from the prototype (no table allowed): a few
+  // taps one unit off, which moves the output by less than 2^-15 of full scale.
+  Resampler interpolating(Memory(input, 44100), 48000, false, 0);
+  ASSERT_TRUE(interpolating.interpolated());
+  const std::vector<std::int32_t> fine = ReadAll(interpolating, interpolating.Length());
+  ASSERT_EQ(fine.size(), out.size());
+  std::int32_t differing = 0;
+  for (std::size_t n = 0; n < out.size(); ++n) {
+    ASSERT_NEAR(fine[n], out[n], 16) << n;
+    differing += fine[n] != out[n];
+  }
+  EXPECT_GT(differing, 0);
 }
 
 TEST(Resampler, SeekGivesWhatReadingFromTheStartGives) {
-  for (const auto& [from, to] : {std::pair{44100, 48000}, std::pair{48000, 44100}, std::pair{44100, 22050}}) {
+  for (const auto& [from, to] :
+       {std::pair{44100, 48000}, std::pair{48000, 44100}, std::pair{44100, 22050}, std::pair{44100, 48001}}) {
     for (std::uint8_t channels : {1, 2, 3}) {
       // A loud tone in every block, so each block has the same normalisation shift.
       std::vector<std::int32_t> input = Sine(997, from, 60000, 400000, channels);
@@ -238,6 +258,28 @@ TEST(Resampler, ToneKeepsItsPitchAndLevel) {
   const std::vector<std::int32_t> middle(stereo.begin() + 2 * 22050, stereo.begin() + 2 * 66150);
   EXPECT_NEAR(MeasureHz(middle, 44100, 2), 1000.0, 0.005);
   EXPECT_NEAR(20 * std::log10(Rms(middle, 0, middle.size()) * std::sqrt(2.0) / amplitude), 0.0, 0.1);
+}
+
+TEST(Resampler, EveryPairRunsAtItsExactRatio) {
+  // An eighth of a second (and 3 frames) of a 997 Hz tone between every two of the common
+  // rates and some odd ones, both ways: exactly the duration at the new rate, and the same
+  // tone within 50 ppm. A ratio rounded to fewer phases, 8000 → 44100 as 80 / 440, made it
+  // 999.3 Hz.
+  const std::int32_t rates[] = {6000,  7999,  8000,  11025, 16000, 22050,  32000,  44100,
+                                48000, 64000, 88200, 96000, 96001, 176400, 192000, 196000};
+  for (const std::int32_t from : rates) {
+    const std::int32_t frames = from / 8 + 3;
+    const std::vector<std::int32_t> tone = Sine(997, from, frames, kFullScale / 2.0);
+    for (const std::int32_t to : rates) {
+      if (to == from) continue;
+      SourceRef resampled = MakeResampler(Memory(tone, from), to);
+      EXPECT_EQ(resampled->Length(), (std::int64_t{frames} * to + from - 1) / from) << from << " → " << to;
+      const std::vector<std::int32_t> out = ReadAll(*resampled, resampled->Length());
+      const auto tenth = static_cast<std::ptrdiff_t>(out.size() / 10);
+      const std::vector<std::int32_t> steady(out.begin() + tenth, out.end() - tenth);
+      EXPECT_NEAR(MeasureHz(steady, to), 997, 0.05) << from << " → " << to;
+    }
+  }
 }
 
 TEST(Resampler, TwoStagesRemoveWhatTheLowRateCannotHold) {
