@@ -39,6 +39,7 @@
 #include "views/wave_mouse.h"
 #include "gui/options_dialog.h"
 #include "platform/paths.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "store/block_table.h"
 #include "store/segment_reader.h"
@@ -341,7 +342,7 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
 
 void MainWindow::OpenUntitled(Sound sound) {
   AddDocumentWindow(documents_list_.DocumentFromSound(std::move(sound)));
-  if (settings_.ReadBool("Settings", "AutoArrangeWindows", true)) documents_->tileSubWindows();
+  if (settings_.Read(setting::kAutoArrangeWindows)) documents_->tileSubWindows();
 }
 
 void MainWindow::DocumentActivated() {
@@ -363,7 +364,7 @@ bool MainWindow::OpenDocument(const std::string& path) {
   if (!document) return false;
   recent_.AddRecentFile(path);
   AddDocumentWindow(document);
-  if (settings_.ReadBool("Settings", "PlayWhenOpen", true)) transport_->Play();
+  if (settings_.Read(setting::kPlayWhenOpen)) transport_->Play();
   return true;
 }
 
@@ -568,11 +569,11 @@ void MainWindow::BuildCommandBar() {
   command_bar_->setObjectName("Kommandozeile");
   command_bar_->setOrientation(Qt::Vertical);
   command_bar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  addToolBar(settings_.ReadBool("Settings", "ShowCommandBarLeft", true) ? Qt::LeftToolBarArea : Qt::RightToolBarArea,
+  addToolBar(settings_.Read(setting::kShowCommandBarLeft) ? Qt::LeftToolBarArea : Qt::RightToolBarArea,
              command_bar_);
-  command_bar_->setVisible(settings_.ReadBool("Settings", "ShowCommandBar", true));
-  main_toolbar_->setVisible(settings_.ReadBool("Settings", "ShowMainToolbar", true));
-  effects_toolbar_->setVisible(settings_.ReadBool("Settings", "ShowEffectsToolbar", true));
+  command_bar_->setVisible(settings_.Read(setting::kShowCommandBar));
+  main_toolbar_->setVisible(settings_.Read(setting::kShowMainToolbar));
+  effects_toolbar_->setVisible(settings_.Read(setting::kShowEffectsToolbar));
   RebuildCommandBar();
 }
 
@@ -797,16 +798,18 @@ bool MainWindow::RunCommand(int id) {
     case 9002:
     case 9003: {
       QToolBar* bar = id == 9001 ? command_bar_ : id == 9002 ? main_toolbar_ : effects_toolbar_;
-      const char* setting = id == 9001 ? "ShowCommandBar" : id == 9002 ? "ShowMainToolbar" : "ShowEffectsToolbar";
+      const BoolSetting& shown = id == 9001   ? setting::kShowCommandBar
+                                 : id == 9002 ? setting::kShowMainToolbar
+                                              : setting::kShowEffectsToolbar;
       bar->setVisible(!bar->isVisible());
-      settings_.WriteUserValue("Settings", setting, bar->isVisible() ? 1 : 0);
+      settings_.WriteUser(shown, bar->isVisible());
       return true;
     }
     case 9004:
     case 9005:
       addToolBar(id == 9004 ? Qt::LeftToolBarArea : Qt::RightToolBarArea, command_bar_);
       command_bar_->setVisible(true);
-      settings_.WriteUserValue("Settings", "ShowCommandBarLeft", id == 9004 ? 1 : 0);
+      settings_.WriteUser(setting::kShowCommandBarLeft, id == 9004);
       return true;
     case 3002:  // Abspielen: the selection, or from the cursor to the end
       return transport_->Play();
