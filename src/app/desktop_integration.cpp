@@ -10,6 +10,7 @@
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 
 namespace sonavel {
@@ -151,9 +152,9 @@ std::string DesktopExecQuote(const std::string& path) {
 }
 
 bool RegisterShellVerbs(Settings& settings, const std::string& program) {
-  settings.WriteValue("Settings", "RunEdit", "\"" + program + "\" \"%s\" -runedit");
-  settings.WriteValue("Settings", "RunLoad", "\"" + program + "\" %s -runedit");
-  const bool edit_with = settings.ReadBool("Settings", "AddToWEContext", true);
+  settings.Write(setting::kRunEdit, "\"" + program + "\" \"%s\" -runedit");
+  settings.Write(setting::kRunLoad, "\"" + program + "\" %s -runedit");
+  const bool edit_with = settings.Read(setting::kAddToWEContext);
   const bool done = ReplaceText(MimePackagePath(), MimePackage()) &&
                     ReplaceText(DesktopEntryPath(), DesktopEntry(program, edit_with));
   RefreshDesktopDatabases();
@@ -161,7 +162,7 @@ bool RegisterShellVerbs(Settings& settings, const std::string& program) {
 }
 
 bool SetEditWithAction(Settings& settings, const std::string& program, bool enabled) {
-  settings.WriteValue("Settings", "AddToWEContext", enabled ? 1 : 0);
+  settings.Write(setting::kAddToWEContext, enabled);
   const bool done = ReplaceText(DesktopEntryPath(), DesktopEntry(program, enabled));
   RefreshDesktopDatabases();
   return done;

@@ -2,21 +2,18 @@
 
 #include <algorithm>
 
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 
 namespace sonavel {
 
-namespace {
-constexpr const char* kGroup = "MainWindow";
-}  // namespace
-
 FramePlacement RestoreFramePlacement(const SettingsReader& settings) {
   FramePlacement placement;
-  placement.x = settings.ReadUserInt(kGroup, "X", placement.x);
-  placement.y = settings.ReadUserInt(kGroup, "Y", placement.y);
-  placement.width = settings.ReadUserInt(kGroup, "Width", placement.width);
-  placement.height = settings.ReadUserInt(kGroup, "Height", placement.height);
-  placement.maximized = settings.ReadUserBool(kGroup, "Maximized", placement.maximized);
+  placement.x = settings.ReadUser(setting::kWindowX);
+  placement.y = settings.ReadUser(setting::kWindowY);
+  placement.width = settings.ReadUser(setting::kWindowWidth);
+  placement.height = settings.ReadUser(setting::kWindowHeight);
+  placement.maximized = settings.ReadUser(setting::kWindowMaximized);
   return placement;
 }
 
@@ -24,15 +21,15 @@ void SaveFramePlacement(Settings& settings, FrameState state, const FramePlaceme
                         int desktop_right) {
   if (state == FrameState::kMinimized) return;
   if (state == FrameState::kMaximized) {
-    settings.WriteUserValue(kGroup, "Maximized", 1);
+    settings.WriteUser(setting::kWindowMaximized, true);
     return;
   }
   const int right = std::min(rectangle.x + rectangle.width, desktop_right);
-  settings.WriteUserValue(kGroup, "Maximized", 0);
-  settings.WriteUserValue(kGroup, "X", rectangle.x);
-  settings.WriteUserValue(kGroup, "Y", rectangle.y);
-  settings.WriteUserValue(kGroup, "Width", right - rectangle.x);
-  settings.WriteUserValue(kGroup, "Height", rectangle.height);
+  settings.WriteUser(setting::kWindowMaximized, false);
+  settings.WriteUser(setting::kWindowX, rectangle.x);
+  settings.WriteUser(setting::kWindowY, rectangle.y);
+  settings.WriteUser(setting::kWindowWidth, right - rectangle.x);
+  settings.WriteUser(setting::kWindowHeight, rectangle.height);
 }
 
 }  // namespace sonavel

@@ -1,18 +1,18 @@
 #pragma once
-// The main window's placement between runs, in the user's "MainWindow" group: "X", "Y",
-// "Width", "Height" (defaults 160, 80, 740, 627) and "Maximized" (default 1).
+// The main window's placement between runs, in the user's settings (setting::kWindowX …
+// kWindowMaximized); a placement starts at their defaults.
+
+#include "platform/setting_keys.h"
 
 namespace sonavel {
 
-class Settings;
-class SettingsReader;
-
+// With `maximized` the rectangle is the normal one behind the maximised window.
 struct FramePlacement {
-  int x = 160;
-  int y = 80;
-  int width = 740;
-  int height = 627;
-  bool maximized = true;  // the rectangle is then the normal one behind the maximised window
+  int x = setting::kWindowX.fallback;
+  int y = setting::kWindowY.fallback;
+  int width = setting::kWindowWidth.fallback;
+  int height = setting::kWindowHeight.fallback;
+  bool maximized = setting::kWindowMaximized.fallback;
 };
 
 enum class FrameState { kNormal, kMaximized, kMinimized };

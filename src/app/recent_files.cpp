@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "platform/ui.h"
 
@@ -11,13 +12,8 @@ namespace sonavel {
 
 namespace {
 
-constexpr const char* kGroup = "Recent";
-
-std::string PathName(int slot) { return "RecentFile " + std::to_string(slot); }
-std::string DateName(int slot) { return "RecentFileDate" + std::to_string(slot); }
-
 std::int64_t Stamp(const Settings& settings, int slot) {
-  return std::strtoll(settings.ReadUserText(kGroup, DateName(slot), "0").c_str(), nullptr, 10);
+  return std::strtoll(settings.ReadUser(setting::kRecentFileDate, slot).c_str(), nullptr, 10);
 }
 
 // "&" in a menu text marks the mnemonic: a path's own "&" is doubled.
@@ -55,12 +51,12 @@ RecentMenu RecentFiles::AddRecentFile(const std::string& path) {
   int oldest = 1;
   std::int64_t oldest_stamp = 0;
   for (int slot = 1; slot <= kRecentSlots && chosen == 0; ++slot) {
-    const std::string held = settings_.ReadUserText(kGroup, PathName(slot), "");
+    const std::string held = settings_.ReadUser(setting::kRecentFilePath, slot);
     // Paths are compared exactly: on this system two names that differ in case are two files.
     if (held == path) {
       chosen = slot;
     } else if (held.empty()) {
-      settings_.WriteUserValue(kGroup, PathName(slot), path);
+      settings_.WriteUser(setting::kRecentFilePath, slot, path);
       chosen = slot;
     } else if (const std::int64_t stamp = Stamp(settings_, slot); slot == 1 || stamp < oldest_stamp) {
       oldest = slot;
@@ -69,9 +65,9 @@ RecentMenu RecentFiles::AddRecentFile(const std::string& path) {
   }
   if (chosen == 0) {
     chosen = oldest;
-    settings_.WriteUserValue(kGroup, PathName(chosen), path);
+    settings_.WriteUser(setting::kRecentFilePath, chosen, path);
   }
-  settings_.WriteUserValue(kGroup, DateName(chosen), std::to_string(clock_()));
+  settings_.WriteUser(setting::kRecentFileDate, chosen, std::to_string(clock_()));
   return RebuildRecentMenu();
 }
 
@@ -83,7 +79,7 @@ RecentMenu RecentFiles::RebuildRecentMenu() const {
   };
   std::vector<Entry> entries;
   for (int slot = 1; slot <= kRecentSlots; ++slot) {
-    std::string path = settings_.ReadUserText(kGroup, PathName(slot), "");
+    std::string path = settings_.ReadUser(setting::kRecentFilePath, slot);
     if (!path.empty()) entries.push_back({slot, Stamp(settings_, slot), std::move(path)});
   }
   // Newest first; of two with the same second, the higher slot was written later.
@@ -110,8 +106,8 @@ bool RecentFiles::ClearRecentFiles(Ui& ui) {
                       MessageIcon::kQuestion, MessageButtons::kYesNo});
   if (answer != MessageAnswer::kYes) return false;
   for (int slot = 1; slot <= kRecentSlots + 1; ++slot) {
-    settings_.DeleteUserValue(kGroup, DateName(slot));
-    settings_.DeleteUserValue(kGroup, PathName(slot));
+    settings_.DeleteUser(setting::kRecentFileDate, slot);
+    settings_.DeleteUser(setting::kRecentFilePath, slot);
   }
   return true;
 }

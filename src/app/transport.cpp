@@ -7,6 +7,7 @@
 #include "devices/repeat_source.h"
 #include "devices/wave_output.h"
 #include "effects/resampler.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "platform/ui.h"
 #include "store/peak_limiter.h"
@@ -18,7 +19,7 @@
 namespace sonavel {
 namespace {
 
-constexpr const char* kGroup = "Settings";
+static_assert(setting::kPlaySpeed.fallback == kSpeedNormal);
 // How far the winding buttons lower the volume with "ReduceVolWhenRewind".
 constexpr int kRewindVolumeDrop = 8;
 // The rate a device that refuses the sound's own rate is tried with.
@@ -43,10 +44,10 @@ Transport::~Transport() {
 }
 
 int Transport::Speed() const {
-  return std::clamp(settings_.ReadInt(kGroup, "PlaySpeed", kSpeedNormal), kSpeedSlow, kSpeedFast);
+  return std::clamp(settings_.Read(setting::kPlaySpeed), kSpeedSlow, kSpeedFast);
 }
 
-bool Transport::Repeat() const { return settings_.ReadBool(kGroup, "PlayRepeat", false); }
+bool Transport::Repeat() const { return settings_.Read(setting::kPlayRepeat); }
 
 void Transport::DocumentClosing(AudioDocument* document) {
   if (document == active_) active_ = nullptr;
@@ -55,7 +56,7 @@ void Transport::DocumentClosing(AudioDocument* document) {
 
 bool Transport::OpenEngine(SourceRef source, AudioDocument* document, double scale) {
   // The options store the device's name; a number is taken as it is.
-  const std::string device = settings_.ReadText(kGroup, "SoundOutDevice", "");
+  const std::string device = settings_.Read(setting::kSoundOutDevice);
   engine_.SetDevice(device.empty() ? 0 : OutputDeviceNumber(device, OutputDeviceNames()));
   playing_ = document;
   scale_ = scale;
@@ -205,7 +206,7 @@ void Transport::Press(Direction direction) {
   source = large ? MakeCueSource(source, sign * 0.5, sign * 7.0, kCueSpanMs)
                  : MakeCueSource(source, sign * 0.1, sign * 3.0, kCueSpanMs);
 
-  if (settings_.ReadBool(kGroup, "ReduceVolWhenRewind", false) && !volume_lowered_) {
+  if (settings_.Read(setting::kReduceVolWhenRewind) && !volume_lowered_) {
     volume_lowered_ = true;
     engine_.SetVolume(std::max(engine_.Volume() - kRewindVolumeDrop, -127));
   }
@@ -230,11 +231,11 @@ void Transport::Release(Direction direction) {
 }
 
 void Transport::SetSpeed(int speed) {
-  settings_.WriteValue(kGroup, "PlaySpeed", std::clamp(speed, kSpeedSlow, kSpeedFast));
+  settings_.Write(setting::kPlaySpeed, std::clamp(speed, kSpeedSlow, kSpeedFast));
   Play();
 }
 
-void Transport::ToggleRepeat() { settings_.WriteValue(kGroup, "PlayRepeat", Repeat() ? 0 : 1); }
+void Transport::ToggleRepeat() { settings_.Write(setting::kPlayRepeat, !Repeat()); }
 
 void Transport::ShiftDown() {
   if (active_ == nullptr) return;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "platform/ui.h"
 #include "store/block_table.h"
@@ -168,7 +169,7 @@ bool FinishEdit(AudioDocument& document, DocumentServices& services, std::int32_
                 std::int32_t pre_roll) {
   if (!LowSpaceCheck(services.ui, LowSpaceText(document.undo[document.undo_index].name))) return false;
   document.state.cursor = cursor;
-  if (services.settings.ReadBool("Settings", "AutoPlaybackAfterEffects", true)) {
+  if (services.settings.Read(setting::kAutoPlaybackAfterEffects)) {
     document.state.cursor = std::max(0, cursor - pre_roll);
     services.playback.PlayFrom(document, document.state.cursor);
   }

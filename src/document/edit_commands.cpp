@@ -16,6 +16,7 @@
 #include "formats/stored_format.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "platform/ui.h"
 #include "store/block_table.h"
@@ -27,8 +28,6 @@
 namespace sonavel {
 namespace {
 
-constexpr char kStoredValues[] = "StoredValues";
-constexpr char kSettingsGroup[] = "Settings";
 constexpr std::int64_t kMaxFrames = std::numeric_limits<std::int32_t>::max();
 
 std::int32_t Length(const AudioDocument& document) { return SoundLength(document.sound); }
@@ -123,15 +122,15 @@ std::optional<std::int32_t> PasteJob(Sound& target, std::int32_t start, std::int
 // ---- the mix ----
 
 struct MixParameters {
-  int volume = 100;   // percent, 0 … 100
-  int balance = 50;   // 0 … 100, 50 = centre
-  int choice = 0;     // LongerSelection: 0 insert silence, 1 adapt the selection, 2 fade out
-  int fade = 250;     // FadeOutTime in frames
+  int volume = setting::kPasteMixVolume.fallback;   // percent, 0 … 100
+  int balance = 50;                                 // 0 … 100, 50 = centre
+  int choice = setting::kLongerSelection.fallback;  // 0 insert silence, 1 adapt the selection, 2 fade out
+  int fade = setting::kFadeOutTime.fallback;        // frames
 };
 
 constexpr const char* kLongerSelectionChoices[] = {"Stille einfügen", "Markierung anpassen", "Mix ausblenden"};
 
-EffectField Field(int id, const char* name, const char* label, std::string value) {
+EffectField Field(int id, std::string_view name, const char* label, std::string value) {
   EffectField field;
   field.id = id;
   field.name = name;
@@ -144,21 +143,22 @@ EffectField Field(int id, const char* name, const char* label, std::string value
 // the three choices, a fade time of 0 or more frames.
 const EffectDefinition& MixValues() {
   static const EffectDefinition mix = [] {
+    auto stored = [](const IntSetting& key) {
+      EffectParameter parameter;
+      parameter.key = key.group;
+      parameter.name = key.name;
+      parameter.fallback = std::to_string(key.fallback);
+      return parameter;
+    };
     EffectDefinition definition;
-    EffectParameter volume;
-    volume.name = "PasteMixVolume";
-    volume.fallback = "100";
+    EffectParameter volume = stored(setting::kPasteMixVolume);
     volume.label = "Lautstärke (%)";
     volume.lowest = 0;
     volume.highest = 100;
     volume.too_high = "Mix Lautstärke muss unter 100% liegen. Bitte noch einmal versuchen.";
-    EffectParameter choice;
-    choice.name = "LongerSelection";
-    choice.fallback = "0";
+    EffectParameter choice = stored(setting::kLongerSelection);
     choice.choices.assign(std::begin(kLongerSelectionChoices), std::end(kLongerSelectionChoices));
-    EffectParameter fade;
-    fade.name = "FadeOutTime";
-    fade.fallback = "250";
+    EffectParameter fade = stored(setting::kFadeOutTime);
     fade.label = "Ausblendzeit:";
     fade.lowest = 0;
     fade.highest = kMaxFrames;
@@ -178,13 +178,15 @@ std::optional<MixParameters> AskMixParameters(EditContext& context, const char* 
   EffectDialog dialog;
   dialog.title = title;
   dialog.kind = EffectDialogKind::kMix;
-  dialog.fields.push_back(Field(101, "PasteMixVolume", "Lautstärke (%)", stored.at("PasteMixVolume")));
+  auto stored_text = [&stored](const IntSetting& key) { return stored.at(std::string(key.name)); };
+  dialog.fields.push_back(
+      Field(101, setting::kPasteMixVolume.name, "Lautstärke (%)", stored_text(setting::kPasteMixVolume)));
   dialog.fields.push_back(Field(102, "Balance", "Stereo Regler (L - R)", "50"));
-  EffectField longer = Field(103, "LongerSelection", "Wenn Mix länger als Markierung ist:",
-                             selection_empty ? "1" : stored.at("LongerSelection"));
+  EffectField longer = Field(103, setting::kLongerSelection.name, "Wenn Mix länger als Markierung ist:",
+                             selection_empty ? "1" : stored_text(setting::kLongerSelection));
   longer.choices.assign(std::begin(kLongerSelectionChoices), std::end(kLongerSelectionChoices));
   dialog.fields.push_back(std::move(longer));
-  dialog.fields.push_back(Field(104, "FadeOutTime", "Ausblendzeit:", stored.at("FadeOutTime")));
+  dialog.fields.push_back(Field(104, setting::kFadeOutTime.name, "Ausblendzeit:", stored_text(setting::kFadeOutTime)));
   dialog.fields.push_back(Field(0, "Stereo", "", stereo ? "1" : "0"));
   dialog.fields.push_back(Field(0, "SelectionEmpty", "", selection_empty ? "1" : "0"));
   dialog.validate = [](const std::vector<EffectField>& fields) {
@@ -193,16 +195,16 @@ std::optional<MixParameters> AskMixParameters(EditContext& context, const char* 
   if (!context.services.ui.AskEffectParameters(dialog)) return std::nullopt;
 
   MixParameters parameters;
-  parameters.volume = std::clamp(TextToInt(FieldValue(dialog.fields, "PasteMixVolume")), 0, 100);
+  parameters.volume = std::clamp(TextToInt(FieldValue(dialog.fields, setting::kPasteMixVolume.name)), 0, 100);
   // The slider is disabled for mono documents: the centre.
   parameters.balance = stereo ? std::clamp(TextToInt(FieldValue(dialog.fields, "Balance")), 0, 100) : 50;
   // With an empty selection the choice is disabled at "Markierung anpassen".
   parameters.choice =
-      selection_empty ? 1 : std::clamp(TextToInt(FieldValue(dialog.fields, "LongerSelection")), 0, 2);
-  parameters.fade = std::max(0, TextToInt(FieldValue(dialog.fields, "FadeOutTime")));
-  settings.WriteUserValue(kStoredValues, "PasteMixVolume", parameters.volume);
-  settings.WriteUserValue(kStoredValues, "LongerSelection", parameters.choice);
-  if (parameters.choice == 2) settings.WriteUserValue(kStoredValues, "FadeOutTime", parameters.fade);
+      selection_empty ? 1 : std::clamp(TextToInt(FieldValue(dialog.fields, setting::kLongerSelection.name)), 0, 2);
+  parameters.fade = std::max(0, TextToInt(FieldValue(dialog.fields, setting::kFadeOutTime.name)));
+  settings.WriteUser(setting::kPasteMixVolume, parameters.volume);
+  settings.WriteUser(setting::kLongerSelection, parameters.choice);
+  if (parameters.choice == 2) settings.WriteUser(setting::kFadeOutTime, parameters.fade);
   return parameters;
 }
 
@@ -300,12 +302,12 @@ bool MixJob(AudioDocument& document, const Sound& source, const MixParameters& p
 // ---- files and the system clipboard ----
 
 // The open-file dialog for a file to mix or insert, starting in the folder stored under
-// `folder_name`, which takes the chosen folder.
-std::optional<std::string> ChooseSourceFile(EditContext& context, const char* folder_name) {
-  const std::string folder = context.settings.ReadText(kSettingsGroup, folder_name, "");
+// `folder_key`, which takes the chosen folder.
+std::optional<std::string> ChooseSourceFile(EditContext& context, const TextSetting& folder_key) {
+  const std::string folder = context.settings.Read(folder_key);
   std::optional<std::string> path = context.services.ui.ChooseOpenFile("Öffne Audiodateien", "All Files (*)", folder);
   if (!path) return std::nullopt;
-  context.settings.WriteValue(kSettingsGroup, folder_name, FolderOf(*path));
+  context.settings.Write(folder_key, FolderOf(*path));
   return path;
 }
 
@@ -444,7 +446,7 @@ bool PasteMix(EditContext& context, bool from_system) {
 bool MixFile(EditContext& context) {
   AudioDocument& document = context.document;
   context.services.playback.Stop();
-  const std::optional<std::string> path = ChooseSourceFile(context, "MixFileDir");
+  const std::optional<std::string> path = ChooseSourceFile(context, setting::kMixFileDir);
   if (!path) return false;
   ClampSelectionForMix(document);
   const std::optional<MixParameters> parameters = AskMixParameters(context, "Datei Mixen");
@@ -526,21 +528,21 @@ bool SilenceSelection(EditContext& context) {
   return true;
 }
 
-// A one-field dialog for the stored integer `name`; the accepted value is stored back.
-std::optional<int> AskStoredNumber(EditContext& context, const char* title, const char* name, const char* label,
-                                   int fallback) {
+// A one-field dialog for the user's stored integer `key`; the accepted value is stored back.
+std::optional<int> AskStoredNumber(EditContext& context, const char* title, const IntSetting& key,
+                                   const char* label) {
   EffectDialog dialog;
   dialog.title = title;
   dialog.kind = EffectDialogKind::kFields;
   EffectField field;
   field.id = 101;
-  field.name = name;
+  field.name = key.name;
   field.label = label;
-  field.value = std::to_string(context.settings.ReadUserInt(kStoredValues, name, fallback));
+  field.value = std::to_string(context.settings.ReadUser(key));
   dialog.fields.push_back(std::move(field));
   // A typed count is a whole number of 0 or more.
   EffectParameter check;
-  check.name = name;
+  check.name = key.name;
   check.label = label;
   check.lowest = 0;
   dialog.validate = [check](const std::vector<EffectField>& fields) {
@@ -549,7 +551,7 @@ std::optional<int> AskStoredNumber(EditContext& context, const char* title, cons
   };
   if (!context.services.ui.AskEffectParameters(dialog)) return std::nullopt;
   const int value = TextToInt(dialog.fields[0].value);
-  context.settings.WriteUserValue(kStoredValues, name, value);
+  context.settings.WriteUser(key, value);
   return value;
 }
 
@@ -568,7 +570,7 @@ bool InsertSilenceCommand(EditContext& context, Place place) {
   static constexpr const char* kNames[] = {"Stille am Anfang einfügen", "Stille in der aktuellen Position einfügen",
                                            "Stille am Ende einfügen"};
   AudioDocument& document = context.document;
-  const std::optional<int> ms = AskStoredNumber(context, "Stille einfügen", "SilenceTimes", "Stille (ms):", 0);
+  const std::optional<int> ms = AskStoredNumber(context, "Stille einfügen", setting::kSilenceTimes, "Stille (ms):");
   if (!ms) return false;
   // Negative times insert nothing; the sound cannot grow past its frame limit.
   const std::int64_t frames = std::clamp<std::int64_t>(MsToFrames(*ms, document.sound.rate), 0,
@@ -585,7 +587,7 @@ bool InsertFileCommand(EditContext& context, Place place) {
   static constexpr const char* kNames[] = {"Datei am Anfang einfügen", "Datei an aktueller Position einfügen",
                                            "Datei am Ende einfügen"};
   AudioDocument& document = context.document;
-  const std::optional<std::string> path = ChooseSourceFile(context, "InsertFileDir");
+  const std::optional<std::string> path = ChooseSourceFile(context, setting::kInsertFileDir);
   if (!path) return false;
   Sound loaded(44100, 1);
   if (!LoadSourceFile(context, *path, loaded)) return false;
@@ -602,7 +604,7 @@ bool RepeatLoop(EditContext& context) {
   AudioDocument& document = context.document;
   SelectAllWhenEmpty(document);
   const std::optional<int> times =
-      AskStoredNumber(context, "Loop wiederholen", "RepeatNumTimes", "Anzahl der Wiederholungen:", 1);
+      AskStoredNumber(context, "Loop wiederholen", setting::kRepeatNumTimes, "Anzahl der Wiederholungen:");
   if (!times) return false;
   const Range range = ClampedSelection(document);
   // No more copies than the sound can hold.

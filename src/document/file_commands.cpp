@@ -9,6 +9,7 @@
 #include "formats/pump.h"
 #include "formats/stored_format.h"
 #include "platform/paths.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "platform/ui.h"
 #include "store/block_table.h"
@@ -84,12 +85,12 @@ WaveFormat DocumentSaveFormat(const AudioDocument& document) {
 std::optional<std::string> ChooseSavePath(Ui& ui, Settings& settings, const std::string& title,
                                           const std::string& own_file) {
   for (;;) {
-    const std::string folder = settings.ReadText("Settings", "SaveAsDir", "");
+    const std::string folder = settings.Read(setting::kSaveAsDir);
     std::optional<std::string> path =
         ui.ChooseSaveFile("Audiodatei speichern als", SaveFileFilter(), JoinPath(folder, Stem(title) + ".wav"));
     if (!path) return std::nullopt;
     if (FileExtension(*path).empty()) *path += ".wav";
-    settings.WriteValue("Settings", "SaveAsDir", FolderOf(*path));
+    settings.Write(setting::kSaveAsDir, FolderOf(*path));
     std::error_code ignored;
     if (*path != own_file && std::filesystem::exists(*path, ignored)) {
       const MessageAnswer answer = ui.ShowMessage(
@@ -159,26 +160,26 @@ DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui
 }
 
 bool RunNewFileDialog(Ui& ui, Settings& settings, bool defaults) {
-  const char* rate_name = defaults ? "DefaultSampleRate" : "SelectedSampleRate";
-  const char* channels_name = defaults ? "DefaultChannels" : "SelectedChannels";
-  int rate = settings.ReadInt("Settings", rate_name, 44100);
-  int channels = UsableChannels(settings.ReadInt("Settings", channels_name, 1));
+  const IntSetting& rate_key = defaults ? setting::kDefaultSampleRate : setting::kSelectedSampleRate;
+  const IntSetting& channels_key = defaults ? setting::kDefaultChannels : setting::kSelectedChannels;
+  int rate = settings.Read(rate_key);
+  int channels = UsableChannels(settings.Read(channels_key));
   for (;;) {
     if (!ui.AskSampleFormat(defaults ? "Voreinstellungen setzen" : "Neue Datei", rate, channels)) return false;
     if (rate >= kMinimumRate && rate <= kMaximumRate) break;
     ui.ShowMessage({"Samplerate muss zwischen 6000 und 96000 Samples pro Sekunde liegen.", "Sonavel",
                     MessageIcon::kError, MessageButtons::kOk});
   }
-  settings.WriteValue("Settings", rate_name, rate);
-  settings.WriteValue("Settings", channels_name, UsableChannels(channels));
+  settings.Write(rate_key, rate);
+  settings.Write(channels_key, UsableChannels(channels));
   return true;
 }
 
 DocumentRef NewDocumentCommand(DocumentList& list, Ui& ui, Settings& settings) {
-  const bool prompt = settings.ReadBool("Settings", "PromptSampleAndChannels", true);
+  const bool prompt = settings.Read(setting::kPromptSampleAndChannels);
   if (prompt && !RunNewFileDialog(ui, settings, false)) return {};
-  const int rate = settings.ReadInt("Settings", prompt ? "SelectedSampleRate" : "DefaultSampleRate", 44100);
-  const int channels = settings.ReadInt("Settings", prompt ? "SelectedChannels" : "DefaultChannels", 1);
+  const int rate = settings.Read(prompt ? setting::kSelectedSampleRate : setting::kDefaultSampleRate);
+  const int channels = settings.Read(prompt ? setting::kSelectedChannels : setting::kDefaultChannels);
   DocumentRef document = MakeCounted<AudioDocument>(UsableRate(rate), UsableChannels(channels),
                                                     "Unbenannt " + std::to_string(list.UntitledNumber()));
   RefreshAfterSoundChange(*document);

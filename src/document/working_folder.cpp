@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "platform/paths.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "platform/ui.h"
 #include "store/block_table.h"
@@ -18,8 +19,10 @@ std::string DefaultWorkingFolder() {
 
 void ChooseWorkingFolder(const SettingsReader& settings) {
   std::string folder = DefaultWorkingFolder();
-  if (!settings.ReadBool("Settings", "UseDefaultWorkingDir", true))
-    folder = settings.ReadText("Settings", "WorkingFolder", folder);
+  if (!settings.Read(setting::kUseDefaultWorkingDir)) {
+    std::string own = settings.Read(setting::kWorkingFolder);
+    if (!own.empty()) folder = std::move(own);
+  }
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   SetWorkingFolder(std::move(folder));

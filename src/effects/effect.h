@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/setting_keys.h"
 #include "platform/ui.h"
 #include "store/sound.h"
 #include "store/stream.h"
@@ -99,7 +100,7 @@ struct EffectRun {
 
 struct EffectParameter {
   std::string name = {};      // stored value name
-  std::string key = "StoredValues";  // the registry subkey of the program key
+  std::string key = std::string(setting::kStoredValuesGroup);  // the settings group
   std::string fallback = {};  // default text
   std::string label = {};     // the dialog's label
   int id = 101;               // control id in the dialog

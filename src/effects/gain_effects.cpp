@@ -21,7 +21,7 @@ EffectParameter Short(EffectParameter parameter) {
 
 // A whole number from `lowest` to `highest`.
 EffectParameter Parameter(std::string name, std::string fallback, std::string label, int id, int lowest, int highest,
-                          std::string key = "StoredValues") {
+                          std::string key = std::string(setting::kStoredValuesGroup)) {
   EffectParameter parameter;
   parameter.lowest = lowest;
   parameter.highest = highest;

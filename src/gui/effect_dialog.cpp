@@ -24,6 +24,7 @@
 #include "effects/compressor.h"
 #include "gui/compressor_curve.h"
 #include "gui/envelope_editor.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 
 namespace sonavel {
@@ -65,7 +66,7 @@ class EffectParameterDialog final : public QDialog {
   void PreviewEnded();
 
  private:
-  int FieldIndex(const char* name) const;
+  int FieldIndex(std::string_view name) const;
   QString ControlName(std::size_t field) const;
   QWidget* BuildEditOrChoice(std::size_t field);
   QSlider* BuildSlider(std::size_t field, int lowest, int highest, QLabel* readout);
@@ -167,7 +168,7 @@ EffectParameterDialog::~EffectParameterDialog() {
   if (open_dialog == this) open_dialog = nullptr;
 }
 
-int EffectParameterDialog::FieldIndex(const char* name) const {
+int EffectParameterDialog::FieldIndex(std::string_view name) const {
   for (std::size_t i = 0; i < dialog_.fields.size(); ++i)
     if (dialog_.fields[i].name == name) return static_cast<int>(i);
   return -1;
@@ -372,7 +373,7 @@ QWidget* EffectParameterDialog::BuildStereoPan(std::vector<bool>& placed) {
 
 QWidget* EffectParameterDialog::BuildMix(std::vector<bool>& placed) {
   auto* box = new QWidget;
-  auto field_of = [this](const char* name) -> std::optional<std::size_t> {
+  auto field_of = [this](std::string_view name) -> std::optional<std::size_t> {
     const int index = FieldIndex(name);
     if (index < 0) return std::nullopt;
     return static_cast<std::size_t>(index);
@@ -396,7 +397,7 @@ QWidget* EffectParameterDialog::BuildMix(std::vector<bool>& placed) {
   const int short_edit = fontMetrics().horizontalAdvance("0000000000000");
   auto* grid = new QGridLayout;
   int row = 0;
-  if (const auto field = field_of("PasteMixVolume")) {
+  if (const auto field = field_of(setting::kPasteMixVolume.name)) {
     QWidget* edit = BuildEditOrChoice(*field);
     edit->setMaximumWidth(short_edit);
     auto* caption = new QLabel(label_of(*field, "Lautstärke (%)"));
@@ -441,8 +442,8 @@ QWidget* EffectParameterDialog::BuildMix(std::vector<bool>& placed) {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addLayout(grid);
 
-  const auto choice_field = field_of("LongerSelection");
-  const auto fade_field = field_of("FadeOutTime");
+  const auto choice_field = field_of(setting::kLongerSelection.name);
+  const auto fade_field = field_of(setting::kFadeOutTime.name);
   if (choice_field || fade_field) {
     mix_choice_box_ = new QGroupBox(choice_field ? label_of(*choice_field, "Wenn Mix länger als Markierung ist:")
                                                  : QString("Wenn Mix länger als Markierung ist:"));

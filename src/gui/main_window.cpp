@@ -39,6 +39,7 @@
 #include "views/wave_mouse.h"
 #include "gui/options_dialog.h"
 #include "platform/paths.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "store/block_table.h"
 #include "store/segment_reader.h"
@@ -357,7 +358,7 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
 
 void MainWindow::OpenUntitled(Sound sound) {
   AddDocumentWindow(documents_list_.DocumentFromSound(std::move(sound)));
-  if (settings_.ReadBool("Settings", "AutoArrangeWindows", true)) documents_->tileSubWindows();
+  if (settings_.Read(setting::kAutoArrangeWindows)) documents_->tileSubWindows();
 }
 
 void MainWindow::DocumentActivated() {
@@ -379,7 +380,7 @@ bool MainWindow::OpenDocument(const std::string& path) {
   if (!document) return false;
   recent_.AddRecentFile(path);
   AddDocumentWindow(document);
-  if (settings_.ReadBool("Settings", "PlayWhenOpen", true)) transport_->Play();
+  if (settings_.Read(setting::kPlayWhenOpen)) transport_->Play();
   return true;
 }
 
@@ -585,11 +586,11 @@ void MainWindow::BuildCommandBar() {
   command_bar_->setObjectName("Kommandozeile");
   command_bar_->setOrientation(Qt::Vertical);
   command_bar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  addToolBar(settings_.ReadBool("Settings", "ShowCommandBarLeft", true) ? Qt::LeftToolBarArea : Qt::RightToolBarArea,
+  addToolBar(settings_.Read(setting::kShowCommandBarLeft) ? Qt::LeftToolBarArea : Qt::RightToolBarArea,
              command_bar_);
-  command_bar_->setVisible(settings_.ReadBool("Settings", "ShowCommandBar", true));
-  main_toolbar_->setVisible(settings_.ReadBool("Settings", "ShowMainToolbar", true));
-  effects_toolbar_->setVisible(settings_.ReadBool("Settings", "ShowEffectsToolbar", true));
+  command_bar_->setVisible(settings_.Read(setting::kShowCommandBar));
+  main_toolbar_->setVisible(settings_.Read(setting::kShowMainToolbar));
+  effects_toolbar_->setVisible(settings_.Read(setting::kShowEffectsToolbar));
   RebuildCommandBar();
 }
 
@@ -813,17 +814,20 @@ bool MainWindow::RunCommand(int id) {
     case command_id::kCommandBar:
     case command_id::kMainToolbar:
     case command_id::kEffectsToolbar: {
-      QToolBar* bar = id == command_id::kCommandBar ? command_bar_ : id == command_id::kMainToolbar ? main_toolbar_ : effects_toolbar_;
-      const char* setting = id == 9001 ? "ShowCommandBar" : id == 9002 ? "ShowMainToolbar" : "ShowEffectsToolbar";
+      using namespace command_id;
+      QToolBar* bar = id == kCommandBar ? command_bar_ : id == kMainToolbar ? main_toolbar_ : effects_toolbar_;
+      const BoolSetting& shown = id == kCommandBar    ? setting::kShowCommandBar
+                                 : id == kMainToolbar ? setting::kShowMainToolbar
+                                                      : setting::kShowEffectsToolbar;
       bar->setVisible(!bar->isVisible());
-      settings_.WriteUserValue("Settings", setting, bar->isVisible() ? 1 : 0);
+      settings_.WriteUser(shown, bar->isVisible());
       return true;
     }
     case command_id::kCommandBarLeft:
     case command_id::kCommandBarRight:
       addToolBar(id == command_id::kCommandBarLeft ? Qt::LeftToolBarArea : Qt::RightToolBarArea, command_bar_);
       command_bar_->setVisible(true);
-      settings_.WriteUserValue("Settings", "ShowCommandBarLeft", id == 9004 ? 1 : 0);
+      settings_.WriteUser(setting::kShowCommandBarLeft, id == command_id::kCommandBarLeft);
       return true;
     case command_id::kPlay:  // Abspielen: the selection, or from the cursor to the end
       return transport_->Play();

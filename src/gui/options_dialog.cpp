@@ -24,6 +24,7 @@
 #include "document/document_list.h"
 #include "gui/key_change_dialog.h"
 #include "platform/process.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "platform/ui.h"
 #include "store/block_table.h"
@@ -33,10 +34,8 @@
 namespace sonavel {
 namespace {
 
-constexpr const char* kGroup = "Settings";
 constexpr int kMinThreshold = -40;
 constexpr int kMaxThreshold = -12;
-constexpr int kDefaultThreshold = -20;
 constexpr const char* kStandardDevice = "[Standard]";
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -268,29 +267,28 @@ void OptionsDialog::LoadValues() {
       extensions_->item(static_cast<int>(i))->setCheckState(ours ? Qt::Checked : Qt::Unchecked);
     }
   }
-  const bool prompt = settings_.ReadBool(kGroup, "PromptSampleAndChannels", true);
+  const bool prompt = settings_.Read(setting::kPromptSampleAndChannels);
   (prompt ? prompt_format_ : use_default_format_)->setChecked(true);
-  initial_add_to_context_ = settings_.ReadBool(kGroup, "AddToWEContext", true);
+  initial_add_to_context_ = settings_.Read(setting::kAddToWEContext);
   add_to_context_->setChecked(initial_add_to_context_);
-  auto_arrange_->setChecked(settings_.ReadBool(kGroup, "AutoArrangeWindows", true));
+  auto_arrange_->setChecked(settings_.Read(setting::kAutoArrangeWindows));
 
   // Playback and folders.
-  device_choice_ = settings_.ReadText(kGroup, "SoundOutDevice", "");
+  device_choice_ = settings_.Read(setting::kSoundOutDevice);
   FillDeviceCombo();
-  const int threshold =
-      std::clamp(settings_.ReadInt(kGroup, "AutoTrimThreshold", kDefaultThreshold), kMinThreshold, kMaxThreshold);
+  const int threshold = std::clamp(settings_.Read(setting::kAutoTrimThreshold), kMinThreshold, kMaxThreshold);
   threshold_->setValue(threshold);
   ShowThreshold(threshold);
-  was_using_default_folder_ = settings_.ReadBool(kGroup, "UseDefaultWorkingDir", true);
-  initial_folder_ = settings_.ReadText(kGroup, "WorkingFolder", "");
+  was_using_default_folder_ = settings_.Read(setting::kUseDefaultWorkingDir);
+  initial_folder_ = settings_.Read(setting::kWorkingFolder);
   folder_->setText(Q(initial_folder_.empty() ? DefaultWorkingFolder() : initial_folder_));
   (was_using_default_folder_ ? use_default_folder_ : own_folder_)->setChecked(true);
   UpdateFolderControls();
-  auto_playback_->setChecked(settings_.ReadBool(kGroup, "AutoPlaybackAfterEffects", true));
-  play_when_open_->setChecked(settings_.ReadBool(kGroup, "PlayWhenOpen", true));
-  play_bookmark_->setChecked(settings_.ReadBool(kGroup, "PlayBookMark", false));
-  play_region_->setChecked(settings_.ReadBool(kGroup, "PlayRegion", false));
-  reduce_volume_->setChecked(settings_.ReadBool(kGroup, "ReduceVolWhenRewind", false));
+  auto_playback_->setChecked(settings_.Read(setting::kAutoPlaybackAfterEffects));
+  play_when_open_->setChecked(settings_.Read(setting::kPlayWhenOpen));
+  play_bookmark_->setChecked(settings_.Read(setting::kPlayBookMark));
+  play_region_->setChecked(settings_.Read(setting::kPlayRegion));
+  reduce_volume_->setChecked(settings_.Read(setting::kReduceVolWhenRewind));
 }
 
 void OptionsDialog::SetOutputDevices(std::vector<std::string> devices) {
@@ -423,8 +421,8 @@ bool OptionsDialog::Apply() {
     }
   }
   // How new files start is the user's own habit.
-  settings_.WriteUserValue(kGroup, "PromptSampleAndChannels", prompt_format_->isChecked() ? 1 : 0);
-  settings_.WriteUserValue(kGroup, "AutoArrangeWindows", auto_arrange_->isChecked() ? 1 : 0);
+  settings_.WriteUser(setting::kPromptSampleAndChannels, prompt_format_->isChecked());
+  settings_.WriteUser(setting::kAutoArrangeWindows, auto_arrange_->isChecked());
   // The desktop entry serves the whole installation; SetEditWithAction stores the
   // setting in both branches itself.
   if (add_to_context_->isChecked() != initial_add_to_context_) {
@@ -434,20 +432,20 @@ bool OptionsDialog::Apply() {
 
   // Playback and folders. Device, trim threshold and working folder are values an
   // installation may preset; the play options are the user's.
-  settings_.WriteValue(kGroup, "SoundOutDevice", device_choice_);
-  settings_.WriteValue(kGroup, "AutoTrimThreshold", threshold_->value());
+  settings_.Write(setting::kSoundOutDevice, device_choice_);
+  settings_.Write(setting::kAutoTrimThreshold, threshold_->value());
   const bool use_default = use_default_folder_->isChecked();
   const std::string folder = Trimmed(folder_->text());
-  settings_.WriteValue(kGroup, "UseDefaultWorkingDir", use_default ? 1 : 0);
+  settings_.Write(setting::kUseDefaultWorkingDir, use_default);
   // With the default folder chosen the stored own folder is kept for a later switch back.
-  if (!use_default) settings_.WriteValue(kGroup, "WorkingFolder", folder);
+  if (!use_default) settings_.Write(setting::kWorkingFolder, folder);
   working_folder_changed_ =
       use_default != was_using_default_folder_ || (!use_default && folder != initial_folder_);
-  settings_.WriteUserValue(kGroup, "AutoPlaybackAfterEffects", auto_playback_->isChecked() ? 1 : 0);
-  settings_.WriteUserValue(kGroup, "PlayWhenOpen", play_when_open_->isChecked() ? 1 : 0);
-  settings_.WriteUserValue(kGroup, "PlayBookMark", play_bookmark_->isChecked() ? 1 : 0);
-  settings_.WriteUserValue(kGroup, "PlayRegion", play_region_->isChecked() ? 1 : 0);
-  settings_.WriteUserValue(kGroup, "ReduceVolWhenRewind", reduce_volume_->isChecked() ? 1 : 0);
+  settings_.WriteUser(setting::kAutoPlaybackAfterEffects, auto_playback_->isChecked());
+  settings_.WriteUser(setting::kPlayWhenOpen, play_when_open_->isChecked());
+  settings_.WriteUser(setting::kPlayBookMark, play_bookmark_->isChecked());
+  settings_.WriteUser(setting::kPlayRegion, play_region_->isChecked());
+  settings_.WriteUser(setting::kReduceVolWhenRewind, reduce_volume_->isChecked());
 
   // Hot keys last: when "keys.dat" cannot be written (SaveHotKeys said so) the dialog
   // stays open rather than losing the user's bindings.

@@ -2,7 +2,8 @@
 // The program's settings: text values per group ("Settings", "StoredValues", "Recorder",
 // ...) under the product key, read through typed helpers. A missing or empty value gives
 // the caller's default; integers are decimal text, booleans "1"/"0" and any text not
-// beginning with "0" reads as true.
+// beginning with "0" reads as true. Each setting is declared once with its default as one of
+// the keys below (platform/setting_keys.h) and read and written through it.
 
 #include <cstdint>
 #include <optional>
@@ -12,6 +13,34 @@
 namespace sonavel {
 
 class Registry;
+
+// A setting's group, value name and default.
+struct BoolSetting {
+  std::string_view group;
+  std::string_view name;
+  bool fallback;
+};
+
+struct IntSetting {
+  std::string_view group;
+  std::string_view name;
+  int fallback;
+};
+
+struct TextSetting {
+  std::string_view group;
+  std::string_view name;
+  std::string_view fallback;
+};
+
+// A row of text settings told apart by a number after the name (`prefix` + n).
+struct NumberedTextSetting {
+  std::string_view group;
+  std::string_view prefix;
+  std::string_view fallback;
+
+  std::string NameAt(int n) const { return std::string(prefix) + std::to_string(n); }
+};
 
 class SettingsReader {
  public:
@@ -29,6 +58,18 @@ class SettingsReader {
   int ReadUserInt(std::string_view group, std::string_view name, int fallback) const;
   bool ReadBool(std::string_view group, std::string_view name, bool fallback) const;
   bool ReadUserBool(std::string_view group, std::string_view name, bool fallback) const;
+
+  // The user's value, else the machine-wide one, else the key's default.
+  bool Read(const BoolSetting& key) const { return ReadBool(key.group, key.name, key.fallback); }
+  int Read(const IntSetting& key) const { return ReadInt(key.group, key.name, key.fallback); }
+  std::string Read(const TextSetting& key) const { return ReadText(key.group, key.name, key.fallback); }
+  // The user's value only, else the key's default.
+  bool ReadUser(const BoolSetting& key) const { return ReadUserBool(key.group, key.name, key.fallback); }
+  int ReadUser(const IntSetting& key) const { return ReadUserInt(key.group, key.name, key.fallback); }
+  std::string ReadUser(const TextSetting& key) const { return ReadUserText(key.group, key.name, key.fallback); }
+  std::string ReadUser(const NumberedTextSetting& key, int n) const {
+    return ReadUserText(key.group, key.NameAt(n), key.fallback);
+  }
 };
 
 // Every read gives the default: for tools and tests that must not see the user's settings.
@@ -62,6 +103,18 @@ class Settings final : public SettingsReader {
   void WriteUserValue(std::string_view group, std::string_view name, std::string_view value);
   void WriteUserValue(std::string_view group, std::string_view name, int value);
   void DeleteUserValue(std::string_view group, std::string_view name);
+
+  // The same through a key; booleans are stored as "1" or "0".
+  void Write(const BoolSetting& key, bool value) { WriteValue(key.group, key.name, value ? 1 : 0); }
+  void Write(const IntSetting& key, int value) { WriteValue(key.group, key.name, value); }
+  void Write(const TextSetting& key, std::string_view value) { WriteValue(key.group, key.name, value); }
+  void WriteUser(const BoolSetting& key, bool value) { WriteUserValue(key.group, key.name, value ? 1 : 0); }
+  void WriteUser(const IntSetting& key, int value) { WriteUserValue(key.group, key.name, value); }
+  void WriteUser(const TextSetting& key, std::string_view value) { WriteUserValue(key.group, key.name, value); }
+  void WriteUser(const NumberedTextSetting& key, int n, std::string_view value) {
+    WriteUserValue(key.group, key.NameAt(n), value);
+  }
+  void DeleteUser(const NumberedTextSetting& key, int n) { DeleteUserValue(key.group, key.NameAt(n)); }
 
   Registry& registry() { return registry_; }
 

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
+#include <string>
+#include <utility>
 
 #include "../app/app_fixture.h"
 #include "effects/dsp/fixed_point.h"
 #include "effects/effect.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 
 namespace sonavel {
@@ -201,6 +205,24 @@ TEST(EffectCatalogue, EveryCommandHasOneEffectFoundByNameInAnyCase) {
   EXPECT_EQ(FindEffectByName("normalisieren"), FindEffect(4002));
   EXPECT_EQ(FindEffectByName("Normalise"), nullptr);
   EXPECT_EQ(FindEffect(4003), nullptr);  // the equaliser is not built yet
+}
+
+// A stored value read in two places must have one default, and the effects' values must not
+// land on a setting the program keeps for something else.
+TEST(EffectCatalogue, StoredValuesHaveOneDefaultAndNoOtherOwner) {
+  std::map<std::pair<std::string, std::string>, std::string> defaults;
+  for (const EffectDefinition& effect : EffectCatalogue()) {
+    for (const EffectParameter& parameter : effect.parameters) {
+      const std::pair<std::string, std::string> stored{parameter.key, parameter.name};
+      EXPECT_FALSE(parameter.key.empty() || parameter.name.empty()) << effect.undo_name;
+      const auto held = defaults.emplace(stored, parameter.fallback).first;
+      EXPECT_EQ(held->second, parameter.fallback) << effect.undo_name << ": " << parameter.name;
+      for (const setting::SettingName& other : setting::kAllSettingNames)
+        EXPECT_FALSE(other.group == parameter.key && other.name == parameter.name)
+            << effect.undo_name << ": " << parameter.name;
+    }
+  }
+  EXPECT_GE(defaults.size(), 13u);  // the loop saw the whole catalogue
 }
 
 }  // namespace

@@ -1,0 +1,136 @@
+#pragma once
+// Every setting of the program with its default, grouped by what it belongs to. Each group
+// and value name is spelled here and nowhere else; the stored names must not change, or
+// stored settings are no longer found. The effects' stored parameters are declared with
+// their effects (see EffectCatalogue).
+
+#include <array>
+#include <string_view>
+
+#include "platform/settings.h"
+
+namespace sonavel::setting {
+
+inline constexpr std::string_view kSettingsGroup = "Settings";
+inline constexpr std::string_view kStoredValuesGroup = "StoredValues";
+inline constexpr std::string_view kMainWindowGroup = "MainWindow";
+inline constexpr std::string_view kRecentGroup = "Recent";
+
+// ---- the frame ----
+
+inline constexpr BoolSetting kShowMainToolbar{kSettingsGroup, "ShowMainToolbar", true};
+inline constexpr BoolSetting kShowEffectsToolbar{kSettingsGroup, "ShowEffectsToolbar", true};
+inline constexpr BoolSetting kShowCommandBar{kSettingsGroup, "ShowCommandBar", true};
+// The command bar stands at the left edge (else at the right).
+inline constexpr BoolSetting kShowCommandBarLeft{kSettingsGroup, "ShowCommandBarLeft", true};
+// Arrange the document windows after one is added.
+inline constexpr BoolSetting kAutoArrangeWindows{kSettingsGroup, "AutoArrangeWindows", true};
+
+// The main window's rectangle between runs (user only); with "Maximized" it is the normal
+// rectangle behind the maximised window.
+inline constexpr IntSetting kWindowX{kMainWindowGroup, "X", 160};
+inline constexpr IntSetting kWindowY{kMainWindowGroup, "Y", 80};
+inline constexpr IntSetting kWindowWidth{kMainWindowGroup, "Width", 740};
+inline constexpr IntSetting kWindowHeight{kMainWindowGroup, "Height", 627};
+inline constexpr BoolSetting kWindowMaximized{kMainWindowGroup, "Maximized", true};
+
+// The recent files (user only): slot n holds a path under "RecentFile n" (with the blank)
+// and the time it was last opened or saved, seconds since 1970, under "RecentFileDaten".
+inline constexpr NumberedTextSetting kRecentFilePath{kRecentGroup, "RecentFile ", ""};
+inline constexpr NumberedTextSetting kRecentFileDate{kRecentGroup, "RecentFileDate", "0"};
+
+// ---- the desktop ----
+
+// The "Edit with" action of the desktop entry.
+inline constexpr BoolSetting kAddToWEContext{kSettingsGroup, "AddToWEContext", true};
+// The command lines other programs use to hand a file to this one.
+inline constexpr TextSetting kRunEdit{kSettingsGroup, "RunEdit", ""};
+inline constexpr TextSetting kRunLoad{kSettingsGroup, "RunLoad", ""};
+
+// ---- files and folders ----
+
+// Ask for rate and channels when a new file is made (else take the defaults below).
+inline constexpr BoolSetting kPromptSampleAndChannels{kSettingsGroup, "PromptSampleAndChannels", true};
+// The new-file dialog's last choice, and the defaults set in the options.
+inline constexpr IntSetting kSelectedSampleRate{kSettingsGroup, "SelectedSampleRate", 44100};
+inline constexpr IntSetting kSelectedChannels{kSettingsGroup, "SelectedChannels", 1};
+inline constexpr IntSetting kDefaultSampleRate{kSettingsGroup, "DefaultSampleRate", 44100};
+inline constexpr IntSetting kDefaultChannels{kSettingsGroup, "DefaultChannels", 1};
+// The block files live in the default folder unless this is off; then in "WorkingFolder",
+// where empty means the default folder as well.
+inline constexpr BoolSetting kUseDefaultWorkingDir{kSettingsGroup, "UseDefaultWorkingDir", true};
+inline constexpr TextSetting kWorkingFolder{kSettingsGroup, "WorkingFolder", ""};
+// The folders the file dialogs last used.
+inline constexpr TextSetting kSaveAsDir{kSettingsGroup, "SaveAsDir", ""};
+inline constexpr TextSetting kMixFileDir{kSettingsGroup, "MixFileDir", ""};
+inline constexpr TextSetting kInsertFileDir{kSettingsGroup, "InsertFileDir", ""};
+
+// ---- playback ----
+
+// The output device's name; empty is the standard device.
+inline constexpr TextSetting kSoundOutDevice{kSettingsGroup, "SoundOutDevice", ""};
+// 0 slow, 1 normal, 2 fast.
+inline constexpr IntSetting kPlaySpeed{kSettingsGroup, "PlaySpeed", 1};
+inline constexpr BoolSetting kPlayRepeat{kSettingsGroup, "PlayRepeat", false};
+inline constexpr BoolSetting kPlayWhenOpen{kSettingsGroup, "PlayWhenOpen", true};
+inline constexpr BoolSetting kPlayBookMark{kSettingsGroup, "PlayBookMark", false};
+inline constexpr BoolSetting kPlayRegion{kSettingsGroup, "PlayRegion", false};
+inline constexpr BoolSetting kAutoPlaybackAfterEffects{kSettingsGroup, "AutoPlaybackAfterEffects", true};
+// Lower the volume while winding.
+inline constexpr BoolSetting kReduceVolWhenRewind{kSettingsGroup, "ReduceVolWhenRewind", false};
+
+// ---- edits ----
+
+// Automatic trimming's threshold in dB, -40 … -12.
+inline constexpr IntSetting kAutoTrimThreshold{kSettingsGroup, "AutoTrimThreshold", -20};
+// The mix dialog (user only): volume in percent, what to do when the mix is longer than the
+// selection (0 insert silence, 1 adapt the selection, 2 fade out) and the fade in frames.
+inline constexpr IntSetting kPasteMixVolume{kStoredValuesGroup, "PasteMixVolume", 100};
+inline constexpr IntSetting kLongerSelection{kStoredValuesGroup, "LongerSelection", 0};
+inline constexpr IntSetting kFadeOutTime{kStoredValuesGroup, "FadeOutTime", 250};
+// The silence to insert in milliseconds, and the loop's repeat count (user only).
+inline constexpr IntSetting kSilenceTimes{kStoredValuesGroup, "SilenceTimes", 0};
+inline constexpr IntSetting kRepeatNumTimes{kStoredValuesGroup, "RepeatNumTimes", 1};
+
+// ---- all of them ----
+
+struct SettingName {
+  std::string_view group;
+  std::string_view name;
+
+  friend constexpr bool operator==(const SettingName&, const SettingName&) = default;
+};
+
+constexpr SettingName NameOf(const BoolSetting& key) { return {key.group, key.name}; }
+constexpr SettingName NameOf(const IntSetting& key) { return {key.group, key.name}; }
+constexpr SettingName NameOf(const TextSetting& key) { return {key.group, key.name}; }
+constexpr SettingName NameOf(const NumberedTextSetting& key) { return {key.group, key.prefix}; }
+
+// Every key above, for the checks that no two share a stored name.
+inline constexpr std::array kAllSettingNames = {
+    NameOf(kShowMainToolbar),     NameOf(kShowEffectsToolbar),   NameOf(kShowCommandBar),
+    NameOf(kShowCommandBarLeft),  NameOf(kAutoArrangeWindows),   NameOf(kWindowX),
+    NameOf(kWindowY),             NameOf(kWindowWidth),          NameOf(kWindowHeight),
+    NameOf(kWindowMaximized),     NameOf(kRecentFilePath),       NameOf(kRecentFileDate),
+    NameOf(kAddToWEContext),      NameOf(kRunEdit),              NameOf(kRunLoad),
+    NameOf(kPromptSampleAndChannels), NameOf(kSelectedSampleRate), NameOf(kSelectedChannels),
+    NameOf(kDefaultSampleRate),   NameOf(kDefaultChannels),      NameOf(kUseDefaultWorkingDir),
+    NameOf(kWorkingFolder),       NameOf(kSaveAsDir),            NameOf(kMixFileDir),
+    NameOf(kInsertFileDir),       NameOf(kSoundOutDevice),       NameOf(kPlaySpeed),
+    NameOf(kPlayRepeat),          NameOf(kPlayWhenOpen),         NameOf(kPlayBookMark),
+    NameOf(kPlayRegion),          NameOf(kAutoPlaybackAfterEffects), NameOf(kReduceVolWhenRewind),
+    NameOf(kAutoTrimThreshold),   NameOf(kPasteMixVolume),       NameOf(kLongerSelection),
+    NameOf(kFadeOutTime),         NameOf(kSilenceTimes),         NameOf(kRepeatNumTimes),
+};
+
+constexpr bool AllNamedOnce() {
+  for (std::size_t i = 0; i < kAllSettingNames.size(); ++i) {
+    if (kAllSettingNames[i].group.empty() || kAllSettingNames[i].name.empty()) return false;
+    for (std::size_t j = i + 1; j < kAllSettingNames.size(); ++j)
+      if (kAllSettingNames[i] == kAllSettingNames[j]) return false;
+  }
+  return true;
+}
+static_assert(AllNamedOnce(), "two settings share a group and name, or one has none");
+
+}  // namespace sonavel::setting
