@@ -80,7 +80,7 @@ const std::string& FieldValue(const std::vector<EffectField>& fields, std::strin
 
 // `source` in `rate` and `channels`, rendered through the format conversion into
 // `converted` under the progress window. kDone, kCancelled or kFailed.
-int ConvertSound(const Sound& source, std::int32_t rate, std::uint8_t channels, Sound& converted,
+Result ConvertSound(const Sound& source, std::int32_t rate, std::uint8_t channels, Sound& converted,
                  Progress& progress) {
   if (SoundLength(source) == 0) {
     converted = Sound(rate, channels);
@@ -89,7 +89,7 @@ int ConvertSound(const Sound& source, std::int32_t rate, std::uint8_t channels, 
   SourceRef reader = ConvertFormat(OpenSoundReader(source), rate, channels);
   if (reader->status != kStatusOk || reader->rate != rate || reader->channels != channels) return kFailed;
   Sound rendered(rate, channels);
-  const int result = LoadIntoSound(*reader, rendered, progress, "Converting rate or channels...");
+  const Result result = LoadIntoSound(*reader, rendered, progress, "Converting rate or channels...");
   if (result == kDone) converted = std::move(rendered);
   return result;
 }

@@ -49,7 +49,7 @@ EffectDialog BuildDialog(const EffectDefinition& effect, const EffectValues& val
 
 }  // namespace
 
-int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settings& settings,
+Result RunEffectCommand(AudioDocument& document, DocumentServices& services, Settings& settings,
                      const EffectDefinition& effect, const EffectCommandOptions& options) {
   // Nothing selected: the whole sound.
   EditState& state = document.state;
@@ -62,7 +62,7 @@ int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settin
   services.playback.Stop();
   if (effect.needs_stereo && document.sound.channels != 2) {
     services.ui.ShowMessage(StereoOnlyMessage());
-    return kEffectCancelled;
+    return kCancelled;
   }
 
   EffectValues values = ReadEffectValues(effect, settings);
@@ -73,7 +73,7 @@ int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settin
     for (const auto& [name, value] : *options.values) values[name] = value;
     if (const std::string refused = RefusalMessage(effect, values); !refused.empty()) {
       services.ui.ShowMessage({refused, "Ungültiger Wert", MessageIcon::kInformation, MessageButtons::kOk});
-      return kEffectNotRun;
+      return kFailed;
     }
   } else if (effect.has_dialog) {
     Sound preview_sound(document.sound.rate, document.sound.channels);
@@ -82,11 +82,11 @@ int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settin
     dialog.points = points;
     const bool accepted = services.ui.AskEffectParameters(dialog);
     if (dialog.stop_preview) dialog.stop_preview();
-    if (!accepted) return kEffectCancelled;
+    if (!accepted) return kCancelled;
     values = FieldValues(dialog.fields);
     points = dialog.points;
   }
-  if (effect.unchanged && effect.unchanged(values, document.sound)) return kEffectDone;
+  if (effect.unchanged && effect.unchanged(values, document.sound)) return kDone;
   if (options.store_values && effect.remembers) {
     WriteEffectValues(effect, values, settings);
     if (effect.uses_envelope_file) SaveEnvelopePoints(points);
@@ -100,9 +100,9 @@ int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settin
   run.cursor = state.selection_start;
   run.selection_start = state.selection_start;
   run.selection_end = state.selection_end;
-  const int result = effect.run(run);
+  const Result result = effect.run(run);
   progress.reset();
-  if (result != kEffectDone) {
+  if (result != kDone) {
     if (!run.failure.empty())
       services.ui.ShowMessage({run.failure, "Fehler", MessageIcon::kWarning, MessageButtons::kOk});
     document.Notify(kSoundChanged);
@@ -122,7 +122,7 @@ int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settin
       effect.lead_in_ms > 0 ? static_cast<std::int32_t>(std::int64_t{document.sound.rate} * effect.lead_in_ms / 1000) : 0;
   document.Notify(kSoundChanged | kSelectionChanged | kCursorChanged | kViewChanged);
   FinishEdit(document, services, cursor, lead_in);
-  return kEffectDone;
+  return kDone;
 }
 
 }  // namespace sonavel

@@ -5,6 +5,7 @@
 
 #include "document/audio_document.h"
 #include "effects/effect.h"
+#include "platform/result.h"
 
 namespace sonavel {
 
@@ -18,9 +19,9 @@ struct EffectCommandOptions {
   bool store_values = true;
 };
 
-// kEffectDone, kEffectCancelled (also when the dialog was cancelled or refused) or
-// kEffectNotRun.
-int RunEffectCommand(AudioDocument& document, DocumentServices& services, Settings& settings,
+// kDone, kCancelled (also when the dialog was cancelled or refused) or
+// kFailed.
+Result RunEffectCommand(AudioDocument& document, DocumentServices& services, Settings& settings,
                      const EffectDefinition& effect, const EffectCommandOptions& options = {});
 
 }  // namespace sonavel

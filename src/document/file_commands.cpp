@@ -68,11 +68,11 @@ Message CannotSaveMessage(const std::string& path) {
           MessageButtons::kOk};
 }
 
-int SaveWav(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui) {
+Result SaveWav(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui) {
   std::unique_ptr<Progress> progress = ui.OpenProgress("Speichere...");
   source = ConvertFormat(std::move(source), static_cast<std::int32_t>(format.rate),
                          static_cast<std::uint8_t>(format.channels));
-  const int result = SaveSourceAsWav(std::move(source), format, path, *progress);
+  const Result result = SaveSourceAsWav(std::move(source), format, path, *progress);
   progress.reset();
   if (result == kFailed) ui.ShowMessage(CannotSaveMessage(path));
   return result;

@@ -9,6 +9,7 @@
 #include "document/audio_document.h"
 #include "formats/wave_format.h"
 #include "platform/ui.h"
+#include "platform/result.h"
 
 namespace sonavel {
 
@@ -23,7 +24,7 @@ Message CannotSaveMessage(const std::string& path);
 // converted to the format's rate and channels first and limited to full scale; `path` is
 // replaced only when the new file is complete. A failure is told as "Kann Datei nicht
 // erstellen"; kDone, kCancelled or kFailed.
-int SaveWav(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui);
+Result SaveWav(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui);
 
 // The format "Speichern" writes: the document's own file format (its tag and bits) when it
 // was opened from or saved as a WAV file, else the stored save format; either at the

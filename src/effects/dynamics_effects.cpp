@@ -31,7 +31,7 @@ EffectDefinition Compressor() {
   effect.run = [](EffectRun& run) {
     const int ratio_index = ValueInt(run.values, "CompressorRatio");
     // Only the seven rows of the drop-down describe a compressor.
-    if (ratio_index < 0 || ratio_index >= kCompressorRatioRows) return kEffectNotRun;
+    if (ratio_index < 0 || ratio_index >= kCompressorRatioRows) return kFailed;
     const int threshold_db = ValueInt(run.values, "CompressorThreshold");
     const int limit_db = ValueInt(run.values, "CompressorLimit");
     return RunGenericEffect(
@@ -53,12 +53,12 @@ EffectDefinition GainControl() {
   effect.undo_name = "Automatische Lautstärken Kontrolle";
   effect.lead_in_ms = -1;  // no playback lead-in: the cursor goes to frame 0
   effect.run = [](EffectRun& run) {
-    const int result = RunGainControl(run.sound, run.start, run.end, run.progress);
-    if (result == kEffectDone) {
+    const Result result = RunGainControl(run.sound, run.start, run.end, run.progress);
+    if (result == kDone) {
       run.cursor = 0;
       run.show_all = true;
     }
-    if (result == kEffectNotRun)
+    if (result == kFailed)
       run.failure = "Die temporären Dateien der automatischen Lautstärkenkontrolle konnten nicht geschrieben "
                     "werden. Der Ton bleibt unverändert.";
     return result;

@@ -46,14 +46,14 @@ bool RangeStream::Commit(std::int32_t start, std::int32_t end) {
   return true;
 }
 
-int RunGenericEffect(Sound& sound, std::int32_t start, std::int32_t end, const ChainBuilder& chain,
+Result RunGenericEffect(Sound& sound, std::int32_t start, std::int32_t end, const ChainBuilder& chain,
                      std::string_view title, Progress& progress, SourceRef input, SinkRef output) {
-  if (end < start) return kEffectDone;
+  if (end < start) return kDone;
   progress.SetTexts(title, {});
   RangeStream stream(sound, std::move(input), std::move(output));
   SourceRef source = chain(SourceRef(&stream.source()));
-  if (!CopyChunks(*source, stream.sink(), start, end, progress)) return kEffectCancelled;
-  return stream.Commit(start, end) ? kEffectDone : kEffectNotRun;
+  if (!CopyChunks(*source, stream.sink(), start, end, progress)) return kCancelled;
+  return stream.Commit(start, end) ? kDone : kFailed;
 }
 
 int ValueInt(const EffectValues& values, const std::string& name) {

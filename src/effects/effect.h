@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/setting_keys.h"
+#include "platform/result.h"
 #include "platform/ui.h"
 #include "store/sound.h"
 #include "store/stream.h"
@@ -24,11 +25,6 @@ namespace sonavel {
 
 class SettingsReader;
 class Settings;
-
-// Result codes of a render.
-inline constexpr int kEffectDone = 0;       // finished; the sound changed (or had nothing to do)
-inline constexpr int kEffectCancelled = 1;  // cancelled; the sound is as before
-inline constexpr int kEffectNotRun = 2;     // never started (invalid input)
 
 // The chunked copy loop: seeks `source` to `start` (when above 0) and writes end - start
 // frames of it into `sink` in chunks of 8192 frames through one buffer, setting the
@@ -39,9 +35,9 @@ bool CopyChunks(SampleSource& source, SampleSink& sink, std::int32_t start, std:
 
 // Renders `chain` (built on a reader over `sound`) over [start, end) into new block files
 // and replaces that range with them. `title` goes to the progress window's first line.
-// kEffectDone, or kEffectCancelled with the sound untouched.
+// kDone, or kCancelled with the sound untouched.
 using ChainBuilder = std::function<SourceRef(SourceRef reader)>;
-int RunGenericEffect(Sound& sound, std::int32_t start, std::int32_t end, const ChainBuilder& chain,
+Result RunGenericEffect(Sound& sound, std::int32_t start, std::int32_t end, const ChainBuilder& chain,
                      std::string_view title, Progress& progress, SourceRef input = {}, SinkRef output = {});
 
 // Where a render reads its range and writes its result. In the editor it reads the sound
@@ -168,8 +164,8 @@ struct EffectDefinition {
   // Checked at OK after every value passed its parameter's own check (CheckEffectValues):
   // empty when acceptable, else the message. For conditions across fields.
   std::function<std::string(const EffectValues&)> validate;
-  // The render; returns kEffectDone, kEffectCancelled or kEffectNotRun.
-  std::function<int(EffectRun&)> run;
+  // The render: kDone, kCancelled, or kFailed when it could not start or finish.
+  std::function<Result(EffectRun&)> run;
   // The preview chain over a reader of the selection, with values clamped into range; empty
   // when the effect has no preview.
   std::function<SourceRef(SourceRef reader, const EffectValues&)> preview;

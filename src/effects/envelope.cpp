@@ -91,9 +91,9 @@ void EnvelopeRamp::Apply(std::int32_t* buffer, std::int32_t frames, int channels
   Advance();
 }
 
-int RenderEnvelope(Sound& sound, std::int32_t start, std::int32_t end, const EnvelopePoints& points,
+Result RenderEnvelope(Sound& sound, std::int32_t start, std::int32_t end, const EnvelopePoints& points,
                    Progress& progress, SourceRef input, SinkRef output) {
-  if (points.size() < 2) return kEffectNotRun;
+  if (points.size() < 2) return kFailed;
   progress.SetTexts("Envelope", "Bitte warten...");
   const std::int32_t length = std::max<std::int32_t>(end - start, 1);
   EnvelopeRamp ramp(points, length);
@@ -103,7 +103,7 @@ int RenderEnvelope(Sound& sound, std::int32_t start, std::int32_t end, const Env
   const int channels = std::max<int>(reader.channels, 1);
   std::vector<std::int32_t> buffer(static_cast<std::size_t>(kChunkFrames) * channels);
   while (ramp.frame() < end - start) {
-    if (progress.Pump()) return kEffectCancelled;
+    if (progress.Pump()) return kCancelled;
     // Chunks never cross a point, so each has one slope.
     const std::int32_t n = std::min({kChunkFrames, ramp.Span(), end - start - ramp.frame()});
     reader.Read(buffer.data(), n);
@@ -111,7 +111,7 @@ int RenderEnvelope(Sound& sound, std::int32_t start, std::int32_t end, const Env
     stream.sink().Write(buffer.data(), n);
     progress.SetFraction(static_cast<double>(ramp.frame()) / length);
   }
-  return stream.Commit(start, end) ? kEffectDone : kEffectNotRun;
+  return stream.Commit(start, end) ? kDone : kFailed;
 }
 
 }  // namespace sonavel

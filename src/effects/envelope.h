@@ -14,6 +14,7 @@
 #include "effects/effect.h"
 #include "platform/ui.h"
 #include "store/sound.h"
+#include "platform/result.h"
 
 namespace sonavel {
 
@@ -67,9 +68,9 @@ class EnvelopeRamp {
 };
 
 // Renders `points` as a gain curve over [start, end) of `sound` (progress texts "Envelope",
-// "Bitte warten..."). kEffectNotRun for fewer than two points, kEffectCancelled with the
-// sound untouched, else kEffectDone. With `input` and `output` it streams (RangeStream).
-int RenderEnvelope(Sound& sound, std::int32_t start, std::int32_t end, const EnvelopePoints& points,
+// "Bitte warten..."). kFailed for fewer than two points, kCancelled with the
+// sound untouched, else kDone. With `input` and `output` it streams (RangeStream).
+Result RenderEnvelope(Sound& sound, std::int32_t start, std::int32_t end, const EnvelopePoints& points,
                    Progress& progress, SourceRef input = {}, SinkRef output = {});
 
 inline const EnvelopePoints kFadeInPoints{{0, 0}, {255, 128}};

@@ -311,10 +311,10 @@ TemporaryFile::~TemporaryFile() {
   if (!path_.empty()) RemoveFile(path_);
 }
 
-int RunGainControl(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress) {
+Result RunGainControl(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress) {
   start = std::max(start, 0);
   end = std::min(end, SoundLength(sound));
-  if (end <= start) return kEffectDone;
+  if (end <= start) return kDone;
   progress.SetTexts("Durchführen Der Automatischen Verstärkungsregelung", "Bitte Wartezeit...");
   const std::int32_t length = end - start;
   const std::uint8_t channels = std::max<std::uint8_t>(sound.channels, 1);
@@ -328,7 +328,7 @@ int RunGainControl(Sound& sound, std::int32_t start, std::int32_t end, Progress&
 
   TemporaryFile samples;
   TemporaryFile levels;
-  if (!samples.IsOpen() || !levels.IsOpen()) return kEffectNotRun;
+  if (!samples.IsOpen() || !levels.IsOpen()) return kFailed;
 
   // Analysis: store the samples and every block's level per channel, count the levels.
   const std::int32_t block = GainControlBlockLength(sound.rate);
@@ -339,12 +339,12 @@ int RunGainControl(Sound& sound, std::int32_t start, std::int32_t end, Progress&
   std::vector<LevelHistogram> histograms(channel_count, LevelHistogram{});
   Weighting weighting(sound.rate, channels);
   for (std::int32_t done = 0; done < blocks;) {
-    if (progress.Pump()) return kEffectCancelled;
+    if (progress.Pump()) return kCancelled;
     const std::int32_t n = std::min(chunk_blocks, blocks - done);
     const std::int32_t frames = n * block;
     reader->Read(buffer.data(), frames);
     if (!samples.file.Write(buffer.data(), static_cast<std::size_t>(frames) * channel_count * sizeof(std::int32_t)))
-      return kEffectNotRun;
+      return kFailed;
     weighting.Apply(buffer.data(), frames);
     for (std::int32_t b = 0; b < n; ++b) {
       const std::int32_t* first = buffer.data() + static_cast<std::size_t>(b) * block * channel_count;
@@ -355,7 +355,7 @@ int RunGainControl(Sound& sound, std::int32_t start, std::int32_t end, Progress&
         level_bytes[static_cast<std::size_t>(b) * channel_count + c] = static_cast<std::int8_t>(level);
       }
     }
-    if (!levels.file.Write(level_bytes.data(), static_cast<std::size_t>(n) * channel_count)) return kEffectNotRun;
+    if (!levels.file.Write(level_bytes.data(), static_cast<std::size_t>(n) * channel_count)) return kFailed;
     done += n;
     progress.SetFraction(std::min<double>(static_cast<double>(done) * block, length) / (2.0 * length));
   }
@@ -370,7 +370,7 @@ int RunGainControl(Sound& sound, std::int32_t start, std::int32_t end, Progress&
   // Rendering: the second half of the bar.
   const std::int32_t chunk_frames = chunk_blocks * block;
   for (std::int32_t done = 0; done < length;) {
-    if (progress.Pump()) return kEffectCancelled;
+    if (progress.Pump()) return kCancelled;
     const std::int32_t n = std::min(chunk_frames, length - done);
     limited->Read(buffer.data(), n);
     writer->Write(buffer.data(), n);
@@ -378,13 +378,13 @@ int RunGainControl(Sound& sound, std::int32_t start, std::int32_t end, Progress&
     progress.SetFraction(0.5 + 0.5 * static_cast<double>(done) / length);
   }
   if (stage->status != kStatusOk || limited->status != kStatusOk || writer->status != kStatusOk)
-    return kEffectNotRun;
+    return kFailed;
   writer.Reset();  // finishes `rendered`
   limited.Reset();
   stage.Reset();  // removes the temporary files
-  if (SoundLength(rendered) != length) return kEffectNotRun;
+  if (SoundLength(rendered) != length) return kFailed;
   ReplaceRange(sound, start, end, rendered);
-  return kEffectDone;
+  return kDone;
 }
 
 }  // namespace sonavel

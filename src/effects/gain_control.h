@@ -14,6 +14,7 @@
 #include "platform/file.h"
 #include "platform/ui.h"
 #include "store/sound.h"
+#include "platform/result.h"
 
 namespace sonavel {
 
@@ -91,8 +92,8 @@ class TemporaryFile {
 };
 
 // Runs the automatic gain control over [start, end) of `sound` and replaces that range
-// with the result. kEffectDone; kEffectCancelled with the sound unchanged; kEffectNotRun,
+// with the result. kDone; kCancelled with the sound unchanged; kFailed,
 // also unchanged, when a temporary file could not be created, written or read back.
-int RunGainControl(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress);
+Result RunGainControl(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress);
 
 }  // namespace sonavel

@@ -162,7 +162,7 @@ EffectDefinition StereoPan() {
   effect.streams = true;
   effect.run = [](EffectRun& run) {
     KeepSelection(run);
-    if (run.sound.channels != 2) return kEffectNotRun;
+    if (run.sound.channels != 2) return kFailed;
     const int percent = std::clamp(ValueInt(run.values, "StereoPan"), 0, 100);
     return RunGenericEffect(
         run.sound, run.start, run.end, [percent](SourceRef reader) { return MakeStereoPan(std::move(reader), percent); },

@@ -21,11 +21,11 @@ std::vector<std::int32_t> ChunkBuffer(int channels) {
 
 }  // namespace
 
-int AmplifyRange(Sound& sound, std::int32_t percent, std::int32_t start, std::int32_t end) {
+Result AmplifyRange(Sound& sound, std::int32_t percent, std::int32_t start, std::int32_t end) {
   // The store's scaling multiplies before dividing (so 50 % of unity is exactly a half)
   // and saturates growth at 0x7FFFFFFF.
   ChangeRangeVolume(sound, std::max<std::int32_t>(percent, 0), start, end);
-  return kEffectDone;
+  return kDone;
 }
 
 std::int64_t PeakOfRange(const Sound& sound, std::int32_t start, std::int32_t end, Progress& progress) {
@@ -57,19 +57,19 @@ std::int32_t NormalisePercent(std::int32_t level, std::int64_t peak) {
   return static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{level} * kFullScale / peak, 400));
 }
 
-int NormaliseRange(Sound& sound, std::int32_t level, std::int32_t start, std::int32_t end, Progress& progress) {
+Result NormaliseRange(Sound& sound, std::int32_t level, std::int32_t start, std::int32_t end, Progress& progress) {
   progress.SetTexts("Normalisiere", "Bitte warten...");
   const std::int64_t peak = PeakOfRange(sound, start, end, progress);
-  if (peak < 0) return kEffectCancelled;
+  if (peak < 0) return kCancelled;
   if (peak > 0) AmplifyRange(sound, NormalisePercent(level, peak), start, end);
-  return kEffectDone;
+  return kDone;
 }
 
-int FadeOutAndTrim(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress) {
-  const int result = RenderEnvelope(sound, start, end, kFadeOutPoints, progress);
-  if (result != kEffectDone) return result;
+Result FadeOutAndTrim(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress) {
+  const Result result = RenderEnvelope(sound, start, end, kFadeOutPoints, progress);
+  if (result != kDone) return result;
   DeleteRange(sound, end, SoundLength(sound));
-  return kEffectDone;
+  return kDone;
 }
 
 CrossFadePlan PlanCrossFade(std::int32_t rate, std::int32_t start, std::int32_t gap_ms,
@@ -105,12 +105,12 @@ std::int32_t CrossFadeGainB(const CrossFadePlan& plan, std::int64_t n) {
   return kQ24Unity;
 }
 
-int CrossFadeRange(Sound& sound, std::int32_t start, std::int32_t end, std::int32_t gap_ms,
+Result CrossFadeRange(Sound& sound, std::int32_t start, std::int32_t end, std::int32_t gap_ms,
                    std::int32_t fade_in_ms, std::int32_t fade_out_ms, Progress& progress) {
   const CrossFadePlan plan = PlanCrossFade(sound.rate, start, gap_ms, fade_in_ms, fade_out_ms);
   const std::int64_t b_start = std::int64_t{end} - plan.fade_in_end;
   const std::int64_t tail_start = std::int64_t{end} + plan.length - plan.fade_in_end;
-  if (plan.a + plan.length > kMaxFrames || tail_start > kMaxFrames || b_start < -kMaxFrames) return kEffectNotRun;
+  if (plan.a + plan.length > kMaxFrames || tail_start > kMaxFrames || b_start < -kMaxFrames) return kFailed;
 
   progress.SetTexts("Cross Fading", "Bitte warten...");
   SourceRef stream_a = OpenSoundReader(sound);
@@ -124,7 +124,7 @@ int CrossFadeRange(Sound& sound, std::int32_t start, std::int32_t end, std::int3
   if (plan.length > 0) {  // with no fades and no gap the selection is simply cut out
     SinkRef writer = CreateBlockWriter(rendered, sound.rate, sound.channels);
     for (std::int64_t done = 0; done < plan.length;) {
-      if (progress.Pump()) return kEffectCancelled;
+      if (progress.Pump()) return kCancelled;
       const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(kChunkFrames, plan.length - done));
       stream_a->Read(a.data(), n);
       stream_b->Read(b.data(), n);
@@ -151,10 +151,10 @@ int CrossFadeRange(Sound& sound, std::int32_t start, std::int32_t end, std::int3
   DeleteRange(sound, at, length);
   InsertSound(sound, at, rendered);
   InsertSound(sound, static_cast<std::int32_t>(at + plan.length), tail);
-  return kEffectDone;
+  return kDone;
 }
 
-int RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input,
+Result RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input,
                    SinkRef output) {
   progress.SetTexts("DC Offset Correction", "Bitte warten...");
   RangeStream stream(sound, std::move(input), std::move(output));
@@ -167,7 +167,7 @@ int RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress&
   reader.Seek(start);
   std::vector<double> sums(channels, 0.0);
   for (std::int32_t done = 0; done < end - start;) {
-    if (progress.Pump()) return kEffectCancelled;
+    if (progress.Pump()) return kCancelled;
     const std::int32_t n = std::min(kChunkFrames, end - start - done);
     reader.Read(buffer.data(), n);
     for (std::int32_t f = 0; f < n; ++f)
@@ -181,7 +181,7 @@ int RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress&
   // Pass 2: the means subtracted.
   reader.Seek(start);
   for (std::int32_t done = 0; done < end - start;) {
-    if (progress.Pump()) return kEffectCancelled;
+    if (progress.Pump()) return kCancelled;
     const std::int32_t n = std::min(kChunkFrames, end - start - done);
     reader.Read(buffer.data(), n);
     for (std::int32_t f = 0; f < n; ++f) {
@@ -196,10 +196,10 @@ int RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress&
     done += n;
     progress.SetFraction(0.5 + 0.5 * done / length);
   }
-  return stream.Commit(start, end) ? kEffectDone : kEffectNotRun;
+  return stream.Commit(start, end) ? kDone : kFailed;
 }
 
-int ReverseRange(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input,
+Result ReverseRange(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input,
                  SinkRef output) {
   progress.SetTexts("Reversing Sound", "Please wait...");
   RangeStream stream(sound, std::move(input), std::move(output));
@@ -209,7 +209,7 @@ int ReverseRange(Sound& sound, std::int32_t start, std::int32_t end, Progress& p
   std::vector<std::int32_t> buffer = ChunkBuffer(channels);
   for (std::int32_t position = end; position > start;) {
     // Nothing is changed before the splice, so a cancel costs nothing.
-    if (progress.Pump()) return kEffectCancelled;
+    if (progress.Pump()) return kCancelled;
     const std::int32_t n = std::min(kChunkFrames, position - start);
     position -= n;
     reader.Seek(position);
@@ -221,7 +221,7 @@ int ReverseRange(Sound& sound, std::int32_t start, std::int32_t end, Progress& p
     stream.sink().Write(buffer.data(), n);
     progress.SetFraction(static_cast<double>(end - position) / length);
   }
-  return stream.Commit(start, end) ? kEffectDone : kEffectNotRun;
+  return stream.Commit(start, end) ? kDone : kFailed;
 }
 
 }  // namespace sonavel

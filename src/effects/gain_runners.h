@@ -1,20 +1,21 @@
 #pragma once
 // The renders of the gain effects that need more than a filter chain: amplify and
 // normalise (segment gains only), fade out and trim, cross fade, DC offset correction and
-// reverse. Each works on [start, end) of a sound and returns kEffectDone, kEffectCancelled
-// (the sound untouched) or kEffectNotRun.
+// reverse. Each works on [start, end) of a sound and returns kDone, kCancelled
+// (the sound untouched) or kFailed.
 
 #include <cstdint>
 
 #include "platform/ui.h"
 #include "store/sound.h"
 #include "store/stream.h"
+#include "platform/result.h"
 
 namespace sonavel {
 
 // Multiplies the gains of the segments covering [start, end) by percent / 100 (negative
 // percentages count as 0), saturating at 0x7FFFFFFF; 100 % changes and splits nothing.
-int AmplifyRange(Sound& sound, std::int32_t percent, std::int32_t start, std::int32_t end);
+Result AmplifyRange(Sound& sound, std::int32_t percent, std::int32_t start, std::int32_t end);
 
 // The largest sample magnitude in [start, end) as the reader delivers it, -1 when cancelled.
 std::int64_t PeakOfRange(const Sound& sound, std::int32_t start, std::int32_t end, Progress& progress);
@@ -22,10 +23,10 @@ std::int64_t PeakOfRange(const Sound& sound, std::int32_t start, std::int32_t en
 // at most 400; 100 for a silent range (nothing to do).
 std::int32_t NormalisePercent(std::int32_t level, std::int64_t peak);
 // Finds the peak of the range, then amplifies it by NormalisePercent.
-int NormaliseRange(Sound& sound, std::int32_t level, std::int32_t start, std::int32_t end, Progress& progress);
+Result NormaliseRange(Sound& sound, std::int32_t level, std::int32_t start, std::int32_t end, Progress& progress);
 
 // Fades [start, end) out, then deletes everything after `end`.
-int FadeOutAndTrim(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress);
+Result FadeOutAndTrim(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress);
 
 // The frame positions of a cross fade over the selection [S, E), relative to the render
 // start `a` except `a` itself.
@@ -47,16 +48,16 @@ CrossFadePlan PlanCrossFade(std::int32_t rate, std::int32_t start, std::int32_t 
 std::int32_t CrossFadeGainA(const CrossFadePlan& plan, std::int64_t n);
 std::int32_t CrossFadeGainB(const CrossFadePlan& plan, std::int64_t n);
 // Removes the selection, overlapping the sound from its start (fading out) with the sound
-// leading up to its end (fading in). kEffectNotRun when the lengths do not fit 31 bits.
-int CrossFadeRange(Sound& sound, std::int32_t start, std::int32_t end, std::int32_t gap_ms,
+// leading up to its end (fading in). kFailed when the lengths do not fit 31 bits.
+Result CrossFadeRange(Sound& sound, std::int32_t start, std::int32_t end, std::int32_t gap_ms,
                    std::int32_t fade_in_ms, std::int32_t fade_out_ms, Progress& progress);
 
 // Subtracts each channel's mean (truncated toward zero) over [start, end) from it.
-int RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input = {},
+Result RemoveDcOffset(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input = {},
                    SinkRef output = {});
 
 // Reverses the order of the frames in [start, end); the channels of a frame keep their order.
-int ReverseRange(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input = {},
+Result ReverseRange(Sound& sound, std::int32_t start, std::int32_t end, Progress& progress, SourceRef input = {},
                  SinkRef output = {});
 
 }  // namespace sonavel

@@ -21,20 +21,20 @@ constexpr std::int32_t kHighestRate = 96000;
 
 // The whole sound read through the format conversion into new block files, which then
 // become the sound. False when cancelled (the sound stays as it was).
-int ConvertWholeSound(EffectRun& run, std::int32_t rate, std::uint8_t channels) {
+Result ConvertWholeSound(EffectRun& run, std::int32_t rate, std::uint8_t channels) {
   run.progress.SetTexts(kConvertingText, {});
   SourceRef source = ConvertFormat(OpenSoundReader(run.sound), rate, channels);
   Sound converted(rate, channels);
   {
     SinkRef writer = CreateBlockWriter(converted, rate, channels);
-    if (!CopyChunks(*source, *writer, 0, source->Length(), run.progress)) return kEffectCancelled;
+    if (!CopyChunks(*source, *writer, 0, source->Length(), run.progress)) return kCancelled;
     if ((writer->status & kSinkWriteFailed) != 0) {
       run.failure = "Die umgewandelte Audiodatei konnte nicht geschrieben werden.";
-      return kEffectNotRun;
+      return kFailed;
     }
   }
   run.sound = std::move(converted);
-  return kEffectDone;
+  return kDone;
 }
 
 EffectDefinition SampleRate() {
@@ -62,8 +62,8 @@ EffectDefinition SampleRate() {
   effect.run = [](EffectRun& run) {
     const std::int32_t old_rate = run.sound.rate;
     const std::int32_t new_rate = std::clamp(ValueInt(run.values, "SampleRate"), kLowestRate, kHighestRate);
-    const int result = ConvertWholeSound(run, new_rate, run.sound.channels);
-    if (result != kEffectDone) return result;
+    const Result result = ConvertWholeSound(run, new_rate, run.sound.channels);
+    if (result != kDone) return result;
     // The selection keeps its times; the view shows the whole sound, the cursor its start.
     auto convert = [&](std::int32_t frame) {
       return static_cast<std::int32_t>(MsToFrames(FramesToMs(frame, old_rate), new_rate));
@@ -72,7 +72,7 @@ EffectDefinition SampleRate() {
     run.selection_end = convert(run.end);
     run.cursor = 0;
     run.show_all = true;
-    return kEffectDone;
+    return kDone;
   };
   return effect;
 }
@@ -85,13 +85,13 @@ EffectDefinition ConvertChannels(int command_id, std::uint8_t channels) {
   effect.lead_in_ms = -1;
   effect.unchanged = [channels](const EffectValues&, const Sound& sound) { return sound.channels == channels; };
   effect.run = [channels](EffectRun& run) {
-    const int result = ConvertWholeSound(run, run.sound.rate, channels);
-    if (result != kEffectDone) return result;
+    const Result result = ConvertWholeSound(run, run.sound.rate, channels);
+    if (result != kDone) return result;
     run.selection_start = run.start;
     run.selection_end = run.end;
     run.cursor = 0;
     run.show_all = true;
-    return kEffectDone;
+    return kDone;
   };
   return effect;
 }
@@ -143,9 +143,9 @@ EffectDefinition Speed(int command_id, const char* name, const char* value_name,
       // Headless: the whole input, streamed.
       run.input->Seek(0);
       SourceRef chain = SpeedChain(run.input, mode, percent);
-      if (!CopyChunks(*chain, *run.output, 0, chain->Length(), run.progress)) return kEffectCancelled;
+      if (!CopyChunks(*chain, *run.output, 0, chain->Length(), run.progress)) return kCancelled;
       run.selection_end = chain->Length();
-      return kEffectDone;
+      return kDone;
     }
     Sound selection(run.sound.rate, run.sound.channels);
     CopyRange(run.sound, selection, run.start, run.end);
@@ -153,12 +153,12 @@ EffectDefinition Speed(int command_id, const char* name, const char* value_name,
     Sound result(run.sound.rate, run.sound.channels);
     {
       SinkRef writer = CreateBlockWriter(result, run.sound.rate, run.sound.channels);
-      if (!CopyChunks(*chain, *writer, 0, chain->Length(), run.progress)) return kEffectCancelled;
+      if (!CopyChunks(*chain, *writer, 0, chain->Length(), run.progress)) return kCancelled;
     }
     const std::int32_t length = SoundLength(result);
     ReplaceRange(run.sound, run.start, run.end, result);
     run.selection_end = run.start + length;
-    return kEffectDone;
+    return kDone;
   };
   return effect;
 }

@@ -80,7 +80,7 @@ std::string FileExtension(const std::string& path) {
   return extension;
 }
 
-int OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui, WaveFormat* file_format) {
+Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui, WaveFormat* file_format) {
   auto fail = [&ui](const std::string& text) {
     ui.ShowMessage({text, "Sonavel", MessageIcon::kError, MessageButtons::kOk});
     return kFailed;
@@ -90,7 +90,7 @@ int OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui&
   if (reader->status != kStatusOk) return fail(WavOpenErrorText(reader->status, path));
   const std::size_t slash = path.find_last_of("/\\");
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const int result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);
+  const Result result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);
   if (result == kFailed) return fail("Cannot open the file \"" + path + "\".");
   if (result == kDone && file_format != nullptr) *file_format = AsWavReader(reader.get())->format();
   return result;

@@ -6,6 +6,7 @@
 
 #include "formats/wave_format.h"
 #include "store/sound.h"
+#include "platform/result.h"
 
 namespace sonavel {
 
@@ -15,7 +16,7 @@ class Ui;
 // Loads the whole file into a new block; `sound` takes the file's rate and channels, and
 // `file_format` (when given) the file's own format. kDone, kCancelled, or kFailed after
 // telling the user why.
-int OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui,
+Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui,
                   WaveFormat* file_format = nullptr);
 
 // The file type lists of the open and save dialogs, in the chooser's notation

@@ -115,7 +115,7 @@ class ReadAhead {
 
 }  // namespace
 
-int Pump(SampleSource& source, SampleSink& sink, Progress& progress, std::string_view title) {
+Result Pump(SampleSource& source, SampleSink& sink, Progress& progress, std::string_view title) {
   progress.SetTexts(title, "Bitte warten...");
   progress.SetFraction(0);
   if (source.status != kStatusOk || (sink.status & kSinkUnusable) != 0) return kFailed;
@@ -140,9 +140,9 @@ int Pump(SampleSource& source, SampleSink& sink, Progress& progress, std::string
   return (sink.status & kSinkWriteFailed) != 0 ? kFailed : kDone;
 }
 
-int LoadIntoSound(SampleSource& source, Sound& sound, Progress& progress, std::string_view title) {
+Result LoadIntoSound(SampleSource& source, Sound& sound, Progress& progress, std::string_view title) {
   Sound loaded(source.rate, source.channels);
-  int result;
+  Result result;
   {
     SinkRef writer = CreateBlockWriter(loaded, source.rate, source.channels);
     result = Pump(source, *writer, progress, title);
@@ -151,15 +151,15 @@ int LoadIntoSound(SampleSource& source, Sound& sound, Progress& progress, std::s
   return result;
 }
 
-int SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::string& path,
+Result SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::string& path,
                    Progress& progress) {
   return SaveSourceAsWav(OpenSoundReader(sound), format, path, progress);
 }
 
-int SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress) {
+Result SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress) {
   // Written beside the old file, which stays untouched until the new one is complete.
   ReplacingFile replacing(path);
-  int result;
+  Result result;
   {
     // The store holds samples beyond full scale (gains, mixes); the file cannot.
     SourceRef reader = LimitTo(std::move(source), kFullScale);

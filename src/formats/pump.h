@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "formats/wave_format.h"
+#include "platform/result.h"
 #include "store/sound.h"
 #include "store/stream.h"
 
@@ -14,29 +15,24 @@ namespace sonavel {
 
 class Progress;
 
-// Results of long operations.
-inline constexpr int kDone = 0;
-inline constexpr int kCancelled = 1;
-inline constexpr int kFailed = 2;
-
 // Copies the source from its position to its end in pieces of at most 8192 frames,
 // pumping the progress between pieces. A length that was only an estimate is followed
 // until the source knows its end; frames the sink took beyond that end are cut off again.
 // kFailed when the source or sink is unusable, their formats differ, or a write failed.
-int Pump(SampleSource& source, SampleSink& sink, Progress& progress, std::string_view title);
+Result Pump(SampleSource& source, SampleSink& sink, Progress& progress, std::string_view title);
 
 // Reads the whole source into a new block file; `sound` becomes it (the source's rate and
 // channels) when the result is kDone and stays as it was otherwise.
-int LoadIntoSound(SampleSource& source, Sound& sound, Progress& progress, std::string_view title);
+Result LoadIntoSound(SampleSource& source, Sound& sound, Progress& progress, std::string_view title);
 
 // Writes `sound` as a WAV file in `format` (same rate and channels as the sound), through
 // the look-ahead limiter at full scale where the sound goes beyond it. The file
 // is written beside `path` under a temporary name and replaces `path` only when complete,
 // so a failure or a cancel leaves an existing file untouched.
-int SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::string& path,
+Result SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::string& path,
                    Progress& progress);
 // The same for any source from its position to its end; its rate and channels must be the
 // format's.
-int SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress);
+Result SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress);
 
 }  // namespace sonavel

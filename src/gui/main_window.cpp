@@ -900,7 +900,7 @@ bool MainWindow::RunCommand(int id) {
       if (const EffectDefinition* effect = FindEffect(id)) {
         if (document == nullptr) return false;
         DocumentServices services{ui(), settings_, *transport_};
-        return RunEffectCommand(*document, services, settings_, *effect) == kEffectDone;
+        return RunEffectCommand(*document, services, settings_, *effect) == kDone;
       }
       if (id >= kFirstRecentId && id < kFirstRecentId + kRecentSlots) {
         const RecentMenu menu = recent_.RebuildRecentMenu();

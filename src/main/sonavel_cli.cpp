@@ -98,7 +98,7 @@ std::string ShortDataNote(SampleSource& source) {
          std::to_string(wav->PresentDataBytes()) + "\n";
 }
 
-int Info(const std::string& path, Ui& ui) {
+Result Info(const std::string& path, Ui& ui) {
   SourceRef reader = OpenOrComplain(path, ui);
   if (!reader) return kFailed;
   WavReader* wav = AsWavReader(reader.get());
@@ -169,13 +169,13 @@ bool ChooseFormat(const std::string& option, std::int32_t sound_rate, std::uint8
 }
 
 // Loads `path` into `sound`; false (with the reason told) when it cannot.
-int LoadFile(const std::string& path, Sound& sound, Ui& ui) {
+Result LoadFile(const std::string& path, Sound& sound, Ui& ui) {
   SourceRef reader = OpenOrComplain(path, ui);
   if (!reader) return kFailed;
   std::fputs(ShortDataNote(*reader).c_str(), stderr);
   ConsoleProgress progress;
   const std::string name = std::filesystem::path(path).filename().string();
-  const int result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);
+  const Result result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);
   if (result == kFailed) Fail(ui, "Cannot open the file \"" + path + "\".");
   return result;
 }
@@ -219,7 +219,7 @@ bool ParseConvertOptions(const std::vector<std::string>& args, ConvertOptions& o
   return true;
 }
 
-int Convert(const std::vector<std::string>& args, Ui& ui) {
+Result Convert(const std::vector<std::string>& args, Ui& ui) {
   ConvertOptions options;
   if (!ParseConvertOptions(args, options, ui)) return kFailed;
   const std::string& in = args[1];
@@ -258,7 +258,7 @@ std::string RangeText(const EffectParameter& parameter) {
   return NumberText(LowestValue(parameter)) + " to " + NumberText(HighestValue(parameter));
 }
 
-int ListEffects(const SettingsReader& settings) {
+Result ListEffects(const SettingsReader& settings) {
   for (const EffectDefinition& effect : EffectCatalogue()) {
     // The menu's text too, where it differs from the undo name; both are accepted.
     const std::string menu = MenuText(effect.command_id);
@@ -302,7 +302,7 @@ void TellRefusal(const ValueRefusal& refusal, Ui& ui) {
 // An effect that streams runs from the file straight into the new file, as the editor's
 // render followed by a save would, without loading the file first. The output is limited
 // to full scale, as saving does, and replaces `out` only when complete.
-int StreamEffect(const EffectDefinition& effect, const EffectValues& given, const std::string& in,
+Result StreamEffect(const EffectDefinition& effect, const EffectValues& given, const std::string& in,
                  const std::string& out, const SettingsReader& settings, Ui& ui) {
   SourceRef reader = OpenOrComplain(in, ui);
   if (!reader) return kFailed;
@@ -336,16 +336,16 @@ int StreamEffect(const EffectDefinition& effect, const EffectValues& given, cons
     run.output = MakeLimitingSink(file, kFullScale, 0x7FFFFFFF);
     result = effect.run(run);
     run.output = SinkRef();  // the limiter hands over what it held
-    if (result == kEffectDone && (file->status & kSinkWriteFailed) != 0) result = kEffectNotRun;
+    if (result == kDone && (file->status & kSinkWriteFailed) != 0) result = kFailed;
   }
-  if (result == kEffectDone && replacing.Commit()) return kDone;
-  if (result == kEffectCancelled) return kCancelled;
+  if (result == kDone && replacing.Commit()) return kDone;
+  if (result == kCancelled) return kCancelled;
   ui.ShowMessage(CannotSaveMessage(out));
   return kFailed;
 }
 
 // Applies one effect to the whole of `in` and saves `out` in the stored WAV format.
-int ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
+Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   Registry registry;
   Settings settings(registry);
   if (args.size() == 2 && args[1] == "--list") return ListEffects(settings);
@@ -387,7 +387,7 @@ int ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   RunFolder run_folder;
   if (effect->streams) return StreamEffect(*effect, given, args[2], args[3], settings, ui);
   DocumentRef document = MakeCounted<AudioDocument>(44100, 1, args[2]);
-  if (const int loaded = LoadFile(args[2], document->sound, ui); loaded != kDone) return loaded;
+  if (const Result loaded = LoadFile(args[2], document->sound, ui); loaded != kDone) return loaded;
   // Headless: nothing plays afterwards.
   class Silent final : public PlaybackControl {
    public:
@@ -398,9 +398,9 @@ int ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   EffectCommandOptions options;
   options.values = &given;
   options.store_values = false;
-  const int result = RunEffectCommand(*document, services, settings, *effect, options);
-  if (result == kEffectCancelled) return kCancelled;
-  if (result != kEffectDone) return kFailed;
+  const Result result = RunEffectCommand(*document, services, settings, *effect, options);
+  if (result == kCancelled) return kCancelled;
+  if (result != kDone) return kFailed;
   const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(document->sound.rate), document->sound.channels);
   return SaveWav(OpenSoundReader(document->sound), format, args[3], ui);
 }

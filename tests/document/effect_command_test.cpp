@@ -75,7 +75,7 @@ class EffectCommandTest : public DocumentTest {
 TEST_F(EffectCommandTest, RendersTheSelectionStoresTheValuesAndUndoes) {
   SetSelection(*document_, 10000, 20000, 10000);
   ui_.QueueEffectAnswer(ScriptedUi::EffectAnswer{{{"Faktor", "50"}}, {}});
-  ASSERT_EQ(Run(), kEffectDone);
+  ASSERT_EQ(Run(), kDone);
   const std::vector<std::int32_t> after = ReadAll(document_->sound);
   ASSERT_EQ(after.size(), 40000u);
   EXPECT_EQ(after[9999], 1000 + 9999);
@@ -106,7 +106,7 @@ TEST_F(EffectCommandTest, NoSelectionMeansTheWholeSoundAndPlaybackFollowsTheLead
   settings_->WriteUserValue("Settings", "AutoPlaybackAfterEffects", 1);
   SetSelection(*document_, 0, 0, 123);
   ui_.QueueEffectAnswer(ScriptedUi::EffectAnswer{{{"Faktor", "200"}}, {}});
-  ASSERT_EQ(Run(), kEffectDone);
+  ASSERT_EQ(Run(), kDone);
   const std::vector<std::int32_t> after = ReadAll(document_->sound);
   EXPECT_EQ(after.front(), 2000);
   EXPECT_EQ(after.back(), 2 * (1000 + 39999));
@@ -115,7 +115,7 @@ TEST_F(EffectCommandTest, NoSelectionMeansTheWholeSoundAndPlaybackFollowsTheLead
   SetSelection(*document_, 12000, 16000, 12000);
   ui_.QueueEffectAnswer(ScriptedUi::EffectAnswer{});
   playback_.calls.clear();
-  ASSERT_EQ(Run(), kEffectDone);
+  ASSERT_EQ(Run(), kDone);
   EXPECT_EQ(playback_.calls, (std::vector<std::string>{"stop", "play 8000"}));
   EXPECT_EQ(document_->state.cursor, 8000);
 }
@@ -124,7 +124,7 @@ TEST_F(EffectCommandTest, RefusedValuesKeepTheDialogAndCancelChangesNothing) {
   SetSelection(*document_, 100, 200, 100);
   ui_.QueueEffectAnswer(ScriptedUi::EffectAnswer{{{"Faktor", "500"}}, {}});
   ui_.QueueEffectAnswer(std::nullopt);
-  EXPECT_EQ(Run(), kEffectCancelled);
+  EXPECT_EQ(Run(), kCancelled);
   ASSERT_EQ(ui_.shown().size(), 1u);
   EXPECT_EQ(ui_.shown()[0].text, "Höchstens 400 %.");
   EXPECT_EQ(ui_.shown()[0].caption, "Ungültiger Wert");
@@ -150,7 +150,7 @@ TEST_F(EffectCommandTest, CancelWhileRenderingLeavesTheSoundAsItWas) {
   Sound& sound = document_->sound;
   CancellingProgress progress(3);  // two of the five chunks
   EffectRun run{sound, 0, 40000, {{"Faktor", "50"}}, {}, progress};
-  EXPECT_EQ(effect_.run(run), kEffectCancelled);
+  EXPECT_EQ(effect_.run(run), kCancelled);
   EXPECT_EQ(ReadAll(sound), Ramp(40000));
 }
 
@@ -160,21 +160,21 @@ TEST_F(EffectCommandTest, HeadlessValuesReplaceTheStoredOnesWithoutADialog) {
   EffectCommandOptions options;
   options.values = &given;
   options.store_values = false;
-  ASSERT_EQ(Run(options), kEffectDone);
+  ASSERT_EQ(Run(options), kDone);
   EXPECT_TRUE(ui_.effect_dialogs().empty());
   EXPECT_EQ(ReadAll(document_->sound)[4], (1000 + 4) / 4);
   EXPECT_EQ(settings_->ReadUserInt("StoredValues", "Faktor", 0), 300);
   // A refused value is an error, with the check's message.
   const EffectValues too_much = {{"Faktor", "401"}};
   options.values = &too_much;
-  EXPECT_EQ(Run(options), kEffectNotRun);
+  EXPECT_EQ(Run(options), kFailed);
   ASSERT_EQ(ui_.shown().size(), 1u);
   EXPECT_EQ(ui_.shown()[0].text, "Höchstens 400 %.");
 }
 
 TEST_F(EffectCommandTest, StereoOnlyEffectsRefuseMono) {
   effect_.needs_stereo = true;
-  EXPECT_EQ(Run(), kEffectCancelled);
+  EXPECT_EQ(Run(), kCancelled);
   ASSERT_EQ(ui_.shown().size(), 1u);
   EXPECT_EQ(ui_.shown()[0].caption, "Datei muß in Stereo konvertiert werden");
   EXPECT_EQ(ui_.shown()[0].icon, MessageIcon::kQuestion);

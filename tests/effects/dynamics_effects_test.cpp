@@ -244,7 +244,7 @@ TEST_F(CompressorEffect, DefinitionRendersTheSelection) {
   SilentProgress progress;
   EffectRun run{sound, 300, 1500, {{"CompressorThreshold", "-10"}, {"CompressorRatio", "2"}, {"CompressorLimit", "5"}},
                 {}, progress};
-  ASSERT_EQ(effect->run(run), kEffectDone);
+  ASSERT_EQ(effect->run(run), kDone);
   const std::vector<std::int32_t> output = ReadAll(sound);
   ASSERT_EQ(output.size(), input.size());
   for (std::size_t i = 0; i < input.size(); ++i) {
@@ -261,7 +261,7 @@ TEST_F(CompressorEffect, OtherRatioIndexDoesNotRun) {
   SilentProgress progress;
   EffectRun run{sound, 0, 1000, {{"CompressorThreshold", "-10"}, {"CompressorRatio", "7"}, {"CompressorLimit", "5"}},
                 {}, progress};
-  EXPECT_EQ(effect->run(run), kEffectNotRun);
+  EXPECT_EQ(effect->run(run), kFailed);
   EXPECT_EQ(Segments(sound), before);
 }
 
@@ -449,7 +449,7 @@ TEST_F(GainControl, DefinitionAndAResult) {
   progress.probe = [&] { files_while_running = TempFiles(); };
   EffectRun run{sound, 4000, 12000, {}, {}, progress};
   run.cursor = 4000;
-  ASSERT_EQ(effect->run(run), kEffectDone);
+  ASSERT_EQ(effect->run(run), kDone);
   EXPECT_EQ(run.cursor, 0);
   EXPECT_TRUE(run.show_all);
   EXPECT_EQ(progress.title_, "Durchführen Der Automatischen Verstärkungsregelung");
@@ -470,7 +470,7 @@ std::vector<std::int32_t> Controlled(const std::vector<std::int32_t>& samples, s
   Sound sound = WriteSound(samples, 1, 8000);
   SilentProgress progress;
   EXPECT_EQ(RunGainControl(sound, start, end < 0 ? static_cast<std::int32_t>(samples.size()) : end, progress),
-            kEffectDone);
+            kDone);
   return ReadAll(sound);
 }
 
@@ -549,7 +549,7 @@ TEST_F(GainControl, CancelInEitherPassLeavesTheSoundAndNoFiles) {
     RecordingProgress progress(cancel_at);
     int most_files = 0;
     progress.probe = [&] { most_files = std::max(most_files, TempFiles()); };
-    EXPECT_EQ(RunGainControl(sound, 0, SoundLength(sound), progress), kEffectCancelled) << cancel_at;
+    EXPECT_EQ(RunGainControl(sound, 0, SoundLength(sound), progress), kCancelled) << cancel_at;
     EXPECT_EQ(most_files, 2);
     EXPECT_GE(progress.fractions.back(), cancel_at);
     EXPECT_LT(progress.fractions.back(), cancel_at + 0.25);
@@ -566,7 +566,7 @@ TEST_F(GainControl, MissingTemporaryFolderIsAFailureNotADamage) {
   Sound sound = WriteSound(input, 1, 8000);
   const auto before = Segments(sound);
   SilentProgress progress;
-  EXPECT_EQ(RunGainControl(sound, 0, 2000, progress), kEffectNotRun);
+  EXPECT_EQ(RunGainControl(sound, 0, 2000, progress), kFailed);
   EXPECT_EQ(Segments(sound), before);
   EXPECT_EQ(ReadAll(sound), input);
 }
@@ -583,7 +583,7 @@ TEST_F(GainControl, StereoChannelsEachKeepTheirOwnTypicalLevel) {
   }
   Sound sound = WriteSound(input, 2, 8000);
   SilentProgress progress;
-  ASSERT_EQ(RunGainControl(sound, 0, 24000, progress), kEffectDone);
+  ASSERT_EQ(RunGainControl(sound, 0, 24000, progress), kDone);
   const std::vector<std::int32_t> output = ReadAll(sound);
   ASSERT_EQ(output.size(), input.size());
   double left_sum = 0, right_sum = 0;

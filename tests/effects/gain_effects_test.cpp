@@ -188,7 +188,7 @@ TEST_F(GainEffectsTest, AmplifyAtHundredPercentSplitsNothing) {
   Sound sound = WriteSound(std::vector<std::int32_t>(1000, 4096));
   const auto before = Segments(sound);
   SilentProgress progress;
-  EXPECT_EQ(RunEffect(4001, sound, 200, 700, progress), kEffectDone);
+  EXPECT_EQ(RunEffect(4001, sound, 200, 700, progress), kDone);
   EXPECT_EQ(Segments(sound), before);
 }
 
@@ -198,7 +198,7 @@ TEST_F(GainEffectsTest, AmplifyScalesOnlyTheSelectedSegments) {
   Sound sound = WriteSound(samples);
   SilentProgress progress;
   Placement out;
-  ASSERT_EQ(RunEffect(4001, sound, 200, 700, progress, {{"AmplifyGain", "50"}}, {}, &out), kEffectDone);
+  ASSERT_EQ(RunEffect(4001, sound, 200, 700, progress, {{"AmplifyGain", "50"}}, {}, &out), kDone);
   EXPECT_EQ(out.cursor, 200);
   EXPECT_EQ(out.selection_end, 700);
   const auto segments = Segments(sound);
@@ -250,7 +250,7 @@ TEST_F(GainEffectsTest, NormaliseAtFullScaleChangesNothing) {
   Sound sound = WriteSound({0, 100, -0x7FFF0, 5000, 7});
   const auto before = Segments(sound);
   CancelAfter progress(1000);
-  EXPECT_EQ(RunEffect(4002, sound, 0, 5, progress), kEffectDone);
+  EXPECT_EQ(RunEffect(4002, sound, 0, 5, progress), kDone);
   EXPECT_EQ(Segments(sound), before);
   EXPECT_EQ(progress.title_, "Normalisiere");
   EXPECT_EQ(progress.detail_, "Bitte warten...");
@@ -260,7 +260,7 @@ TEST_F(GainEffectsTest, NormaliseOfAQuietSelectionIsCappedAtFourHundred) {
   // The loud sample lies outside the selection and does not count.
   Sound sound = WriteSound({0x7FFF0, 16, -1000, 500, 0x7FFF0});
   SilentProgress progress;
-  ASSERT_EQ(RunEffect(4002, sound, 1, 4, progress), kEffectDone);
+  ASSERT_EQ(RunEffect(4002, sound, 1, 4, progress), kDone);
   const auto segments = Segments(sound);
   ASSERT_EQ(segments.size(), 3u);
   EXPECT_EQ(segments[1].gain, 4 * kUnityGain);
@@ -270,7 +270,7 @@ TEST_F(GainEffectsTest, NormaliseOfAQuietSelectionIsCappedAtFourHundred) {
 TEST_F(GainEffectsTest, NormaliseToSeventyFivePercent) {
   Sound sound = WriteSound({0x40000, -0x100, 0});
   SilentProgress progress;
-  ASSERT_EQ(RunEffect(4002, sound, 0, 3, progress, {{"NormalizePeakLevel", "75"}}), kEffectDone);
+  ASSERT_EQ(RunEffect(4002, sound, 0, 3, progress, {{"NormalizePeakLevel", "75"}}), kDone);
   ASSERT_EQ(Segments(sound).size(), 1u);
   EXPECT_EQ(sound.head->gain, 24998051);  // 2^24 × 149 / 100
 }
@@ -279,13 +279,13 @@ TEST_F(GainEffectsTest, NormaliseOfSilenceAndCancelChangeNothing) {
   Sound silent = WriteSound(std::vector<std::int32_t>(20000, 0));
   const auto before = Segments(silent);
   SilentProgress silent_progress;
-  EXPECT_EQ(RunEffect(4002, silent, 0, 20000, silent_progress), kEffectDone);
+  EXPECT_EQ(RunEffect(4002, silent, 0, 20000, silent_progress), kDone);
   EXPECT_EQ(Segments(silent), before);
 
   Sound sound = WriteSound(std::vector<std::int32_t>(20000, 100));
   const auto loud_before = Segments(sound);
   CancelAfter cancel(2);  // during the third chunk
-  EXPECT_EQ(RunEffect(4002, sound, 0, 20000, cancel), kEffectCancelled);
+  EXPECT_EQ(RunEffect(4002, sound, 0, 20000, cancel), kCancelled);
   EXPECT_EQ(Segments(sound), loud_before);
 }
 
@@ -309,7 +309,7 @@ TEST_F(GainEffectsTest, EnvelopeReachesSilenceAtTheMiddleFrameOnBothChannels) {
   Sound sound = WriteSound(samples, 2);
   CancelAfter progress(1000);
   Placement out;
-  ASSERT_EQ(RunEffect(4017, sound, 100, 356, progress, {}, {{0, 128}, {128, 0}, {255, 128}}, &out), kEffectDone);
+  ASSERT_EQ(RunEffect(4017, sound, 100, 356, progress, {}, {{0, 128}, {128, 0}, {255, 128}}, &out), kDone);
   EXPECT_EQ(out.cursor, 100);
   EXPECT_EQ(out.selection_end, 356);
   EXPECT_EQ(progress.title_, "Envelope");
@@ -332,8 +332,8 @@ TEST_F(GainEffectsTest, EnvelopeWithFewerThanTwoPointsDoesNothing) {
   Sound sound = WriteSound(std::vector<std::int32_t>(100, 4096));
   const auto before = Segments(sound);
   SilentProgress progress;
-  EXPECT_EQ(RunEffect(4017, sound, 0, 100, progress, {}, {{0, 0}}), kEffectNotRun);
-  EXPECT_EQ(RunEffect(4017, sound, 0, 100, progress, {}, {}), kEffectNotRun);
+  EXPECT_EQ(RunEffect(4017, sound, 0, 100, progress, {}, {{0, 0}}), kFailed);
+  EXPECT_EQ(RunEffect(4017, sound, 0, 100, progress, {}, {}), kFailed);
   EXPECT_EQ(Segments(sound), before);
 }
 
@@ -341,13 +341,13 @@ TEST_F(GainEffectsTest, EnvelopeJumpsAtRepeatedPositionsAndHoldsAfterTheLastPoin
   std::vector<std::int32_t> ones(256, 0x10000);
   SilentProgress progress;
   Sound jump = WriteSound(ones);
-  ASSERT_EQ(RenderEnvelope(jump, 0, 256, {{0, 128}, {128, 0}, {128, 128}, {255, 128}}, progress), kEffectDone);
+  ASSERT_EQ(RenderEnvelope(jump, 0, 256, {{0, 128}, {128, 0}, {128, 128}, {255, 128}}, progress), kDone);
   auto read = ReadAll(jump);
   EXPECT_EQ(read[127], Scaled(0x10000, 131072));
   for (int f = 128; f < 256; ++f) ASSERT_EQ(read[f], 0x10000) << f;
 
   Sound hold = WriteSound(ones);
-  ASSERT_EQ(RenderEnvelope(hold, 0, 256, {{0, 0}, {128, 64}}, progress), kEffectDone);
+  ASSERT_EQ(RenderEnvelope(hold, 0, 256, {{0, 0}, {128, 64}}, progress), kDone);
   read = ReadAll(hold);
   EXPECT_EQ(read[0], 0);
   EXPECT_EQ(read[64], Scaled(0x10000, 65536 * 64));
@@ -372,7 +372,7 @@ TEST_F(GainEffectsTest, FadeInOnStereoEndsAtExactlyUnity) {
   }
   Sound sound = WriteSound(samples, 2);
   SilentProgress progress;
-  ASSERT_EQ(RunEffect(4006, sound, 0, 10000, progress), kEffectDone);
+  ASSERT_EQ(RunEffect(4006, sound, 0, 10000, progress), kDone);
   const auto read = ReadAll(sound);
   auto gain_at = [](int f) -> std::int64_t {
     return f < 8192 ? 1677LL * f : 13737984LL + 1680LL * (f - 8192);  // (2^24 - 13737984) / 1808 = 1680
@@ -391,7 +391,7 @@ TEST_F(GainEffectsTest, FadeInOnStereoEndsAtExactlyUnity) {
 TEST_F(GainEffectsTest, FadeOutFallsToSilence) {
   Sound sound = WriteSound(std::vector<std::int32_t>(600, -0x8000));
   SilentProgress progress;
-  ASSERT_EQ(RunEffect(4007, sound, 200, 456, progress), kEffectDone);
+  ASSERT_EQ(RunEffect(4007, sound, 200, 456, progress), kDone);
   const auto read = ReadAll(sound);
   ASSERT_EQ(read.size(), 600u);
   for (int f = 0; f < 600; ++f) {
@@ -404,7 +404,7 @@ TEST_F(GainEffectsTest, FadeOutAndTrimCutsEverythingAfterTheSelection) {
   Sound sound = WriteSound(std::vector<std::int32_t>(1000, 0x8000));
   SilentProgress progress;
   Placement out;
-  ASSERT_EQ(RunEffect(4008, sound, 200, 456, progress, {}, {}, &out), kEffectDone);
+  ASSERT_EQ(RunEffect(4008, sound, 200, 456, progress, {}, {}, &out), kDone);
   EXPECT_EQ(out.cursor, 200);
   EXPECT_EQ(out.selection_end, 456);
   const auto read = ReadAll(sound);
@@ -423,7 +423,7 @@ TEST_F(GainEffectsTest, CancelledEnvelopesLeaveTheSoundAsBefore) {
     Sound sound = WriteSound(std::vector<std::int32_t>(2 * 20000, 0x1000), 2);
     const auto before = Segments(sound);
     CancelAfter cancel(1);
-    EXPECT_EQ(RunEffect(command, sound, 0, 20000, cancel, {}, {{0, 0}, {255, 0}}), kEffectCancelled);
+    EXPECT_EQ(RunEffect(command, sound, 0, 20000, cancel, {}, {{0, 0}, {255, 0}}), kCancelled);
     EXPECT_EQ(Segments(sound), before);
     EXPECT_EQ(cancel.pumps_, 2);
   }
@@ -452,7 +452,7 @@ TEST_F(GainEffectsTest, StereoPanAtFiftyLeavesTheSoundUnchanged) {
   }
   Sound sound = WriteSound(samples, 2);
   CancelAfter progress(1000);
-  ASSERT_EQ(RunEffect(4022, sound, 0, 3000, progress), kEffectDone);
+  ASSERT_EQ(RunEffect(4022, sound, 0, 3000, progress), kDone);
   EXPECT_EQ(progress.title_, "Stereo Regler");
   EXPECT_EQ(ReadAll(sound), samples);
 }
@@ -460,7 +460,7 @@ TEST_F(GainEffectsTest, StereoPanAtFiftyLeavesTheSoundUnchanged) {
 TEST_F(GainEffectsTest, StereoPanFullLeftRaisesLeftByThreeDecibelsAndSilencesRight) {
   Sound sound = WriteSound({0x40000, 0x40000, -0x40000, 0x7FFF0}, 2);
   SilentProgress progress;
-  ASSERT_EQ(RunEffect(4022, sound, 0, 2, progress, {{"StereoPan", "0"}}), kEffectDone);
+  ASSERT_EQ(RunEffect(4022, sound, 0, 2, progress, {{"StereoPan", "0"}}), kDone);
   // +3 dB is 23698447 in Q24: 0x40000 × that >> 24 = 370288.23.
   EXPECT_EQ(DecibelToQ24(3), 23698447);
   EXPECT_EQ(ReadAll(sound), (std::vector<std::int32_t>{370288, 0, -370289, 0}));
@@ -469,12 +469,12 @@ TEST_F(GainEffectsTest, StereoPanFullLeftRaisesLeftByThreeDecibelsAndSilencesRig
 TEST_F(GainEffectsTest, StereoPanRefusesMonoAndCancels) {
   Sound mono = WriteSound(std::vector<std::int32_t>(100, 16));
   SilentProgress progress;
-  EXPECT_EQ(RunEffect(4022, mono, 0, 100, progress), kEffectNotRun);
+  EXPECT_EQ(RunEffect(4022, mono, 0, 100, progress), kFailed);
 
   Sound stereo = WriteSound(std::vector<std::int32_t>(2 * 20000, 16), 2);
   const auto before = Segments(stereo);
   CancelAfter cancel(2);
-  EXPECT_EQ(RunEffect(4022, stereo, 0, 20000, cancel, {{"StereoPan", "0"}}), kEffectCancelled);
+  EXPECT_EQ(RunEffect(4022, stereo, 0, 20000, cancel, {{"StereoPan", "0"}}), kCancelled);
   EXPECT_EQ(Segments(stereo), before);
 }
 
@@ -519,7 +519,7 @@ TEST_F(GainEffectsTest, CrossFadeWithTheDefaultsRemovesTheSelectionAndOverlapsTh
   Sound sound = CountingSound(2000, 1000);
   CancelAfter progress(1000);
   Placement out;
-  ASSERT_EQ(RunEffect(4021, sound, 500, 1500, progress, {}, {}, &out), kEffectDone);
+  ASSERT_EQ(RunEffect(4021, sound, 500, 1500, progress, {}, {}, &out), kDone);
   EXPECT_EQ(out.cursor, 500);
   EXPECT_EQ(out.selection_end, 500);
   EXPECT_EQ(progress.title_, "Cross Fading");
@@ -588,7 +588,7 @@ TEST(CrossFadePlanTest, LeadIsLimitedAtTheStartOfTheSound) {
 TEST_F(GainEffectsTest, CrossFadeNearTheStartKeepsTheSoundInPlace) {
   Sound sound = CountingSound(2000, 1000);
   SilentProgress progress;
-  ASSERT_EQ(RunEffect(4021, sound, 100, 1000, progress, {{"GapTimeMS", "0"}}), kEffectDone);
+  ASSERT_EQ(RunEffect(4021, sound, 100, 1000, progress, {{"GapTimeMS", "0"}}), kDone);
   const auto read = ReadAll(sound);
   // a = 0 instead of -200: stream A (from 0) at full gain up to frame 100 then fading out
   // until 400; stream B (from 900) already two thirds up at frame 0, full from 100.
@@ -607,7 +607,7 @@ TEST_F(GainEffectsTest, CrossFadeWithoutTimesCutsTheSelection) {
   SilentProgress progress;
   ASSERT_EQ(RunEffect(4021, sound, 500, 1500, progress,
                       {{"GapTimeMS", "0"}, {"FadeInTimeMS", "0"}, {"FadeOutTimeMS", "0"}}),
-            kEffectDone);
+            kDone);
   const auto read = ReadAll(sound);
   ASSERT_EQ(read.size(), 1000u);
   for (int n = 0; n < 1000; ++n) ASSERT_EQ(read[n], (n < 500 ? n + 1 : n + 1001) * 4096) << n;
@@ -618,7 +618,7 @@ TEST_F(GainEffectsTest, CrossFadeCancelLeavesTheSound) {
   Sound sound = CountingSound(60000, 44100);
   const auto before = Segments(sound);
   CancelAfter cancel(1);
-  EXPECT_EQ(RunEffect(4021, sound, 1000, 40000, cancel), kEffectCancelled);  // 13230 frames: two chunks
+  EXPECT_EQ(RunEffect(4021, sound, 1000, 40000, cancel), kCancelled);  // 13230 frames: two chunks
   EXPECT_EQ(Segments(sound), before);
   FreeSegments(sound);
   ExpectNoLeak();
@@ -634,7 +634,7 @@ TEST_F(GainEffectsTest, DcOffsetRemovesEachChannelsMean) {
   }
   Sound sound = WriteSound(samples, 2);
   CancelAfter progress(1000);
-  ASSERT_EQ(RunEffect(4023, sound, 100, 9900, progress), kEffectDone);
+  ASSERT_EQ(RunEffect(4023, sound, 100, 9900, progress), kDone);
   EXPECT_EQ(progress.pumps_, 4);  // two chunks per pass
   const auto read = ReadAll(sound);
   ASSERT_EQ(read.size(), samples.size());
@@ -654,7 +654,7 @@ TEST_F(GainEffectsTest, DcOffsetCancelInEitherPass) {
     Sound sound = WriteSound(std::vector<std::int32_t>(10000, 777));
     const auto before = Segments(sound);
     CancelAfter cancel(calls);
-    EXPECT_EQ(RunEffect(4023, sound, 0, 10000, cancel), kEffectCancelled);
+    EXPECT_EQ(RunEffect(4023, sound, 0, 10000, cancel), kCancelled);
     EXPECT_EQ(Segments(sound), before);
   }
   ExpectNoLeak();
@@ -671,7 +671,7 @@ TEST_F(GainEffectsTest, ReverseReversesFramesAndKeepsChannelOrder) {
   Sound sound = WriteSound(samples, 2);
   CancelAfter progress(1000);
   Placement out;
-  ASSERT_EQ(RunEffect(4018, sound, 50, 19950, progress, {}, {}, &out), kEffectDone);
+  ASSERT_EQ(RunEffect(4018, sound, 50, 19950, progress, {}, {}, &out), kDone);
   EXPECT_EQ(out.cursor, 50);
   EXPECT_EQ(out.selection_end, 19950);
   EXPECT_EQ(progress.title_, "Reversing Sound");
@@ -692,7 +692,7 @@ TEST_F(GainEffectsTest, ReverseCancelLeavesTheSound) {
   Sound sound = CountingSound(20000, 44100);
   const auto before = Segments(sound);
   CancelAfter cancel(2);
-  EXPECT_EQ(RunEffect(4018, sound, 0, 20000, cancel), kEffectCancelled);
+  EXPECT_EQ(RunEffect(4018, sound, 0, 20000, cancel), kCancelled);
   EXPECT_EQ(Segments(sound), before);
 }
 

@@ -53,7 +53,7 @@ TEST_F(RateEffectsTest, SampleRateKeepsTheDurationAndTheSelectionsTimes) {
 
   int result = -1;
   const EffectRun run = Run(1006, sound, 2205, 4410, {{"SampleRate", "44100"}}, result);
-  ASSERT_EQ(result, kEffectDone);
+  ASSERT_EQ(result, kDone);
   EXPECT_EQ(sound.rate, 44100);
   EXPECT_EQ(sound.channels, 2);
   EXPECT_EQ(SoundLength(sound), 44100);
@@ -73,7 +73,7 @@ TEST_F(RateEffectsTest, ChannelsBecomeMonoFromTheLeftOrStereoByCopying) {
   EXPECT_FALSE(FindEffect(1007)->unchanged({}, sound));
   int result = -1;
   Run(1007, sound, 0, 5000, {}, result);
-  ASSERT_EQ(result, kEffectDone);
+  ASSERT_EQ(result, kDone);
   ASSERT_EQ(sound.channels, 1);
   const std::vector<std::int32_t> mono = ReadAll(sound);
   ASSERT_EQ(mono.size(), 5000u);
@@ -108,7 +108,7 @@ TEST_F(RateEffectsTest, SpeedCommandsReplaceTheSelectionWithTheChangedLength) {
     Sound sound = WriteSound(samples, 2, 8000);
     int result = -1;
     const EffectRun run = Run(c.command, sound, 4000, 20000, {{c.value, c.percent}}, result);
-    ASSERT_EQ(result, kEffectDone);
+    ASSERT_EQ(result, kDone);
     const double changed = run.selection_end - run.selection_start;
     EXPECT_EQ(run.selection_start, 4000);
     // Within one analysis hop of the stretcher (N / 8 frames at 8000 Hz is 32).

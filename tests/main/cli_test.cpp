@@ -165,7 +165,7 @@ TEST_F(CliTest, StreamedEffectsEqualTheEditorsRenderAndSave) {
       ASSERT_EQ(LoadIntoSound(*reader, sound, progress, "laden"), kDone);
       EffectValues values = {{"CompressorThreshold", "-20"}, {"CompressorRatio", "3"}, {"CompressorLimit", "-3"}};
       EffectRun run{sound, 0, SoundLength(sound), values, {}, progress};
-      ASSERT_EQ(effect->run(run), kEffectDone);
+      ASSERT_EQ(effect->run(run), kDone);
       ASSERT_EQ(SaveSoundAsWav(sound, PcmFormat(11025, 2, 16), Path("editor.wav"), progress), kDone);
     }
     std::string arguments = "effect \"" + std::string(name) + "\" " + Quote(in) + " " + Quote(Path("cli.wav"));
