@@ -6,8 +6,8 @@
 #include <cstring>
 #include <utility>
 
-#include "formats/wav_writer.h"
 #include "store/peak_limiter.h"
+#include "store/stream.h"
 #include "store/time.h"
 
 namespace sonavel {

@@ -17,7 +17,8 @@
 
 #include "platform/setting_keys.h"
 #include "platform/result.h"
-#include "platform/ui.h"
+#include "platform/dialog_model.h"
+#include "platform/progress.h"
 #include "store/sound.h"
 #include "store/stream.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "effects/effect.h"
-#include "platform/ui.h"
+#include "platform/progress.h"
 #include "store/sound.h"
 #include "platform/result.h"
 

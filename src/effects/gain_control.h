@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "platform/file.h"
-#include "platform/ui.h"
+#include "platform/progress.h"
 #include "store/sound.h"
 #include "platform/result.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/ui.h"
+#include "platform/progress.h"
 #include "store/sound.h"
 #include "store/stream.h"
 #include "platform/result.h"

@@ -238,10 +238,6 @@ class CodedWriter final : public SampleSink {
 
 }  // namespace
 
-std::int16_t StoreTo16(std::int32_t sample) {
-  return static_cast<std::int16_t>(std::clamp<std::int64_t>((std::int64_t{sample} + 8) >> 4, -32768, 32767));
-}
-
 SinkRef CreateWavWriter(const WaveFormat& format, const std::string& path) {
   if (format.tag == kTagPcm) return MakeCounted<PcmWriter>(format, path);
   return MakeCounted<CodedWriter>(format, path);

@@ -17,7 +17,4 @@ inline constexpr std::int64_t kPcmHeaderSize = 46;
 // sink then ignores writes.
 SinkRef CreateWavWriter(const WaveFormat& format, const std::string& path);
 
-// Store samples to 16-bit: (s + 8) >> 4, saturated to the 16-bit range.
-std::int16_t StoreTo16(std::int32_t sample);
-
 }  // namespace sonavel

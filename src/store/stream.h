@@ -22,6 +22,12 @@ inline constexpr std::uint8_t kSinkUnusable = 0x01;    // writes are ignored
 inline constexpr std::uint8_t kSinkWriteFailed = 0x02;  // some frames did not reach the file
 
 inline constexpr std::int32_t kFullScale = 0x7FFF0;  // a 16-bit sample times 16
+// A store sample as 16 bits: (s + 8) >> 4, saturated to the 16-bit range.
+inline std::int16_t StoreTo16(std::int32_t sample) {
+  const std::int64_t rounded = (std::int64_t{sample} + 8) >> 4;
+  return static_cast<std::int16_t>(rounded < -32768 ? -32768 : rounded > 32767 ? 32767 : rounded);
+}
+
 // The most frames one read or write moves: every copy loop works in chunks of this size.
 inline constexpr std::int32_t kChunkFrames = 8192;
 

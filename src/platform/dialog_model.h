@@ -1,0 +1,71 @@
+#pragma once
+// What the program shows the user and what it gets back, as plain data: message boxes and
+// the parameter dialogs of the effects and edit commands. The Ui port (platform/ui.h) shows
+// them; the effects describe theirs without needing the port.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sonavel {
+
+enum class MessageIcon { kNone, kInformation, kWarning, kError, kQuestion };
+enum class MessageButtons { kOk, kOkCancel, kYesNo, kYesNoCancel, kRetryCancel, kAbortRetryIgnore };
+enum class MessageAnswer { kOk, kCancel, kYes, kNo, kRetry, kAbort, kIgnore };
+
+struct Message {
+  std::string text;
+  std::string caption;
+  MessageIcon icon = MessageIcon::kNone;
+  MessageButtons buttons = MessageButtons::kOk;
+};
+
+// An effect's parameter dialog. The fields start with the stored values; on OK they hold
+// what the user accepted. `kind` picks the dialog: plain fields, or one of the special
+// editors (the envelope curve, the compressor, the cross fade times, the stereo slider).
+// kMix: the mix dialog of the paste-mix and mix-file commands (volume, balance, what to do
+// when the mix is longer than the selection, fade-out time).
+enum class EffectDialogKind { kFields, kEnvelope, kCompressor, kCrossFade, kStereoPan, kMix };
+
+struct EffectField {
+  int id = 101;         // the control id
+  std::string name;     // the stored value's name, e.g. "AmplifyGain"
+  std::string label;    // what the dialog shows beside it
+  std::string value;    // the text in the field
+  // A drop-down instead of an edit: the entries, the value being the chosen index, or
+  // with `free_entry` the text, which may also be typed.
+  std::vector<std::string> choices;
+  bool free_entry = false;
+};
+
+struct EffectPreset {
+  std::string name;                 // shown in the drop-down (entry 0 "Voreinstellungen Wählen" is implied)
+  std::vector<std::string> values;  // one per field, in field order
+};
+
+struct EffectDialog {
+  std::string title;
+  EffectDialogKind kind = EffectDialogKind::kFields;
+  std::vector<EffectField> fields;
+  std::vector<EffectPreset> presets;
+  int presets_id = 103;
+  // The envelope editor's points: byte pairs (x, y), x 0 … 255 across the selection, y
+  // with 128 as unity.
+  std::vector<std::pair<std::uint8_t, std::uint8_t>> points;
+  // Checked at OK: empty when the fields are acceptable, else the message to show (under
+  // "Ungültiger Wert"); the dialog then stays open.
+  std::function<std::string(const std::vector<EffectField>&)> validate;
+  // Preview: start plays the fields' (clamped) effect over the selection and tells through
+  // `stopped` when playback ends; stop ends it. Without start there is no preview button;
+  // `preview_empty` disables it.
+  std::function<bool(const EffectDialog&)> start_preview;
+  std::function<void()> stop_preview;
+  bool preview_empty = false;
+};
+
+// The answer that changes and loses nothing: Cancel where offered, else No, else Abort/Ok.
+MessageAnswer SafeAnswer(MessageButtons buttons);
+
+}  // namespace sonavel
