@@ -46,7 +46,7 @@ bool SaveDocumentCommand(AudioDocument& document, Ui& ui, Settings& settings, bo
 // document's own format when `path` is its file, else the stored save format.
 bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui);
 
-// "Auswahl speichern als": the selection (the whole sound without one) into a file chosen
+// "Speicher markierte Region als...": the selection (the whole sound without one) into a file chosen
 // as for Save As, in the stored save format.
 bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings);
 
