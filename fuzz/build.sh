@@ -27,11 +27,12 @@ clang++ "${flags[@]}" "$root/fuzz/wav_reader_fuzz.cpp" "${formats[@]}" "${store[
 clang++ "${flags[@]}" "$root/fuzz/text_inputs_fuzz.cpp" "${document[@]}" "${effects[@]}" "${formats[@]}" \
   "${store[@]}" "${platform[@]}" -o "$out/text_inputs_fuzz"
 
-# Seeds for the typed times (first byte even) and envelope files (odd).
+# Seeds for the typed times (first byte 0 modulo 3), envelope files (1) and typed numbers (2).
 mkdir -p "$out/text_inputs_seeds" "$out/text_inputs_corpus"
 printf '\x001:02:03.45' > "$out/text_inputs_seeds/time"
 printf '\x00-90.5' > "$out/text_inputs_seeds/negative"
 printf '\x01\x03\x00\x80\x80\x00\xff\x80' > "$out/text_inputs_seeds/envelope"
+printf '\x02 -12 ' > "$out/text_inputs_seeds/number"
 
 # Seeds for the range edits: four bytes per operation (code, p1, p2, p3; a parameter byte
 # b means b % 64 - 16).

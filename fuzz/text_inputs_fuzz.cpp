@@ -1,12 +1,14 @@
 // The small text and byte inputs the editor reads from users and files: typed times (the
-// range dialog, several others) and the envelope editor's "envelope.dat". The first byte
-// picks the input; the rest is the text or the file.
+// range dialog, several others), typed numbers (every dialog field and command-line value)
+// and the envelope editor's "envelope.dat". The first byte picks the input; the rest is
+// the text or the file.
 
 #include <stdlib.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -14,6 +16,7 @@
 #include "document/edit_commands.h"
 #include "effects/envelope.h"
 #include "platform/paths.h"
+#include "platform/settings.h"
 
 namespace {
 
@@ -31,6 +34,13 @@ void TypedTime(std::string_view text) {
     const std::int64_t again = sonavel::ParseTypedTime(sonavel::TypedTimeText(ms));
     Check(again >= ms - 5 && again <= ms + 5, "a shown time reads back within 5 ms");
   }
+}
+
+void TypedNumber(std::string_view text) {
+  // A whole number that is accepted is exactly what its decimal text reads as again.
+  if (const std::optional<std::int64_t> whole = sonavel::ParseWholeNumber(text))
+    Check(sonavel::ParseWholeNumber(std::to_string(*whole)) == whole, "a whole number reads back");
+  if (const std::optional<double> real = sonavel::ParseRealNumber(text)) Check(std::isfinite(*real), "reals are finite");
 }
 
 void EnvelopeFile(const std::uint8_t* data, std::size_t size) {
@@ -55,9 +65,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  if (data[0] % 2 == 0)
-    TypedTime(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
-  else
-    EnvelopeFile(data + 1, size - 1);
+  const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+  switch (data[0] % 3) {
+    case 0: TypedTime(text); break;
+    case 1: EnvelopeFile(data + 1, size - 1); break;
+    default: TypedNumber(text); break;
+  }
   return 0;
 }
