@@ -51,7 +51,7 @@ TEST_F(UndoTest, ThreeStepsUndoneAndRedone) {
 
 TEST_F(UndoTest, SevenStepsAllowFiveUndos) {
   AudioDocument document(44100, 1, "Unbenannt 1");
-  for (int step = 1; step <= 7; ++step) Step(document, "S" + std::to_string(step), step);
+  for (int step = 1; step <= 7; ++step) Step(document, std::string("S").append(std::to_string(step)), step);
   for (int undo = 1; undo <= 5; ++undo) EXPECT_TRUE(Undo(document)) << undo;
   EXPECT_EQ(StateOf(document), 2);
   EXPECT_FALSE(Undo(document));
@@ -167,7 +167,7 @@ TEST_F(UndoTest, LongRandomSequencesAgreeWithAModelOfTheRing) {
       bool done_document = true;
       bool done_model = true;
       if (what < 4) {
-        const std::string name = "S" + std::to_string(next);
+        const std::string name = std::string("S").append(std::to_string(next));
         Step(document, name, next);
         model.Record(name, next);
         ++next;
