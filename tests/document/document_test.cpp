@@ -6,6 +6,7 @@
 #include "document_fixture.h"
 #include "document/file_commands.h"
 #include "formats/wav_reader.h"
+#include "store/block_table.h"
 #include "formats/wav_writer.h"
 #include "formats/wave_format.h"
 #include "document/working_folder.h"
@@ -156,6 +157,16 @@ TEST_F(DocumentListTest, SaveKeepsTheFilesOwnFormatAndSaveAsTheStoredOne) {
   EXPECT_EQ(file_bits(copy), 16);
   EXPECT_EQ(file_bits(path), 24);
   EXPECT_TRUE(ui_.shown().empty());
+
+  // Without 3 MB free on the working folder's disk nothing is written and the changes stay.
+  SetFreeSpaceProbe([](const std::string&) { return std::uint32_t{1024}; });
+  document->state.modified = 1;
+  EXPECT_FALSE(SaveDocumentCommand(*document, ui_, *settings_, false));
+  SetFreeSpaceProbe({});
+  ASSERT_EQ(ui_.shown().size(), 1u);
+  EXPECT_EQ(ui_.shown()[0].caption, "Geringer freier Speicher");
+  EXPECT_EQ(ui_.shown()[0].text.rfind("Kann die Datei nicht speichern, \"" + copy + "\"", 0), 0u);
+  EXPECT_EQ(document->state.modified, 1);
 }
 
 TEST_F(DocumentListTest, ClosingAsksAboutChangesAndUntitledDocuments) {
