@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything (debug), builds the libraries without Qt
-# under AddressSanitizer + UndefinedBehaviorSanitizer, and runs every test of both, plus
+# under AddressSanitizer + UndefinedBehaviorSanitizer, and runs every test of both; builds
+# the tests that run more than one thread under ThreadSanitizer and runs them; ends with
 # a short run of each fuzz target.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +19,10 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSONAVEL_CORE_ONLY=O
   -DSONAVEL_SANITIZE=ON -DSONAVEL_BENCH=OFF >/dev/null
 cmake --build build/asan
 
+echo "== thread sanitizer build (threaded tests only)" >&2
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSONAVEL_TSAN=ON >/dev/null
+cmake --build build/tsan
+
 # Tests must not touch the user's own settings or data.
 sandbox=$(mktemp -d)
 trap 'rm -rf "$sandbox"' EXIT
@@ -31,6 +36,10 @@ ctest --test-dir build/debug --output-on-failure -j "$jobs"
 echo "== tests under sanitizers" >&2
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   SONAVEL_MODEL_SEQUENCES=400 ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+echo "== threaded tests under the thread sanitizer" >&2
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L threaded
 
 if [ -x fuzz/build.sh ]; then
   echo "== fuzz targets (short runs)" >&2

@@ -7,16 +7,7 @@
 #include <numeric>
 #include <utility>
 
-// The filter kernels get an AVX2 variant picked at load time where the compiler can make
-// one; the portable variant is the same code.
-#if defined(__x86_64__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-#define SONAVEL_KERNEL __attribute__((target_clones("avx2", "default")))
-#endif
-#endif
-#ifndef SONAVEL_KERNEL
-#define SONAVEL_KERNEL
-#endif
+#include "store/vector_clones.h"
 
 namespace sonavel {
 
@@ -178,19 +169,19 @@ template <int kLanes, bool kInterpolated>
   return made;
 }
 
-SONAVEL_KERNEL std::int32_t RunMono(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+SONAVEL_AVX2_CLONES std::int32_t RunMono(KernelRun& run, std::int32_t* out, std::int32_t frames) {
   return Run<1, false>(run, out, frames);
 }
 
-SONAVEL_KERNEL std::int32_t RunStereo(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+SONAVEL_AVX2_CLONES std::int32_t RunStereo(KernelRun& run, std::int32_t* out, std::int32_t frames) {
   return Run<2, false>(run, out, frames);
 }
 
-SONAVEL_KERNEL std::int32_t RunMonoInterpolated(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+SONAVEL_AVX2_CLONES std::int32_t RunMonoInterpolated(KernelRun& run, std::int32_t* out, std::int32_t frames) {
   return Run<1, true>(run, out, frames);
 }
 
-SONAVEL_KERNEL std::int32_t RunStereoInterpolated(KernelRun& run, std::int32_t* out, std::int32_t frames) {
+SONAVEL_AVX2_CLONES std::int32_t RunStereoInterpolated(KernelRun& run, std::int32_t* out, std::int32_t frames) {
   return Run<2, true>(run, out, frames);
 }
 

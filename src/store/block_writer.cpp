@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "store/vector_clones.h"
+
 namespace sonavel {
 
 namespace {
@@ -77,15 +79,9 @@ void BlockWriter::Seek(std::int32_t frame) {
 namespace {
 
 // The fold for a fixed channel count, which the compiler turns into vector min/max.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define SONAVEL_VECTOR_CLONES __attribute__((target_clones("sse4.1", "default")))
-#else
-#define SONAVEL_VECTOR_CLONES
-#endif
-
 template <std::size_t kChannels>
-SONAVEL_VECTOR_CLONES void FoldFrames(const std::int32_t* buffer, std::int32_t frames,
-                                      std::int32_t* maximum, std::int32_t* minimum) {
+SONAVEL_SSE41_CLONES void FoldFrames(const std::int32_t* buffer, std::int32_t frames,
+                                     std::int32_t* maximum, std::int32_t* minimum) {
   std::int32_t high[kChannels];
   std::int32_t low[kChannels];
   for (std::size_t c = 0; c < kChannels; ++c) {
