@@ -3,34 +3,16 @@
 // promises: a failed reader is silent, a reader delivers exactly what was asked for, and
 // its length is what the file holds, whatever the header claims.
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "formats/wav_reader.h"
-#include "platform/file.h"
-#include "platform/paths.h"
-
-namespace {
-
-std::string FuzzFile() {
-  static const std::string path = sonavel::JoinPath(sonavel::TempFolder(),
-                                                     "wav-fuzz-" + std::to_string(::getpid()) + ".wav");
-  return path;
-}
-
-}  // namespace
+#include "platform/byte_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  {
-    sonavel::File file(FuzzFile(), sonavel::File::Mode::kCreate);
-    if (size > 0 && !file.Write(data, size)) return 0;
-  }
-  sonavel::SourceRef reader = sonavel::OpenWavReader(FuzzFile());
+  sonavel::SourceRef reader = sonavel::OpenWavReader(sonavel::MemoryBytes(std::vector<std::uint8_t>(data, data + size)));
   const std::size_t channels = reader->channels;
   if (const sonavel::WavReader* wav = sonavel::AsWavReader(reader.get()); wav != nullptr) {
     const std::int64_t present = wav->PresentDataBytes();

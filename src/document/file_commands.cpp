@@ -68,11 +68,11 @@ Message CannotSaveMessage(const std::string& path) {
           MessageButtons::kOk};
 }
 
-Result SaveWav(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui) {
+Result SaveSoundFile(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui) {
   std::unique_ptr<Progress> progress = ui.OpenProgress("Speichere...");
   source = ConvertFormat(std::move(source), static_cast<std::int32_t>(format.rate),
                          static_cast<std::uint8_t>(format.channels));
-  const Result result = SaveSourceAsWav(std::move(source), format, path, *progress);
+  const Result result = SaveSource(std::move(source), format, path, *progress);
   progress.reset();
   if (result == kFailed) ui.ShowMessage(CannotSaveMessage(path));
   return result;
@@ -108,7 +108,7 @@ bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui) {
   const auto rate = static_cast<std::uint32_t>(document.sound.rate);
   const WaveFormat format = path == document.path ? DocumentSaveFormat(document)
                                                   : FormatAt(std::nullopt, rate, document.sound.channels);
-  if (SaveWav(OpenSoundReader(document.sound), format, path, ui) != kDone) return false;
+  if (SaveSoundFile(OpenSoundReader(document.sound), format, path, ui) != kDone) return false;
   const bool renamed = document.path != path;
   document.path = path;
   document.file_format = format;
@@ -139,19 +139,17 @@ bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings) {
   Sound part(document.sound.rate, document.sound.channels);
   CopyRange(document.sound, part, start, end);
   const WaveFormat format = FormatAt(std::nullopt, static_cast<std::uint32_t>(part.rate), part.channels);
-  return SaveWav(OpenSoundReader(part), format, *path, ui) == kDone;
+  return SaveSoundFile(OpenSoundReader(part), format, *path, ui) == kDone;
 }
 
 std::optional<std::string> ChooseFileToOpen(Ui& ui) { return ui.ChooseOpenFile("Öffnen", OpenFileFilter(), ""); }
 
 DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui) {
   DocumentRef document = MakeCounted<AudioDocument>(44100, 1, path);
-  WaveFormat format;
   {
     std::unique_ptr<Progress> progress = ui.OpenProgress("Lade Datei...");
-    if (OpenSoundFile(path, document->sound, *progress, ui, &format) != kDone) return {};
+    if (OpenSoundFile(path, document->sound, *progress, ui, &document->file_format) != kDone) return {};
   }
-  document->file_format = format;
   document->state.modified = 0;
   document->state.view_end = SoundLength(document->sound);
   RefreshAfterSoundChange(*document);

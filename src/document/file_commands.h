@@ -19,12 +19,13 @@ class Settings;
 // What a save that could not write its file tells the user.
 Message CannotSaveMessage(const std::string& path);
 
-// The one save chain with its messages: writes `source` from its position to its end as a
-// WAV file of `format` at `path` under the progress window "Speichere...". The source is
+// The one save chain with its messages: writes `source` from its position to its end into
+// `path` in the format of its extension (a WAV file of `format`; other formats take the
+// format's rate and channels) under the progress window "Speichere...". The source is
 // converted to the format's rate and channels first and limited to full scale; `path` is
 // replaced only when the new file is complete. A failure is told as "Kann Datei nicht
 // erstellen"; kDone, kCancelled or kFailed.
-Result SaveWav(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui);
+Result SaveSoundFile(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui);
 
 // The format "Speichern" writes: the document's own file format (its tag and bits) when it
 // was opened from or saved as a WAV file, else the stored save format; either at the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "formats/format_table.h"
 #include "formats/pump.h"
 #include "formats/wav_reader.h"
 #include "platform/ui.h"
@@ -80,19 +81,22 @@ std::string FileExtension(const std::string& path) {
   return extension;
 }
 
-Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui, WaveFormat* file_format) {
+Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui,
+                     std::optional<WaveFormat>* file_format, const OpenOptions& options) {
   auto fail = [&ui](const std::string& text) {
     ui.ShowMessage({text, "Sonavel", MessageIcon::kError, MessageButtons::kOk});
     return kFailed;
   };
-  if (FileExtension(path) != ".wav") return fail("Cannot open the file \"" + path + "\".");
-  SourceRef reader = OpenWavReader(path);
-  if (reader->status != kStatusOk) return fail(WavOpenErrorText(reader->status, path));
+  SourceRef reader = OpenFormatReader(path, options);
+  if (reader->status != kStatusOk) return fail(OpenErrorText(path, reader->status));
   const std::size_t slash = path.find_last_of("/\\");
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const Result result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);
   if (result == kFailed) return fail("Cannot open the file \"" + path + "\".");
-  if (result == kDone && file_format != nullptr) *file_format = AsWavReader(reader.get())->format();
+  if (result == kDone && file_format != nullptr) {
+    const WavReader* wav = AsWavReader(reader.get());
+    *file_format = wav != nullptr ? std::optional<WaveFormat>(wav->format()) : std::nullopt;
+  }
   return result;
 }
 

@@ -2,8 +2,10 @@
 // Opening a file into the sample store, chosen by the file's extension. WAV files for now;
 // other formats join as their readers arrive.
 
+#include <optional>
 #include <string>
 
+#include "formats/format_table.h"
 #include "formats/wave_format.h"
 #include "store/sound.h"
 #include "platform/result.h"
@@ -13,11 +15,11 @@ namespace sonavel {
 class Progress;
 class Ui;
 
-// Loads the whole file into a new block; `sound` takes the file's rate and channels, and
-// `file_format` (when given) the file's own format. kDone, kCancelled, or kFailed after
-// telling the user why.
+// Loads the whole file, read by the format of its extension, into a new block; `sound`
+// takes the file's rate and channels, and `file_format` (when given) the file's own WAV
+// format (none for other formats). kDone, kCancelled, or kFailed after telling the user why.
 Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui,
-                  WaveFormat* file_format = nullptr);
+                     std::optional<WaveFormat>* file_format = nullptr, const OpenOptions& options = {});
 
 // The file type lists of the open and save dialogs, in the chooser's notation
 // ("Description (*.a *.b);;...").

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "formats/format_table.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 #include "platform/file.h"
@@ -156,18 +158,38 @@ Result SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::s
   return SaveSourceAsWav(OpenSoundReader(sound), format, path, progress);
 }
 
-Result SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress) {
+namespace {
+
+// The one save chain: limited to full scale, pumped into the writer `create` makes over a
+// temporary sibling of `path`, which replaces `path` only when complete.
+Result SaveThrough(SourceRef source, const std::function<SinkRef(const std::string&)>& create,
+                   const std::string& path, Progress& progress) {
   // Written beside the old file, which stays untouched until the new one is complete.
   ReplacingFile replacing(path);
   Result result;
   {
     // The store holds samples beyond full scale (gains, mixes); the file cannot.
     SourceRef reader = LimitTo(std::move(source), kFullScale);
-    SinkRef writer = CreateWavWriter(format, replacing.temporary_path());
+    SinkRef writer = create(replacing.temporary_path());
     result = Pump(*reader, *writer, progress, "Speichere Datei...");
   }
   if (result != kDone) return result;
   return replacing.Commit() ? kDone : kFailed;
+}
+
+}  // namespace
+
+Result SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress) {
+  return SaveThrough(
+      std::move(source), [&format](const std::string& file) { return CreateWavWriter(format, file); }, path,
+      progress);
+}
+
+Result SaveSource(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress) {
+  const FileFormat* entry = FormatForPath(path);
+  if (entry == nullptr || !entry->create) return kFailed;
+  return SaveThrough(
+      std::move(source), [&](const std::string& file) { return entry->create(format, file); }, path, progress);
 }
 
 }  // namespace sonavel

@@ -34,5 +34,8 @@ Result SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::s
 // The same for any source from its position to its end; its rate and channels must be the
 // format's.
 Result SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress);
+// The same for the format of `path`'s extension (its entry's writer of `format`); kFailed
+// for an extension no format writes.
+Result SaveSource(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress);
 
 }  // namespace sonavel

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "formats/codec_table.h"
+#include "platform/byte_source.h"
 #include "platform/file.h"
 
 namespace sonavel {
@@ -85,7 +86,7 @@ void ConvertToStore(const std::uint8_t* in, std::int32_t* out, std::size_t sampl
 
 class PcmReader final : public WavReader {
  public:
-  PcmReader(File file, const WaveFormat& format, const WavData& data)
+  PcmReader(std::unique_ptr<ByteSource> file, const WaveFormat& format, const WavData& data)
       : WavReader(format, data),
         file_(std::move(file)),
         data_offset_(data.offset),
@@ -98,7 +99,7 @@ class PcmReader final : public WavReader {
     // Whole frames of what the file holds; a partial frame at the end is dropped.
     length_ = ClampFrames(data.present / frame_size_);
     buffer_.resize(static_cast<std::size_t>(kChunkFrames) * frame_size_);
-    file_.Seek(data_offset_);
+    file_->Seek(data_offset_);
   }
 
   void Read(std::int32_t* out, std::int32_t count) override {
@@ -110,7 +111,7 @@ class PcmReader final : public WavReader {
       const std::int64_t wanted = std::clamp<std::int64_t>(length_ - position, 0, std::min<std::int64_t>(n, kChunkFrames));
       std::int64_t got = 0;
       if (wanted > 0 && status == kStatusOk) {
-        got = static_cast<std::int64_t>(file_.Read(buffer_.data(), wanted * frame_size_)) / frame_size_;
+        got = static_cast<std::int64_t>(file_->Read(buffer_.data(), wanted * frame_size_)) / frame_size_;
         ConvertToStore(buffer_.data(), out, got * channel_count, bytes_per_sample_);
       }
       if (got < wanted || wanted == 0) {
@@ -129,11 +130,11 @@ class PcmReader final : public WavReader {
   void Seek(std::int32_t frame) override {
     position_ = frame;
     const std::int64_t start = frame > 0 ? std::min(frame, length_) : 0;
-    file_.Seek(data_offset_ + start * frame_size_);
+    file_->Seek(data_offset_ + start * frame_size_);
   }
 
  private:
-  File file_;
+  std::unique_ptr<ByteSource> file_;
   std::int64_t data_offset_;
   int bytes_per_sample_;
   int frame_size_ = 0;
@@ -145,7 +146,7 @@ class PcmReader final : public WavReader {
 // Formats other than PCM, decoded to 16-bit PCM through the codec table.
 class CodedReader final : public WavReader {
  public:
-  CodedReader(File file, const WaveFormat& format, const WavData& data)
+  CodedReader(std::unique_ptr<ByteSource> file, const WaveFormat& format, const WavData& data)
       : WavReader(format, data),
         file_(std::move(file)),
         data_offset_(data.offset),
@@ -174,7 +175,7 @@ class CodedReader final : public WavReader {
     // Frames one coded block decodes to: lets a seek land on a block boundary exactly.
     if (block_align_ > 0)
       frames_per_block_ = static_cast<std::int64_t>(stream_->DestinationSizeFor(block_align_)) / frame_bytes_;
-    file_.Seek(data_offset_);
+    file_->Seek(data_offset_);
   }
 
   bool LengthIsExact() const override { return end_position_ >= 0 || !stream_; }
@@ -272,7 +273,7 @@ class CodedReader final : public WavReader {
   }
 
   void SeekData(std::int64_t offset) {
-    file_.Seek(data_offset_ + offset);
+    file_->Seek(data_offset_ + offset);
     consumed_ = offset;
   }
 
@@ -280,7 +281,7 @@ class CodedReader final : public WavReader {
   void Decode(std::int64_t frames_wanted) {
     const std::size_t room = source_.size() - static_cast<std::size_t>(pending_);
     const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(room, data_size_ - consumed_));
-    const std::size_t added = want > 0 ? file_.Read(source_.data() + pending_, want) : 0;
+    const std::size_t added = want > 0 ? file_->Read(source_.data() + pending_, want) : 0;
     consumed_ += static_cast<std::int64_t>(added);
     if (added < want) consumed_ = data_size_;  // the file ends before its data size says
     pending_ += static_cast<std::int64_t>(added);
@@ -318,7 +319,7 @@ class CodedReader final : public WavReader {
     taken_ = 0;
   }
 
-  File file_;
+  std::unique_ptr<ByteSource> file_;
   std::int64_t data_offset_;
   std::int64_t data_size_;
   std::int64_t consumed_ = 0;  // bytes of the data chunk read from the file
@@ -338,7 +339,7 @@ class CodedReader final : public WavReader {
 };
 
 // The RIFF walk. Fills `format` and `data`; false when the file is not a usable WAVE file.
-bool FindWaveData(File& file, WaveFormat& format, WavData& data) {
+bool FindWaveData(ByteSource& file, WaveFormat& format, WavData& data) {
   std::uint8_t header[12];
   // Other top-level chunks may come before the RIFF form.
   for (;;) {
@@ -391,12 +392,13 @@ bool FindWaveData(File& file, WaveFormat& format, WavData& data) {
 
 }  // namespace
 
-SourceRef OpenWavReader(const std::string& path) {
-  File file(path, File::Mode::kRead);
-  if (!file.IsOpen()) return MakeNullSource(kStatusCannotOpen);
+SourceRef OpenWavReader(const std::string& path) { return OpenWavReader(OpenFileBytes(path)); }
+
+SourceRef OpenWavReader(std::unique_ptr<ByteSource> file) {
+  if (!file) return MakeNullSource(kStatusCannotOpen);
   WaveFormat format;
   WavData data;
-  if (!FindWaveData(file, format, data)) return MakeNullSource(kStatusCorrupt);
+  if (!FindWaveData(*file, format, data)) return MakeNullSource(kStatusCorrupt);
   if (format.tag == kTagPcm) return MakeCounted<PcmReader>(std::move(file), format, data);
   return MakeCounted<CodedReader>(std::move(file), format, data);
 }

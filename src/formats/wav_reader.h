@@ -4,9 +4,11 @@
 // SampleSource delivering store-scale samples (a 16-bit sample times 16).
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "formats/wave_format.h"
+#include "platform/byte_source.h"
 #include "store/stream.h"
 
 namespace sonavel {
@@ -47,6 +49,8 @@ class WavReader : public SampleSource {
 // Never fails to return a source: failures show in its status (CannotOpen, Corrupt,
 // CodecMissing), and such a source delivers silence and has length 0.
 SourceRef OpenWavReader(const std::string& path);
+// The same over bytes already at hand (a null source: the file could not be opened).
+SourceRef OpenWavReader(std::unique_ptr<ByteSource> bytes);
 
 // The message that tells the user why `path` did not open, for a reader's status.
 std::string WavOpenErrorText(std::uint8_t status, const std::string& path);

@@ -23,6 +23,7 @@
 #include "store/peak_limiter.h"
 #include "store/segment_reader.h"
 #include "formats/codec_table.h"
+#include "formats/format_table.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
 #include "formats/wav_reader.h"
@@ -80,10 +81,12 @@ class RunFolder {
   std::string folder_;
 };
 
+// A reader of `path` by the format of its extension; null (with the reason told) when it
+// cannot be read.
 SourceRef OpenOrComplain(const std::string& path, Ui& ui) {
-  SourceRef reader = OpenWavReader(path);
+  SourceRef reader = OpenFormatReader(path);
   if (reader->status != kStatusOk) {
-    Fail(ui, WavOpenErrorText(reader->status, path));
+    Fail(ui, OpenErrorText(path, reader->status));
     return {};
   }
   return reader;
@@ -101,20 +104,20 @@ std::string ShortDataNote(SampleSource& source) {
 Result Info(const std::string& path, Ui& ui) {
   SourceRef reader = OpenOrComplain(path, ui);
   if (!reader) return kFailed;
-  WavReader* wav = AsWavReader(reader.get());
-  const WaveFormat& format = wav->format();
   std::int64_t frames = reader->Length();
-  if (!wav->LengthIsExact()) {
+  if (const WavReader* wav = AsWavReader(reader.get()); wav != nullptr && !wav->LengthIsExact()) {
     // Coded files know their length only once decoded to the end.
     std::vector<std::int32_t> scratch(static_cast<std::size_t>(kChunkFrames) * reader->channels);
     while (reader->Position() < reader->Length())
       reader->Read(scratch.data(), kChunkFrames);
     frames = reader->Length();
   }
-  std::printf("format: %s (tag 0x%04X)\n", FormatTagName(format.tag).c_str(), format.tag);
-  std::printf("rate: %u\n", format.rate);
-  std::printf("channels: %u\n", format.channels);
-  std::printf("bits: %u\n", format.bits);
+  // The format's own lines, the first naming the format, around rate and channels.
+  std::vector<std::string> lines = FormatForPath(path)->describe(*reader);
+  if (!lines.empty()) std::printf("%s\n", lines.front().c_str());
+  std::printf("rate: %d\n", reader->rate);
+  std::printf("channels: %d\n", reader->channels);
+  for (std::size_t i = 1; i < lines.size(); ++i) std::printf("%s\n", lines[i].c_str());
   std::printf("frames: %lld\n", static_cast<long long>(frames));
   std::printf("duration: %s\n", FormatTimeMs(FramesToMs(frames, reader->rate)).c_str());
   std::fputs(ShortDataNote(*reader).c_str(), stdout);
@@ -235,7 +238,7 @@ Result Convert(const std::vector<std::string>& args, Ui& ui) {
   // Rate and channels change through the one format conversion the editor uses. A file's
   // samples may lie one step beyond full scale (a 16-bit -32768 reads as -524288); the
   // limiter treats them as the editor's load and save would.
-  return SaveWav(MakePeakLimiter(ConvertFormat(reader, rate, channels), kFullScale), format, out, ui);
+  return SaveSoundFile(MakePeakLimiter(ConvertFormat(reader, rate, channels), kFullScale), format, out, ui);
 }
 
 // The text the menu shows for a command: without the access key "&", the shortcut after
@@ -323,7 +326,9 @@ Result StreamEffect(const EffectDefinition& effect, const EffectValues& given, c
   ReplacingFile replacing(out);
   int result;
   {
-    SinkRef file = CreateWavWriter(format, replacing.temporary_path());
+    const FileFormat* entry = FormatForPath(out);
+    SinkRef file = entry != nullptr && entry->create ? entry->create(format, replacing.temporary_path())
+                                                     : MakeNullSink();
     if (file->status != kStatusOk) {
       ui.ShowMessage(CannotSaveMessage(out));
       return kFailed;
@@ -402,7 +407,7 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   if (result == kCancelled) return kCancelled;
   if (result != kDone) return kFailed;
   const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(document->sound.rate), document->sound.channels);
-  return SaveWav(OpenSoundReader(document->sound), format, args[3], ui);
+  return SaveSoundFile(OpenSoundReader(document->sound), format, args[3], ui);
 }
 
 int Main(int argc, char** argv) {

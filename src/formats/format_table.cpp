@@ -1,0 +1,63 @@
+#include "formats/format_table.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "formats/codec_table.h"
+#include "formats/open_file.h"
+#include "formats/wav_reader.h"
+#include "formats/wav_writer.h"
+
+namespace sonavel {
+
+namespace {
+
+FileFormat Wav() {
+  FileFormat format;
+  format.name = "WAV";
+  format.extensions = {".wav"};
+  format.open = [](std::unique_ptr<ByteSource> bytes, const OpenOptions&) { return OpenWavReader(std::move(bytes)); };
+  format.open_error = [](std::uint8_t status, const std::string& path) { return WavOpenErrorText(status, path); };
+  format.create = [](const WaveFormat& wave, const std::string& path) { return CreateWavWriter(wave, path); };
+  format.describe = [](SampleSource& reader) {
+    std::vector<std::string> lines;
+    const WavReader* wav = AsWavReader(&reader);
+    if (wav == nullptr) return lines;
+    char tag[8];
+    std::snprintf(tag, sizeof tag, "%04X", wav->format().tag);
+    lines.push_back("format: " + FormatTagName(wav->format().tag) + " (tag 0x" + tag + ")");
+    lines.push_back("bits: " + std::to_string(wav->format().bits));
+    return lines;
+  };
+  return format;
+}
+
+}  // namespace
+
+const std::vector<FileFormat>& FormatTable() {
+  static const std::vector<FileFormat> table = {Wav()};
+  return table;
+}
+
+const FileFormat* FormatForPath(const std::string& path) {
+  const std::string extension = FileExtension(path);
+  if (extension.empty()) return nullptr;
+  for (const FileFormat& format : FormatTable())
+    if (std::find(format.extensions.begin(), format.extensions.end(), extension) != format.extensions.end())
+      return &format;
+  return nullptr;
+}
+
+SourceRef OpenFormatReader(const std::string& path, const OpenOptions& options) {
+  const FileFormat* format = FormatForPath(path);
+  if (format == nullptr) return MakeNullSource(kStatusPlaceholder);
+  return format->open(OpenFileBytes(path), options);
+}
+
+std::string OpenErrorText(const std::string& path, std::uint8_t status) {
+  if (const FileFormat* format = FormatForPath(path); format != nullptr && format->open_error)
+    return format->open_error(status, path);
+  return "Cannot open the file \"" + path + "\".";
+}
+
+}  // namespace sonavel

@@ -1,0 +1,56 @@
+#pragma once
+// The file formats the program reads and writes, one entry each, found by a file's
+// extension. Every way of opening and saving reads this table: the editor's open and save,
+// sonavel-cli's info and convert, and the file dialogs. A new format is one entry here
+// with its reader and writer side by side.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/wave_format.h"
+#include "platform/byte_source.h"
+#include "store/stream.h"
+
+namespace sonavel {
+
+class SettingsReader;
+
+// What a reader needs beyond the bytes: formats without a header of their own (raw, VOX)
+// take their rate, channels and coding from the stored settings.
+struct OpenOptions {
+  const SettingsReader* settings = nullptr;
+};
+
+struct FileFormat {
+  std::string name;                     // shown by `info` ("WAV", "Sun AU", ...)
+  std::vector<std::string> extensions;  // lower case, with the dot: ".wav"
+  // A reader over the bytes (null bytes: the file could not be opened). Never null: a
+  // failure shows in the source's status, and such a source delivers silence.
+  std::function<SourceRef(std::unique_ptr<ByteSource> bytes, const OpenOptions& options)> open;
+  // Why a reader with a non-zero status did not open `path`, for the user.
+  std::function<std::string(std::uint8_t status, const std::string& path)> open_error;
+  // A writer of `format` into `path` (WAV takes the format whole; other formats take its
+  // rate and channels). Empty for formats that are read only. A failure sets the sink's
+  // unusable bit.
+  std::function<SinkRef(const WaveFormat& format, const std::string& path)> create;
+  // What `sonavel-cli info` prints about an open reader of this format beyond rate,
+  // channels and length: "name: value" lines.
+  std::function<std::vector<std::string>(SampleSource& reader)> describe;
+};
+
+// Every format, in the order the dialogs list them.
+const std::vector<FileFormat>& FormatTable();
+// The entry for the extension of `path` (compared without case), or null.
+const FileFormat* FormatForPath(const std::string& path);
+
+// Opens `path` through the entry of its extension. A path of no known format gives a
+// source with status kStatusPlaceholder.
+SourceRef OpenFormatReader(const std::string& path, const OpenOptions& options = {});
+
+// Why a reader of `path` failed with `status`, in the words of the path's format.
+std::string OpenErrorText(const std::string& path, std::uint8_t status);
+
+}  // namespace sonavel
