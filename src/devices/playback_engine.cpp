@@ -110,9 +110,11 @@ bool PlaybackEngine::Open(SourceRef source) {
   // The start is reported as it was: the threads may move the position on at once.
   const std::int32_t start = source_->Position();
   position_.store(start);
-  StartWriter();
+  // Reported before the threads start, so that a listener reading the position sees the
+  // start, not how far a fast device has already played.
   listener_->OnStarted(cookie_);
   listener_->OnPosition(Milliseconds(start), cookie_);
+  StartWriter();
   return true;
 }
 
