@@ -23,6 +23,8 @@ clang++ "${flags[@]}" "$root/fuzz/segment_ops_fuzz.cpp" "${store[@]}" "${platfor
   -o "$out/segment_ops_fuzz"
 clang++ "${flags[@]}" "$root/fuzz/wav_reader_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
   -o "$out/wav_reader_fuzz"
+clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
+  -o "$out/format_readers_fuzz"
 
 clang++ "${flags[@]}" "$root/fuzz/text_inputs_fuzz.cpp" "${document[@]}" "${effects[@]}" "${formats[@]}" \
   "${store[@]}" "${platform[@]}" -o "$out/text_inputs_fuzz"
@@ -59,9 +61,18 @@ for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/
   fi
 done
 
+# Seeds for the other formats' readers: the first byte b picks the table entry after WAV
+# (b % entries: 0 raw, 1 VOX in the table's present order) and the raw settings (b / entries:
+# bit 0 stereo, the rest the codec); the rest is the file.
+mkdir -p "$out/format_readers_seeds" "$out/format_readers_corpus"
+printf '\x01\x77\x88\x17\xf0\x08\x80' > "$out/format_readers_seeds/vox"
+printf '\x0e\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-stereo"
+printf '\x04\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
+printf '\x10\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
+
 run_all() {
   local target
-  for target in segment_ops wav_reader text_inputs; do
+  for target in segment_ops wav_reader format_readers text_inputs; do
     "$out/${target}_fuzz" -max_len=4096 "$@" -artifact_prefix="$out/$target-" \
       "$out/${target}_corpus" "$out/${target}_seeds"
   done

@@ -68,11 +68,13 @@ Message CannotSaveMessage(const std::string& path) {
           MessageButtons::kOk};
 }
 
-Result SaveSoundFile(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui) {
+Result SaveSoundFile(SourceRef source, const WaveFormat& wanted, const std::string& path, Ui& ui,
+                     const OpenOptions& options) {
   std::unique_ptr<Progress> progress = ui.OpenProgress("Speichere...");
+  const WaveFormat format = SaveFormatFor(path, wanted, options);
   source = ConvertFormat(std::move(source), static_cast<std::int32_t>(format.rate),
                          static_cast<std::uint8_t>(format.channels));
-  const Result result = SaveSource(std::move(source), format, path, *progress);
+  const Result result = SaveSource(std::move(source), format, path, *progress, options);
   progress.reset();
   if (result == kFailed) ui.ShowMessage(CannotSaveMessage(path));
   return result;
@@ -103,12 +105,12 @@ std::optional<std::string> ChooseSavePath(Ui& ui, Settings& settings, const std:
   }
 }
 
-bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui) {
+bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui, const OpenOptions& options) {
   if (!LowSpaceCheck(ui, NotSavedText(path))) return false;
   const auto rate = static_cast<std::uint32_t>(document.sound.rate);
   const WaveFormat format = path == document.path ? DocumentSaveFormat(document)
                                                   : FormatAt(std::nullopt, rate, document.sound.channels);
-  if (SaveSoundFile(OpenSoundReader(document.sound), format, path, ui) != kDone) return false;
+  if (SaveSoundFile(OpenSoundReader(document.sound), format, path, ui, options) != kDone) return false;
   const bool renamed = document.path != path;
   document.path = path;
   document.file_format = format;
@@ -119,10 +121,11 @@ bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui) {
 }
 
 bool SaveDocumentCommand(AudioDocument& document, Ui& ui, Settings& settings, bool save_as) {
-  if (!save_as && !IsUntitled(document)) return SaveDocumentTo(document, document.path, ui);
+  const OpenOptions options{&settings, std::nullopt};
+  if (!save_as && !IsUntitled(document)) return SaveDocumentTo(document, document.path, ui, options);
   const std::optional<std::string> path =
       ChooseSavePath(ui, settings, DisplayTitle(document), IsUntitled(document) ? std::string() : document.path);
-  return path && SaveDocumentTo(document, *path, ui);
+  return path && SaveDocumentTo(document, *path, ui, options);
 }
 
 bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings) {
@@ -139,16 +142,16 @@ bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings) {
   Sound part(document.sound.rate, document.sound.channels);
   CopyRange(document.sound, part, start, end);
   const WaveFormat format = FormatAt(std::nullopt, static_cast<std::uint32_t>(part.rate), part.channels);
-  return SaveSoundFile(OpenSoundReader(part), format, *path, ui) == kDone;
+  return SaveSoundFile(OpenSoundReader(part), format, *path, ui, OpenOptions{&settings, std::nullopt}) == kDone;
 }
 
 std::optional<std::string> ChooseFileToOpen(Ui& ui) { return ui.ChooseOpenFile("Öffnen", OpenFileFilter(), ""); }
 
-DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui) {
+DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui, const OpenOptions& options) {
   DocumentRef document = MakeCounted<AudioDocument>(44100, 1, path);
   {
     std::unique_ptr<Progress> progress = ui.OpenProgress("Lade Datei...");
-    if (OpenSoundFile(path, document->sound, *progress, ui, &document->file_format) != kDone) return {};
+    if (OpenSoundFile(path, document->sound, *progress, ui, &document->file_format, options) != kDone) return {};
   }
   document->state.modified = 0;
   document->state.view_end = SoundLength(document->sound);

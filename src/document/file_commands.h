@@ -7,6 +7,7 @@
 #include <string>
 
 #include "document/audio_document.h"
+#include "formats/format_table.h"
 #include "formats/wave_format.h"
 #include "platform/ui.h"
 #include "platform/result.h"
@@ -24,8 +25,10 @@ Message CannotSaveMessage(const std::string& path);
 // format's rate and channels) under the progress window "Speichere...". The source is
 // converted to the format's rate and channels first and limited to full scale; `path` is
 // replaced only when the new file is complete. A failure is told as "Kann Datei nicht
-// erstellen"; kDone, kCancelled or kFailed.
-Result SaveSoundFile(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui);
+// erstellen"; kDone, kCancelled or kFailed. Formats whose settings decide rate, channels
+// and coding (raw, VOX) take them from `options`, and the source is converted to those.
+Result SaveSoundFile(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui,
+                     const OpenOptions& options = {});
 
 // The format "Speichern" writes: the document's own file format (its tag and bits) when it
 // was opened from or saved as a WAV file, else the stored save format; either at the
@@ -44,8 +47,9 @@ std::optional<std::string> ChooseSavePath(Ui& ui, Settings& settings, const std:
 // modified. True when saved.
 bool SaveDocumentCommand(AudioDocument& document, Ui& ui, Settings& settings, bool save_as);
 // The save part alone, to a path already chosen (the command line's -saveas): the
-// document's own format when `path` is its file, else the stored save format.
-bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui);
+// document's own format when `path` is its file, else the stored save format; raw and VOX
+// files by their settings in `options`.
+bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui, const OpenOptions& options = {});
 
 // "Speicher markierte Region als...": the selection (the whole sound without one) into a file chosen
 // as for Save As, in the stored save format.
@@ -54,8 +58,9 @@ bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings);
 // "Öffnen": the open dialog with every file type; nullopt when cancelled.
 std::optional<std::string> ChooseFileToOpen(Ui& ui);
 // Loads `path` into a new document of `list` under the progress window "Lade Datei...";
-// null (after the message) when it could not be loaded.
-DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui);
+// null (after the message) when it could not be loaded. Raw and VOX files are read by their
+// settings in `options` (the editor passes its settings).
+DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui, const OpenOptions& options = {});
 
 // "Neu": a new empty document, after the new-file dialog when "PromptSampleAndChannels" is
 // on; null when the dialog was cancelled.

@@ -5,6 +5,7 @@
 
 #include "formats/codec_table.h"
 #include "formats/open_file.h"
+#include "formats/raw_audio.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 
@@ -18,7 +19,9 @@ FileFormat Wav() {
   format.extensions = {".wav"};
   format.open = [](std::unique_ptr<ByteSource> bytes, const OpenOptions&) { return OpenWavReader(std::move(bytes)); };
   format.open_error = [](std::uint8_t status, const std::string& path) { return WavOpenErrorText(status, path); };
-  format.create = [](const WaveFormat& wave, const std::string& path) { return CreateWavWriter(wave, path); };
+  format.create = [](const WaveFormat& wave, const std::string& path, const OpenOptions&) {
+    return CreateWavWriter(wave, path);
+  };
   format.describe = [](SampleSource& reader) {
     std::vector<std::string> lines;
     const WavReader* wav = AsWavReader(&reader);
@@ -35,7 +38,7 @@ FileFormat Wav() {
 }  // namespace
 
 const std::vector<FileFormat>& FormatTable() {
-  static const std::vector<FileFormat> table = {Wav()};
+  static const std::vector<FileFormat> table = {Wav(), RawFileFormat(), VoxFileFormat()};
   return table;
 }
 
@@ -52,6 +55,12 @@ SourceRef OpenFormatReader(const std::string& path, const OpenOptions& options) 
   const FileFormat* format = FormatForPath(path);
   if (format == nullptr) return MakeNullSource(kStatusPlaceholder);
   return format->open(OpenFileBytes(path), options);
+}
+
+WaveFormat SaveFormatFor(const std::string& path, const WaveFormat& format, const OpenOptions& options) {
+  const FileFormat* entry = FormatForPath(path);
+  if (entry == nullptr || !entry->save_format) return format;
+  return entry->save_format(format, options);
 }
 
 std::string OpenErrorText(const std::string& path, std::uint8_t status) {

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "formats/raw_settings.h"
 #include "formats/wave_format.h"
 #include "platform/byte_source.h"
 #include "store/stream.h"
@@ -18,10 +20,12 @@ namespace sonavel {
 
 class SettingsReader;
 
-// What a reader needs beyond the bytes: formats without a header of their own (raw, VOX)
-// take their rate, channels and coding from the stored settings.
+// What a reader or writer needs beyond the bytes: formats without a header of their own
+// (raw, VOX) take their rate, channels and coding from the stored settings (the defaults
+// without them), or from `raw` when it is given (sonavel-cli's --raw).
 struct OpenOptions {
   const SettingsReader* settings = nullptr;
+  std::optional<RawSettings> raw;
 };
 
 struct FileFormat {
@@ -35,7 +39,10 @@ struct FileFormat {
   // A writer of `format` into `path` (WAV takes the format whole; other formats take its
   // rate and channels). Empty for formats that are read only. A failure sets the sink's
   // unusable bit.
-  std::function<SinkRef(const WaveFormat& format, const std::string& path)> create;
+  std::function<SinkRef(const WaveFormat& format, const std::string& path, const OpenOptions& options)> create;
+  // For formats whose rate and channels the settings decide (raw, VOX): what a save of a
+  // sound meant for `format` writes. Empty: `format` as it is.
+  std::function<WaveFormat(const WaveFormat& format, const OpenOptions& options)> save_format;
   // What `sonavel-cli info` prints about an open reader of this format beyond rate,
   // channels and length: "name: value" lines.
   std::function<std::vector<std::string>(SampleSource& reader)> describe;
@@ -49,6 +56,10 @@ const FileFormat* FormatForPath(const std::string& path);
 // Opens `path` through the entry of its extension. A path of no known format gives a
 // source with status kStatusPlaceholder.
 SourceRef OpenFormatReader(const std::string& path, const OpenOptions& options = {});
+
+// The format a save to `path` writes when `format` is asked for: the same, but for the
+// formats whose own settings decide rate and channels. The sound is converted to it.
+WaveFormat SaveFormatFor(const std::string& path, const WaveFormat& format, const OpenOptions& options);
 
 // Why a reader of `path` failed with `status`, in the words of the path's format.
 std::string OpenErrorText(const std::string& path, std::uint8_t status);

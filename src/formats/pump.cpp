@@ -185,11 +185,13 @@ Result SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::st
       progress);
 }
 
-Result SaveSource(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress) {
+Result SaveSource(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress,
+                  const OpenOptions& options) {
   const FileFormat* entry = FormatForPath(path);
   if (entry == nullptr || !entry->create) return kFailed;
   return SaveThrough(
-      std::move(source), [&](const std::string& file) { return entry->create(format, file); }, path, progress);
+      std::move(source), [&](const std::string& file) { return entry->create(format, file, options); }, path,
+      progress);
 }
 
 }  // namespace sonavel

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/format_table.h"
 #include "formats/wave_format.h"
 #include "platform/result.h"
 #include "store/sound.h"
@@ -34,8 +35,9 @@ Result SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::s
 // The same for any source from its position to its end; its rate and channels must be the
 // format's.
 Result SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress);
-// The same for the format of `path`'s extension (its entry's writer of `format`); kFailed
-// for an extension no format writes.
-Result SaveSource(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress);
+// The same for the format of `path`'s extension (its entry's writer of `format`, with
+// `options` for the formats that read settings); kFailed for an extension no format writes.
+Result SaveSource(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress,
+                  const OpenOptions& options = {});
 
 }  // namespace sonavel

@@ -376,7 +376,7 @@ void MainWindow::DocumentActivated() {
 }
 
 bool MainWindow::OpenDocument(const std::string& path) {
-  DocumentRef document = OpenDocumentFile(documents_list_, path, ui());
+  DocumentRef document = OpenDocumentFile(documents_list_, path, ui(), OpenOptions{&settings_, std::nullopt});
   if (!document) return false;
   recent_.AddRecentFile(path);
   AddDocumentWindow(document);
@@ -395,7 +395,7 @@ void MainWindow::SaveActive() {
 }
 
 void MainWindow::SaveActiveAs(const std::string& path) {
-  if (AudioDocument* document = ActiveDocument(); document != nullptr && SaveDocumentTo(*document, path, ui()))
+  if (AudioDocument* document = ActiveDocument(); document != nullptr && SaveDocumentTo(*document, path, ui(), OpenOptions{&settings_, std::nullopt}))
     recent_.AddRecentFile(path);
 }
 

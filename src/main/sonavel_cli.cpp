@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,8 +41,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  sonavel-cli info FILE\n"
+    "  sonavel-cli info FILE [--raw RATE:CHANNELS:CODEC]\n"
     "  sonavel-cli convert IN OUT [--wav-format TAG:BITS] [--rate RATE] [--channels 1|2]\n"
+    "                             [--raw RATE:CHANNELS:CODEC]\n"
     "  sonavel-cli effect NAME IN OUT [VALUE=NUMBER ...]\n"
     "  sonavel-cli effect --list\n"
     "  sonavel-cli --version\n"
@@ -51,6 +53,12 @@ constexpr const char* kUsage =
     "alaw/ulaw 8, adpcm 4). Without --wav-format the stored WAV save format is used, else\n"
     "16-bit PCM; either way at the rate and channel count of IN unless --rate (6000 to\n"
     "96000) or --channels converts them.\n"
+    "\n"
+    "Headerless files (.raw, .snd, .vox) are read and written by the stored raw audio\n"
+    "settings (.vox by its own record), or by --raw: RATE 6000 to 196000, CHANNELS 1 or 2,\n"
+    "CODEC 0 Dialogic ADPCM (always mono), 1 G711 uLaw, 2 G711 aLaw, 3 16 bit PCM (LE),\n"
+    "4 8 bit unsigned, 5 8 bit signed, 6 16 bit PCM (BE). A raw OUT takes its rate and\n"
+    "channels from them.\n"
     "\n"
     "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
     "whole of IN and saves OUT; parameters not given come from the stored values.\n";
@@ -83,8 +91,8 @@ class RunFolder {
 
 // A reader of `path` by the format of its extension; null (with the reason told) when it
 // cannot be read.
-SourceRef OpenOrComplain(const std::string& path, Ui& ui) {
-  SourceRef reader = OpenFormatReader(path);
+SourceRef OpenOrComplain(const std::string& path, Ui& ui, const OpenOptions& options) {
+  SourceRef reader = OpenFormatReader(path, options);
   if (reader->status != kStatusOk) {
     Fail(ui, OpenErrorText(path, reader->status));
     return {};
@@ -101,8 +109,23 @@ std::string ShortDataNote(SampleSource& source) {
          std::to_string(wav->PresentDataBytes()) + "\n";
 }
 
-Result Info(const std::string& path, Ui& ui) {
-  SourceRef reader = OpenOrComplain(path, ui);
+// The stored settings, and --raw standing in for the raw audio records; false (with the
+// reason told) for a --raw value out of range.
+bool RawOptions(const std::string* raw, const SettingsReader& settings, OpenOptions& options, Ui& ui) {
+  options.settings = &settings;
+  if (raw == nullptr) return true;
+  std::string error;
+  options.raw = ParseRawSettings(*raw, error);
+  if (!options.raw) Fail(ui, error);
+  return options.raw.has_value();
+}
+
+Result Info(const std::string& path, const std::string* raw, Ui& ui) {
+  Registry registry;
+  const Settings settings(registry);
+  OpenOptions options;
+  if (!RawOptions(raw, settings, options, ui)) return kFailed;
+  SourceRef reader = OpenOrComplain(path, ui, options);
   if (!reader) return kFailed;
   std::int64_t frames = reader->Length();
   if (const WavReader* wav = AsWavReader(reader.get()); wav != nullptr && !wav->LengthIsExact()) {
@@ -172,8 +195,8 @@ bool ChooseFormat(const std::string& option, std::int32_t sound_rate, std::uint8
 }
 
 // Loads `path` into `sound`; false (with the reason told) when it cannot.
-Result LoadFile(const std::string& path, Sound& sound, Ui& ui) {
-  SourceRef reader = OpenOrComplain(path, ui);
+Result LoadFile(const std::string& path, Sound& sound, Ui& ui, const OpenOptions& options) {
+  SourceRef reader = OpenOrComplain(path, ui, options);
   if (!reader) return kFailed;
   std::fputs(ShortDataNote(*reader).c_str(), stderr);
   ConsoleProgress progress;
@@ -186,6 +209,7 @@ Result LoadFile(const std::string& path, Sound& sound, Ui& ui) {
 // What convert was asked for beyond the two files.
 struct ConvertOptions {
   std::string wav_format;
+  std::optional<std::string> raw;
   std::int32_t rate = 0;      // 0: the file's own
   std::uint8_t channels = 0;  // 0: the file's own
 };
@@ -201,6 +225,8 @@ bool ParseConvertOptions(const std::vector<std::string>& args, ConvertOptions& o
     const std::string& value = args[i + 1];
     if (name == "--wav-format") {
       options.wav_format = value;
+    } else if (name == "--raw") {
+      options.raw = value;
     } else if (name == "--rate") {
       const int rate = TextToInt(value);
       if (rate < 6000 || rate > 96000 || std::to_string(rate) != value) {
@@ -227,18 +253,27 @@ Result Convert(const std::vector<std::string>& args, Ui& ui) {
   if (!ParseConvertOptions(args, options, ui)) return kFailed;
   const std::string& in = args[1];
   const std::string& out = args[2];
+  Registry registry;
+  const Settings settings(registry);
+  OpenOptions files;
+  if (!RawOptions(options.raw ? &*options.raw : nullptr, settings, files, ui)) return kFailed;
   // Without edits the file streams into the new one, never loaded into blocks.
-  SourceRef reader = OpenOrComplain(in, ui);
+  SourceRef reader = OpenOrComplain(in, ui, files);
   if (!reader) return kFailed;
   std::fputs(ShortDataNote(*reader).c_str(), stderr);
   const std::int32_t rate = options.rate != 0 ? options.rate : reader->rate;
   const std::uint8_t channels = options.channels != 0 ? options.channels : reader->channels;
   WaveFormat format;
   if (!ChooseFormat(options.wav_format, rate, channels, format, ui)) return kFailed;
+  // A raw OUT writes at the rate and channels of its settings.
+  format = SaveFormatFor(out, format, files);
   // Rate and channels change through the one format conversion the editor uses. A file's
   // samples may lie one step beyond full scale (a 16-bit -32768 reads as -524288); the
   // limiter treats them as the editor's load and save would.
-  return SaveSoundFile(MakePeakLimiter(ConvertFormat(reader, rate, channels), kFullScale), format, out, ui);
+  const auto to_rate = static_cast<std::int32_t>(format.rate);
+  const auto to_channels = static_cast<std::uint8_t>(format.channels);
+  return SaveSoundFile(MakePeakLimiter(ConvertFormat(reader, to_rate, to_channels), kFullScale), format, out, ui,
+                       files);
 }
 
 // The text the menu shows for a command: without the access key "&", the shortcut after
@@ -307,7 +342,8 @@ void TellRefusal(const ValueRefusal& refusal, Ui& ui) {
 // to full scale, as saving does, and replaces `out` only when complete.
 Result StreamEffect(const EffectDefinition& effect, const EffectValues& given, const std::string& in,
                  const std::string& out, const SettingsReader& settings, Ui& ui) {
-  SourceRef reader = OpenOrComplain(in, ui);
+  const OpenOptions options{&settings, std::nullopt};
+  SourceRef reader = OpenOrComplain(in, ui, options);
   if (!reader) return kFailed;
   if (effect.needs_stereo && reader->channels != 2) {
     ui.ShowMessage(StereoOnlyMessage());
@@ -327,7 +363,7 @@ Result StreamEffect(const EffectDefinition& effect, const EffectValues& given, c
   int result;
   {
     const FileFormat* entry = FormatForPath(out);
-    SinkRef file = entry != nullptr && entry->create ? entry->create(format, replacing.temporary_path())
+    SinkRef file = entry != nullptr && entry->create ? entry->create(format, replacing.temporary_path(), options)
                                                      : MakeNullSink();
     if (file->status != kStatusOk) {
       ui.ShowMessage(CannotSaveMessage(out));
@@ -390,9 +426,13 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   }
 
   RunFolder run_folder;
-  if (effect->streams) return StreamEffect(*effect, given, args[2], args[3], settings, ui);
+  // A raw OUT takes the rate and channels of its settings: the loaded sound is converted.
+  const FileFormat* out_format = FormatForPath(args[3]);
+  const bool settings_decide = out_format != nullptr && out_format->save_format;
+  if (effect->streams && !settings_decide) return StreamEffect(*effect, given, args[2], args[3], settings, ui);
   DocumentRef document = MakeCounted<AudioDocument>(44100, 1, args[2]);
-  if (const Result loaded = LoadFile(args[2], document->sound, ui); loaded != kDone) return loaded;
+  const OpenOptions files{&settings, std::nullopt};
+  if (const Result loaded = LoadFile(args[2], document->sound, ui, files); loaded != kDone) return loaded;
   // Headless: nothing plays afterwards.
   class Silent final : public PlaybackControl {
    public:
@@ -407,7 +447,7 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   if (result == kCancelled) return kCancelled;
   if (result != kDone) return kFailed;
   const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(document->sound.rate), document->sound.channels);
-  return SaveSoundFile(OpenSoundReader(document->sound), format, args[3], ui);
+  return SaveSoundFile(OpenSoundReader(document->sound), format, args[3], ui, files);
 }
 
 int Main(int argc, char** argv) {
@@ -421,7 +461,8 @@ int Main(int argc, char** argv) {
     std::fputs("sonavel-cli " SONAVEL_VERSION "\n", stdout);
     return kDone;
   }
-  if (args[0] == "info" && args.size() == 2) return Info(args[1], ui);
+  if (args[0] == "info" && args.size() == 2) return Info(args[1], nullptr, ui);
+  if (args[0] == "info" && args.size() == 4 && args[2] == "--raw") return Info(args[1], &args[3], ui);
   if (args[0] == "effect") return ApplyEffect(args, ui);
   if (args[0] == "convert" && args.size() >= 3) return Convert(args, ui);
   std::fputs(kUsage, stderr);

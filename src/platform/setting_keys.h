@@ -15,6 +15,8 @@ inline constexpr std::string_view kSettingsGroup = "Settings";
 inline constexpr std::string_view kStoredValuesGroup = "StoredValues";
 inline constexpr std::string_view kMainWindowGroup = "MainWindow";
 inline constexpr std::string_view kRecentGroup = "Recent";
+inline constexpr std::string_view kRawAudioGroup = "RawAudio";
+inline constexpr std::string_view kVoxAudioGroup = "VoxAudio";
 
 // ---- the frame ----
 
@@ -64,6 +66,16 @@ inline constexpr TextSetting kWorkingFolder{kSettingsGroup, "WorkingFolder", ""}
 inline constexpr TextSetting kSaveAsDir{kSettingsGroup, "SaveAsDir", ""};
 inline constexpr TextSetting kMixFileDir{kSettingsGroup, "MixFileDir", ""};
 inline constexpr TextSetting kInsertFileDir{kSettingsGroup, "InsertFileDir", ""};
+
+// How headerless files (".raw", ".snd") and ".vox" files are read and written: rate,
+// channels and the sample coding by number (0 VOX ADPCM, 1 µ-law, 2 A-law, 3 16-bit
+// little-endian, 4 8-bit unsigned, 5 8-bit signed, 6 16-bit big-endian).
+inline constexpr IntSetting kRawAudioSampleRate{kRawAudioGroup, "SampleRate", 44100};
+inline constexpr IntSetting kRawAudioChannels{kRawAudioGroup, "Channels", 1};
+inline constexpr IntSetting kRawAudioCodec{kRawAudioGroup, "Codec", 3};
+inline constexpr IntSetting kVoxAudioSampleRate{kVoxAudioGroup, "SampleRate", 8000};
+inline constexpr IntSetting kVoxAudioChannels{kVoxAudioGroup, "Channels", 1};
+inline constexpr IntSetting kVoxAudioCodec{kVoxAudioGroup, "Codec", 0};
 
 // ---- playback ----
 
@@ -121,6 +133,8 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kPlayRegion),          NameOf(kAutoPlaybackAfterEffects), NameOf(kReduceVolWhenRewind),
     NameOf(kAutoTrimThreshold),   NameOf(kPasteMixVolume),       NameOf(kLongerSelection),
     NameOf(kFadeOutTime),         NameOf(kSilenceTimes),         NameOf(kRepeatNumTimes),
+    NameOf(kRawAudioSampleRate),  NameOf(kRawAudioChannels),     NameOf(kRawAudioCodec),
+    NameOf(kVoxAudioSampleRate),  NameOf(kVoxAudioChannels),     NameOf(kVoxAudioCodec),
 };
 
 constexpr bool AllNamedOnce() {

@@ -11,6 +11,7 @@
 #include "store/segment_reader.h"
 #include "formats/wav_reader.h"
 #include "platform/registry.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "../formats/wav_fixture.h"
 
@@ -373,6 +374,43 @@ TEST_F(CliTest, FailuresExitWithTwoAndSayWhy) {
     leftovers += entry.path().extension() == ".aud" || entry.path().extension() == ".grf" ||
                  entry.path().filename().string().rfind("cli-", 0) == 0;
   EXPECT_EQ(leftovers, 0);
+}
+
+// Headerless files by --raw or by the stored record: sox reads what we write exactly, the
+// stored record decides rate and channels of a raw OUT, and a bad --raw is refused.
+TEST_F(CliTest, RawFilesFollowTheOverrideOrTheStoredSettings) {
+  Sox("-n -r 8000 -c 2 -b 16 " + Quote(Path("a.wav")) + " synth 0.25 sine 300 sine 500 vol 0.7");
+  Outcome convert = Cli("convert " + Quote(Path("a.wav")) + " " + Quote(Path("b.raw")) + " --raw 8000:2:6");
+  ASSERT_EQ(convert.code, 0) << convert.err;
+  const std::string wav_samples = Path("a.s16");
+  const std::string raw_samples = Path("b.s16");
+  Sox(Quote(Path("a.wav")) + " -t raw -e signed -b 16 -L " + Quote(wav_samples));
+  Sox("-t raw -r 8000 -c 2 -e signed -b 16 -B " + Quote(Path("b.raw")) + " -t raw -e signed -b 16 -L " +
+      Quote(raw_samples));
+  EXPECT_EQ(ReadBytes(raw_samples), ReadBytes(wav_samples));
+  Outcome info = Cli("info " + Quote(Path("b.raw")) + " --raw 8000:2:6");
+  EXPECT_EQ(info.out.substr(0, info.out.find('\n')), "format: Raw (16 bit PCM (BE))");
+  EXPECT_NE(info.out.find("channels: 2\ncodec: 6\nframes: 2000\n"), std::string::npos) << info.out;
+
+  {
+    Registry registry;
+    Settings settings(registry);
+    settings.Write(setting::kRawAudioSampleRate, 16000);
+    settings.Write(setting::kRawAudioChannels, 1);
+    settings.Write(setting::kRawAudioCodec, 1);
+  }
+  convert = Cli("convert " + Quote(Path("a.wav")) + " " + Quote(Path("c.raw")));
+  ASSERT_EQ(convert.code, 0) << convert.err;
+  EXPECT_EQ(ReadBytes(Path("c.raw")).size(), 4000u);  // 0.25 s at 16000 Hz, mono µ-law
+  info = Cli("info " + Quote(Path("c.raw")));
+  EXPECT_NE(info.out.find("rate: 16000\nchannels: 1\ncodec: 1\nframes: 4000\n"), std::string::npos) << info.out;
+
+  for (const char* bad : {"8000:1:9", "5999:1:3", "8000:3:3", "8000:1", "8000:x:1"}) {
+    Outcome refused = Cli("convert " + Quote(Path("a.wav")) + " " + Quote(Path("d.raw")) + " --raw " + bad);
+    EXPECT_EQ(refused.code, 2) << bad;
+    EXPECT_NE(refused.err.find("--raw"), std::string::npos) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("d.raw"))) << bad;
+  }
 }
 
 }  // namespace
