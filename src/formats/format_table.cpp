@@ -16,7 +16,7 @@ namespace {
 FileFormat Wav() {
   FileFormat format;
   format.name = "WAV";
-  format.extensions = {".wav"};
+  format.extensions = {".wav", ".rf64", ".bw64"};
   format.open = [](std::unique_ptr<ByteSource> bytes, const OpenOptions&) { return OpenWavReader(std::move(bytes)); };
   format.open_error = [](std::uint8_t status, const std::string& path) { return WavOpenErrorText(status, path); };
   format.create = [](const WaveFormat& wave, const std::string& path, const OpenOptions&) {
@@ -30,6 +30,7 @@ FileFormat Wav() {
     std::snprintf(tag, sizeof tag, "%04X", wav->format().tag);
     lines.push_back("format: " + FormatTagName(wav->format().tag) + " (tag 0x" + tag + ")");
     lines.push_back("bits: " + std::to_string(wav->format().bits));
+    if (wav->Form() != "RIFF") lines.push_back("container: " + wav->Form() + " (64-bit sizes)");
     return lines;
   };
   return format;

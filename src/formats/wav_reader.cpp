@@ -1,10 +1,13 @@
 #include "formats/wav_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "formats/codec_table.h"
@@ -338,37 +341,86 @@ class CodedReader final : public WavReader {
   std::int64_t end_position_ = -1;
 };
 
-// The RIFF walk. Fills `format` and `data`; false when the file is not a usable WAVE file.
+// The 64-bit sizes of an RF64 or BW64 file, from its "ds64" chunk: the data chunk's size
+// and the sizes of other chunks too large for their 32-bit field, which says 0xFFFFFFFF.
+struct WideSizes {
+  std::uint64_t data = 0;
+  std::vector<std::pair<std::array<std::uint8_t, 4>, std::uint64_t>> table;
+};
+
+constexpr std::int64_t kMaxFormatChunk = 8192;
+constexpr std::size_t kDs64Fixed = 28;  // riff size, data size and sample count, table length
+constexpr std::size_t kDs64Entry = 12;  // chunk id and its 64-bit size
+
+// Reads the "ds64" body of `size` bytes. Only the entries the chunk holds are kept,
+// whatever its table length claims.
+bool ReadWideSizes(ByteSource& file, std::int64_t size, WideSizes& wide) {
+  if (size < static_cast<std::int64_t>(kDs64Fixed) || size > kMaxFormatChunk) return false;
+  std::vector<std::uint8_t> body(static_cast<std::size_t>(size));
+  if (file.Read(body.data(), body.size()) != body.size()) return false;
+  if (size % 2 != 0 && !file.Skip(1)) return false;
+  auto le64 = [&body](std::size_t at) { return ReadLe32(&body[at]) | std::uint64_t{ReadLe32(&body[at + 4])} << 32; };
+  wide.data = le64(8);
+  const std::size_t entries = std::min<std::size_t>(ReadLe32(&body[24]), (body.size() - kDs64Fixed) / kDs64Entry);
+  for (std::size_t i = 0; i < entries; ++i) {
+    const std::size_t at = kDs64Fixed + i * kDs64Entry;
+    std::array<std::uint8_t, 4> id;
+    std::memcpy(id.data(), &body[at], 4);
+    wide.table.emplace_back(id, le64(at + 4));
+  }
+  return true;
+}
+
+// The RIFF walk (RF64 and BW64 forms included). Fills `format` and `data`; false when the
+// file is not a usable WAVE file.
 bool FindWaveData(ByteSource& file, WaveFormat& format, WavData& data) {
   std::uint8_t header[12];
   // Other top-level chunks may come before the RIFF form.
   for (;;) {
     if (file.Read(header, 12) != 12) return false;
-    if (std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "WAVE", 4) == 0) break;
+    if (std::memcmp(header + 8, "WAVE", 4) == 0 &&
+        (std::memcmp(header, "RIFF", 4) == 0 || std::memcmp(header, "RF64", 4) == 0 ||
+         std::memcmp(header, "BW64", 4) == 0))
+      break;
     const std::int64_t size = (std::int64_t{ReadLe32(header + 4)} + 1) & ~std::int64_t{1};
     if (size <= 4) return false;
     if (!file.Skip(size - 4)) return false;
   }
-  // Chunk sizes are signed: rounded up to even, a negative size is corrupt.
-  auto next_chunk = [&file](std::uint8_t id[4], std::int64_t& size) {
+  data.form.assign(reinterpret_cast<const char*>(header), 4);
+  // The 64-bit forms hold their sizes in a "ds64" chunk, which comes first.
+  std::optional<WideSizes> wide;
+  std::uint8_t id[4];
+  // Chunk sizes are signed: rounded up to even, a negative size is corrupt. In the 64-bit
+  // forms, 0xFFFFFFFF stands for the size the "ds64" table gives the chunk.
+  auto next_chunk = [&file, &wide](std::uint8_t chunk_id[4], std::int64_t& size) {
     std::uint8_t chunk[8];
     if (file.Read(chunk, 8) != 8) return false;
-    std::memcpy(id, chunk, 4);
+    std::memcpy(chunk_id, chunk, 4);
     size = static_cast<std::int32_t>(ReadLe32(chunk + 4));
+    if (wide && size == -1 && std::memcmp(chunk_id, "data", 4) != 0) {
+      for (const auto& [table_id, table_size] : wide->table)
+        if (std::memcmp(table_id.data(), chunk_id, 4) == 0 &&
+            table_size < static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+          size = static_cast<std::int64_t>(table_size);
+    }
     return true;
   };
   auto skip_chunk = [&file](std::int64_t size) {
     const std::int64_t even = (size + 1) & ~std::int64_t{1};
-    return even >= 0 && even <= std::numeric_limits<std::int32_t>::max() && file.Skip(even);
+    return even >= 0 && even <= file.Size() - file.Tell() && file.Skip(even);
   };
-  std::uint8_t id[4];
   std::int64_t size = 0;
+  if (data.form != "RIFF") {
+    if (!next_chunk(id, size) || std::memcmp(id, "ds64", 4) != 0) return false;
+    wide.emplace();
+    if (!ReadWideSizes(file, size, *wide)) return false;
+  }
   for (;;) {
     if (!next_chunk(id, size)) return false;
     if (std::memcmp(id, "fmt ", 4) == 0) break;
     if (!skip_chunk(size)) return false;
   }
-  if (size < 16 || size > 8192) return false;
+  if (size < 16 || size > kMaxFormatChunk) return false;
   std::vector<std::uint8_t> record(static_cast<std::size_t>(size));
   if (file.Read(record.data(), record.size()) != record.size()) return false;
   if (size % 2 != 0 && !file.Skip(1)) return false;  // the pad byte after an odd chunk
@@ -384,7 +436,14 @@ bool FindWaveData(ByteSource& file, WaveFormat& format, WavData& data) {
   const std::int64_t in_file = std::max<std::int64_t>(file.Size() - data.offset, 0);
   data.claimed = static_cast<std::uint32_t>(size);
   // 0xFFFFFFFF: a file whose writer never finished; the data runs to the end of the file.
+  // In the 64-bit forms it defers to the "ds64" size, unless that was left unset too (0 or
+  // all ones).
   data.open_ended = data.claimed == 0xFFFFFFFF;
+  if (data.open_ended && wide && wide->data != 0 && wide->data != ~std::uint64_t{0}) {
+    if (wide->data > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
+    data.claimed = static_cast<std::int64_t>(wide->data);
+    data.open_ended = false;
+  }
   if (data.open_ended) data.claimed = in_file;
   data.present = std::min(data.claimed, in_file);
   return true;

@@ -21,6 +21,7 @@ struct WavData {
   std::int64_t claimed = 0;  // bytes the chunk header states (the file's rest for 0xFFFFFFFF)
   std::int64_t present = 0;  // of those, the bytes the file holds
   bool open_ended = false;   // the size was left at 0xFFFFFFFF by a writer that never finished
+  std::string form = "RIFF"; // "RF64" and "BW64" files take their sizes from a "ds64" chunk
 };
 
 // The common part of both readers: the file's own format. A reader's length is what the
@@ -40,6 +41,8 @@ class WavReader : public SampleSource {
   // for a file cut short or a header that lies.
   std::int64_t ClaimedDataBytes() const { return data_.claimed; }
   std::int64_t PresentDataBytes() const { return data_.present; }
+  // "RIFF", or "RF64" / "BW64" for the forms with 64-bit sizes.
+  const std::string& Form() const { return data_.form; }
 
  private:
   WaveFormat format_;

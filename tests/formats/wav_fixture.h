@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/wave_format.h"
@@ -61,6 +62,20 @@ class RiffBuilder {
     out.Text("RIFF").U32(static_cast<std::uint32_t>(bytes_.size() + 4)).Text("WAVE").Raw(bytes_);
     return out.bytes_;
   }
+  // The 64-bit form: `form` ("RF64" or "BW64"), size 0xFFFFFFFF, "WAVE", a "ds64" chunk
+  // with the riff size, `data_size`, `frames` and `table` (chunk ids and their 64-bit
+  // sizes), then what was built so far.
+  std::vector<std::uint8_t> Wide(const char* form, std::uint64_t data_size, std::uint64_t frames = 0,
+                                 const std::vector<std::pair<const char*, std::uint64_t>>& table = {}) const {
+    RiffBuilder ds64;
+    const std::uint64_t riff_size = 4 + 8 + 28 + 12 * table.size() + bytes_.size();
+    ds64.U64(riff_size).U64(data_size).U64(frames).U32(static_cast<std::uint32_t>(table.size()));
+    for (const auto& [id, size] : table) ds64.Text(id).U64(size);
+    RiffBuilder out;
+    out.Text(form).U32(0xFFFFFFFF).Text("WAVE").Chunk("ds64", ds64.bytes_).Raw(bytes_);
+    return out.bytes_;
+  }
+  RiffBuilder& U64(std::uint64_t v) { return U32(static_cast<std::uint32_t>(v)).U32(static_cast<std::uint32_t>(v >> 32)); }
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 
  private:

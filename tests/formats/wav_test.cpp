@@ -618,6 +618,18 @@ TEST_F(FuzzSeeds, SmallFilesOfEveryKindOpenAsExpected) {
     WriteBytes(Path(std::string("head-") + name), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 30));
     seeds.emplace_back(std::string("head-") + name, kStatusCorrupt);
   }
+  // The 64-bit forms: RF64 with its size in the ds64 chunk, BW64 with a chunk sized by the
+  // ds64 table, and RF64 without its ds64 chunk.
+  const std::vector<std::uint8_t> data = Le16({1, -2, 3, -4, 5, -6});
+  const RiffBuilder body = RiffBuilder().Format(PcmFormat(8000, 2, 16)).Text("data").U32(0xFFFFFFFF).Raw(data);
+  WriteBytes(Path("rf64.wav"), body.Wide("RF64", data.size(), 3));
+  seeds.emplace_back("rf64.wav", kStatusOk);
+  WriteBytes(Path("bw64.wav"), RiffBuilder().Text("bext").U32(0xFFFFFFFF).Raw({1, 0}).Raw(body.bytes()).Wide("BW64", 8, 2, {{"bext", 2}}));
+  seeds.emplace_back("bw64.wav", kStatusOk);
+  std::vector<std::uint8_t> no_ds64 = body.Wave();
+  std::copy_n("RF64", 4, no_ds64.begin());
+  WriteBytes(Path("rf64-no-ds64.wav"), no_ds64);
+  seeds.emplace_back("rf64-no-ds64.wav", kStatusCorrupt);
   for (const auto& [name, status] : seeds) {
     SourceRef reader = OpenWavReader(Path(name));
     EXPECT_EQ(reader->status, status) << name;
