@@ -100,9 +100,9 @@ struct AuLayout {
   std::int64_t claimed = 0;  // data bytes the header states; -1: to the end of the file
 };
 
-class PcmAuReader final : public AuReader {
+class AuFileReader final : public AuReader {
  public:
-  PcmAuReader(std::unique_ptr<ByteSource> file, const AuLayout& layout)
+  AuFileReader(std::unique_ptr<ByteSource> file, const AuLayout& layout)
       : AuReader(layout.rate, layout.channels, layout.encoding->peak),
         file_(std::move(file)),
         encoding_(*layout.encoding),
@@ -261,7 +261,7 @@ SourceRef OpenAuReader(std::unique_ptr<ByteSource> bytes) {
   if (!bytes) return MakeNullSource(kStatusCannotOpen);
   AuLayout layout;
   if (const std::uint8_t status = ReadLayout(*bytes, layout); status != kStatusOk) return MakeNullSource(status);
-  return MakeCounted<PcmAuReader>(std::move(bytes), layout);
+  return MakeCounted<AuFileReader>(std::move(bytes), layout);
 }
 
 AuReader* AsAuReader(SampleSource* source) { return dynamic_cast<AuReader*>(source); }
