@@ -26,6 +26,7 @@ clang++ "${flags[@]}" "$root/fuzz/wav_reader_fuzz.cpp" "${formats[@]}" "${store[
 clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
   -o "$out/format_readers_fuzz"
 
+
 clang++ "${flags[@]}" "$root/fuzz/text_inputs_fuzz.cpp" "${document[@]}" "${effects[@]}" "${formats[@]}" \
   "${store[@]}" "${platform[@]}" -o "$out/text_inputs_fuzz"
 
@@ -53,22 +54,25 @@ seed self-trim-copy '\x03\x15\x10\x10\x07\x13\x10\x10\x18\x12\x10\x10\x61\x0e\x1
 
 # Seeds for the WAV reader: the small files the format tests write (every format, odd
 # lengths, damaged headers), when the test program has been built.
+# Seeds for the other readers: the files of the tests whose fixture ends in
+# "FormatSeeds", each behind the byte that picks its format's entry.
 mkdir -p "$out/wav_reader_seeds" "$out/wav_reader_corpus"
+mkdir -p "$out/format_readers_seeds" "$out/format_readers_corpus"
 for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/tests/formats/formats_tests; do
   if [ -x "$tests" ]; then
     SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
+    SONAVEL_FORMAT_FUZZ_SEEDS="$out/format_readers_seeds" "$tests" --gtest_filter='*FormatSeeds.*' >/dev/null
     break
   fi
 done
 
-# Seeds for the other formats' readers: the first byte b picks the table entry after WAV
-# (b % entries: 0 raw, 1 VOX in the table's present order) and the raw settings (b / entries:
+# Seeds for the headerless readers: the first byte b picks the table entry after WAV
+# (b % 3: 0 AU, 1 raw, 2 VOX in the table's present order) and the raw settings (b / 3:
 # bit 0 stereo, the rest the codec); the rest is the file.
-mkdir -p "$out/format_readers_seeds" "$out/format_readers_corpus"
-printf '\x01\x77\x88\x17\xf0\x08\x80' > "$out/format_readers_seeds/vox"
-printf '\x0e\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-stereo"
-printf '\x04\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
-printf '\x10\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
+printf '\x02\x77\x88\x17\xf0\x08\x80' > "$out/format_readers_seeds/vox"
+printf '\x16\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-stereo"
+printf '\x07\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
+printf '\x19\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
 
 run_all() {
   local target

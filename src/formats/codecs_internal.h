@@ -48,6 +48,11 @@ class BlockStream : public CodecStream {
 std::uint32_t AverageBytes(std::uint32_t rate, std::size_t block_align,
                            std::size_t samples_per_block);
 
+// A float sample (full scale ±1.0) as 16 bits: rounded to the nearest (ties away from zero)
+// and clamped; NaN gives 0. Every reader of float samples goes this way, so a float file
+// reads the same whatever its container.
+std::int32_t FloatToSample(double value);
+
 inline std::int16_t ReadSample(const std::uint8_t* p) { return static_cast<std::int16_t>(ReadLe16(p)); }
 inline void WriteSample(std::uint8_t* p, std::int32_t sample) {
   WriteLe16(p, static_cast<std::uint16_t>(sample));

@@ -8,14 +8,14 @@
 #include "formats/codecs_internal.h"
 
 namespace sonavel::codecs {
-namespace {
 
-// Rounds to the nearest 16-bit value (ties away from zero) and clamps; NaN gives 0.
 std::int32_t FloatToSample(double value) {
   if (std::isnan(value)) return 0;
   const double scaled = std::clamp(value * 32768.0, -32768.0, 32767.0);
   return static_cast<std::int32_t>(std::round(scaled));
 }
+
+namespace {
 
 class FloatStream : public BlockStream {
  public:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "formats/au_file.h"
 #include "formats/codec_table.h"
 #include "formats/open_file.h"
 #include "formats/raw_audio.h"
@@ -39,7 +40,12 @@ FileFormat Wav() {
 }  // namespace
 
 const std::vector<FileFormat>& FormatTable() {
-  static const std::vector<FileFormat> table = {Wav(), RawFileFormat(), VoxFileFormat()};
+  static const std::vector<FileFormat> table = {
+      Wav(),
+      AuFileFormat(),
+      RawFileFormat(),
+      VoxFileFormat(),
+  };
   return table;
 }
 
