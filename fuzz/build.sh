@@ -24,6 +24,9 @@ clang++ "${flags[@]}" "$root/fuzz/segment_ops_fuzz.cpp" "${store[@]}" "${platfor
 clang++ "${flags[@]}" "$root/fuzz/wav_reader_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
   -o "$out/wav_reader_fuzz"
 
+clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
+  -o "$out/format_readers_fuzz"
+
 clang++ "${flags[@]}" "$root/fuzz/text_inputs_fuzz.cpp" "${document[@]}" "${effects[@]}" "${formats[@]}" \
   "${store[@]}" "${platform[@]}" -o "$out/text_inputs_fuzz"
 
@@ -50,18 +53,20 @@ seed gain-replace '\x0a\x09\x10\x10\x0b\x03\x12\x19\x04\x11\x15\x10'
 seed self-trim-copy '\x03\x15\x10\x10\x07\x13\x10\x10\x18\x12\x10\x10\x61\x0e\x19\x10'
 
 # Seeds for the WAV reader: the small files the format tests write (every format, odd
-# lengths, damaged headers), when the test program has been built.
-mkdir -p "$out/wav_reader_seeds" "$out/wav_reader_corpus"
+# lengths, damaged headers), when the test program has been built. The other formats'
+# readers get theirs the same way, each file behind the byte that picks its format.
+mkdir -p "$out/wav_reader_seeds" "$out/wav_reader_corpus" "$out/format_readers_seeds" "$out/format_readers_corpus"
 for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/tests/formats/formats_tests; do
   if [ -x "$tests" ]; then
     SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
+    SONAVEL_FUZZ_SEEDS="$out/format_readers_seeds" "$tests" --gtest_filter='AiffTest.EveryCoding*' >/dev/null
     break
   fi
 done
 
 run_all() {
   local target
-  for target in segment_ops wav_reader text_inputs; do
+  for target in segment_ops wav_reader format_readers text_inputs; do
     "$out/${target}_fuzz" -max_len=4096 "$@" -artifact_prefix="$out/$target-" \
       "$out/${target}_corpus" "$out/${target}_seeds"
   done

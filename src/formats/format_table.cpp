@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "formats/aiff_file.h"
 #include "formats/codec_table.h"
 #include "formats/open_file.h"
 #include "formats/wav_reader.h"
@@ -35,7 +36,7 @@ FileFormat Wav() {
 }  // namespace
 
 const std::vector<FileFormat>& FormatTable() {
-  static const std::vector<FileFormat> table = {Wav()};
+  static const std::vector<FileFormat> table = {Wav(), AiffFileFormat()};
   return table;
 }
 
