@@ -27,6 +27,9 @@ clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${st
   -o "$out/format_readers_fuzz"
 
 
+clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
+  -o "$out/format_readers_fuzz"
+
 clang++ "${flags[@]}" "$root/fuzz/text_inputs_fuzz.cpp" "${document[@]}" "${effects[@]}" "${formats[@]}" \
   "${store[@]}" "${platform[@]}" -o "$out/text_inputs_fuzz"
 
@@ -62,17 +65,18 @@ for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/
   if [ -x "$tests" ]; then
     SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
     SONAVEL_FORMAT_FUZZ_SEEDS="$out/format_readers_seeds" "$tests" --gtest_filter='*FormatSeeds.*' >/dev/null
+    SONAVEL_FUZZ_SEEDS="$out/format_readers_seeds" "$tests" --gtest_filter='AiffTest.EveryCoding*' >/dev/null
     break
   fi
 done
 
 # Seeds for the headerless readers: the first byte b picks the table entry after WAV
-# (b % 3: 0 AU, 1 raw, 2 VOX in the table's present order) and the raw settings (b / 3:
-# bit 0 stereo, the rest the codec); the rest is the file.
-printf '\x02\x77\x88\x17\xf0\x08\x80' > "$out/format_readers_seeds/vox"
-printf '\x16\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-stereo"
-printf '\x07\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
-printf '\x19\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
+# (b % 4: 0 AU, 1 AIFF, 2 raw, 3 VOX in the table's present order) and the raw settings
+# (b / 4: bit 0 stereo, the rest the codec); the rest is the file.
+printf '\x03\x77\x88\x17\xf0\x08\x80' > "$out/format_readers_seeds/vox"
+printf '\x1e\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-stereo"
+printf '\x0a\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
+printf '\x22\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
 
 run_all() {
   local target

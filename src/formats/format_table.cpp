@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "formats/au_file.h"
+#include "formats/aiff_file.h"
 #include "formats/codec_table.h"
 #include "formats/open_file.h"
 #include "formats/raw_audio.h"
@@ -43,6 +44,7 @@ const std::vector<FileFormat>& FormatTable() {
   static const std::vector<FileFormat> table = {
       Wav(),
       AuFileFormat(),
+      AiffFileFormat(),
       RawFileFormat(),
       VoxFileFormat(),
   };

@@ -77,6 +77,13 @@ inline void WriteLe32(std::uint8_t* p, std::uint32_t v) {
 }
 
 // Big-endian helpers, for the formats of other platforms (AU, AIFF).
+inline std::uint16_t ReadBe16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>((static_cast<std::uint32_t>(p[0]) << 8) | p[1]);
+}
+inline void WriteBe16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 8);
+  p[1] = static_cast<std::uint8_t>(v);
+}
 inline std::uint32_t ReadBe32(const std::uint8_t* p) {
   return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
          (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
