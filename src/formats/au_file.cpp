@@ -306,6 +306,11 @@ FileFormat AuFileFormat() {
     lines.push_back("bits: " + std::to_string(au->bits()));
     return lines;
   };
+  format.data_sizes = [](SampleSource& reader) -> std::optional<std::pair<std::int64_t, std::int64_t>> {
+    const AuReader* au = AsAuReader(&reader);
+    if (au == nullptr) return std::nullopt;
+    return std::pair{au->ClaimedDataBytes(), au->PresentDataBytes()};
+  };
   return format;
 }
 

@@ -35,6 +35,11 @@ FileFormat Wav() {
     if (wav->Form() != "RIFF") lines.push_back("container: " + wav->Form() + " (64-bit sizes)");
     return lines;
   };
+  format.data_sizes = [](SampleSource& reader) -> std::optional<std::pair<std::int64_t, std::int64_t>> {
+    const WavReader* wav = AsWavReader(&reader);
+    if (wav == nullptr) return std::nullopt;
+    return std::pair{wav->ClaimedDataBytes(), wav->PresentDataBytes()};
+  };
   return format;
 }
 
@@ -70,6 +75,14 @@ WaveFormat SaveFormatFor(const std::string& path, const WaveFormat& format, cons
   const FileFormat* entry = FormatForPath(path);
   if (entry == nullptr || !entry->save_format) return format;
   return entry->save_format(format, options);
+}
+
+std::string ShortDataNote(const FileFormat& format, SampleSource& reader) {
+  if (!format.data_sizes) return {};
+  const auto sizes = format.data_sizes(reader);
+  if (!sizes || sizes->first <= sizes->second) return {};
+  return "note: the header claims " + std::to_string(sizes->first) + " bytes of data; the file holds " +
+         std::to_string(sizes->second) + "\n";
 }
 
 std::string OpenErrorText(const std::string& path, std::uint8_t status) {

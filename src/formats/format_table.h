@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/raw_settings.h"
@@ -46,6 +47,9 @@ struct FileFormat {
   // What `sonavel-cli info` prints about an open reader of this format beyond rate,
   // channels and length: "name: value" lines.
   std::function<std::vector<std::string>(SampleSource& reader)> describe;
+  // The data bytes an open reader's header claims and the bytes of them the file holds
+  // ({claimed, present}); empty for formats that cannot tell.
+  std::function<std::optional<std::pair<std::int64_t, std::int64_t>>(SampleSource& reader)> data_sizes;
 };
 
 // Every format, in the order the dialogs list them.
@@ -60,6 +64,10 @@ SourceRef OpenFormatReader(const std::string& path, const OpenOptions& options =
 // The format a save to `path` writes when `format` is asked for: the same, but for the
 // formats whose own settings decide rate and channels. The sound is converted to it.
 WaveFormat SaveFormatFor(const std::string& path, const WaveFormat& format, const OpenOptions& options);
+
+// The note for a reader whose header claims more data than the file holds (a cut copy, a
+// damaged or forged header), empty otherwise. Only what the file holds is ever read.
+std::string ShortDataNote(const FileFormat& format, SampleSource& reader);
 
 // Why a reader of `path` failed with `status`, in the words of the path's format.
 std::string OpenErrorText(const std::string& path, std::uint8_t status);

@@ -100,15 +100,6 @@ SourceRef OpenOrComplain(const std::string& path, Ui& ui, const OpenOptions& opt
   return reader;
 }
 
-// The note for a file whose header claims more data than the file holds (a cut copy, a
-// damaged or forged header), empty otherwise. Only what the file holds is ever read.
-std::string ShortDataNote(SampleSource& source) {
-  const WavReader* wav = AsWavReader(&source);
-  if (wav == nullptr || wav->ClaimedDataBytes() <= wav->PresentDataBytes()) return {};
-  return "note: the header claims " + std::to_string(wav->ClaimedDataBytes()) + " bytes of data; the file holds " +
-         std::to_string(wav->PresentDataBytes()) + "\n";
-}
-
 // The stored settings, and --raw standing in for the raw audio records; false (with the
 // reason told) for a --raw value out of range.
 bool RawOptions(const std::string* raw, const SettingsReader& settings, OpenOptions& options, Ui& ui) {
@@ -143,7 +134,7 @@ Result Info(const std::string& path, const std::string* raw, Ui& ui) {
   for (std::size_t i = 1; i < lines.size(); ++i) std::printf("%s\n", lines[i].c_str());
   std::printf("frames: %lld\n", static_cast<long long>(frames));
   std::printf("duration: %s\n", FormatTimeMs(FramesToMs(frames, reader->rate)).c_str());
-  std::fputs(ShortDataNote(*reader).c_str(), stdout);
+  std::fputs(ShortDataNote(*FormatForPath(path), *reader).c_str(), stdout);
   return kDone;
 }
 
@@ -198,7 +189,7 @@ bool ChooseFormat(const std::string& option, std::int32_t sound_rate, std::uint8
 Result LoadFile(const std::string& path, Sound& sound, Ui& ui, const OpenOptions& options) {
   SourceRef reader = OpenOrComplain(path, ui, options);
   if (!reader) return kFailed;
-  std::fputs(ShortDataNote(*reader).c_str(), stderr);
+  std::fputs(ShortDataNote(*FormatForPath(path), *reader).c_str(), stderr);
   ConsoleProgress progress;
   const std::string name = std::filesystem::path(path).filename().string();
   const Result result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);
@@ -260,7 +251,7 @@ Result Convert(const std::vector<std::string>& args, Ui& ui) {
   // Without edits the file streams into the new one, never loaded into blocks.
   SourceRef reader = OpenOrComplain(in, ui, files);
   if (!reader) return kFailed;
-  std::fputs(ShortDataNote(*reader).c_str(), stderr);
+  std::fputs(ShortDataNote(*FormatForPath(in), *reader).c_str(), stderr);
   const std::int32_t rate = options.rate != 0 ? options.rate : reader->rate;
   const std::uint8_t channels = options.channels != 0 ? options.channels : reader->channels;
   WaveFormat format;
