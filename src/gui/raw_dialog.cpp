@@ -44,6 +44,7 @@ bool RunRawDialog(QWidget* parent, RawDialog& dialog) {
   channels->setCurrentIndex(dialog.channels == 2 ? 1 : 0);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &window);
+  buttons->setObjectName("buttons");
   QObject::connect(buttons, &QDialogButtonBox::rejected, &window, &QDialog::reject);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &window, [&] {
     RawDialog chosen = dialog;
@@ -59,8 +60,9 @@ bool RunRawDialog(QWidget* parent, RawDialog& dialog) {
     // The focus moves first: a tool tip closes when the focus changes.
     rate->setFocus();
     rate->lineEdit()->selectAll();
-    QToolTip::showText(rate->mapToGlobal(QPoint(rate->width() / 4, rate->height())), QString::fromStdString(refused),
-                       rate, QRect(), kBalloonMilliseconds);
+    // Qt puts a tip 16 pixels below the point it is given: this one starts just under the field.
+    QToolTip::showText(rate->mapToGlobal(QPoint(rate->width() / 8, rate->height() - 14)),
+                       QString::fromStdString(refused), rate, QRect(), kBalloonMilliseconds);
   });
 
   auto* form = new QFormLayout;
