@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 #include "document/document_list.h"
 #include "effects/resampler.h"
@@ -69,7 +70,18 @@ Message CannotSaveMessage(const std::string& path) {
 }
 
 Result SaveSoundFile(SourceRef source, const WaveFormat& wanted, const std::string& path, Ui& ui,
-                     const OpenOptions& options) {
+                     const OpenOptions& asked) {
+  OpenOptions options = asked;
+  if (Settings* settings = std::exchange(options.ask_raw_settings, nullptr); settings != nullptr) {
+    // Raw and VOX files ask for their settings first; ".raw" offers the sound's own rate and
+    // channels. Cancelling ends the save without a message.
+    if (const FileFormat* entry = FormatForPath(path); entry != nullptr && entry->raw_record != nullptr) {
+      const bool own_format = entry->raw_record == &RawAudioKeys();
+      options.raw = RunRawSettingsDialog(ui, *settings, *entry->raw_record, own_format ? static_cast<int>(wanted.rate) : 0,
+                                         own_format ? static_cast<int>(wanted.channels) : 0);
+      if (!options.raw) return kFailed;
+    }
+  }
   std::unique_ptr<Progress> progress = ui.OpenProgress("Speichere...");
   const WaveFormat format = SaveFormatFor(path, wanted, options);
   source = ConvertFormat(std::move(source), static_cast<std::int32_t>(format.rate),
@@ -121,7 +133,7 @@ bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui, co
 }
 
 bool SaveDocumentCommand(AudioDocument& document, Ui& ui, Settings& settings, bool save_as) {
-  const OpenOptions options{&settings, std::nullopt};
+  const OpenOptions options{&settings, std::nullopt, &settings};
   if (!save_as && !IsUntitled(document)) return SaveDocumentTo(document, document.path, ui, options);
   const std::optional<std::string> path =
       ChooseSavePath(ui, settings, DisplayTitle(document), IsUntitled(document) ? std::string() : document.path);
@@ -142,12 +154,16 @@ bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings) {
   Sound part(document.sound.rate, document.sound.channels);
   CopyRange(document.sound, part, start, end);
   const WaveFormat format = FormatAt(std::nullopt, static_cast<std::uint32_t>(part.rate), part.channels);
-  return SaveSoundFile(OpenSoundReader(part), format, *path, ui, OpenOptions{&settings, std::nullopt}) == kDone;
+  return SaveSoundFile(OpenSoundReader(part), format, *path, ui, OpenOptions{&settings, std::nullopt, &settings}) ==
+         kDone;
 }
 
 std::optional<std::string> ChooseFileToOpen(Ui& ui) { return ui.ChooseOpenFile("Öffnen", OpenFileFilter(), ""); }
 
-DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui, const OpenOptions& options) {
+DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui, const OpenOptions& asked) {
+  // The raw settings dialog comes before the progress window; cancelling it opens nothing.
+  OpenOptions options = asked;
+  if (AskRawSettingsFirst(path, ui, options) != kDone) return {};
   DocumentRef document = MakeCounted<AudioDocument>(44100, 1, path);
   {
     std::unique_ptr<Progress> progress = ui.OpenProgress("Lade Datei...");

@@ -26,7 +26,9 @@ Message CannotSaveMessage(const std::string& path);
 // converted to the format's rate and channels first and limited to full scale; `path` is
 // replaced only when the new file is complete. A failure is told as "Kann Datei nicht
 // erstellen"; kDone, kCancelled or kFailed. Formats whose settings decide rate, channels
-// and coding (raw, VOX) take them from `options`, and the source is converted to those.
+// and coding (raw, VOX) take them from `options`, and the source is converted to those;
+// when `options` ask for raw settings, the raw settings dialog comes first (".raw" with the
+// source's rate and channels put in), and cancelling it fails the save without a message.
 Result SaveSoundFile(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui,
                      const OpenOptions& options = {});
 
@@ -59,7 +61,8 @@ bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings);
 std::optional<std::string> ChooseFileToOpen(Ui& ui);
 // Loads `path` into a new document of `list` under the progress window "Lade Datei...";
 // null (after the message) when it could not be loaded. Raw and VOX files are read by their
-// settings in `options` (the editor passes its settings).
+// settings in `options` (the editor passes its settings and asks for them: the raw settings
+// dialog comes first, and cancelling it opens nothing and tells nothing).
 DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui, const OpenOptions& options = {});
 
 // "Neu": a new empty document, after the new-file dialog when "PromptSampleAndChannels" is

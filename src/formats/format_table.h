@@ -19,14 +19,18 @@
 
 namespace sonavel {
 
+class Settings;
 class SettingsReader;
 
 // What a reader or writer needs beyond the bytes: formats without a header of their own
 // (raw, VOX) take their rate, channels and coding from the stored settings (the defaults
 // without them), or from `raw` when it is given (sonavel-cli's --raw).
+// With `ask_raw_settings` the user is asked first: an open or save of a raw or VOX file
+// shows the raw settings dialog, stores what was accepted there and uses it.
 struct OpenOptions {
   const SettingsReader* settings = nullptr;
   std::optional<RawSettings> raw;
+  Settings* ask_raw_settings = nullptr;
 };
 
 struct FileFormat {
@@ -44,6 +48,9 @@ struct FileFormat {
   // For formats whose rate and channels the settings decide (raw, VOX): what a save of a
   // sound meant for `format` writes. Empty: `format` as it is.
   std::function<WaveFormat(const WaveFormat& format, const OpenOptions& options)> save_format;
+  // For formats whose settings record decides rate, channels and coding (raw, VOX): the
+  // record, which the raw settings dialog edits. Null for the others.
+  const RawSettingsKeys* raw_record = nullptr;
   // What `sonavel-cli info` prints about an open reader of this format beyond rate,
   // channels and length: "name: value" lines.
   std::function<std::vector<std::string>(SampleSource& reader)> describe;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "formats/format_table.h"
 #include "formats/pump.h"
@@ -81,8 +82,20 @@ std::string FileExtension(const std::string& path) {
   return extension;
 }
 
+Result AskRawSettingsFirst(const std::string& path, Ui& ui, OpenOptions& options) {
+  Settings* const settings = std::exchange(options.ask_raw_settings, nullptr);
+  const FileFormat* format = FormatForPath(path);
+  if (settings == nullptr || format == nullptr || format->raw_record == nullptr) return kDone;
+  std::optional<RawSettings> accepted = RunRawSettingsDialog(ui, *settings, *format->raw_record);
+  if (!accepted) return kCancelled;
+  options.raw = accepted;
+  return kDone;
+}
+
 Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui,
-                     std::optional<WaveFormat>* file_format, const OpenOptions& options) {
+                     std::optional<WaveFormat>* file_format, const OpenOptions& asked) {
+  OpenOptions options = asked;
+  if (AskRawSettingsFirst(path, ui, options) != kDone) return kCancelled;
   auto fail = [&ui](const std::string& text) {
     ui.ShowMessage({text, "Sonavel", MessageIcon::kError, MessageButtons::kOk});
     return kFailed;

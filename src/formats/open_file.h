@@ -21,6 +21,12 @@ class Ui;
 Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui,
                      std::optional<WaveFormat>* file_format = nullptr, const OpenOptions& options = {});
 
+// When `options` ask for raw settings and `path` is a raw or VOX file: the raw settings
+// dialog; its values are stored and put into `options`, and the request no longer asks.
+// kCancelled when the dialog was cancelled, else kDone. OpenSoundFile does this first; a
+// caller that opens a progress window calls it before.
+Result AskRawSettingsFirst(const std::string& path, Ui& ui, OpenOptions& options);
+
 // The file type lists of the open and save dialogs, in the chooser's notation
 // ("Description (*.a *.b);;...").
 std::string OpenFileFilter();

@@ -22,6 +22,7 @@ FileFormat RawEntry(std::string name, std::vector<std::string> extensions, const
   FileFormat format;
   format.name = std::move(name);
   format.extensions = std::move(extensions);
+  format.raw_record = &keys;
   format.open = [settings_of](std::unique_ptr<ByteSource> bytes, const OpenOptions& options) {
     return OpenRawReader(std::move(bytes), settings_of(options));
   };

@@ -1,6 +1,7 @@
 #include "formats/raw_settings.h"
 
 #include "platform/setting_keys.h"
+#include "platform/ui.h"
 
 namespace sonavel {
 
@@ -32,6 +33,29 @@ void WriteRawSettings(Settings& settings, const RawSettingsKeys& keys, const Raw
   settings.Write(keys.rate, values.rate);
   settings.Write(keys.channels, values.channels);
   settings.Write(keys.codec, values.codec);
+}
+
+std::optional<RawSettings> RunRawSettingsDialog(Ui& ui, Settings& settings, const RawSettingsKeys& keys, int rate,
+                                                int channels) {
+  RawSettings stored = ReadRawSettings(&settings, keys);
+  if (rate > 0) stored.rate = rate;
+  if (channels > 0) stored.channels = channels;
+  RawDialog dialog;
+  dialog.record = std::string(keys.rate.group);
+  dialog.title = keys.rate.group == setting::kVoxAudioGroup ? "Einstellungen für VOX-Dateien"
+                                                            : "Einstellungen für Raw-Dateien";
+  dialog.codec_names.assign(kRawCodecNames.begin(), kRawCodecNames.end());
+  dialog.rate_choices.assign(kRawRateChoices.begin(), kRawRateChoices.end());
+  // The drop-downs hold the seven codings and mono or stereo; a stored value beyond them
+  // shows as the record's default coding, or as mono.
+  dialog.codec = stored.codec >= 0 && stored.codec < kRawCodecCount ? stored.codec : keys.codec.fallback;
+  dialog.rate = std::to_string(stored.rate);
+  dialog.channels = stored.channels == 2 ? 2 : 1;
+  if (!ui.AskRawSettings(dialog) || !RawDialogRefusal(dialog).empty()) return std::nullopt;
+  const RawSettings accepted{RawDialogRate(dialog), dialog.channels == 2 ? 2 : 1,
+                             dialog.codec >= 0 && dialog.codec < kRawCodecCount ? dialog.codec : keys.codec.fallback};
+  WriteRawSettings(settings, keys, accepted);
+  return accepted;
 }
 
 bool UsableRawSettings(const RawSettings& values) {

@@ -11,6 +11,8 @@
 
 namespace sonavel {
 
+class Ui;
+
 // The sample codings by their stored number.
 inline constexpr int kRawCodecVox = 0;
 inline constexpr int kRawCodecMuLaw = 1;
@@ -24,6 +26,10 @@ inline constexpr int kRawCodecCount = 7;
 // The names the settings dialog shows, by codec number.
 inline constexpr std::array<std::string_view, kRawCodecCount> kRawCodecNames = {
     "Dialogic ADPCM", "G711 uLaw", "G711 aLaw", "16 bit PCM (LE)", "8 bit unsigned", "8 bit signed", "16 bit PCM (BE)"};
+
+// The rate choices the settings dialog offers (any other number may be typed).
+inline constexpr std::array<int, 12> kRawRateChoices = {6000,  8000,  11025, 16000, 22050, 32000,
+                                                        44100, 48000, 64000, 88200, 96000, 196000};
 
 struct RawSettings {
   int rate = 44100;
@@ -46,6 +52,12 @@ const RawSettingsKeys& VoxAudioKeys();
 // Null settings give the defaults.
 RawSettings ReadRawSettings(const SettingsReader* settings, const RawSettingsKeys& keys);
 void WriteRawSettings(Settings& settings, const RawSettingsKeys& keys, const RawSettings& values);
+
+// The raw settings dialog over the record of `keys`, starting with the stored values; a
+// non-zero `rate` and `channels` (a save's document) are put in first. On OK the values are
+// written back to the record and returned; nullopt when cancelled.
+std::optional<RawSettings> RunRawSettingsDialog(Ui& ui, Settings& settings, const RawSettingsKeys& keys,
+                                                int rate = 0, int channels = 0);
 
 // True when a reader or writer can work with `values`: a codec of 0..6, a rate of 1 to
 // 196000 and 1 to 255 channels. Anything else fails both ways.

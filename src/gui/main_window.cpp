@@ -376,7 +376,7 @@ void MainWindow::DocumentActivated() {
 }
 
 bool MainWindow::OpenDocument(const std::string& path) {
-  DocumentRef document = OpenDocumentFile(documents_list_, path, ui(), OpenOptions{&settings_, std::nullopt});
+  DocumentRef document = OpenDocumentFile(documents_list_, path, ui(), OpenOptions{&settings_, std::nullopt, &settings_});
   if (!document) return false;
   recent_.AddRecentFile(path);
   AddDocumentWindow(document);

@@ -3,6 +3,7 @@
 #include "gui/effect_dialog.h"
 
 #include "gui/progress_dialog.h"
+#include "gui/raw_dialog.h"
 
 #include <QDialog>
 #include <QFileDialog>
@@ -146,6 +147,8 @@ std::optional<std::string> QtUi::ChooseFolder(std::string_view title, std::strin
 }
 
 bool QtUi::AskEffectParameters(EffectDialog& dialog) { return RunEffectDialog(parent_, dialog); }
+
+bool QtUi::AskRawSettings(RawDialog& dialog) { return RunRawDialog(parent_, dialog); }
 
 std::optional<std::string> QtUi::PromptText(std::string_view title, std::string_view label,
                                             std::string_view text) {

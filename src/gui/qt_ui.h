@@ -24,6 +24,7 @@ class QtUi final : public Ui {
   std::optional<std::string> PromptText(std::string_view title, std::string_view label,
                                         std::string_view text) override;
   bool AskEffectParameters(EffectDialog& dialog) override;
+  bool AskRawSettings(RawDialog& dialog) override;
 
  private:
   QWidget* parent_;

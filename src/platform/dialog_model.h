@@ -65,6 +65,30 @@ struct EffectDialog {
   bool preview_empty = false;
 };
 
+// The raw settings dialog ("LRawDlg") of headerless files: the settings record it edits
+// (its subkey name, "RawAudio" or "VoxAudio"), a drop-down of the codec names, a rate field
+// offering `rate_choices` where any number may be typed, and "1 - Mono"/"2 - Stereo". The
+// values start as shown; on OK they hold what the user accepted.
+struct RawDialog {
+  std::string title;
+  std::string record;
+  std::vector<std::string> codec_names;
+  std::vector<int> rate_choices;
+  int codec = 0;      // index into codec_names
+  std::string rate;   // the rate field's text
+  int channels = 1;   // 1 or 2
+};
+
+inline constexpr int kRawDialogMinimumRate = 6000;
+inline constexpr int kRawDialogMaximumRate = 196000;
+
+// The check at OK: empty when the values may be taken, else the text to show on the rate
+// field (the dialog then stays open). A rate that is not a whole number of 6000 to 196000
+// is refused, typed text such as "abc" included.
+std::string RawDialogRefusal(const RawDialog& dialog);
+// The accepted rate field as a number (after RawDialogRefusal found nothing to refuse).
+int RawDialogRate(const RawDialog& dialog);
+
 // The answer that changes and loses nothing: Cancel where offered, else No, else Abort/Ok.
 MessageAnswer SafeAnswer(MessageButtons buttons);
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/settings.h"
+
 namespace sonavel {
 
 MessageAnswer SafeAnswer(MessageButtons buttons) {
@@ -17,6 +19,17 @@ MessageAnswer SafeAnswer(MessageButtons buttons) {
     case MessageButtons::kRetryCancel: return MessageAnswer::kCancel;
   }
   return MessageAnswer::kCancel;
+}
+
+std::string RawDialogRefusal(const RawDialog& dialog) {
+  const std::optional<std::int64_t> rate = ParseWholeNumber(dialog.rate);
+  if (!rate || *rate < kRawDialogMinimumRate || *rate > kRawDialogMaximumRate)
+    return "Please select a sample rate between 6000 and 196000.";
+  return {};
+}
+
+int RawDialogRate(const RawDialog& dialog) {
+  return static_cast<int>(ParseWholeNumber(dialog.rate).value_or(0));
 }
 
 MessageAnswer ScriptedUi::ShowMessage(const Message& message) {
@@ -80,6 +93,23 @@ bool ScriptedUi::AskEffectParameters(EffectDialog& dialog) {
     const std::string refused = dialog.validate ? dialog.validate(dialog.fields) : std::string();
     if (refused.empty()) return true;
     shown_.push_back(Message{refused, "Ungültiger Wert", MessageIcon::kInformation, MessageButtons::kOk});
+  }
+  return false;
+}
+
+bool ScriptedUi::AskRawSettings(RawDialog& dialog) {
+  raw_dialogs_.push_back(dialog);
+  requests_.push_back(dialog.title);
+  while (!raw_answers_.empty()) {
+    const std::optional<RawAnswer> answer = std::move(raw_answers_.front());
+    raw_answers_.pop_front();
+    if (!answer) return false;
+    dialog.codec = answer->codec;
+    dialog.rate = answer->rate;
+    dialog.channels = answer->channels;
+    const std::string refused = RawDialogRefusal(dialog);
+    if (refused.empty()) return true;
+    shown_.push_back(Message{refused, "", MessageIcon::kError, MessageButtons::kOk});
   }
   return false;
 }

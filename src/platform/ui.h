@@ -41,6 +41,8 @@ class Ui {
   virtual bool AskEffectParameters(EffectDialog& dialog) = 0;
   virtual std::optional<std::string> PromptText(std::string_view title, std::string_view label,
                                                 std::string_view text) = 0;
+  // The raw settings dialog; true on OK, with the values accepted by RawDialogRefusal.
+  virtual bool AskRawSettings(RawDialog& dialog) = 0;
 };
 
 // Records every message and answers from a queue; with the queue empty it gives the
@@ -78,6 +80,18 @@ class ScriptedUi final : public Ui {
   };
   bool AskEffectParameters(EffectDialog& dialog) override;
   void QueueEffectAnswer(std::optional<EffectAnswer> answer) { effect_answers_.push_back(std::move(answer)); }
+  // The next raw settings dialog's answer; nothing cancels. An answer that the check
+  // refuses is recorded as a shown message and the next answer is tried. With the queue
+  // empty, the dialog is cancelled.
+  struct RawAnswer {
+    int codec;
+    std::string rate;
+    int channels;
+  };
+  bool AskRawSettings(RawDialog& dialog) override;
+  void QueueRawAnswer(std::optional<RawAnswer> answer) { raw_answers_.push_back(std::move(answer)); }
+  // Each raw settings dialog as it was shown, with the values it started with.
+  const std::vector<RawDialog>& raw_dialogs() const { return raw_dialogs_; }
   // Each effect dialog as it was shown, with the values it started with.
   const std::vector<EffectDialog>& effect_dialogs() const { return effect_dialogs_; }
   // The titles of the choosers, prompts and progress windows shown, in order.
@@ -102,6 +116,8 @@ class ScriptedUi final : public Ui {
   std::vector<std::string> save_suggestions_;
   std::deque<std::optional<EffectAnswer>> effect_answers_;
   std::vector<EffectDialog> effect_dialogs_;
+  std::deque<std::optional<RawAnswer>> raw_answers_;
+  std::vector<RawDialog> raw_dialogs_;
 
   std::optional<std::string> NextChoice(std::string request);
 };
@@ -126,6 +142,7 @@ class ConsoleUi final : public Ui {
   }
   // Headless runs take the values as they are (stored, or given on the command line).
   bool AskEffectParameters(EffectDialog&) override { return true; }
+  bool AskRawSettings(RawDialog&) override { return true; }
 };
 
 }  // namespace sonavel

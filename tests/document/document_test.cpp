@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "document_fixture.h"
 #include "document/file_commands.h"
+#include "formats/raw_settings.h"
 #include "formats/wav_reader.h"
 #include "store/block_table.h"
 #include "formats/wav_writer.h"
@@ -167,6 +169,97 @@ TEST_F(DocumentListTest, SaveKeepsTheFilesOwnFormatAndSaveAsTheStoredOne) {
   EXPECT_EQ(ui_.shown()[0].caption, "Geringer freier Speicher");
   EXPECT_EQ(ui_.shown()[0].text.rfind("Kann die Datei nicht speichern, \"" + copy + "\"", 0), 0u);
   EXPECT_EQ(document->state.modified, 1);
+}
+
+// The raw settings dialog's check: a whole number of 6000 to 196000, nothing else.
+TEST(RawDialogCheck, TakesWholeRatesFrom6000To196000Only) {
+  auto typed = [](const char* rate) {
+    RawDialog dialog;
+    dialog.rate = rate;
+    return dialog;
+  };
+  const std::string refusal = "Please select a sample rate between 6000 and 196000.";
+  for (const char* rate : {"6000", "196000", " 44100 ", "8000"}) EXPECT_EQ(RawDialogRefusal(typed(rate)), "") << rate;
+  EXPECT_EQ(RawDialogRate(typed(" 44100 ")), 44100);
+  for (const char* rate : {"5999", "196001", "0", "-8000", "abc", "8000x", "", "4294973296", "8000.5"})
+    EXPECT_EQ(RawDialogRefusal(typed(rate)), refusal) << rate;
+}
+
+// Opening a raw file asks for its settings first: the dialog shows the stored record, a
+// refused rate lets the user correct it, OK stores what the file is then read with, and
+// cancelling opens nothing and tells nothing. Saving to ".vox" asks with the "VoxAudio"
+// record, to ".raw" with the document's rate and channels put in.
+TEST_F(DocumentListTest, RawFilesAskForTheirSettingsOnOpenAndSave) {
+  WriteRawSettings(*settings_, RawAudioKeys(), {22050, 2, kRawCodec16Le});
+  // Four stereo frames of 16-bit big-endian samples.
+  const std::vector<std::int16_t> values = {0x1234, -2, 32767, -32768, 0, 1, -4660, 291};
+  const std::string path = JoinPath(folder_, "take.raw");
+  {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    for (std::int16_t value : values) {
+      const auto bits = static_cast<std::uint16_t>(value);
+      std::fputc(bits >> 8, file);
+      std::fputc(bits & 0xFF, file);
+    }
+    std::fclose(file);
+  }
+  DocumentList list;
+  const OpenOptions asking{settings_.get(), std::nullopt, settings_.get()};
+
+  ui_.QueueRawAnswer(std::nullopt);
+  EXPECT_FALSE(OpenDocumentFile(list, path, ui_, asking));
+  EXPECT_TRUE(list.documents().empty());
+  EXPECT_TRUE(ui_.shown().empty());
+  ASSERT_EQ(ui_.raw_dialogs().size(), 1u);
+  const RawDialog& shown = ui_.raw_dialogs()[0];
+  EXPECT_EQ(shown.record, "RawAudio");
+  EXPECT_EQ(shown.rate, "22050");
+  EXPECT_EQ(shown.channels, 2);
+  EXPECT_EQ(shown.codec, kRawCodec16Le);
+  EXPECT_EQ(shown.codec_names, std::vector<std::string>(kRawCodecNames.begin(), kRawCodecNames.end()));
+  EXPECT_EQ(shown.rate_choices, std::vector<int>(kRawRateChoices.begin(), kRawRateChoices.end()));
+  EXPECT_EQ(ReadRawSettings(settings_.get(), RawAudioKeys()), (RawSettings{22050, 2, kRawCodec16Le}));
+
+  ui_.QueueRawAnswer(ScriptedUi::RawAnswer{kRawCodecMuLaw, "abc", 1});
+  ui_.QueueRawAnswer(ScriptedUi::RawAnswer{kRawCodecMuLaw, "196001", 1});
+  ui_.QueueRawAnswer(ScriptedUi::RawAnswer{kRawCodec16Be, "8000", 2});
+  DocumentRef document = OpenDocumentFile(list, path, ui_, asking);
+  ASSERT_TRUE(document);
+  ASSERT_EQ(ui_.shown().size(), 2u);
+  EXPECT_EQ(ui_.shown()[1].text, "Please select a sample rate between 6000 and 196000.");
+  EXPECT_EQ(ReadRawSettings(settings_.get(), RawAudioKeys()), (RawSettings{8000, 2, kRawCodec16Be}));
+  EXPECT_EQ(document->sound.rate, 8000);
+  EXPECT_EQ(document->sound.channels, 2);
+  ASSERT_EQ(SoundLength(document->sound), 4);
+  std::vector<std::int32_t> read(values.size());
+  OpenSoundReader(document->sound)->Read(read.data(), 4);
+  for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(read[i], values[i] * 16) << i;
+
+  // Save as ".vox": the "VoxAudio" record as stored, whatever the document.
+  ui_.QueueChoice(JoinPath(folder_, "take.vox"));
+  ui_.QueueRawAnswer(ScriptedUi::RawAnswer{kRawCodecVox, "6000", 1});
+  ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  ASSERT_EQ(ui_.raw_dialogs().size(), 3u);
+  EXPECT_EQ(ui_.raw_dialogs()[2].record, "VoxAudio");
+  EXPECT_EQ(ui_.raw_dialogs()[2].rate, "8000");
+  EXPECT_EQ(ui_.raw_dialogs()[2].channels, 1);
+  EXPECT_EQ(ui_.raw_dialogs()[2].codec, kRawCodecVox);
+  EXPECT_EQ(ReadRawSettings(settings_.get(), VoxAudioKeys()), (RawSettings{6000, 1, kRawCodecVox}));
+  // 4 frames at 8000 Hz become 3 at 6000 Hz, mono: two bytes with the last half byte flushed.
+  EXPECT_EQ(std::filesystem::file_size(JoinPath(folder_, "take.vox")), 2u);
+
+  // Save as ".raw", cancelled: the document's rate and channels were offered, nothing is
+  // written and nothing told.
+  WriteRawSettings(*settings_, RawAudioKeys(), {44100, 1, kRawCodecSigned8});
+  const std::size_t messages = ui_.shown().size();
+  ui_.QueueChoice(JoinPath(folder_, "copy.raw"));
+  EXPECT_FALSE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  ASSERT_EQ(ui_.raw_dialogs().size(), 4u);
+  EXPECT_EQ(ui_.raw_dialogs()[3].rate, "8000");
+  EXPECT_EQ(ui_.raw_dialogs()[3].channels, 2);
+  EXPECT_EQ(ui_.raw_dialogs()[3].codec, kRawCodecSigned8);
+  EXPECT_FALSE(std::filesystem::exists(JoinPath(folder_, "copy.raw")));
+  EXPECT_EQ(ui_.shown().size(), messages);
 }
 
 TEST_F(DocumentListTest, ClosingAsksAboutChangesAndUntitledDocuments) {

@@ -77,6 +77,7 @@ class CancellingUi final : public Ui {
     return inner_.ChooseFolder(t, d);
   }
   bool AskEffectParameters(EffectDialog& dialog) override { return inner_.AskEffectParameters(dialog); }
+  bool AskRawSettings(RawDialog& dialog) override { return inner_.AskRawSettings(dialog); }
   std::optional<std::string> PromptText(std::string_view t, std::string_view l, std::string_view x) override {
     return inner_.PromptText(t, l, x);
   }
