@@ -361,7 +361,7 @@ SourceRef OpenAiffReader(std::unique_ptr<ByteSource> bytes) {
   AiffLayout layout;
   if (const std::uint8_t status = FindSoundData(*bytes, layout); status != kStatusOk)
     return MakeCounted<AiffReader>(status);
-  return MakeCounted<AiffReader>(std::move(bytes), layout);
+  return MakeCounted<AiffReader>(ReadAheadBytes(std::move(bytes)), layout);
 }
 
 SinkRef CreateAiffWriter(std::int32_t rate, std::uint8_t channels, const std::string& path) {

@@ -140,7 +140,9 @@ class AuFileReader final : public AuReader {
       n -= k;
       position += k;
     }
-    const std::int64_t length = Length();
+    // The file's size is asked again only when the read goes past what it last gave.
+    if (position + n > known_length_) known_length_ = Length();
+    const std::int64_t length = known_length_;
     while (n > 0 && position < length) {
       const std::int64_t wanted = std::min({n, length - position, piece_frames_});
       if (buffer_.empty()) buffer_.resize(static_cast<std::size_t>(piece_frames_ * frame_size_));
@@ -167,6 +169,7 @@ class AuFileReader final : public AuReader {
   std::int64_t frame_size_;
   std::int64_t piece_frames_;
   std::int32_t position_ = 0;
+  std::int64_t known_length_ = 0;
   std::vector<std::uint8_t> buffer_;
 };
 
@@ -257,7 +260,7 @@ SourceRef OpenAuReader(std::unique_ptr<ByteSource> bytes) {
   if (!bytes) return MakeNullSource(kStatusCannotOpen);
   AuLayout layout;
   if (const std::uint8_t status = ReadLayout(*bytes, layout); status != kStatusOk) return MakeNullSource(status);
-  return MakeCounted<AuFileReader>(std::move(bytes), layout);
+  return MakeCounted<AuFileReader>(ReadAheadBytes(std::move(bytes)), layout);
 }
 
 AuReader* AsAuReader(SampleSource* source) { return dynamic_cast<AuReader*>(source); }

@@ -157,7 +157,9 @@ void RawFileReader::Read(std::int32_t* out, std::int32_t count) {
     n -= k;
     position += k;
   }
-  const std::int64_t length = Length();
+  // The file's size is asked again only when the read goes past what it last gave.
+  if (position + n > known_length_) known_length_ = Length();
+  const std::int64_t length = known_length_;
   if (n > 0 && position < length) file_->Seek(layout_.data_offset + position * frame_size_);
   while (n > 0) {
     // Only frames up to the length come from the file; the rest is silence.
@@ -185,7 +187,7 @@ void RawFileReader::Seek(std::int32_t frame) {
 
 SourceRef OpenRawFileReader(std::unique_ptr<ByteSource> file, const RawLayout& layout) {
   if (!file) return MakeNullSource(kStatusCannotOpen);
-  return MakeCounted<RawFileReader>(std::move(file), layout);
+  return MakeCounted<RawFileReader>(ReadAheadBytes(std::move(file)), layout);
 }
 
 SinkRef CreateRawFileWriter(const std::string& path, std::int32_t rate, std::uint8_t channels, SampleCoding coding,
