@@ -6,12 +6,12 @@ import subprocess
 import time
 
 
-def make_signal(path, seconds, rate=44100):
-    """One WAV of `seconds` of 16-bit stereo at `rate` (44.1 kHz unless told): a tone in
-    noise, made once."""
+def make_signal(path, seconds, rate=44100, channels=2):
+    """One WAV of `seconds` of 16-bit audio at `rate` (44.1 kHz unless told), stereo unless
+    told: a tone in noise, made once."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
     if not os.path.exists(path):
-        subprocess.run(["sox", "-D", "-n", "-r", str(rate), "-c", "2", "-b", "16", path,
+        subprocess.run(["sox", "-D", "-n", "-r", str(rate), "-c", str(channels), "-b", "16", path,
                         "synth", str(seconds), "sine", "300", "whitenoise", "gain", "-6"], check=True)
 
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "formats/sample_words.h"
 #include "formats/wav_reader.h"
 #include "platform/file.h"
 
@@ -59,11 +60,17 @@ void Convert(const std::uint8_t* in, std::int32_t* out, std::size_t samples) {
 
 using ConvertFunction = void (*)(const std::uint8_t*, std::int32_t*, std::size_t);
 
+// 16-bit samples go through the shared vector loop.
+template <bool kLittle>
+void Convert16(const std::uint8_t* in, std::int32_t* out, std::size_t samples) {
+  Words16ToStore(in, out, samples, !kLittle);
+}
+
 template <bool kLittle>
 ConvertFunction LinearConversion(int bytes) {
   switch (bytes) {
     case 1: return Convert<1, kLittle, false>;
-    case 2: return Convert<2, kLittle, false>;
+    case 2: return Convert16<kLittle>;
     case 3: return Convert<3, kLittle, false>;
     default: return Convert<4, kLittle, false>;
   }
@@ -274,8 +281,7 @@ class AiffWriter final : public SampleSink {
     while (count > 0) {
       const std::int32_t piece = std::min(count, kChunkFrames);
       const std::size_t samples = static_cast<std::size_t>(piece) * channel_count;
-      for (std::size_t i = 0; i < samples; ++i)
-        WriteBe16(&buffer_[2 * i], static_cast<std::uint16_t>(StoreTo16(in[i])));
+      StoreToWords16(in, buffer_.data(), samples, true);
       if (!file_.Write(buffer_.data(), samples * 2)) status |= kSinkWriteFailed;
       frames_ += piece;
       in += samples;
@@ -355,7 +361,7 @@ SourceRef OpenAiffReader(std::unique_ptr<ByteSource> bytes) {
   AiffLayout layout;
   if (const std::uint8_t status = FindSoundData(*bytes, layout); status != kStatusOk)
     return MakeCounted<AiffReader>(status);
-  return MakeCounted<AiffReader>(std::move(bytes), layout);
+  return MakeCounted<AiffReader>(ReadAheadBytes(std::move(bytes)), layout);
 }
 
 SinkRef CreateAiffWriter(std::int32_t rate, std::uint8_t channels, const std::string& path) {

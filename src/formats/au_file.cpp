@@ -7,6 +7,7 @@
 
 #include "formats/codecs_internal.h"
 #include "formats/g711.h"
+#include "formats/sample_words.h"
 #include "formats/wav_reader.h"
 #include "formats/wave_format.h"
 #include "platform/file.h"
@@ -27,7 +28,6 @@ constexpr std::size_t kPieceBytes = 65536;
 // File samples of one encoding to store samples.
 using Converter = void (*)(const std::uint8_t* in, std::int32_t* out, std::size_t samples);
 
-std::int32_t Be16(const std::uint8_t* p) { return static_cast<std::int16_t>((p[0] << 8) | p[1]); }
 
 void FromMuLaw(const std::uint8_t* in, std::int32_t* out, std::size_t samples) {
   for (std::size_t i = 0; i < samples; ++i) out[i] = ExpandMuLaw(in[i]);
@@ -39,7 +39,7 @@ void FromLinear8(const std::uint8_t* in, std::int32_t* out, std::size_t samples)
   for (std::size_t i = 0; i < samples; ++i) out[i] = static_cast<std::int8_t>(in[i]) * 4096;
 }
 void FromLinear16(const std::uint8_t* in, std::int32_t* out, std::size_t samples) {
-  for (std::size_t i = 0; i < samples; ++i) out[i] = Be16(in + 2 * i) * 16;
+  Words16ToStore(in, out, samples, true);
 }
 void FromLinear24(const std::uint8_t* in, std::int32_t* out, std::size_t samples) {
   for (std::size_t i = 0; i < samples; ++i) {
@@ -140,7 +140,9 @@ class AuFileReader final : public AuReader {
       n -= k;
       position += k;
     }
-    const std::int64_t length = Length();
+    // The file's size is asked again only when the read goes past what it last gave.
+    if (position + n > known_length_) known_length_ = Length();
+    const std::int64_t length = known_length_;
     while (n > 0 && position < length) {
       const std::int64_t wanted = std::min({n, length - position, piece_frames_});
       if (buffer_.empty()) buffer_.resize(static_cast<std::size_t>(piece_frames_ * frame_size_));
@@ -167,6 +169,7 @@ class AuFileReader final : public AuReader {
   std::int64_t frame_size_;
   std::int64_t piece_frames_;
   std::int32_t position_ = 0;
+  std::int64_t known_length_ = 0;
   std::vector<std::uint8_t> buffer_;
 };
 
@@ -220,11 +223,7 @@ class AuWriter final : public SampleSink {
     while (count > 0) {
       const std::int64_t piece = std::min<std::int64_t>(count, piece_frames);
       const std::size_t samples = static_cast<std::size_t>(piece) * channel_count;
-      for (std::size_t i = 0; i < samples; ++i) {
-        const std::uint16_t f = static_cast<std::uint16_t>(StoreTo16(in[i]));
-        buffer_[2 * i] = static_cast<std::uint8_t>(f >> 8);
-        buffer_[2 * i + 1] = static_cast<std::uint8_t>(f);
-      }
+      StoreToWords16(in, buffer_.data(), samples, true);
       if (!file_.Write(buffer_.data(), 2 * samples)) status |= kSinkWriteFailed;
       frames_ += piece;
       in += samples;
@@ -261,7 +260,7 @@ SourceRef OpenAuReader(std::unique_ptr<ByteSource> bytes) {
   if (!bytes) return MakeNullSource(kStatusCannotOpen);
   AuLayout layout;
   if (const std::uint8_t status = ReadLayout(*bytes, layout); status != kStatusOk) return MakeNullSource(status);
-  return MakeCounted<AuFileReader>(std::move(bytes), layout);
+  return MakeCounted<AuFileReader>(ReadAheadBytes(std::move(bytes)), layout);
 }
 
 AuReader* AsAuReader(SampleSource* source) { return dynamic_cast<AuReader*>(source); }

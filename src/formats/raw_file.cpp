@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/g711.h"
+#include "formats/sample_words.h"
 
 namespace sonavel {
 
@@ -26,12 +27,8 @@ void Decode(SampleCoding coding, const std::uint8_t* in, std::int32_t* out, std:
       for (std::size_t i = 0; i < samples; ++i) out[i] = std::int32_t{static_cast<std::int8_t>(in[i])} * 4096;
       break;
     case SampleCoding::kLinear16Le:
-      for (std::size_t i = 0; i < samples; ++i)
-        out[i] = static_cast<std::int16_t>(in[2 * i] | (in[2 * i + 1] << 8)) * 16;
-      break;
     case SampleCoding::kLinear16Be:
-      for (std::size_t i = 0; i < samples; ++i)
-        out[i] = static_cast<std::int16_t>((in[2 * i] << 8) | in[2 * i + 1]) * 16;
+      Words16ToStore(in, out, samples, coding == SampleCoding::kLinear16Be);
       break;
     case SampleCoding::kMuLaw:
       for (std::size_t i = 0; i < samples; ++i) out[i] = ExpandMuLaw(in[i]);
@@ -51,18 +48,8 @@ void Encode(SampleCoding coding, const std::int32_t* in, std::uint8_t* out, std:
       for (std::size_t i = 0; i < samples; ++i) out[i] = static_cast<std::uint8_t>(StoreTo8(in[i]));
       break;
     case SampleCoding::kLinear16Le:
-      for (std::size_t i = 0; i < samples; ++i) {
-        const auto f = static_cast<std::uint16_t>(StoreTo16(in[i]));
-        out[2 * i] = static_cast<std::uint8_t>(f);
-        out[2 * i + 1] = static_cast<std::uint8_t>(f >> 8);
-      }
-      break;
     case SampleCoding::kLinear16Be:
-      for (std::size_t i = 0; i < samples; ++i) {
-        const auto f = static_cast<std::uint16_t>(StoreTo16(in[i]));
-        out[2 * i] = static_cast<std::uint8_t>(f >> 8);
-        out[2 * i + 1] = static_cast<std::uint8_t>(f);
-      }
+      StoreToWords16(in, out, samples, coding == SampleCoding::kLinear16Be);
       break;
     case SampleCoding::kMuLaw:
       for (std::size_t i = 0; i < samples; ++i) out[i] = CompressMuLaw(in[i]);
@@ -170,7 +157,9 @@ void RawFileReader::Read(std::int32_t* out, std::int32_t count) {
     n -= k;
     position += k;
   }
-  const std::int64_t length = Length();
+  // The file's size is asked again only when the read goes past what it last gave.
+  if (position + n > known_length_) known_length_ = Length();
+  const std::int64_t length = known_length_;
   if (n > 0 && position < length) file_->Seek(layout_.data_offset + position * frame_size_);
   while (n > 0) {
     // Only frames up to the length come from the file; the rest is silence.
@@ -198,7 +187,7 @@ void RawFileReader::Seek(std::int32_t frame) {
 
 SourceRef OpenRawFileReader(std::unique_ptr<ByteSource> file, const RawLayout& layout) {
   if (!file) return MakeNullSource(kStatusCannotOpen);
-  return MakeCounted<RawFileReader>(std::move(file), layout);
+  return MakeCounted<RawFileReader>(ReadAheadBytes(std::move(file)), layout);
 }
 
 SinkRef CreateRawFileWriter(const std::string& path, std::int32_t rate, std::uint8_t channels, SampleCoding coding,

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/byte_source.h"
 #include "platform/file.h"
@@ -60,6 +61,7 @@ class RawFileReader final : public SampleSource {
   RawLayout layout_;
   int frame_size_ = 0;
   std::int32_t position_ = 0;
+  std::int64_t known_length_ = 0;  // the length the last read found
   std::vector<std::uint8_t> buffer_;
 };
 

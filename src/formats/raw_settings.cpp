@@ -64,7 +64,10 @@ bool UsableRawSettings(const RawSettings& values) {
 }
 
 std::optional<RawSettings> ParseRawSettings(std::string_view text, std::string& error) {
-  const std::string quoted = "\"" + std::string(text) + "\"";
+  // Built by appending: the "..." + std::string form trips a false -Wrestrict in release builds.
+  std::string quoted = "\"";
+  quoted.append(text);
+  quoted += '"';
   const std::size_t first = text.find(':');
   const std::size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
   if (second == std::string_view::npos) {

@@ -25,6 +25,26 @@ constexpr std::int32_t Multiplier(unsigned nibble) {
 
 void ClampIndex(VoxState& state) { state.index = std::clamp(state.index, 0, 48); }
 
+// By step index and nibble: what the nibble adds to the predictor, and the next index
+// (already limited to 0..48), so that the bulk decoder looks both up.
+struct VoxTables {
+  std::int32_t delta[49][16];
+  std::uint8_t next[49][16];
+};
+
+constexpr VoxTables MakeVoxTables() {
+  VoxTables tables{};
+  for (int index = 0; index < 49; ++index) {
+    for (unsigned nibble = 0; nibble < 16; ++nibble) {
+      tables.delta[index][nibble] = kStepSizes[index] * Multiplier(nibble);
+      tables.next[index][nibble] = static_cast<std::uint8_t>(std::clamp(index + kIndexChange[nibble & 7], 0, 48));
+    }
+  }
+  return tables;
+}
+
+constexpr VoxTables kVoxTables = MakeVoxTables();
+
 class VoxReader final : public SampleSource {
  public:
   VoxReader(std::unique_ptr<ByteSource> file, std::int32_t sample_rate)
@@ -44,7 +64,9 @@ class VoxReader final : public SampleSource {
       n -= k;
       position += k;
     }
-    const std::int64_t length = status == kStatusOk ? Length() : 0;
+    // The file's size is asked again only when the read goes past what it last gave.
+    if (position + n > known_length_) known_length_ = Length();
+    const std::int64_t length = status == kStatusOk ? known_length_ : 0;
     while (n > 0 && position < length) {
       if (position % 2 != 0 && !pending_) StartInsideByte(position);
       if (pending_) {
@@ -58,14 +80,13 @@ class VoxReader final : public SampleSource {
       const std::size_t bytes = static_cast<std::size_t>((samples + 1) / 2);
       const std::size_t got = file_->Read(buffer_.data(), bytes);
       const std::int64_t decoded = std::min<std::int64_t>(samples, 2 * static_cast<std::int64_t>(got));
-      for (std::int64_t i = 0; i < decoded; ++i) {
-        const std::uint8_t byte = buffer_[static_cast<std::size_t>(i / 2)];
-        out[i] = DecodeVoxNibble(state_, i % 2 == 0 ? byte >> 4 : byte & 15u);
-      }
+      const std::size_t whole = static_cast<std::size_t>(decoded / 2);
+      DecodeVoxBytes(state_, buffer_.data(), whole, out);
       // An odd count leaves the low nibble of the last byte for the next read.
       if (decoded % 2 != 0) {
+        out[decoded - 1] = DecodeVoxNibble(state_, buffer_[whole] >> 4);
         pending_ = true;
-        low_nibble_ = buffer_[static_cast<std::size_t>(decoded / 2)] & 15u;
+        low_nibble_ = buffer_[whole] & 15u;
       }
       out += decoded;
       n -= decoded;
@@ -116,6 +137,7 @@ class VoxReader final : public SampleSource {
   std::unique_ptr<ByteSource> file_;
   VoxState state_;
   std::int32_t position_ = 0;
+  std::int64_t known_length_ = 0;
   bool pending_ = false;
   unsigned low_nibble_ = 0;
   std::vector<std::uint8_t> buffer_;
@@ -194,23 +216,46 @@ std::int32_t DecodeVoxNibble(VoxState& state, unsigned nibble) {
   return std::clamp(state.predictor, -kVoxPeak, kVoxPeak);
 }
 
+void DecodeVoxBytes(VoxState& state, const std::uint8_t* in, std::size_t bytes, std::int32_t* out) {
+  // The same steps as DecodeVoxNibble with the index limited after each step instead of
+  // before the next, which every later use does alike.
+  unsigned index = static_cast<unsigned>(std::clamp(state.index, 0, 48));
+  std::int32_t predictor = state.predictor;
+  for (std::size_t i = 0; i < bytes; ++i) {
+    const unsigned high = in[i] >> 4;
+    const unsigned low = in[i] & 15u;
+    predictor += kVoxTables.delta[index][high] - (predictor >> 6);
+    index = kVoxTables.next[index][high];
+    out[2 * i] = std::clamp(predictor, -kVoxPeak, kVoxPeak);
+    predictor += kVoxTables.delta[index][low] - (predictor >> 6);
+    index = kVoxTables.next[index][low];
+    out[2 * i + 1] = std::clamp(predictor, -kVoxPeak, kVoxPeak);
+  }
+  state.index = static_cast<int>(index);
+  state.predictor = predictor;
+}
+
 unsigned EncodeVoxSample(VoxState& state, std::int32_t sample) {
   ClampIndex(state);
   state.predictor -= state.predictor >> 6;
   const std::int32_t step = kStepSizes[state.index];
-  const std::int64_t a = (std::int64_t{sample} - state.predictor) / step;  // truncated towards zero
-  std::int64_t m = a < 0 ? -a : a;
+  // The quotient a = (sample - predictor) / step, truncated towards zero, decides the
+  // nibble: bit 2 for |a| >= 132, then bit 1 for what is left >= 66, bit 0 for the rest
+  // > 32, bit 3 for a < 0. Compared as multiples of the step instead of dividing, since
+  // floor(r / step) >= k exactly when r >= k × step; a < 0 exactly when d <= -step.
+  const std::int64_t d = std::int64_t{sample} - state.predictor;
+  std::int64_t r = d < 0 ? -d : d;
   unsigned nibble = 0;
-  if (m >= 132) {
+  if (r >= 132 * std::int64_t{step}) {
     nibble |= 4;
-    m -= 132;
+    r -= 132 * std::int64_t{step};
   }
-  if (m >= 66) {
+  if (r >= 66 * std::int64_t{step}) {
     nibble |= 2;
-    m -= 66;
+    r -= 66 * std::int64_t{step};
   }
-  if (m > 32) nibble |= 1;
-  if (a < 0) nibble |= 8;
+  if (r >= 33 * std::int64_t{step}) nibble |= 1;
+  if (d <= -std::int64_t{step}) nibble |= 8;
   state.predictor += step * Multiplier(nibble);
   state.index += kIndexChange[nibble & 7];
   return nibble;
@@ -218,7 +263,7 @@ unsigned EncodeVoxSample(VoxState& state, std::int32_t sample) {
 
 SourceRef OpenVoxReader(std::unique_ptr<ByteSource> file, std::int32_t rate) {
   if (!file) return MakeNullSource(kStatusCannotOpen);
-  return MakeCounted<VoxReader>(std::move(file), rate);
+  return MakeCounted<VoxReader>(ReadAheadBytes(std::move(file)), rate);
 }
 
 bool IsVoxReader(const SampleSource& source) { return dynamic_cast<const VoxReader*>(&source) != nullptr; }

@@ -2,6 +2,7 @@
 // Dialogic VOX ADPCM: mono, 4 bits per sample, two samples per byte with the high nibble
 // first. Files are headerless; the rate comes from the settings.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,6 +23,9 @@ struct VoxState {
 
 // The store sample of one nibble. The predictor decays towards 0 by 1/64 each step.
 std::int32_t DecodeVoxNibble(VoxState& state, unsigned nibble);
+// The samples of `bytes` whole bytes, high nibble first, into 2 × `bytes` samples at `out`:
+// DecodeVoxNibble on each nibble in turn, in one loop without branches.
+void DecodeVoxBytes(VoxState& state, const std::uint8_t* in, std::size_t bytes, std::int32_t* out);
 // The nibble of one store sample.
 unsigned EncodeVoxSample(VoxState& state, std::int32_t sample);
 

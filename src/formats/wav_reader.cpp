@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/codec_table.h"
+#include "formats/sample_words.h"
 #include "platform/byte_source.h"
 #include "platform/file.h"
 
@@ -62,11 +63,7 @@ void ConvertToStore(const std::uint8_t* in, std::int32_t* out, std::size_t sampl
       for (std::size_t i = 0; i < samples; ++i) out[i] = (static_cast<std::int32_t>(in[i]) - 128) << 12;
       break;
     case 2:
-      for (std::size_t i = 0; i < samples; ++i) {
-        std::int16_t f;
-        std::memcpy(&f, in + 2 * i, 2);  // the host is little-endian, like the file
-        out[i] = f * 16;
-      }
+      Words16ToStore(in, out, samples, false);
       break;
     case 3:
       for (std::size_t i = 0; i < samples; ++i) {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "formats/codec_table.h"
+#include "formats/sample_words.h"
 #include "formats/wav_reader.h"
 #include "platform/file.h"
-#include "store/vector_clones.h"
 
 namespace sonavel {
 
@@ -32,14 +32,6 @@ int BytesPerSample(std::uint16_t bits) {
   return 4;
 }
 
-// Store samples to 16-bit words: (s + 8) >> 4, saturated. The loop becomes vector code.
-SONAVEL_AVX2_CLONES void StoreToWords(const std::int32_t* in, std::int16_t* out, std::size_t samples) {
-  for (std::size_t i = 0; i < samples; ++i) {
-    const std::int32_t v = (in[i] >> 4) + ((in[i] >> 3) & 1);  // (s + 8) >> 4 without overflow
-    out[i] = static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
-  }
-}
-
 // Store samples to file samples. Values beyond what the field holds saturate rather than
 // wrap around (a wrapped full-scale sample would turn into a full-scale click).
 void ConvertFromStore(const std::int32_t* in, std::uint8_t* out, std::size_t samples, int bytes) {
@@ -50,16 +42,9 @@ void ConvertFromStore(const std::int32_t* in, std::uint8_t* out, std::size_t sam
         out[i] = static_cast<std::uint8_t>(std::clamp<std::int64_t>(f, -128, 127) + 128);
       }
       break;
-    case 2: {
-      // Converted in place as 16-bit words (the host is little-endian), then copied out.
-      std::int16_t words[4096];
-      for (std::size_t done = 0; done < samples; done += 4096) {
-        const std::size_t n = std::min<std::size_t>(4096, samples - done);
-        StoreToWords(in + done, words, n);
-        std::memcpy(out + 2 * done, words, 2 * n);
-      }
+    case 2:
+      StoreToWords16(in, out, samples, false);
       break;
-    }
     case 3:
       for (std::size_t i = 0; i < samples; ++i) {
         const std::uint32_t f = static_cast<std::uint32_t>(std::clamp(in[i], -0x80000, 0x7FFFF)) << 4;

@@ -43,6 +43,59 @@ class Memory final : public ByteSource {
   std::int64_t position_ = 0;
 };
 
+// The bytes from start_ to start_ + filled_ are held in buffer_; the next read begins at
+// start_ + cursor_, and `inner` stands at start_ + filled_.
+class ReadAhead final : public ByteSource {
+ public:
+  ReadAhead(std::unique_ptr<ByteSource> inner, std::size_t piece)
+      : inner_(std::move(inner)), buffer_(std::max<std::size_t>(piece, 1)), start_(inner_->Tell()) {}
+
+  std::size_t Read(void* buffer, std::size_t bytes) override {
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < bytes) {
+      if (cursor_ < filled_) {
+        const std::size_t n = std::min(bytes - done, filled_ - cursor_);
+        std::memcpy(out + done, buffer_.data() + cursor_, n);
+        cursor_ += n;
+        done += n;
+        continue;
+      }
+      start_ += static_cast<std::int64_t>(filled_);
+      filled_ = cursor_ = 0;
+      // What is left of a large read goes to the caller directly.
+      if (bytes - done >= buffer_.size()) {
+        const std::size_t got = inner_->Read(out + done, bytes - done);
+        start_ += static_cast<std::int64_t>(got);
+        return done + got;
+      }
+      filled_ = inner_->Read(buffer_.data(), buffer_.size());
+      if (filled_ == 0) break;
+    }
+    return done;
+  }
+
+  bool Seek(std::int64_t offset) override {
+    if (offset < 0) return false;
+    if (offset >= start_ && offset <= start_ + static_cast<std::int64_t>(filled_)) {
+      cursor_ = static_cast<std::size_t>(offset - start_);
+      return true;
+    }
+    start_ = offset;
+    filled_ = cursor_ = 0;
+    return inner_->Seek(offset);
+  }
+  std::int64_t Tell() const override { return start_ + static_cast<std::int64_t>(cursor_); }
+  std::int64_t Size() const override { return inner_->Size(); }
+
+ private:
+  std::unique_ptr<ByteSource> inner_;
+  std::vector<std::uint8_t> buffer_;
+  std::int64_t start_;
+  std::size_t filled_ = 0;
+  std::size_t cursor_ = 0;
+};
+
 }  // namespace
 
 std::unique_ptr<ByteSource> OpenFileBytes(const std::string& path) {
@@ -53,6 +106,11 @@ std::unique_ptr<ByteSource> OpenFileBytes(const std::string& path) {
 
 std::unique_ptr<ByteSource> MemoryBytes(std::vector<std::uint8_t> bytes) {
   return std::make_unique<Memory>(std::move(bytes));
+}
+
+std::unique_ptr<ByteSource> ReadAheadBytes(std::unique_ptr<ByteSource> inner, std::size_t piece) {
+  if (!inner) return nullptr;
+  return std::make_unique<ReadAhead>(std::move(inner), piece);
 }
 
 }  // namespace sonavel

@@ -31,5 +31,10 @@ class ByteSource {
 std::unique_ptr<ByteSource> OpenFileBytes(const std::string& path);
 // Bytes held in memory.
 std::unique_ptr<ByteSource> MemoryBytes(std::vector<std::uint8_t> bytes);
+// `inner` read ahead in pieces of `piece` bytes, so that the many small reads of a sample
+// reader cost one call of the file each piece, and a seek within the piece none. Reads at
+// or beyond what was read ahead go to `inner` again, so a file still growing is followed;
+// the size is always asked of `inner`. Starts at `inner`'s position.
+std::unique_ptr<ByteSource> ReadAheadBytes(std::unique_ptr<ByteSource> inner, std::size_t piece = 65536);
 
 }  // namespace sonavel

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -98,6 +100,59 @@ TEST_F(RawTest, VoxWriterPacksWhatTheDecoderReadsAndLosesNoSample) {
   SourceRef reader = OpenRawReader(OpenFileBytes(path), {8000, 1, kRawCodecVox});
   std::vector<std::int32_t> decoded = ReadFrames(*reader, 1001);
   EXPECT_EQ(decoded, predicted);
+}
+
+// The bulk decoder equals the nibble decoder over every byte, from every start index and
+// from predictors near the peak. The encoder picks the nibble that the truncated quotient
+// (sample - decayed predictor) / step gives, also exactly at the thresholds' edges.
+TEST(VoxCodec, BulkDecoderAndEncoderFollowTheirDefinitions) {
+  for (int index = 0; index <= 48; ++index) {
+    for (std::int32_t predictor : {0, -700000, 2000000, 2300000, -2300000}) {
+      std::vector<std::uint8_t> bytes(512);
+      for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>((i * 89 + index) ^ (i >> 3));
+      VoxState one{index, predictor};
+      std::vector<std::int32_t> expected;
+      for (std::uint8_t byte : bytes) {
+        expected.push_back(DecodeVoxNibble(one, byte >> 4));
+        expected.push_back(DecodeVoxNibble(one, byte & 15u));
+      }
+      VoxState bulk{index, predictor};
+      std::vector<std::int32_t> decoded(2 * bytes.size());
+      DecodeVoxBytes(bulk, bytes.data(), bytes.size(), decoded.data());
+      ASSERT_EQ(decoded, expected) << "index " << index << ", predictor " << predictor;
+      EXPECT_EQ(bulk.predictor, one.predictor);
+      EXPECT_EQ(DecodeVoxNibble(bulk, 9), DecodeVoxNibble(one, 9));  // the same state goes on
+
+      // The step at this index: nibbles 1 and 0 differ by 32 steps.
+      VoxState probe{index, 0};
+      VoxState probe0{index, 0};
+      const std::int32_t step = (DecodeVoxNibble(probe, 1) - DecodeVoxNibble(probe0, 0)) / 32;
+      const std::int32_t decayed = predictor - (predictor >> 6);
+      for (int k : {0, 1, 32, 33, 34, 66, 98, 99, 100, 132, 164, 165, 166, 198, 231, 232, 400}) {
+        for (int sign : {1, -1}) {
+          for (int nudge : {-1, 0, 1}) {
+            const std::int64_t sample = std::clamp<std::int64_t>(
+                decayed + sign * (std::int64_t{k} * step + nudge), INT32_MIN, INT32_MAX);
+            const std::int64_t a = (sample - decayed) / step;
+            std::int64_t m = a < 0 ? -a : a;
+            unsigned nibble = a < 0 ? 8 : 0;
+            if (m >= 132) {
+              nibble |= 4;
+              m -= 132;
+            }
+            if (m >= 66) {
+              nibble |= 2;
+              m -= 66;
+            }
+            if (m > 32) nibble |= 1;
+            VoxState encoder{index, predictor};
+            ASSERT_EQ(EncodeVoxSample(encoder, static_cast<std::int32_t>(sample)), nibble)
+                << "index " << index << ", predictor " << predictor << ", sample " << sample;
+          }
+        }
+      }
+    }
+  }
 }
 
 // sox writes each of the six byte codings; we decode every sample as sox does, and what we

@@ -3,8 +3,10 @@
 
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 
+#include "platform/byte_source.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
@@ -123,6 +125,57 @@ TEST(File, WritesReadsSeeksAndIgnoresCallsWhenClosed) {
   EXPECT_EQ(gone.Read(buffer, 4), 0u);
   EXPECT_FALSE(gone.Write("z", 1));
   EXPECT_FALSE(File("", File::Mode::kCreate).IsOpen());
+}
+
+// The read-ahead source gives what the plain source gives, for reads smaller and larger
+// than its piece and seeks inside, behind and beyond what it holds; a file that grows
+// after a read to its end is followed.
+TEST(ReadAheadBytes, ReadsAndSeeksAsThePlainSourceAndFollowsAGrowingFile) {
+  std::vector<std::uint8_t> bytes(1000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+  std::unique_ptr<ByteSource> plain = MemoryBytes(bytes);
+  std::unique_ptr<ByteSource> ahead = ReadAheadBytes(MemoryBytes(bytes), 64);
+  std::mt19937 random(5);
+  for (int step = 0; step < 3000; ++step) {
+    if (random() % 4 == 0) {
+      // Half of the seeks land near the position, where the held bytes lie.
+      const std::int64_t offset = random() % 2 == 0 ? static_cast<std::int64_t>(random() % 1100)
+                                                    : plain->Tell() + static_cast<std::int64_t>(random() % 161) - 80;
+      ASSERT_EQ(ahead->Seek(offset), plain->Seek(offset));
+    } else {
+      const std::size_t size = random() % 150;
+      std::vector<std::uint8_t> expected(size);
+      std::vector<std::uint8_t> got(size);
+      const std::size_t expected_count = plain->Read(expected.data(), size);
+      ASSERT_EQ(ahead->Read(got.data(), size), expected_count) << "step " << step;
+      ASSERT_EQ(got, expected) << "step " << step;
+    }
+    ASSERT_EQ(ahead->Tell(), plain->Tell());
+  }
+  EXPECT_FALSE(ahead->Seek(-1));
+  EXPECT_EQ(ahead->Size(), 1000);
+
+  const std::string path = JoinPath(TempFolder(), "sonavel-read-ahead-" + std::to_string(::getpid()));
+  {
+    File file(path, File::Mode::kCreate);
+    ASSERT_TRUE(file.Write("abc", 3));
+  }
+  std::unique_ptr<ByteSource> growing = ReadAheadBytes(OpenFileBytes(path), 16);
+  char buffer[16] = {};
+  EXPECT_EQ(growing->Read(buffer, sizeof buffer), 3u);
+  {
+    File file(path, File::Mode::kReadWrite);
+    ASSERT_TRUE(file.Seek(3));
+    ASSERT_TRUE(file.Write("defg", 4));
+  }
+  EXPECT_EQ(growing->Size(), 7);
+  EXPECT_EQ(growing->Read(buffer, sizeof buffer), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "defg");
+  EXPECT_TRUE(growing->Seek(1));
+  EXPECT_EQ(growing->Read(buffer, 3), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "bcd");
+  growing.reset();
+  RemoveFile(path);
 }
 
 }  // namespace

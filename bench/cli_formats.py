@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""Times `sonavel-cli convert` between the file formats against `sox` doing the same
+conversion of the same file, in one run: an hour of 16-bit stereo 44.1 kHz WAV to AIFF and
+AU and back, and VOX encode and decode of an hour at 8 kHz mono. The two take turns; on a
+shared machine single runs scatter, so each figure is the median of the ratios of runs
+taken side by side, with the medians of each side's times beside it.
+Usage: cli_formats.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS]"""
+import os
+import statistics
+import subprocess
+import sys
+
+from peer_timing import all_times, cli_env, make_signal
+
+TARGET = 1.0
+VOX_CODEC = 0  # the VOX coding's number in the raw settings
+
+cli, folder = sys.argv[1], sys.argv[2]
+seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 3600
+runs = int(sys.argv[4]) if len(sys.argv) > 4 else 5
+env = cli_env(folder)
+
+
+def path(name):
+    return os.path.join(folder, name)
+
+
+def made_by_sox(target, arguments):
+    """The input file `target`, written once by sox, so both sides read the same bytes."""
+    if not os.path.exists(target):
+        subprocess.run(["sox", *arguments, target], check=True)
+    return target
+
+
+wav = path(f"formats-{seconds}s.wav")
+make_signal(wav, seconds)
+aiff = made_by_sox(path(f"formats-{seconds}s.aiff"), [wav])
+au = made_by_sox(path(f"formats-{seconds}s.au"), [wav])
+mono = path(f"formats-{seconds}s-8k-mono.wav")
+make_signal(mono, seconds, 8000, 1)
+vox = made_by_sox(path(f"formats-{seconds}s-8k.vox"), [mono, "-t", "vox", "-r", "8000"])
+vox_settings = f"8000:1:{VOX_CODEC}"
+PCM16 = ["--wav-format", "pcm:16"]  # what sox writes too, whatever is stored
+
+# Each case: name, our arguments after the input and output, sox's arguments with IN and
+# OUT standing for the files, input file, output extension.
+cases = [
+    ("WAV -> AIFF", [], ["IN", "OUT"], wav, ".aiff"),
+    ("AIFF -> WAV", PCM16, ["IN", "OUT"], aiff, ".wav"),
+    ("WAV -> AU", [], ["IN", "OUT"], wav, ".au"),
+    ("AU -> WAV", PCM16, ["IN", "OUT"], au, ".wav"),
+    ("VOX encode", ["--raw", vox_settings], ["IN", "-t", "vox", "-r", "8000", "OUT"], mono, ".vox"),
+    ("VOX decode", ["--raw", vox_settings, *PCM16], ["-t", "vox", "-r", "8000", "-c", "1", "IN", "OUT"], vox, ".wav"),
+]
+
+print(f"{seconds} s per file, {runs} runs each, load before: {os.getloadavg()[0]:.2f}", flush=True)
+print(f"{'conversion':12} {'sonavel-cli':>12} {'sox':>9} {'ratio':>7}")
+failed = False
+for name, ours, theirs, source, extension in cases:
+    out_cli = path("out-cli" + extension)
+    out_sox = path("out-sox" + extension)
+    sox = ["sox"] + [source if a == "IN" else out_sox if a == "OUT" else a for a in theirs]
+    times = all_times({
+        "sonavel-cli": ([cli, "convert", source, out_cli, *ours], out_cli),
+        "sox": (sox, out_sox),
+    }, runs, env)
+    ratio = statistics.median(a / b for a, b in zip(times["sonavel-cli"], times["sox"]))
+    verdict = "PASS" if ratio <= TARGET else "FAIL"
+    failed |= ratio > TARGET
+    print(f"{name:12} {statistics.median(times['sonavel-cli']):10.2f} s {statistics.median(times['sox']):7.2f} s "
+          f"{ratio:7.3f}  (target <= {TARGET})  {verdict}", flush=True)
+print(f"load after: {os.getloadavg()[0]:.2f}")
+print("FAIL" if failed else "PASS")
+sys.exit(1 if failed else 0)
