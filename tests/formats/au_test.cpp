@@ -24,12 +24,12 @@ using testing::WriteBytes;
 std::vector<std::uint8_t> AuBytes(std::uint32_t offset, std::uint32_t size, std::uint32_t encoding,
                                   std::uint32_t rate, std::uint32_t channels, const std::vector<std::uint8_t>& data,
                                   const char* magic = ".snd") {
-  std::vector<std::uint8_t> file(24);
+  const std::size_t header = std::max<std::size_t>(offset, 24);
+  std::vector<std::uint8_t> file(header + data.size(), 'x');  // 'x': the annotation
   std::memcpy(file.data(), magic, 4);
-  for (int i = 0; i < 5; ++i)
-    WriteBe32(file.data() + 4 + 4 * i, std::initializer_list<std::uint32_t>{offset, size, encoding, rate, channels}.begin()[i]);
-  file.resize(std::max<std::size_t>(offset, 24), 'x');  // the annotation
-  file.insert(file.end(), data.begin(), data.end());
+  const std::uint32_t fields[] = {offset, size, encoding, rate, channels};
+  for (int i = 0; i < 5; ++i) WriteBe32(file.data() + 4 + 4 * i, fields[i]);
+  std::copy(data.begin(), data.end(), file.begin() + static_cast<std::ptrdiff_t>(header));
   return file;
 }
 
