@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "formats/read_start.h"
 #include "formats/sample_words.h"
 #include "formats/wav_reader.h"
 #include "platform/file.h"
@@ -111,17 +112,7 @@ class AiffReader final : public SampleSource {
   void Read(std::int32_t* out, std::int32_t count) override {
     if (count <= 0) return;
     const std::size_t channel_count = channels;
-    std::int64_t position = position_;
-    std::int64_t n = count;
-    position_ = static_cast<std::int32_t>(std::clamp<std::int64_t>(position + count, -kMaxFrames, kMaxFrames));
-    // Frames before frame 0 are silence.
-    if (position < 0) {
-      const std::int64_t k = std::min(-position, n);
-      std::fill_n(out, k * channel_count, 0);
-      out += k * channel_count;
-      n -= k;
-      position += k;
-    }
+    auto [position, n] = BeginRead(out, position_, count, channel_count);
     while (n > 0) {
       // Only frames up to the length come from the file; the rest is silence.
       const std::int64_t wanted = std::clamp<std::int64_t>(length_ - position, 0, std::min<std::int64_t>(n, kChunkFrames));

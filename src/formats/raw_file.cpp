@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/g711.h"
+#include "formats/read_start.h"
 #include "formats/sample_words.h"
 
 namespace sonavel {
@@ -146,17 +147,7 @@ std::int32_t RawFileReader::Length() const {
 void RawFileReader::Read(std::int32_t* out, std::int32_t count) {
   if (count <= 0) return;
   const std::size_t channel_count = channels;
-  std::int64_t position = position_;
-  std::int64_t n = count;
-  position_ = static_cast<std::int32_t>(std::min(position + count, kMaxFrames));
-  // Frames before frame 0 are silence.
-  if (position < 0) {
-    const std::int64_t k = std::min(-position, n);
-    std::fill_n(out, k * channel_count, 0);
-    out += k * channel_count;
-    n -= k;
-    position += k;
-  }
+  auto [position, n] = BeginRead(out, position_, count, channel_count);
   // The file's size is asked again only when the read goes past what it last gave.
   if (position + n > known_length_) known_length_ = Length();
   const std::int64_t length = known_length_;

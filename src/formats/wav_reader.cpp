@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/codec_table.h"
+#include "formats/read_start.h"
 #include "formats/sample_words.h"
 #include "platform/byte_source.h"
 #include "platform/file.h"
@@ -25,27 +26,6 @@ constexpr std::int64_t kMaxFrames = std::numeric_limits<std::int32_t>::max();
 
 std::int32_t ClampFrames(std::int64_t frames) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(frames, -kMaxFrames, kMaxFrames));
-}
-
-// The start of every read: the reader's position advances by the whole request, the
-// frames before frame 0 are delivered as silence, and `position` and `n` become where the
-// rest of the read starts and how many frames it still wants.
-struct ReadStart {
-  std::int64_t position;
-  std::int64_t n;
-};
-ReadStart BeginRead(std::int32_t*& out, std::int32_t& reader_position, std::int32_t count,
-                    std::size_t channels) {
-  ReadStart start{reader_position, count};
-  reader_position = ClampFrames(start.position + count);
-  if (start.position < 0) {
-    const std::int64_t k = std::min(-start.position, start.n);
-    std::fill_n(out, k * channels, 0);
-    out += k * channels;
-    start.n -= k;
-    start.position += k;
-  }
-  return start;
 }
 
 int BytesPerSample(std::uint16_t bits) {
