@@ -112,23 +112,12 @@ class AiffReader final : public SampleSource {
   void Read(std::int32_t* out, std::int32_t count) override {
     if (count <= 0) return;
     const std::size_t channel_count = channels;
-    auto [position, n] = BeginRead(out, position_, count, channel_count);
-    while (n > 0) {
-      // Only frames up to the length come from the file; the rest is silence.
-      const std::int64_t wanted = std::clamp<std::int64_t>(length_ - position, 0, std::min<std::int64_t>(n, kChunkFrames));
-      std::int64_t got = 0;
-      if (wanted > 0 && file_) {
-        got = static_cast<std::int64_t>(file_->Read(buffer_.data(), wanted * frame_size_)) / frame_size_;
-        convert_(buffer_.data(), out, got * channel_count);
-      }
-      if (got < wanted || wanted == 0) {
-        std::fill_n(out + got * channel_count, (n - got) * channel_count, 0);
-        return;
-      }
-      out += got * channel_count;
-      n -= got;
-      position += got;
+    const ReadStart at = BeginRead(out, position_, count, channel_count);
+    if (!file_) {
+      std::fill_n(out, at.n * static_cast<std::int64_t>(channel_count), 0);
+      return;
     }
+    ReadPlainFrames(*file_, buffer_, out, at, length_, frame_size_, channel_count, true, convert_);
   }
 
   std::int32_t Position() const override { return position_; }
