@@ -29,5 +29,6 @@ BUILD_PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-translations-l10n libgl-dev libasound2-dev libcurl4-openssl-dev sox)
 # What the test suite needs besides: clang and its sanitizer runtime for the fuzz targets;
-# an X server without a screen and xclip for the clipboard's round trip with another program.
-TEST_PACKAGES=(clang libclang-rt-14-dev xclip xvfb xauth)
+# an X server without a screen and xclip for the clipboard's round trip with another program;
+# the codec peers the decoders and encoders are compared with.
+TEST_PACKAGES=(clang libclang-rt-14-dev xclip xvfb xauth lame mpg123 libgsm-tools ffmpeg libsox-fmt-mp3)

@@ -76,6 +76,10 @@ inline constexpr IntSetting kRawAudioCodec{kRawAudioGroup, "Codec", 3};
 inline constexpr IntSetting kVoxAudioSampleRate{kVoxAudioGroup, "SampleRate", 8000};
 inline constexpr IntSetting kVoxAudioChannels{kVoxAudioGroup, "Channels", 1};
 inline constexpr IntSetting kVoxAudioCodec{kVoxAudioGroup, "Codec", 0};
+// MP3 files load gapless: the encoder's delay and padding, which a LAME tag states, and the
+// decoder's delay are cut off, so the sound is as long as what was encoded. Off: every
+// decoded frame is kept.
+inline constexpr BoolSetting kMp3Gapless{kSettingsGroup, "MP3Gapless", true};
 
 // ---- playback ----
 
@@ -135,6 +139,7 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kFadeOutTime),         NameOf(kSilenceTimes),         NameOf(kRepeatNumTimes),
     NameOf(kRawAudioSampleRate),  NameOf(kRawAudioChannels),     NameOf(kRawAudioCodec),
     NameOf(kVoxAudioSampleRate),  NameOf(kVoxAudioChannels),     NameOf(kVoxAudioCodec),
+    NameOf(kMp3Gapless),
 };
 
 constexpr bool AllNamedOnce() {

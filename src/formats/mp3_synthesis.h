@@ -1,0 +1,40 @@
+#pragma once
+// The synthesis half of the Layer III decoder: the hybrid filter bank (inverse MDCT with
+// the block type's window, overlap-add, frequency inversion) and the polyphase synthesis
+// filter bank, one granule of one channel at a time.
+
+#include <cstdint>
+
+namespace sonavel::mp3 {
+
+inline constexpr int kGranuleLines = 576;
+
+// One granule of one channel as the spectrum stage hands it over: the 576 lines
+// requantized (full scale 1.0), stereo-processed, short blocks reordered into subband
+// order and aliasing reduced where the standard reduces it.
+struct GranuleSpectrum {
+  float lines[kGranuleLines];
+  int block_type = 0;        // 0 normal, 1 start, 2 short (three windows), 3 stop
+  bool mixed_block = false;  // short blocks above the two lowest subbands only
+  // Lines at and above this index are all zero (an upper bound; 576 when unknown).
+  int nonzero_lines = kGranuleLines;
+};
+
+// The synthesis state of one channel.
+class ChannelSynthesis {
+ public:
+  ChannelSynthesis();
+  // Forgets the overlap and the polyphase history.
+  void Reset();
+  // The 576 time samples of one granule, written to out[0], out[stride], ... scaled so that
+  // full scale is 524288 and limited to ±2097152.
+  void Granule(const GranuleSpectrum& spectrum, std::int32_t* out, int stride);
+
+ private:
+  float overlap_[32][18];
+  // The polyphase filter bank's history; the layout is the implementation's own.
+  alignas(32) float history_[2][16 * 64 + 64];
+  int history_offset_ = 0;
+};
+
+}  // namespace sonavel::mp3
