@@ -124,6 +124,11 @@ QWidget* OptionsDialog::BuildGeneralPage() {
   add_to_context_->setObjectName("addToWEContext");
   auto_arrange_ = new QCheckBox("Fenster nach dem Öffnen einer Analyse automatisch anordnen");
   auto_arrange_->setObjectName("autoArrangeWindows");
+  mp3_gapless_ = new QCheckBox("MP3-Dateien lückenlos laden (Verzögerung und Auffüllung des Encoders entfernen)");
+  mp3_gapless_->setObjectName("mp3Gapless");
+  mp3_gapless_->setToolTip(
+      "Eine MP3-Datei ist nach dem Laden so lang wie das, was kodiert wurde, und Alben lassen "
+      "sich ohne Lücken aneinanderfügen.");
   auto* clear_recent = new QPushButton("Liste der zuletzt geöffneten Dateien löschen");
   clear_recent->setObjectName("clearRecentFiles");
   connect(clear_recent, &QPushButton::clicked, this, &OptionsDialog::ClearRecentFiles);
@@ -133,6 +138,7 @@ QWidget* OptionsDialog::BuildGeneralPage() {
   layout->addWidget(new_files);
   layout->addWidget(add_to_context_);
   layout->addWidget(auto_arrange_);
+  layout->addWidget(mp3_gapless_);
   auto* clear_row = new QHBoxLayout;
   clear_row->addWidget(clear_recent);
   clear_row->addStretch();
@@ -272,6 +278,7 @@ void OptionsDialog::LoadValues() {
   initial_add_to_context_ = settings_.Read(setting::kAddToWEContext);
   add_to_context_->setChecked(initial_add_to_context_);
   auto_arrange_->setChecked(settings_.Read(setting::kAutoArrangeWindows));
+  mp3_gapless_->setChecked(settings_.Read(setting::kMp3Gapless));
 
   // Playback and folders.
   device_choice_ = settings_.Read(setting::kSoundOutDevice);
@@ -446,6 +453,7 @@ bool OptionsDialog::Apply() {
   settings_.WriteUser(setting::kPlayBookMark, play_bookmark_->isChecked());
   settings_.WriteUser(setting::kPlayRegion, play_region_->isChecked());
   settings_.WriteUser(setting::kReduceVolWhenRewind, reduce_volume_->isChecked());
+  settings_.WriteUser(setting::kMp3Gapless, mp3_gapless_->isChecked());
 
   // Hot keys last: when "keys.dat" cannot be written (SaveHotKeys said so) the dialog
   // stays open rather than losing the user's bindings.

@@ -107,6 +107,7 @@ class OptionsDialog : public QDialog {
   QRadioButton* use_default_format_ = nullptr;
   QCheckBox* add_to_context_ = nullptr;
   QCheckBox* auto_arrange_ = nullptr;
+  QCheckBox* mp3_gapless_ = nullptr;
   // Playback and folders.
   QComboBox* output_device_ = nullptr;
   std::vector<std::string> devices_;

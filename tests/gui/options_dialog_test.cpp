@@ -219,6 +219,8 @@ TEST_F(OptionsTest, ValuesAreWrittenOnOkAndShownNextTime) {
     device->setCurrentIndex(2);
     Find<QRadioButton>(dialog, "useDefaultFormat")->setChecked(true);
     Find<QCheckBox>(dialog, "autoArrangeWindows")->setChecked(false);
+    ASSERT_TRUE(Find<QCheckBox>(dialog, "mp3Gapless")->isChecked());
+    Find<QCheckBox>(dialog, "mp3Gapless")->setChecked(false);
     Find<QSlider>(dialog, "autoTrimThreshold")->setValue(-33);
     EXPECT_EQ(Find<QLabel>(dialog, "autoTrimThresholdValue")->text(), "-33 dB");
     Find<QCheckBox>(dialog, "autoPlaybackAfterEffects")->setChecked(false);
@@ -236,6 +238,7 @@ TEST_F(OptionsTest, ValuesAreWrittenOnOkAndShownNextTime) {
   EXPECT_EQ(registry_.Get(Branch::kMachine, key, "SoundOutDevice"), "hw:1 USB");
   EXPECT_FALSE(settings_.ReadBool("Settings", "PromptSampleAndChannels", true));
   EXPECT_FALSE(settings_.ReadBool("Settings", "AutoArrangeWindows", true));
+  EXPECT_FALSE(settings_.ReadBool("Settings", "MP3Gapless", true));
   EXPECT_FALSE(settings_.ReadBool("Settings", "AutoPlaybackAfterEffects", true));
   EXPECT_FALSE(settings_.ReadBool("Settings", "PlayWhenOpen", true));
   EXPECT_TRUE(settings_.ReadBool("Settings", "PlayBookMark", false));
@@ -251,6 +254,7 @@ TEST_F(OptionsTest, ValuesAreWrittenOnOkAndShownNextTime) {
   EXPECT_EQ(Find<QComboBox>(again, "soundOutDevice")->currentText(), "hw:1 USB");
   EXPECT_TRUE(Find<QRadioButton>(again, "useDefaultFormat")->isChecked());
   EXPECT_FALSE(Find<QCheckBox>(again, "autoArrangeWindows")->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>(again, "mp3Gapless")->isChecked());
   EXPECT_EQ(Find<QSlider>(again, "autoTrimThreshold")->value(), -33);
   EXPECT_EQ(Find<QLabel>(again, "autoTrimThresholdValue")->text(), "-33 dB");
   EXPECT_FALSE(Find<QCheckBox>(again, "autoPlaybackAfterEffects")->isChecked());
