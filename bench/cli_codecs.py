@@ -1,0 +1,86 @@
+#!/usr/bin/env python3
+"""Times our MP3 and GSM codecs against their peers on an hour of sound, in one run: the MP3
+decoder alone (128 kbit/s stereo, read to the end and thrown away) against
+`mpg123 -q -s FILE >/dev/null`, `sonavel-cli convert long.mp3 out.wav` against
+`sox long.mp3 out.wav`, and GSM 06.10 decoding and encoding of 8 kHz mono against
+`untoast -c` and `toast -c`. Each figure is the median of the ratios of runs taken side
+by side (target 1.0). Also prints the largest memory our convert of the MP3 used, for a
+tenth of the length and the whole, which must not grow with the length.
+Usage: cli_codecs.py SONAVEL_CLI DECODE_ONLY WORK_FOLDER [SECONDS] [RUNS]"""
+import os
+import resource
+import statistics
+import subprocess
+import sys
+
+from peer_timing import all_times, cli_env, make_signal
+
+TARGET = 1.0
+
+cli, decode_only, folder = sys.argv[1], sys.argv[2], sys.argv[3]
+seconds = int(sys.argv[4]) if len(sys.argv) > 4 else 3600
+runs = int(sys.argv[5]) if len(sys.argv) > 5 else 5
+env = cli_env(folder)
+
+
+def path(name):
+    return os.path.join(folder, name)
+
+
+def made_once(target, command):
+    if not os.path.exists(target):
+        subprocess.run(command, check=True, stderr=subprocess.DEVNULL)
+    return target
+
+
+def shell(command):
+    return ["sh", "-c", command]
+
+
+wav = path(f"codecs-{seconds}s.wav")
+make_signal(wav, seconds)
+mp3 = made_once(path(f"codecs-{seconds}s.mp3"), ["lame", "--quiet", "-b", "128", wav, path(f"codecs-{seconds}s.mp3")])
+mono = path(f"codecs-{seconds}s-8k-mono.wav")
+make_signal(mono, seconds, 8000, 1)
+mono_raw = made_once(path(f"codecs-{seconds}s-8k-mono.raw"), ["sox", mono, "-t", "raw", path(f"codecs-{seconds}s-8k-mono.raw")])
+gsm = made_once(path(f"codecs-{seconds}s-8k.gsm"), ["sh", "-c", f"toast -c -l < {mono_raw} > {path(f'codecs-{seconds}s-8k.gsm')}"])
+
+out_ours, out_peer = path("out-ours"), path("out-peer")
+cases = [
+    ("MP3 decode", shell(f"{decode_only} {mp3} >/dev/null"), shell(f"mpg123 -q -s {mp3} >/dev/null"), "mpg123"),
+    ("MP3 -> WAV", [cli, "convert", mp3, out_ours + ".wav"], ["sox", mp3, out_peer + ".wav"], "sox"),
+    ("GSM decode", shell(f"{decode_only} {gsm} >/dev/null"), shell(f"untoast -c {gsm} >/dev/null"), "untoast"),
+    ("GSM encode", [cli, "convert", mono, out_ours + ".gsm"], shell(f"toast -c -l < {mono_raw} > {out_peer}.gsm"), "toast"),
+]
+
+print(f"{seconds} s per file, {runs} runs each, load before: {os.getloadavg()[0]:.2f}", flush=True)
+print(f"{'case':11} {'ours':>9} {'peer':>9} {'ratio':>7}")
+failed = False
+for name, ours, theirs, peer in cases:
+    times = all_times({"ours": (ours, out_ours), peer: (theirs, out_peer)}, runs, env)
+    ratio = statistics.median(a / b for a, b in zip(times["ours"], times[peer]))
+    verdict = "PASS" if ratio <= TARGET else "FAIL"
+    failed |= ratio > TARGET
+    print(f"{name:11} {statistics.median(times['ours']):7.2f} s {statistics.median(times[peer]):7.2f} s "
+          f"{ratio:7.3f}  ({peer}, target <= {TARGET})  {verdict}", flush=True)
+for stale in (out_ours + ".wav", out_peer + ".wav", out_ours + ".gsm", out_peer + ".gsm"):
+    if os.path.exists(stale):
+        os.remove(stale)
+
+
+def peak_memory_kib(source, target):
+    """Largest resident memory of our convert of `source`, in KiB."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+    subprocess.run([cli, "convert", source, target], check=True, env=env, stderr=subprocess.DEVNULL)
+    os.remove(target)
+    return max(before, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
+
+
+short = made_once(path(f"codecs-{seconds // 10}s.mp3"),
+                  ["sh", "-c", f"sox {wav} -t wav - trim 0 {seconds // 10} | lame --quiet -b 128 - {path(f'codecs-{seconds // 10}s.mp3')}"])
+short_memory = peak_memory_kib(short, out_ours + ".wav")
+long_memory = peak_memory_kib(mp3, out_ours + ".wav")
+print(f"memory of MP3 -> WAV: {short_memory} KiB for {seconds // 10} s, {long_memory} KiB for {seconds} s")
+print(f"load after: {os.getloadavg()[0]:.2f}")
+print("FAIL" if failed else "PASS")
+sys.exit(1 if failed else 0)
