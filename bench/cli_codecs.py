@@ -8,7 +8,6 @@ by side (target 1.0). Also prints the largest memory our convert of the MP3 used
 tenth of the length and the whole, which must not grow with the length.
 Usage: cli_codecs.py SONAVEL_CLI DECODE_ONLY WORK_FOLDER [SECONDS] [RUNS]"""
 import os
-import resource
 import statistics
 import subprocess
 import sys
@@ -69,11 +68,14 @@ for stale in (out_ours + ".wav", out_peer + ".wav", out_ours + ".gsm", out_peer 
 
 
 def peak_memory_kib(source, target):
-    """Largest resident memory of our convert of `source`, in KiB."""
-    before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-    subprocess.run([cli, "convert", source, target], check=True, env=env, stderr=subprocess.DEVNULL)
+    """Largest resident memory of our convert of `source`, in KiB (of that process alone)."""
+    child = subprocess.Popen([cli, "convert", source, target], env=env, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        raise SystemExit(f"convert of {source} failed")
     os.remove(target)
-    return max(before, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
+    return usage.ru_maxrss
 
 
 short = made_once(path(f"codecs-{seconds // 10}s.mp3"),
