@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "formats/raw_file.h"
 #include "formats/read_start.h"
 #include "formats/sample_words.h"
 #include "formats/wav_reader.h"
@@ -229,72 +230,6 @@ std::uint8_t FindSoundData(ByteSource& file, AiffLayout& layout) {
   return kStatusOk;
 }
 
-class AiffWriter final : public SampleSink {
- public:
-  AiffWriter(std::int32_t sample_rate, std::uint8_t channel_count, const std::string& path)
-      : SampleSink(sample_rate, channel_count) {
-    frame_size_ = 2 * channels;
-    buffer_.resize(static_cast<std::size_t>(kChunkFrames) * frame_size_);
-    if (rate < 1) status |= kSinkUnusable;
-    if ((status & kSinkUnusable) != 0 || !file_.Open(path, File::Mode::kCreate)) {
-      status |= kSinkUnusable;
-      return;
-    }
-    WriteHeader(true);
-  }
-
-  ~AiffWriter() override {
-    if (!file_.IsOpen()) return;
-    file_.Seek(0);
-    WriteHeader(false);
-  }
-
-  void Write(const std::int32_t* in, std::int32_t count) override {
-    if (count <= 0 || (status & kSinkUnusable) != 0) return;
-    const std::size_t channel_count = channels;
-    std::uint8_t unused[kAiffHeaderSize];
-    if (!AiffHeader(unused, channels, static_cast<std::uint32_t>(rate), frames_ + count, false)) {
-      // The size fields cannot describe more: the sound does not fit an AIFF file.
-      status |= kSinkWriteFailed;
-      return;
-    }
-    while (count > 0) {
-      const std::int32_t piece = std::min(count, kChunkFrames);
-      const std::size_t samples = static_cast<std::size_t>(piece) * channel_count;
-      StoreToWords16(in, buffer_.data(), samples, true);
-      if (!file_.Write(buffer_.data(), samples * 2)) status |= kSinkWriteFailed;
-      frames_ += piece;
-      in += samples;
-      count -= piece;
-    }
-    position = static_cast<std::int32_t>(std::min(frames_, kMaxFrames));
-  }
-
-  // Cuts the file back to `frame` frames; writing continues there.
-  void Seek(std::int32_t frame) override {
-    if ((status & kSinkUnusable) != 0 || frame > frames_) return;
-    frames_ = std::max(frame, 0);
-    position = static_cast<std::int32_t>(frames_);
-    file_.Truncate(kAiffHeaderSize + frames_ * frame_size_);
-    file_.Seek(kAiffHeaderSize + frames_ * frame_size_);
-  }
-
- private:
-  void WriteHeader(bool provisional) {
-    std::uint8_t header[kAiffHeaderSize];
-    if (!AiffHeader(header, channels, static_cast<std::uint32_t>(rate), frames_, provisional)) {
-      status |= kSinkWriteFailed;  // Write() never lets this happen
-      return;
-    }
-    if (!file_.Write(header, sizeof header)) status |= kSinkWriteFailed;
-  }
-
-  File file_;
-  int frame_size_ = 2;
-  std::int64_t frames_ = 0;
-  std::vector<std::uint8_t> buffer_;
-};
-
 }  // namespace
 
 std::array<std::uint8_t, 10> AiffRateBytes(std::uint32_t rate) {
@@ -345,7 +280,15 @@ SourceRef OpenAiffReader(std::unique_ptr<ByteSource> bytes) {
 }
 
 SinkRef CreateAiffWriter(std::int32_t rate, std::uint8_t channels, const std::string& path) {
-  return MakeCounted<AiffWriter>(rate, channels, path);
+  auto header = [rate, channels](File& file, bool final, std::int64_t frames) -> std::int64_t {
+    std::uint8_t bytes[kAiffHeaderSize];
+    if (AiffHeader(bytes, channels, static_cast<std::uint32_t>(rate), frames, !final))
+      file.Write(bytes, sizeof bytes);
+    return kAiffHeaderSize;
+  };
+  // The FORM size counts the data and 46 bytes of header in 32 bits.
+  const std::int64_t most_frames = channels == 0 ? 0 : (std::int64_t{kProvisional} - 46) / (2 * channels);
+  return CreateRawFileWriter(path, rate, channels, SampleCoding::kLinear16Be, header, most_frames);
 }
 
 FileFormat AiffFileFormat() {

@@ -7,6 +7,7 @@
 
 #include "formats/codecs_internal.h"
 #include "formats/g711.h"
+#include "formats/raw_file.h"
 #include "formats/read_start.h"
 #include "formats/sample_words.h"
 #include "formats/wav_reader.h"
@@ -186,65 +187,6 @@ std::uint8_t ReadLayout(ByteSource& file, AuLayout& layout) {
   return kStatusOk;
 }
 
-class AuWriter final : public SampleSink {
- public:
-  AuWriter(const std::string& path, std::int32_t rate, std::uint8_t channels) : SampleSink(rate, channels) {
-    frame_size_ = 2 * std::int64_t{this->channels};
-    if (rate < 1 || rate > static_cast<std::int32_t>(kMaxWavRate)) status |= kSinkUnusable;
-    if ((status & kSinkUnusable) != 0 || !file_.Open(path, File::Mode::kCreate)) {
-      status |= kSinkUnusable;
-      return;
-    }
-    WriteHeader(kAuSizeToEnd);
-    file_.Truncate(kAuHeaderSize);
-  }
-
-  ~AuWriter() override {
-    if (!file_.IsOpen()) return;
-    file_.Seek(0);
-    if (!file_.Write(AuHeader(frames_ * frame_size_, rate, channels).data(), kAuHeaderSize))
-      status |= kSinkWriteFailed;
-  }
-
-  void Write(const std::int32_t* in, std::int32_t count) override {
-    if (count <= 0 || (status & kSinkUnusable) != 0) return;
-    const std::int64_t piece_frames = std::max<std::int64_t>(1, static_cast<std::int64_t>(kPieceBytes) / frame_size_);
-    if (buffer_.empty()) buffer_.resize(static_cast<std::size_t>(piece_frames * frame_size_));
-    const std::size_t channel_count = channels;
-    while (count > 0) {
-      const std::int64_t piece = std::min<std::int64_t>(count, piece_frames);
-      const std::size_t samples = static_cast<std::size_t>(piece) * channel_count;
-      StoreToWords16(in, buffer_.data(), samples, true);
-      if (!file_.Write(buffer_.data(), 2 * samples)) status |= kSinkWriteFailed;
-      frames_ += piece;
-      in += samples;
-      count -= static_cast<std::int32_t>(piece);
-    }
-    position = static_cast<std::int32_t>(std::min(frames_, kMaxFrames));
-  }
-
-  // Cuts the file back to `frame` frames; writing continues there.
-  void Seek(std::int32_t frame) override {
-    if ((status & kSinkUnusable) != 0 || frame > frames_) return;
-    frames_ = std::max(frame, 0);
-    position = static_cast<std::int32_t>(frames_);
-    file_.Truncate(kAuHeaderSize + frames_ * frame_size_);
-    file_.Seek(kAuHeaderSize + frames_ * frame_size_);
-  }
-
- private:
-  void WriteHeader(std::uint32_t data_size) {
-    std::vector<std::uint8_t> header = AuHeader(0, rate, channels);
-    WriteBe32(header.data() + 8, data_size);
-    if (!file_.Write(header.data(), header.size())) status |= kSinkWriteFailed;
-  }
-
-  File file_;
-  std::int64_t frame_size_ = 2;
-  std::int64_t frames_ = 0;
-  std::vector<std::uint8_t> buffer_;
-};
-
 }  // namespace
 
 SourceRef OpenAuReader(std::unique_ptr<ByteSource> bytes) {
@@ -269,7 +211,15 @@ std::vector<std::uint8_t> AuHeader(std::int64_t data_bytes, std::int32_t rate, s
 }
 
 SinkRef CreateAuWriter(const std::string& path, std::int32_t rate, std::uint8_t channels) {
-  return MakeCounted<AuWriter>(path, rate, channels);
+  if (rate > static_cast<std::int32_t>(kMaxWavRate)) rate = 0;  // unusable: the reader would refuse the file
+  // The size word says "to the end of the file" until the writer is finished, and for
+  // data beyond what it can count.
+  auto header = [rate, channels](File& file, bool final, std::int64_t frames) -> std::int64_t {
+    const std::int64_t data_bytes = final ? frames * 2 * channels : std::int64_t{kAuSizeToEnd};
+    file.Write(AuHeader(data_bytes, rate, channels).data(), kAuHeaderSize);
+    return kAuHeaderSize;
+  };
+  return CreateRawFileWriter(path, rate, channels, SampleCoding::kLinear16Be, header);
 }
 
 FileFormat AuFileFormat() {

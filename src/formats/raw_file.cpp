@@ -64,9 +64,10 @@ void Encode(SampleCoding coding, const std::int32_t* in, std::uint8_t* out, std:
 class RawFileWriter final : public SampleSink {
  public:
   RawFileWriter(const std::string& path, std::int32_t sample_rate, std::uint8_t channel_count,
-                SampleCoding coding, RawHeaderWriter header)
-      : SampleSink(sample_rate, channel_count), coding_(coding), header_(std::move(header)) {
+                SampleCoding coding, RawHeaderWriter header, std::int64_t most_frames)
+      : SampleSink(sample_rate, channel_count), coding_(coding), header_(std::move(header)), most_frames_(most_frames) {
     frame_size_ = BytesPerSample(coding) * channels;
+    if (rate < 1) status |= kSinkUnusable;
     if ((status & kSinkUnusable) != 0 || !file_.Open(path, File::Mode::kCreate)) {
       status |= kSinkUnusable;
       file_.Close();
@@ -85,6 +86,10 @@ class RawFileWriter final : public SampleSink {
 
   void Write(const std::int32_t* in, std::int32_t count) override {
     if (count <= 0 || (status & kSinkUnusable) != 0) return;
+    if (count > most_frames_ - frames_) {
+      status |= kSinkWriteFailed;  // the header could not describe the file
+      return;
+    }
     const std::size_t channel_count = channels;
     while (count > 0) {
       const std::int32_t piece = std::min(count, kChunkFrames);
@@ -111,6 +116,7 @@ class RawFileWriter final : public SampleSink {
   File file_;
   SampleCoding coding_;
   RawHeaderWriter header_;
+  std::int64_t most_frames_;
   std::int64_t header_length_ = 0;
   int frame_size_ = 0;
   std::int64_t frames_ = 0;
@@ -182,8 +188,8 @@ SourceRef OpenRawFileReader(std::unique_ptr<ByteSource> file, const RawLayout& l
 }
 
 SinkRef CreateRawFileWriter(const std::string& path, std::int32_t rate, std::uint8_t channels, SampleCoding coding,
-                            RawHeaderWriter header) {
-  return MakeCounted<RawFileWriter>(path, rate, channels, coding, std::move(header));
+                            RawHeaderWriter header, std::int64_t most_frames) {
+  return MakeCounted<RawFileWriter>(path, rate, channels, coding, std::move(header), most_frames);
 }
 
 }  // namespace sonavel

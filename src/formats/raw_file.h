@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,8 +75,11 @@ SourceRef OpenRawFileReader(std::unique_ptr<ByteSource> file, const RawLayout& l
 using RawHeaderWriter = std::function<std::int64_t(File& file, bool final, std::int64_t frames)>;
 
 // Creates or replaces `path` and writes frames in `coding` after the header. A file that
-// cannot be created makes the sink unusable; a failed write sets kSinkWriteFailed.
+// cannot be created, a rate below 1 or no channels make the sink unusable; a failed write
+// sets kSinkWriteFailed, and so does a write that would take the file beyond
+// `most_frames` (what the header's size fields can describe), which writes nothing.
 SinkRef CreateRawFileWriter(const std::string& path, std::int32_t rate, std::uint8_t channels,
-                            SampleCoding coding, RawHeaderWriter header = {});
+                            SampleCoding coding, RawHeaderWriter header = {},
+                            std::int64_t most_frames = std::numeric_limits<std::int64_t>::max());
 
 }  // namespace sonavel
