@@ -22,6 +22,9 @@ inline std::int32_t Mult(std::int32_t a, std::int32_t b) {
 inline std::int32_t MultR(std::int32_t a, std::int32_t b) {
   return a == kMinWord && b == kMinWord ? kMaxWord : (a * b + 16384) >> 15;
 }
+// MultR for a coefficient that is never -32768 (reflection coefficients, LTP gains): the
+// special case cannot arise.
+inline std::int32_t MultRBy(std::int32_t coefficient, std::int32_t x) { return (coefficient * x + 16384) >> 15; }
 inline std::int32_t Abs(std::int32_t a) { return a == kMinWord ? kMaxWord : a < 0 ? -a : a; }
 inline std::int32_t LMult(std::int32_t a, std::int32_t b) {
   const std::int32_t product = a * b;
@@ -218,8 +221,12 @@ void GsmEncoder::Analyse(std::int16_t* s, GsmFrame& frame) {
   }
 
   // Short-term analysis filtering with the decoded LARs, interpolated in four segments.
+  // The filter state lives in locals while it runs, which the compiler keeps in registers
+  // (the output array might otherwise alias it).
   std::int16_t larpp[8];
   DecodeLars(frame.lar, larpp);
+  std::int32_t u[8];
+  std::copy_n(u_, 8, u);
   for (int segment = 0; segment < 4; ++segment) {
     std::int32_t rp[8];
     ReflectionCoefficients(segment, previous_larpp_, larpp, rp);
@@ -227,14 +234,15 @@ void GsmEncoder::Analyse(std::int16_t* s, GsmFrame& frame) {
       std::int32_t di = s[k];
       std::int32_t sav = di;
       for (int i = 0; i < 8; ++i) {
-        const std::int32_t temp = Add(u_[i], MultR(rp[i], di));
-        di = Add(di, MultR(rp[i], u_[i]));
-        u_[i] = static_cast<std::int16_t>(sav);
+        const std::int32_t temp = Add(u[i], MultRBy(rp[i], di));
+        di = Add(di, MultRBy(rp[i], u[i]));
+        u[i] = sav;
         sav = temp;
       }
       s[k] = static_cast<std::int16_t>(di);
     }
   }
+  for (int i = 0; i < 8; ++i) u_[i] = static_cast<std::int16_t>(u[i]);
   std::memcpy(previous_larpp_, larpp, sizeof larpp);
 
   for (int j = 0; j < 4; ++j) {
@@ -249,8 +257,8 @@ void GsmEncoder::Analyse(std::int16_t* s, GsmFrame& frame) {
       const int temp = Norm(dmax << 16);
       scal = temp > 6 ? 0 : 6 - temp;
     }
-    std::int32_t wt[40];
-    for (int k = 0; k < 40; ++k) wt[k] = d[k] >> scal;
+    std::int16_t wt[40];
+    for (int k = 0; k < 40; ++k) wt[k] = static_cast<std::int16_t>(d[k] >> scal);
     std::int32_t l_max = 0;
     int lag = 40;
     for (int lambda = 40; lambda <= 120; ++lambda) {
@@ -290,7 +298,7 @@ void GsmEncoder::Analyse(std::int16_t* s, GsmFrame& frame) {
     std::int32_t dpp[40];
     std::int32_t e[50] = {};
     for (int k = 0; k < 40; ++k) {
-      dpp[k] = MultR(kQlb[gain], chosen[k]);
+      dpp[k] = MultRBy(kQlb[gain], chosen[k]);
       e[k + 5] = Sub(d[k], dpp[k]);
     }
 
@@ -363,7 +371,7 @@ void GsmDecoder::Synthesise(const GsmFrame& frame, std::int16_t* sr) {
     nrp_ = lag;
     const std::int32_t gain = kQlb[sub.gain & 3];
     for (int k = 0; k < 40; ++k) {
-      drp_[120 + k] = static_cast<std::int16_t>(Add(erp[k], MultR(gain, drp_[120 + k - lag])));
+      drp_[120 + k] = static_cast<std::int16_t>(Add(erp[k], MultRBy(gain, drp_[120 + k - lag])));
       wt[40 * j + k] = drp_[120 + k];
     }
     std::memmove(drp_, drp_ + 40, 120 * sizeof drp_[0]);
@@ -371,19 +379,22 @@ void GsmDecoder::Synthesise(const GsmFrame& frame, std::int16_t* sr) {
 
   std::int16_t larpp[8];
   DecodeLars(frame.lar, larpp);
+  std::int32_t v[9];
+  std::copy_n(v_, 9, v);
   for (int segment = 0; segment < 4; ++segment) {
     std::int32_t rrp[8];
     ReflectionCoefficients(segment, previous_larpp_, larpp, rrp);
     for (int k = kSegmentStart[segment]; k < kSegmentStart[segment + 1]; ++k) {
       std::int32_t sri = wt[k];
       for (int i = 7; i >= 0; --i) {
-        sri = Sub(sri, MultR(rrp[i], v_[i]));
-        v_[i + 1] = static_cast<std::int16_t>(Add(v_[i], MultR(rrp[i], sri)));
+        sri = Sub(sri, MultRBy(rrp[i], v[i]));
+        v[i + 1] = Add(v[i], MultRBy(rrp[i], sri));
       }
       sr[k] = static_cast<std::int16_t>(sri);
-      v_[0] = static_cast<std::int16_t>(sri);
+      v[0] = sri;
     }
   }
+  for (int i = 0; i < 9; ++i) v_[i] = static_cast<std::int16_t>(v[i]);
   std::memcpy(previous_larpp_, larpp, sizeof larpp);
 }
 
