@@ -26,7 +26,9 @@ class GsmReader final : public SampleSource {
 
   void Read(std::int32_t* out, std::int32_t count) override {
     if (count <= 0) return;
-    auto [position, n] = BeginRead(out, position_, count, 1);
+    // The decoder stands at the frame holding the position: only what lies before frame 0
+    // needs the shared start.
+    std::int64_t n = BeginRead(out, position_, count, 1).n;
     const std::int64_t frames = FramesInFile();
     while (n > 0) {
       if (held_ < kGsmFrameSamples) {  // the rest of the frame decoded last
