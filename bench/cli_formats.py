@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Times `sonavel-cli convert` between the file formats against `sox` doing the same
 conversion of the same file, in one run: an hour of 16-bit stereo 44.1 kHz WAV to AIFF and
-AU and back, and VOX encode and decode of an hour at 8 kHz mono. The two take turns; on a
+AU and back, VOX encode and decode of an hour at 8 kHz mono, and GSM encode and decode of
+the same hour against toast and untoast (libgsm-tools). The two take turns; on a
 shared machine single runs scatter, so each figure is the median of the ratios of runs
 taken side by side, with the medians of each side's times beside it.
 Usage: cli_formats.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS]"""
 import os
+import shlex
 import statistics
 import subprocess
 import sys
@@ -40,10 +42,17 @@ mono = path(f"formats-{seconds}s-8k-mono.wav")
 make_signal(mono, seconds, 8000, 1)
 vox = made_by_sox(path(f"formats-{seconds}s-8k.vox"), [mono, "-t", "vox", "-r", "8000"])
 vox_settings = f"8000:1:{VOX_CODEC}"
+# toast reads and untoast writes headerless 16-bit samples through stdin and stdout.
+mono_raw = made_by_sox(path(f"formats-{seconds}s-8k-mono.raw"), [mono, "-t", "raw"])
+gsm = path(f"formats-{seconds}s-8k.gsm")
+if not os.path.exists(gsm):
+    with open(mono_raw, "rb") as raw, open(gsm, "wb") as out:
+        subprocess.run(["toast", "-l", "-c"], stdin=raw, stdout=out, check=True)
 PCM16 = ["--wav-format", "pcm:16"]  # what sox writes too, whatever is stored
 
-# Each case: name, our arguments after the input and output, sox's arguments with IN and
-# OUT standing for the files, input file, output extension.
+# Each case: name, our arguments after the input and output, the peer's command (sox's
+# arguments, or a shell line) with IN and OUT standing for the files, input file, output
+# extension, and the peer's input when it differs from ours.
 cases = [
     ("WAV -> AIFF", [], ["IN", "OUT"], wav, ".aiff"),
     ("AIFF -> WAV", PCM16, ["IN", "OUT"], aiff, ".wav"),
@@ -51,18 +60,24 @@ cases = [
     ("AU -> WAV", PCM16, ["IN", "OUT"], au, ".wav"),
     ("VOX encode", ["--raw", vox_settings], ["IN", "-t", "vox", "-r", "8000", "OUT"], mono, ".vox"),
     ("VOX decode", ["--raw", vox_settings, *PCM16], ["-t", "vox", "-r", "8000", "-c", "1", "IN", "OUT"], vox, ".wav"),
+    ("GSM encode", [], "toast -l -c < IN > OUT", mono, ".gsm", mono_raw),
+    ("GSM decode", PCM16, "untoast -l -c < IN > OUT", gsm, ".wav"),
 ]
 
 print(f"{seconds} s per file, {runs} runs each, load before: {os.getloadavg()[0]:.2f}", flush=True)
-print(f"{'conversion':12} {'sonavel-cli':>12} {'sox':>9} {'ratio':>7}")
+print(f"{'conversion':12} {'sonavel-cli':>12} {'peer':>9} {'ratio':>7}")
 failed = False
-for name, ours, theirs, source, extension in cases:
+for name, ours, theirs, source, extension, *peer_source in cases:
     out_cli = path("out-cli" + extension)
     out_sox = path("out-sox" + extension)
-    sox = ["sox"] + [source if a == "IN" else out_sox if a == "OUT" else a for a in theirs]
+    peer_in = peer_source[0] if peer_source else source
+    if isinstance(theirs, str):
+        peer = ["sh", "-c", theirs.replace("IN", shlex.quote(peer_in)).replace("OUT", shlex.quote(out_sox))]
+    else:
+        peer = ["sox"] + [peer_in if a == "IN" else out_sox if a == "OUT" else a for a in theirs]
     times = all_times({
         "sonavel-cli": ([cli, "convert", source, out_cli, *ours], out_cli),
-        "sox": (sox, out_sox),
+        "sox": (peer, out_sox),
     }, runs, env)
     ratio = statistics.median(a / b for a, b in zip(times["sonavel-cli"], times["sox"]))
     verdict = "PASS" if ratio <= TARGET else "FAIL"

@@ -71,12 +71,21 @@ for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/
 done
 
 # Seeds for the headerless readers: the first byte b picks the table entry after WAV
-# (b % 4: 0 AU, 1 AIFF, 2 raw, 3 VOX in the table's present order) and the raw settings
-# (b / 4: bit 0 stereo, the rest the codec); the rest is the file.
+# (b % 5: 0 AU, 1 AIFF, 2 raw, 3 VOX, 4 GSM in the table's present order) and the raw
+# settings (b / 5: bit 0 stereo, the rest the codec); the rest is the file.
 printf '\x03\x77\x88\x17\xf0\x08\x80' > "$out/format_readers_seeds/vox"
-printf '\x1e\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-stereo"
-printf '\x0a\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
-printf '\x22\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
+printf '\x25\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-stereo"
+printf '\x0c\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
+printf '\x2a\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
+# Two GSM frames and a trailing piece of a third.
+printf '\x04\xd2\x1f\x5a\x80\x3c\xb6\x29\x41\x97\x00\xff\x6d\x12\x88\x73\xe4\x05\x9b\x31\xc8\x6a\x17\xf3\x40\x2e\xd9\x84\x5b\x0c\xa7\x63\x19\xbe\xdf\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xd0\x00\x00' > "$out/format_readers_seeds/gsm"
+# GSM in WAV for the WAV reader: one 65-byte block of two frames.
+{
+  printf 'RIFF\x6a\x00\x00\x00WAVEfmt \x14\x00\x00\x00\x31\x00\x01\x00\x40\x1f\x00\x00\x59\x06\x00\x00'
+  printf '\x41\x00\x00\x00\x02\x00\x40\x01data\x41\x00\x00\x00'
+  head -c 65 /dev/zero | tr '\0' '\245'
+  printf '\x00'
+} > "$out/wav_reader_seeds/gsm610.wav"
 
 run_all() {
   local target

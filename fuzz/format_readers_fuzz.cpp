@@ -16,8 +16,15 @@
 
 namespace {
 
-// No format here packs more than two samples into a byte (4-bit ADPCM).
-constexpr std::int64_t kMostSamplesPerByte = 2;
+// The most samples a format packs into its bytes: 160 into 33 for GSM, two a byte for
+// the others (4-bit ADPCM at most).
+struct Packing {
+  std::int64_t samples;
+  std::int64_t bytes;
+};
+Packing MostSamples(const sonavel::FileFormat& format) {
+  return format.name == "GSM" ? Packing{160, 33} : Packing{2, 1};
+}
 
 const std::vector<const sonavel::FileFormat*>& Readers() {
   static const std::vector<const sonavel::FileFormat*> readers = [] {
@@ -43,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!reader) __builtin_trap();
   const std::size_t channels = reader->channels;
   const std::int32_t length = reader->Length();
-  if (length < 0 || std::int64_t{length} * std::int64_t(channels) > kMostSamplesPerByte * std::int64_t(file_size))
+  const Packing packing = MostSamples(format);
+  if (length < 0 || std::int64_t{length} * std::int64_t(channels) * packing.bytes >
+                        packing.samples * std::int64_t(file_size))
     __builtin_trap();
   if (reader->status != sonavel::kStatusOk && length != 0) __builtin_trap();
   if (format.describe) format.describe(*reader);

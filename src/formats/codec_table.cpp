@@ -138,6 +138,7 @@ bool CodedLayoutValid(const WaveFormat& coded) {
     case kTagMuLaw: return codecs::G711LayoutValid(coded);
     case kTagImaAdpcm: return codecs::ImaAdpcmLayoutValid(coded);
     case kTagMsAdpcm: return codecs::MsAdpcmLayoutValid(coded);
+    case kTagGsm610: return codecs::Gsm610LayoutValid(coded);
     default: return false;
   }
 }
@@ -187,6 +188,7 @@ std::unique_ptr<CodecStream> OpenCodecStream(const WaveFormat& from, const WaveF
       return std::make_unique<codecs::G711Stream>(coded->tag == kTagALaw, encode, coded->channels);
     case kTagImaAdpcm: return codecs::OpenImaAdpcmStream(*coded, encode);
     case kTagMsAdpcm: return codecs::OpenMsAdpcmStream(*coded, encode);
+    case kTagGsm610: return codecs::OpenGsm610Stream(*coded, encode);
     default: return nullptr;
   }
 }
@@ -216,6 +218,9 @@ WaveFormat SuggestFormat(std::uint16_t tag, std::uint32_t rate, std::uint16_t ch
     case kTagMsAdpcm:
       if (bits == 4) return codecs::SuggestMsAdpcm(rate, channels);
       break;
+    case kTagGsm610:
+      if (bits == 0 && channels == 1) return codecs::SuggestGsm610(rate);
+      break;
     default: break;
   }
   return NoFormat();
@@ -228,13 +233,15 @@ std::vector<FormatChoice> WritableFormats() {
     std::uint16_t tag;
     std::array<std::uint16_t, 4> bits;
     int bit_count;
-  } kTags[] = {{kTagPcm, {8, 16, 24, 32}, 4}, {kTagMsAdpcm, {4}, 1}, {kTagFloat, {32, 64}, 2},
-               {kTagALaw, {8}, 1},           {kTagMuLaw, {8}, 1},   {kTagImaAdpcm, {4}, 1}};
+    std::uint16_t most_channels;
+  } kTags[] = {{kTagPcm, {8, 16, 24, 32}, 4, 2}, {kTagMsAdpcm, {4}, 1, 2},  {kTagFloat, {32, 64}, 2, 2},
+               {kTagALaw, {8}, 1, 2},           {kTagMuLaw, {8}, 1, 2},    {kTagImaAdpcm, {4}, 1, 2},
+               {kTagGsm610, {0}, 1, 1}};
   std::vector<FormatChoice> choices;
   for (const auto& entry : kTags)
     for (std::uint32_t rate : kRates)
       for (int b = 0; b < entry.bit_count; ++b)
-        for (std::uint16_t channels = 1; channels <= 2; ++channels)
+        for (std::uint16_t channels = 1; channels <= entry.most_channels; ++channels)
           choices.push_back({entry.tag, rate, channels, entry.bits[static_cast<std::size_t>(b)]});
   return choices;
 }

@@ -72,4 +72,8 @@ bool MsAdpcmLayoutValid(const WaveFormat& coded);
 std::unique_ptr<CodecStream> OpenMsAdpcmStream(const WaveFormat& coded, bool encode);
 WaveFormat SuggestMsAdpcm(std::uint32_t rate, std::uint16_t channels);
 
+bool Gsm610LayoutValid(const WaveFormat& coded);
+std::unique_ptr<CodecStream> OpenGsm610Stream(const WaveFormat& coded, bool encode);
+WaveFormat SuggestGsm610(std::uint32_t rate);
+
 }  // namespace sonavel::codecs

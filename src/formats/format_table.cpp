@@ -6,6 +6,7 @@
 #include "formats/au_file.h"
 #include "formats/aiff_file.h"
 #include "formats/codec_table.h"
+#include "formats/gsm_file.h"
 #include "formats/open_file.h"
 #include "formats/raw_audio.h"
 #include "formats/wav_reader.h"
@@ -52,6 +53,7 @@ const std::vector<FileFormat>& FormatTable() {
       AiffFileFormat(),
       RawFileFormat(),
       VoxFileFormat(),
+      GsmFileFormat(),
   };
   return table;
 }

@@ -48,11 +48,11 @@ constexpr const char* kUsage =
     "  sonavel-cli effect --list\n"
     "  sonavel-cli --version\n"
     "\n"
-    "TAG is a WAV format tag by number (1, 3, 6, 7, 0x11, 2) or name (pcm, float, alaw,\n"
-    "ulaw, ima-adpcm, ms-adpcm); BITS its sample size (pcm 8/16/24/32, float 32/64,\n"
-    "alaw/ulaw 8, adpcm 4). Without --wav-format the stored WAV save format is used, else\n"
-    "16-bit PCM; either way at the rate and channel count of IN unless --rate (6000 to\n"
-    "96000) or --channels converts them.\n"
+    "TAG is a WAV format tag by number (1, 3, 6, 7, 0x11, 2, 0x31) or name (pcm, float,\n"
+    "alaw, ulaw, ima-adpcm, ms-adpcm, gsm); BITS its sample size (pcm 8/16/24/32, float 32/64,\n"
+    "alaw/ulaw 8, adpcm 4, gsm 0 and mono only). Without --wav-format the stored WAV save\n"
+    "format is used, else 16-bit PCM; either way at the rate and channel count of IN unless\n"
+    "--rate (6000 to 96000) or --channels converts them.\n"
     "\n"
     "Headerless files (.raw, .snd, .vox) are read and written by the stored raw audio\n"
     "settings (.vox by its own record), or by --raw: RATE 6000 to 196000, CHANNELS 1 or 2,\n"
@@ -141,7 +141,8 @@ Result Info(const std::string& path, const std::string* raw, Ui& ui) {
 bool ParseTag(std::string_view text, std::uint16_t& tag) {
   static const std::pair<std::string_view, std::uint16_t> kNames[] = {
       {"pcm", kTagPcm},       {"float", kTagFloat},          {"alaw", kTagALaw},
-      {"ulaw", kTagMuLaw},    {"ima-adpcm", kTagImaAdpcm},   {"ms-adpcm", kTagMsAdpcm}};
+      {"ulaw", kTagMuLaw},    {"ima-adpcm", kTagImaAdpcm},   {"ms-adpcm", kTagMsAdpcm},
+      {"gsm", kTagGsm610}};
   for (const auto& [name, value] : kNames) {
     if (text == name) {
       tag = value;
@@ -172,7 +173,7 @@ bool ChooseFormat(const std::string& option, std::int32_t sound_rate, std::uint8
   const std::string bits_text = colon == std::string::npos ? "" : option.substr(colon + 1);
   const unsigned long bits = std::strtoul(bits_text.c_str(), &end, 10);
   if (colon == std::string::npos || !ParseTag(option.substr(0, colon), tag) || bits_text.empty() ||
-      *end != '\0' || bits == 0 || bits > 64) {
+      *end != '\0' || (bits == 0) != (tag == kTagGsm610) || bits > 64) {
     Fail(ui, "Invalid --wav-format \"" + option + "\": expected TAG:BITS, e.g. pcm:16.");
     return false;
   }

@@ -258,18 +258,20 @@ TEST(CodecTableTest, SuggestedRecordsAtTheEdges) {
   EXPECT_EQ(SuggestFormat(kTagALaw, 44100, 0, 8).tag, 0);
   EXPECT_EQ(SuggestFormat(kTagALaw, 44100, 256, 8).tag, 0);
   EXPECT_EQ(SuggestFormat(kTagMuLaw, 0, 1, 8).tag, 0);
-  EXPECT_EQ(SuggestFormat(kTagGsm610, 8000, 1, 0).tag, 0);
+  EXPECT_EQ(SuggestFormat(kTagGsm610, 8000, 2, 0).tag, 0);  // GSM is mono only
+  EXPECT_EQ(SuggestFormat(kTagGsm610, 8000, 1, 4).tag, 0);
   EXPECT_EQ(SuggestFormat(kTagMpegLayer3, 44100, 2, 0).tag, 0);
 }
 
 TEST(CodecTableTest, ChooserModelListsEveryWritableFormatInTagOrder) {
   const std::vector<FormatChoice> choices = WritableFormats();
-  // 7 rates × 2 channel counts × (PCM 8/16/24/32, float 32/64, A-law, µ-law, IMA, MS).
-  ASSERT_EQ(choices.size(), 7u * 2u * 10u);
+  // 7 rates × 2 channel counts × (PCM 8/16/24/32, float 32/64, A-law, µ-law, IMA, MS), and
+  // 7 rates of mono GSM.
+  ASSERT_EQ(choices.size(), 7u * 2u * 10u + 7u);
   for (std::size_t i = 1; i < choices.size(); ++i) EXPECT_LE(choices[i - 1].tag, choices[i].tag);
-  int per_tag[0x12] = {};
+  int per_tag[kTagGsm610 + 1] = {};
   for (const FormatChoice& choice : choices) {
-    ASSERT_LT(choice.tag, 0x12);
+    ASSERT_LE(choice.tag, kTagGsm610);
     ++per_tag[choice.tag];
     const WaveFormat format = SuggestFormat(choice.tag, choice.rate, choice.channels, choice.bits);
     EXPECT_EQ(format.tag, choice.tag);
@@ -282,11 +284,12 @@ TEST(CodecTableTest, ChooserModelListsEveryWritableFormatInTagOrder) {
   EXPECT_EQ(per_tag[kTagPcm], 56);
   EXPECT_EQ(per_tag[kTagFloat], 28);
   for (std::uint16_t tag : {kTagMsAdpcm, kTagALaw, kTagMuLaw, kTagImaAdpcm}) EXPECT_EQ(per_tag[tag], 14);
+  EXPECT_EQ(per_tag[kTagGsm610], 7);
   EXPECT_EQ(choices.front().tag, kTagPcm);
   EXPECT_EQ(choices.front().rate, 8000u);
-  EXPECT_EQ(choices.back().tag, kTagImaAdpcm);
+  EXPECT_EQ(choices.back().tag, kTagGsm610);
   EXPECT_EQ(choices.back().rate, 48000u);
-  EXPECT_EQ(choices.back().channels, 2);
+  EXPECT_EQ(choices.back().channels, 1);
 }
 
 TEST(CodecTableTest, TagNames) {
@@ -342,7 +345,7 @@ TEST(CodecTableTest, ExactlyOneSideIsSixteenBitPcmAndTheOtherAUsableLayout) {
 
   WaveFormat gsm = alaw;
   gsm.tag = kTagGsm610;
-  EXPECT_FALSE(both_ways(gsm));
+  EXPECT_FALSE(both_ways(gsm));  // not 65-byte blocks
   WaveFormat mp3 = alaw;
   mp3.tag = kTagMpegLayer3;
   EXPECT_FALSE(both_ways(mp3));
@@ -364,6 +367,17 @@ TEST(CodecTableTest, ExactlyOneSideIsSixteenBitPcmAndTheOtherAUsableLayout) {
   EXPECT_TRUE(broken(ms, [](WaveFormat& f) { f.block_align = 13; }));  // less than the header
   EXPECT_TRUE(broken(ms, [](WaveFormat& f) { f.bits = 8; }));
   EXPECT_FALSE(broken(ms, [](WaveFormat& f) { f.extra[0] = 100; f.extra[1] = 0; }));  // fewer frames
+  // GSM: mono 65-byte blocks of 320 samples only.
+  auto gsm_usable = [](auto change) {
+    WaveFormat format = SuggestFormat(kTagGsm610, 22050, 1, 0);
+    change(format);
+    return CanConvert(format, DefaultFormat(22050, 1)) && CanConvert(DefaultFormat(22050, 1), format);
+  };
+  EXPECT_TRUE(gsm_usable([](WaveFormat&) {}));
+  EXPECT_FALSE(gsm_usable([](WaveFormat& f) { f.block_align = 33; }));
+  EXPECT_FALSE(gsm_usable([](WaveFormat& f) { f.extra[0] = 0x3F; }));  // 319 samples per block
+  EXPECT_TRUE(gsm_usable([](WaveFormat& f) { f.extra.clear(); }));     // 320 is the only layout
+  EXPECT_FALSE(CanConvert(SuggestFormat(kTagGsm610, 22050, 1, 0), pcm));
   EXPECT_TRUE(broken(alaw, [](WaveFormat& f) { f.bits = 16; }));
   EXPECT_TRUE(broken(alaw, [](WaveFormat& f) { f.block_align = 4; }));
   EXPECT_TRUE(broken(float32, [](WaveFormat& f) { f.bits = 24; f.block_align = 6; }));

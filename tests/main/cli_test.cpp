@@ -288,6 +288,15 @@ TEST_F(CliTest, ConvertChangesRateAndChannelsToTheExactDuration) {
   EXPECT_NE(Cli("info " + Quote(Path("back.wav"))).out.find("rate: 44100\nchannels: 2\nbits: 24\nframes: 44100\n"),
             std::string::npos);
 
+  // ".gsm" is always 8000 Hz mono; GSM in WAV asks for mono and bits 0.
+  ASSERT_EQ(Cli("convert " + Quote(in) + " " + Quote(Path("cd.gsm"))).code, 0);
+  EXPECT_EQ(std::filesystem::file_size(Path("cd.gsm")), 50u * 33u);
+  EXPECT_NE(Cli("info " + Quote(Path("cd.gsm"))).out.find("rate: 8000\nchannels: 1\nframes: 8000\n"), std::string::npos);
+  ASSERT_EQ(Cli("convert " + Quote(Path("cd.gsm")) + " " + Quote(Path("gsm.wav")) + " --wav-format gsm:0").code, 0);
+  EXPECT_NE(Cli("info " + Quote(Path("gsm.wav"))).out.find("GSM 6.10 (tag 0x0031)\nrate: 8000\nchannels: 1\nbits: 0\nframes: 8000\n"),
+            std::string::npos);
+  EXPECT_EQ(Cli("convert " + Quote(in) + " " + Quote(Path("x.wav")) + " --wav-format gsm:4 --channels 1").code, 2);
+
   for (const char* wrong : {"--rate 5999", "--rate 96001", "--rate 44.1", "--channels 3", "--rate", "--speed 2"}) {
     const Outcome refused = Cli("convert " + Quote(in) + " " + Quote(Path("x.wav")) + " " + wrong);
     EXPECT_EQ(refused.code, 2) << wrong;
