@@ -76,8 +76,9 @@ class PcmReader final : public WavReader {
       status = kStatusCorrupt;
       frame_size_ = 2;
     }
-    // Whole frames of what the file holds; a partial frame at the end is dropped.
-    length_ = ClampFrames(data.present / frame_size_);
+    // Whole frames of what the file holds; a partial frame at the end is dropped. A
+    // reader that cannot read has no length.
+    length_ = status == kStatusOk ? ClampFrames(data.present / frame_size_) : 0;
     buffer_.resize(static_cast<std::size_t>(kChunkFrames) * frame_size_);
     file_->Seek(data_offset_);
   }

@@ -202,6 +202,8 @@ TEST_F(WavTest, StructuralFaultsAreCorruptAndAMissingFileCannotOpen) {
   WaveFormat no_bits = pcm;
   no_bits.bits = 0;
   EXPECT_EQ(status_of(PcmWave(no_bits, data)), kStatusCorrupt);  // frame size 0
+  WriteBytes(Path("no-bits.wav"), PcmWave(no_bits, data));
+  EXPECT_EQ(OpenWavReader(Path("no-bits.wav"))->Length(), 0);  // a failed reader has no length
   WaveFormat unknown = pcm;
   unknown.tag = 0x1234;
   EXPECT_EQ(status_of(PcmWave(unknown, data)), kStatusCodecMissing);
