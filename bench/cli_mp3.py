@@ -1,12 +1,11 @@
 #!/usr/bin/env python3
-"""Times our MP3 and GSM codecs against their peers on an hour of sound, in one run: the MP3
-decoder alone (128 kbit/s stereo, read to the end and thrown away) against
-`mpg123 -q -s FILE >/dev/null`, `sonavel-cli convert long.mp3 out.wav` against
-`sox long.mp3 out.wav`, and GSM 06.10 decoding and encoding of 8 kHz mono against
-`untoast -c` and `toast -c`. Each figure is the median of the ratios of runs taken side
+"""Times our MP3 decoder against its peers on an hour of sound, in one run: the decoder alone
+(128 kbit/s stereo, read to the end and thrown away) against `mpg123 -q -s FILE >/dev/null`,
+and `sonavel-cli convert long.mp3 out.wav` against `sox long.mp3 out.wav` (GSM is timed
+by cli_formats.py). Each figure is the median of the ratios of runs taken side
 by side (target 1.0). Also prints the largest memory our convert of the MP3 used, for a
 tenth of the length and the whole, which must not grow with the length.
-Usage: cli_codecs.py SONAVEL_CLI DECODE_ONLY WORK_FOLDER [SECONDS] [RUNS]"""
+Usage: cli_mp3.py SONAVEL_CLI DECODE_ONLY WORK_FOLDER [SECONDS] [RUNS]"""
 import os
 import statistics
 import subprocess
@@ -36,20 +35,13 @@ def shell(command):
     return ["sh", "-c", command]
 
 
-wav = path(f"codecs-{seconds}s.wav")
+wav = path(f"mp3-{seconds}s.wav")
 make_signal(wav, seconds)
-mp3 = made_once(path(f"codecs-{seconds}s.mp3"), ["lame", "--quiet", "-b", "128", wav, path(f"codecs-{seconds}s.mp3")])
-mono = path(f"codecs-{seconds}s-8k-mono.wav")
-make_signal(mono, seconds, 8000, 1)
-mono_raw = made_once(path(f"codecs-{seconds}s-8k-mono.raw"), ["sox", mono, "-t", "raw", path(f"codecs-{seconds}s-8k-mono.raw")])
-gsm = made_once(path(f"codecs-{seconds}s-8k.gsm"), ["sh", "-c", f"toast -c -l < {mono_raw} > {path(f'codecs-{seconds}s-8k.gsm')}"])
-
+mp3 = made_once(path(f"mp3-{seconds}s.mp3"), ["lame", "--quiet", "-b", "128", wav, path(f"mp3-{seconds}s.mp3")])
 out_ours, out_peer = path("out-ours"), path("out-peer")
 cases = [
     ("MP3 decode", shell(f"{decode_only} {mp3} >/dev/null"), shell(f"mpg123 -q -s {mp3} >/dev/null"), "mpg123"),
     ("MP3 -> WAV", [cli, "convert", mp3, out_ours + ".wav"], ["sox", mp3, out_peer + ".wav"], "sox"),
-    ("GSM decode", shell(f"{decode_only} {gsm} >/dev/null"), shell(f"untoast -c {gsm} >/dev/null"), "untoast"),
-    ("GSM encode", [cli, "convert", mono, out_ours + ".gsm"], shell(f"toast -c -l < {mono_raw} > {out_peer}.gsm"), "toast"),
 ]
 
 print(f"{seconds} s per file, {runs} runs each, load before: {os.getloadavg()[0]:.2f}", flush=True)
@@ -62,7 +54,7 @@ for name, ours, theirs, peer in cases:
     failed |= ratio > TARGET
     print(f"{name:11} {statistics.median(times['ours']):7.2f} s {statistics.median(times[peer]):7.2f} s "
           f"{ratio:7.3f}  ({peer}, target <= {TARGET})  {verdict}", flush=True)
-for stale in (out_ours + ".wav", out_peer + ".wav", out_ours + ".gsm", out_peer + ".gsm"):
+for stale in (out_ours + ".wav", out_peer + ".wav"):
     if os.path.exists(stale):
         os.remove(stale)
 
@@ -78,7 +70,7 @@ def peak_memory_kib(source, target):
     return usage.ru_maxrss
 
 
-short = made_once(path(f"codecs-{seconds // 10}s.mp3"),
+short = made_once(path(f"mp3-{seconds // 10}s.mp3"),
                   ["sh", "-c", f"sox {wav} -t wav - trim 0 {seconds // 10} | lame --quiet -b 128 - {path(f'codecs-{seconds // 10}s.mp3')}"])
 short_memory = peak_memory_kib(short, out_ours + ".wav")
 long_memory = peak_memory_kib(mp3, out_ours + ".wav")
