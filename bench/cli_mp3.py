@@ -71,7 +71,7 @@ def peak_memory_kib(source, target):
 
 
 short = made_once(path(f"mp3-{seconds // 10}s.mp3"),
-                  ["sh", "-c", f"sox {wav} -t wav - trim 0 {seconds // 10} | lame --quiet -b 128 - {path(f'codecs-{seconds // 10}s.mp3')}"])
+                  ["sh", "-c", f"sox {wav} -t wav - trim 0 {seconds // 10} | lame --quiet -b 128 - {path(f'mp3-{seconds // 10}s.mp3')}"])
 short_memory = peak_memory_kib(short, out_ours + ".wav")
 long_memory = peak_memory_kib(mp3, out_ours + ".wav")
 print(f"memory of MP3 -> WAV: {short_memory} KiB for {seconds // 10} s, {long_memory} KiB for {seconds} s")
