@@ -138,6 +138,7 @@ bool CodedLayoutValid(const WaveFormat& coded) {
     case kTagMuLaw: return codecs::G711LayoutValid(coded);
     case kTagImaAdpcm: return codecs::ImaAdpcmLayoutValid(coded);
     case kTagMsAdpcm: return codecs::MsAdpcmLayoutValid(coded);
+    case kTagMpegLayer3: return codecs::Mp3LayoutValid(coded);
     default: return false;
   }
 }
@@ -151,6 +152,7 @@ const WaveFormat* CodedSide(const WaveFormat& from, const WaveFormat& to, bool& 
   if (pcm.channels == 0 || pcm.channels > 255 || pcm.rate == 0) return nullptr;
   if (coded.channels != pcm.channels || coded.rate != pcm.rate) return nullptr;
   if (!CodedLayoutValid(coded)) return nullptr;
+  if (from_pcm && coded.tag == kTagMpegLayer3) return nullptr;  // decoded only
   encode = from_pcm;
   return &coded;
 }
@@ -187,6 +189,7 @@ std::unique_ptr<CodecStream> OpenCodecStream(const WaveFormat& from, const WaveF
       return std::make_unique<codecs::G711Stream>(coded->tag == kTagALaw, encode, coded->channels);
     case kTagImaAdpcm: return codecs::OpenImaAdpcmStream(*coded, encode);
     case kTagMsAdpcm: return codecs::OpenMsAdpcmStream(*coded, encode);
+    case kTagMpegLayer3: return codecs::OpenMp3Stream(*coded, encode);
     default: return nullptr;
   }
 }

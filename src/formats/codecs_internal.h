@@ -72,4 +72,8 @@ bool MsAdpcmLayoutValid(const WaveFormat& coded);
 std::unique_ptr<CodecStream> OpenMsAdpcmStream(const WaveFormat& coded, bool encode);
 WaveFormat SuggestMsAdpcm(std::uint32_t rate, std::uint16_t channels);
 
+// MPEG Layer III: decoding only (`encode` gives null).
+bool Mp3LayoutValid(const WaveFormat& coded);
+std::unique_ptr<CodecStream> OpenMp3Stream(const WaveFormat& coded, bool encode);
+
 }  // namespace sonavel::codecs

@@ -121,7 +121,8 @@ class CodedReader final : public WavReader {
         data_size_(data.present),
         rate_(format.rate),
         avg_bytes_(format.avg_bytes_per_sec != 0 ? format.avg_bytes_per_sec : format.rate),
-        block_align_(format.block_align) {
+        // MP3 frames vary in length: the record's block align does not describe them.
+        block_align_(format.tag == kTagMpegLayer3 ? 0 : format.block_align) {
     frame_bytes_ = 2 * channels;
     // Data cut off by the end of the file ends in whole blocks: a partial block would
     // decode to made-up frames, and the length and seeks reckon in whole blocks.
@@ -221,8 +222,10 @@ class CodedReader final : public WavReader {
       start = block * block_align_;
       start_frame = block * frames_per_block_;
     } else {
-      if (block_align_ > 0) start -= start % block_align_;
-      start_frame = std::min<std::int64_t>(start * rate_ / avg_bytes_, frame);
+      // Blocks of varying length (MP3 frames): the start is the one place whose frame is
+      // known, so the decoding starts there.
+      start = 0;
+      start_frame = 0;
     }
     SeekData(start);
     position_ = ClampFrames(start_frame);
