@@ -194,7 +194,8 @@ class Mp3Reader final : public SampleSource {
         scanner_(*file_, layout.audio_end),
         samples_per_frame_(layout.first.samples_per_frame),
         frame_samples_(static_cast<std::size_t>(samples_per_frame_) * channels),
-        index_{layout.audio_start} {
+        index_{layout.audio_start},
+        next_offset_(layout.audio_start) {
     if (layout.tag_frames > 0) {
       const std::int64_t total = layout.tag_frames * samples_per_frame_;
       length_ = total;
