@@ -26,10 +26,6 @@ clang++ "${flags[@]}" "$root/fuzz/wav_reader_fuzz.cpp" "${formats[@]}" "${store[
 clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
   -o "$out/format_readers_fuzz"
 
-
-clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
-  -o "$out/format_readers_fuzz"
-
 clang++ "${flags[@]}" "$root/fuzz/text_inputs_fuzz.cpp" "${document[@]}" "${effects[@]}" "${formats[@]}" \
   "${store[@]}" "${platform[@]}" -o "$out/text_inputs_fuzz"
 
@@ -66,17 +62,19 @@ for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/
     SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
     SONAVEL_FORMAT_FUZZ_SEEDS="$out/format_readers_seeds" "$tests" --gtest_filter='*FormatSeeds.*' >/dev/null
     SONAVEL_FUZZ_SEEDS="$out/format_readers_seeds" "$tests" --gtest_filter='AiffTest.EveryCoding*' >/dev/null
+    # MP3 in WAV (tag 0x55), for the WAV reader.
+    SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='Mp3FormatSeeds.*' >/dev/null
     break
   fi
 done
 
 # Seeds for the headerless readers: the first byte b picks the table entry after WAV
-# (b % 4: 0 AU, 1 AIFF, 2 raw, 3 VOX in the table's present order) and the raw settings
-# (b / 4: bit 0 stereo, the rest the codec); the rest is the file.
+# (b % 5: 0 AU, 1 AIFF, 2 raw, 3 VOX, 4 MP3 in the table's present order) and the raw
+# settings (b / 5: bit 0 stereo, the rest the codec); the rest is the file.
 printf '\x03\x77\x88\x17\xf0\x08\x80' > "$out/format_readers_seeds/vox"
-printf '\x1e\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-stereo"
-printf '\x0a\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
-printf '\x22\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
+printf '\x25\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-stereo"
+printf '\x0c\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
+printf '\x2a\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
 
 run_all() {
   local target

@@ -16,8 +16,12 @@
 
 namespace {
 
-// No format here packs more than two samples into a byte (4-bit ADPCM).
-constexpr std::int64_t kMostSamplesPerByte = 2;
+// The most samples a format's reader may announce for each byte of the file. No plain
+// format packs more than two samples into a byte (4-bit ADPCM). The smallest MP3 frame
+// (MPEG-2, 24 kHz, 8 kbit/s) is 24 bytes for 576 frames of up to 2 channels: 48 samples a
+// byte; a length estimated from the bit rates may add 0.9 of a frame (1037 samples), and
+// an MP3 file under 128 bytes has no audio at all, so 64 a byte bounds it.
+std::int64_t MostSamplesPerByte(const sonavel::FileFormat& format) { return format.name == "MP3" ? 64 : 2; }
 
 const std::vector<const sonavel::FileFormat*>& Readers() {
   static const std::vector<const sonavel::FileFormat*> readers = [] {
@@ -43,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!reader) __builtin_trap();
   const std::size_t channels = reader->channels;
   const std::int32_t length = reader->Length();
-  if (length < 0 || std::int64_t{length} * std::int64_t(channels) > kMostSamplesPerByte * std::int64_t(file_size))
+  if (length < 0 || std::int64_t{length} * std::int64_t(channels) > MostSamplesPerByte(format) * std::int64_t(file_size))
     __builtin_trap();
   if (reader->status != sonavel::kStatusOk && length != 0) __builtin_trap();
   if (format.describe) format.describe(*reader);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -347,6 +348,20 @@ TEST_F(Mp3FormatSeeds, SmallFilesOpenAsTheyShould) {
   WriteBytes(small, SmallFrames(8, 200));
   EXPECT_EQ(OpenMp3Reader(OpenFileBytes(small), true)->status, kStatusOk);
   testing::SaveFormatFuzzSeed(small);
+
+  // The WAV reader's: MP3 in WAV with and without the MPEGLAYER3WAVEFORMAT record.
+  testing::WavParts parts = testing::ParseWav(ReadBytes(At("in.wav")));
+  ASSERT_TRUE(parts.complete);
+  parts.data.resize(std::min<std::size_t>(parts.data.size(), 1500));
+  WaveFormat bare = parts.format;
+  bare.extra.clear();
+  const char* corpus = std::getenv("SONAVEL_FUZZ_SEEDS");
+  for (const WaveFormat& format : {parts.format, bare}) {
+    const Bytes wav = testing::MinimalWav(format, parts.data);
+    EXPECT_EQ(OpenWavReader(MemoryBytes(wav))->status, kStatusOk);
+    if (corpus != nullptr && *corpus != '\0')
+      WriteBytes(JoinPath(corpus, "mp3-in-wav-" + std::to_string(format.extra.size())), wav);
+  }
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 
 #include "effects/effect.h"
 #include "effects/resampler.h"
+#include "formats/mp3_file.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
 #include "store/block_table.h"
 #include "store/segment_reader.h"
 #include "formats/wav_reader.h"
+#include "platform/byte_source.h"
 #include "platform/registry.h"
 #include "platform/setting_keys.h"
 #include "platform/settings.h"
@@ -410,6 +412,54 @@ TEST_F(CliTest, RawFilesFollowTheOverrideOrTheStoredSettings) {
     EXPECT_EQ(refused.code, 2) << bad;
     EXPECT_NE(refused.err.find("--raw"), std::string::npos) << refused.err;
     EXPECT_FALSE(std::filesystem::exists(Path("d.raw"))) << bad;
+  }
+}
+
+// An MP3 file: what info tells, gapless or not by the stored setting or --gapless, and a
+// convert that saves what the reader delivers.
+TEST_F(CliTest, Mp3FilesLoadGaplessUnlessToldOtherwise) {
+  Sox("-D -r 44100 -n -c 1 -b 16 " + Quote(Path("a.wav")) + " synth 30000s sine 440 vol 0.5");
+  const std::string mp3 = Path("a.mp3");
+  ASSERT_EQ(testing::RunCommand("lame --quiet -b 96 " + Quote(Path("a.wav")) + " " + Quote(mp3)), 0)
+      << "lame is needed";
+  // The "Info" tag follows the 17 bytes of mono side information; its frame count, 8 on.
+  const std::vector<std::uint8_t> bytes = ReadBytes(mp3);
+  const std::int64_t decoded = std::int64_t{ReadBe32(&bytes[21 + 8])} * 1152;
+  const std::string padding = std::to_string(decoded - 30000 - 576);
+  Outcome info = Cli("info " + Quote(mp3));
+  EXPECT_EQ(info.code, 0) << info.err;
+  EXPECT_EQ(info.out,
+            "format: MPEG-1 Layer III\nrate: 44100\nchannels: 1\nbit rate: 96 kbit/s\nchannel mode: mono\n"
+            "gapless: yes (encoder delay 576, padding " + padding + " and decoder delay 529 samples cut off)\n"
+            "frames: 30000\nduration: 0:00:00.680\n");
+  info = Cli("info " + Quote(mp3) + " --gapless off");
+  EXPECT_NE(info.out.find("gapless: no\nframes: " + std::to_string(decoded) + "\n"), std::string::npos) << info.out;
+  {
+    Registry registry;
+    Settings settings(registry);
+    settings.Write(setting::kMp3Gapless, false);
+  }
+  EXPECT_NE(Cli("info " + Quote(mp3)).out.find("gapless: no\n"), std::string::npos);
+  EXPECT_NE(Cli("info " + Quote(mp3) + " --gapless on").out.find("frames: 30000\n"), std::string::npos);
+  for (const std::string& command : {"info " + Quote(mp3) + " --gapless maybe",
+                                     "convert " + Quote(mp3) + " " + Quote(Path("x.wav")) + " --gapless 1"}) {
+    const Outcome refused = Cli(command);
+    EXPECT_EQ(refused.code, 2) << command;
+    EXPECT_NE(refused.err.find("--gapless takes on or off"), std::string::npos) << refused.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("x.wav")));
+
+  // Saved as 16 bits, sample for sample what the reader delivers.
+  for (const bool gapless : {true, false}) {
+    const Outcome convert =
+        Cli("convert " + Quote(mp3) + " " + Quote(Path("b.wav")) + (gapless ? " --gapless on" : ""));
+    ASSERT_EQ(convert.code, 0) << convert.err;
+    SourceRef ours = OpenMp3Reader(OpenFileBytes(mp3), gapless);
+    std::vector<std::int32_t> expected = Drain(*ours);
+    for (std::int32_t& sample : expected) sample = StoreTo16(sample) * 16;
+    SourceRef saved = OpenWavReader(Path("b.wav"));
+    EXPECT_EQ(saved->Length(), gapless ? 30000 : decoded);
+    EXPECT_EQ(Drain(*saved), expected);
   }
 }
 
