@@ -204,10 +204,11 @@ class CodedReader final : public WavReader {
       position_ = frame;
       return;
     }
-    const std::int64_t total = TotalFrames();
-    if (frame >= total) {
+    // Only blocks of fixed size tell the total without decoding; else a seek beyond the
+    // end finds it by decoding.
+    if (frames_per_block_ > 0 && frame >= TotalFrames()) {
       SeekData(data_size_);
-      end_position_ = total;
+      end_position_ = TotalFrames();
       position_ = frame;
       return;
     }
@@ -236,11 +237,9 @@ class CodedReader final : public WavReader {
   }
 
  private:
-  // The frames the whole data chunk decodes to: exact for codecs of fixed block size.
+  // The frames the whole data chunk decodes to (codecs of fixed block size only).
   std::int64_t TotalFrames() const {
-    if (frames_per_block_ > 0)
-      return static_cast<std::int64_t>(stream_->DestinationSizeFor(static_cast<std::size_t>(data_size_))) / frame_bytes_;
-    return data_size_ * rate_ / avg_bytes_;
+    return static_cast<std::int64_t>(stream_->DestinationSizeFor(static_cast<std::size_t>(data_size_))) / frame_bytes_;
   }
 
   void SeekData(std::int64_t offset) {
