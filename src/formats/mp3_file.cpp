@@ -134,18 +134,21 @@ std::uint8_t FindStream(ByteSource& file, Mp3Layout& layout) {
   layout.audio_end = end;
   FrameScanner scanner(file, end);
 
-  // The first header counts when its stream goes on after it.
+  // The first header counts when its stream goes on after it. The search reads what it
+  // may slide over once.
   const std::int64_t start = SkipId3v2(file, 0, end);
-  const std::int64_t last = start + static_cast<std::int64_t>(mp3::kSearchSpan);
+  std::vector<std::uint8_t> window(static_cast<std::size_t>(
+      std::clamp<std::int64_t>(end - start, 0, mp3::kSearchSpan + mp3::kHeaderBytes - 1)));
+  file.Seek(start);
+  window.resize(file.Read(window.data(), window.size()));
   std::optional<LocatedFrame> first;
-  for (std::int64_t from = start; from < last;) {
-    first = scanner.Search(from);
-    if (!first || first->offset >= last) return kStatusCorrupt;
-    if (scanner.Confirmed(first->offset, first->header)) break;
-    from = first->offset + 1;
-    first.reset();
+  for (std::size_t at = 0; !first;) {
+    const auto found = mp3::SearchHeader(window.data() + at, window.size() - at);
+    if (!found || at + found->offset >= mp3::kSearchSpan) return kStatusCorrupt;
+    const std::int64_t offset = start + static_cast<std::int64_t>(at + found->offset);
+    if (scanner.Confirmed(offset, found->header)) first = LocatedFrame{offset, found->header};
+    at += found->offset + 1;
   }
-  if (!first) return kStatusCorrupt;
   layout.first = first->header;
   const int samples_per_frame = first->header.samples_per_frame;
 
