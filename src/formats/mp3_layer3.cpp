@@ -856,12 +856,34 @@ bool FrameDecoder::Decode(const FrameHeader& header, const std::uint8_t* frame, 
         std::fill(lines, lines + kGranuleLines, 0.0f);
       }
     }
+    // Short-block lines go into subband order, where the synthesis takes them.
+    std::array<bool, 2> reordered{};
+    auto reorder = [&](int ch) {
+      const GranuleInfo& info = side.granules[gr][ch];
+      if (!good[static_cast<std::size_t>(ch)] || info.kind() == kLong) return;
+      ReorderShort(tables.layouts[static_cast<std::size_t>(rate_table)]
+                                 [static_cast<std::size_t>(info.kind())],
+                   state.spectra[static_cast<std::size_t>(ch)].lines);
+      state.nonzero[static_cast<std::size_t>(ch)] = kGranuleLines;
+      reordered[static_cast<std::size_t>(ch)] = true;
+    };
     if (joint) {
-      if (good[0] && good[1]) {
-        const GranuleInfo& right = side.granules[gr][1];
+      const GranuleInfo& left = side.granules[gr][0];
+      const GranuleInfo& right = side.granules[gr][1];
+      if (good[0] && good[1] && left.kind() == right.kind()) {
         JointStereo(state, header,
                     tables.layouts[static_cast<std::size_t>(rate_table)]
                                   [static_cast<std::size_t>(right.kind())]);
+      } else if (good[0] && good[1]) {
+        // Channels of different block kinds: their lines meet in subband order, where
+        // mid/side pairs the same frequencies; intensity positions have no common
+        // scalefactor bands to apply to.
+        reorder(0);
+        reorder(1);
+        const int both = std::max(state.nonzero[0], state.nonzero[1]);
+        if (header.mode_extension & 2)
+          MidSide(state.spectra[0].lines, state.spectra[1].lines, 0, both);
+        state.nonzero = {both, both};
       } else {
         // The channels are coded together: without both, both are silent.
         for (GranuleSpectrum& spectrum : state.spectra)
@@ -878,13 +900,8 @@ bool FrameDecoder::Decode(const FrameHeader& header, const std::uint8_t* frame, 
       const bool usable = good[static_cast<std::size_t>(ch)];
       spectrum.block_type = usable && info.window_switching ? info.block_type : 0;
       spectrum.mixed_block = usable && info.mixed_block;
+      if (!reordered[static_cast<std::size_t>(ch)]) reorder(ch);
       int nonzero = state.nonzero[static_cast<std::size_t>(ch)];
-      if (usable && info.kind() != kLong) {
-        ReorderShort(tables.layouts[static_cast<std::size_t>(rate_table)]
-                                   [static_cast<std::size_t>(info.kind())],
-                     lines);
-        nonzero = kGranuleLines;
-      }
       if (usable) nonzero = ReduceAliasing(info, lines, nonzero);
       while (nonzero > 0 && lines[nonzero - 1] == 0.0f) --nonzero;
       spectrum.nonzero_lines = nonzero;
