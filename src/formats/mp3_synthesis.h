@@ -3,6 +3,7 @@
 // the block type's window, overlap-add, frequency inversion) and the polyphase synthesis
 // filter bank, one granule of one channel at a time.
 
+#include <array>
 #include <cstdint>
 
 namespace sonavel::mp3 {
@@ -22,7 +23,7 @@ struct GranuleSpectrum {
 
 namespace detail {
 // The coefficients D[0] ... D[511] of the synthesis window as the standard prints them.
-extern const double kSynthesisWindow[512];
+extern const std::array<double, 512> kSynthesisWindow;
 }  // namespace detail
 
 // The synthesis state of one channel.

@@ -162,7 +162,7 @@ TEST(Mp3SynthesisTest, SilenceGivesExactZeros) {
 // places, and the window is mirrored about D[256] (|D[512 - i]| = |D[i]|), so a mistyped
 // digit shows twice over. D[0] is 0 and D[256], 1.144989014, the largest.
 TEST(Mp3SynthesisTest, WindowTableHasItsSymmetries) {
-  const double* d = detail::kSynthesisWindow;
+  const double* d = detail::kSynthesisWindow.data();
   EXPECT_EQ(d[0], 0.0);
   EXPECT_NEAR(d[256], 1.144989014, 1e-9);
   int off_grid = -1, unmirrored = -1, too_large = -1;
