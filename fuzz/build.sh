@@ -26,6 +26,9 @@ clang++ "${flags[@]}" "$root/fuzz/wav_reader_fuzz.cpp" "${formats[@]}" "${store[
 clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
   -o "$out/format_readers_fuzz"
 
+clang++ "${flags[@]}" "$root/fuzz/mp3_frames_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
+  -o "$out/mp3_frames_fuzz"
+
 clang++ "${flags[@]}" "$root/fuzz/text_inputs_fuzz.cpp" "${document[@]}" "${effects[@]}" "${formats[@]}" \
   "${store[@]}" "${platform[@]}" -o "$out/text_inputs_fuzz"
 
@@ -76,9 +79,27 @@ printf '\x25\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-
 printf '\x0c\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
 printf '\x2a\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
 
+# Seeds for the frame decoder: short files lame makes (stereo with mid/side, mono with CRC
+# words, MPEG-2 and -2.5), when lame is installed; their frames follow each other as the
+# target takes them (the leading tag frame is a frame too).
+mkdir -p "$out/mp3_frames_seeds" "$out/mp3_frames_corpus"
+mp3_seed() {  # RATE CHANNELS LAME-OPTIONS...
+  local rate=$1 channels=$2 wav="$out/mp3_frames_seed.wav"
+  shift 2
+  sox -n -r "$rate" -c "$channels" -b 16 "$wav" synth 0.3 square 5 sine 300:5000 vol 0.5 2>/dev/null
+  lame --quiet "$@" "$wav" "$out/mp3_frames_seeds/lame-$rate-$channels.mp3"
+  rm -f "$wav"
+}
+if command -v lame >/dev/null && command -v sox >/dev/null; then
+  mp3_seed 44100 2 -m j -b 128
+  mp3_seed 32000 1 -m m -b 48 -p
+  mp3_seed 22050 2 -m s -b 64
+  mp3_seed 8000 1 -m m -b 16
+fi
+
 run_all() {
   local target
-  for target in segment_ops wav_reader format_readers text_inputs; do
+  for target in segment_ops wav_reader format_readers mp3_frames text_inputs; do
     "$out/${target}_fuzz" -max_len=4096 "$@" -artifact_prefix="$out/$target-" \
       "$out/${target}_corpus" "$out/${target}_seeds"
   done
