@@ -437,7 +437,7 @@ TEST_F(CliTest, Mp3FilesLoadGaplessUnlessToldOtherwise) {
   {
     Registry registry;
     Settings settings(registry);
-    settings.Write(setting::kMp3Gapless, false);
+    settings.WriteUser(setting::kMp3Gapless, false);  // the test's own branch only
   }
   EXPECT_NE(Cli("info " + Quote(mp3)).out.find("gapless: no\n"), std::string::npos);
   EXPECT_NE(Cli("info " + Quote(mp3) + " --gapless on").out.find("frames: 30000\n"), std::string::npos);
