@@ -26,9 +26,8 @@ clang++ "${flags[@]}" "$root/fuzz/wav_reader_fuzz.cpp" "${formats[@]}" "${store[
 clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
   -o "$out/format_readers_fuzz"
 
-
-clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
-  -o "$out/format_readers_fuzz"
+clang++ "${flags[@]}" "$root/fuzz/mp3_frames_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
+  -o "$out/mp3_frames_fuzz"
 
 clang++ "${flags[@]}" "$root/fuzz/text_inputs_fuzz.cpp" "${document[@]}" "${effects[@]}" "${formats[@]}" \
   "${store[@]}" "${platform[@]}" -o "$out/text_inputs_fuzz"
@@ -66,17 +65,19 @@ for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/
     SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
     SONAVEL_FORMAT_FUZZ_SEEDS="$out/format_readers_seeds" "$tests" --gtest_filter='*FormatSeeds.*' >/dev/null
     SONAVEL_FUZZ_SEEDS="$out/format_readers_seeds" "$tests" --gtest_filter='AiffTest.EveryCoding*' >/dev/null
+    # MP3 in WAV (tag 0x55), for the WAV reader.
+    SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='Mp3FormatSeeds.*' >/dev/null
     break
   fi
 done
 
 # Seeds for the headerless readers: the first byte b picks the table entry after WAV
-# (b % 5: 0 AU, 1 AIFF, 2 raw, 3 VOX, 4 GSM in the table's present order) and the raw
-# settings (b / 5: bit 0 stereo, the rest the codec); the rest is the file.
+# (b % 6: 0 AU, 1 AIFF, 2 raw, 3 VOX, 4 GSM, 5 MP3 in the table's present order) and the raw
+# settings (b / 6: bit 0 stereo, the rest the codec); the rest is the file.
 printf '\x03\x77\x88\x17\xf0\x08\x80' > "$out/format_readers_seeds/vox"
-printf '\x25\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-stereo"
-printf '\x0c\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
-printf '\x2a\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
+printf '\x2c\x00\x80\x7f\xff\x01\x02\x03' > "$out/format_readers_seeds/raw-16le-stereo"
+printf '\x0e\xff\x7f\x00\x80\xd5\x55' > "$out/format_readers_seeds/raw-ulaw"
+printf '\x32\x00\x80\xff\x01\x40' > "$out/format_readers_seeds/raw-8bit"
 # Two GSM frames and a trailing piece of a third.
 printf '\x04\xd2\x1f\x5a\x80\x3c\xb6\x29\x41\x97\x00\xff\x6d\x12\x88\x73\xe4\x05\x9b\x31\xc8\x6a\x17\xf3\x40\x2e\xd9\x84\x5b\x0c\xa7\x63\x19\xbe\xdf\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xd0\x00\x00' > "$out/format_readers_seeds/gsm"
 # GSM in WAV for the WAV reader: one 65-byte block of two frames.
@@ -87,9 +88,27 @@ printf '\x04\xd2\x1f\x5a\x80\x3c\xb6\x29\x41\x97\x00\xff\x6d\x12\x88\x73\xe4\x05
   printf '\x00'
 } > "$out/wav_reader_seeds/gsm610.wav"
 
+# Seeds for the frame decoder: short files lame makes (stereo with mid/side, mono with CRC
+# words, MPEG-2 and -2.5), when lame is installed; their frames follow each other as the
+# target takes them (the leading tag frame is a frame too).
+mkdir -p "$out/mp3_frames_seeds" "$out/mp3_frames_corpus"
+mp3_seed() {  # RATE CHANNELS LAME-OPTIONS...
+  local rate=$1 channels=$2 wav="$out/mp3_frames_seed.wav"
+  shift 2
+  sox -n -r "$rate" -c "$channels" -b 16 "$wav" synth 0.3 square 5 sine 300:5000 vol 0.5 2>/dev/null
+  lame --quiet "$@" "$wav" "$out/mp3_frames_seeds/lame-$rate-$channels.mp3"
+  rm -f "$wav"
+}
+if command -v lame >/dev/null && command -v sox >/dev/null; then
+  mp3_seed 44100 2 -m j -b 128
+  mp3_seed 32000 1 -m m -b 48 -p
+  mp3_seed 22050 2 -m s -b 64
+  mp3_seed 8000 1 -m m -b 16
+fi
+
 run_all() {
   local target
-  for target in segment_ops wav_reader format_readers text_inputs; do
+  for target in segment_ops wav_reader format_readers mp3_frames text_inputs; do
     "$out/${target}_fuzz" -max_len=4096 "$@" -artifact_prefix="$out/$target-" \
       "$out/${target}_corpus" "$out/${target}_seeds"
   done

@@ -16,14 +16,19 @@
 
 namespace {
 
-// The most samples a format packs into its bytes: 160 into 33 for GSM, two a byte for
-// the others (4-bit ADPCM at most).
+// The most samples a format's reader may announce for its bytes: 160 into 33 for GSM, two
+// a byte for the plain formats (4-bit ADPCM at most). The smallest MP3 frame (MPEG-2,
+// 24 kHz, 8 kbit/s) is 24 bytes for 576 frames of up to 2 channels: 48 samples a byte; a
+// length estimated from the bit rates may add 0.9 of a frame (1037 samples), and an MP3
+// file under 128 bytes has no audio at all, so 64 a byte bounds it.
 struct Packing {
   std::int64_t samples;
   std::int64_t bytes;
 };
 Packing MostSamples(const sonavel::FileFormat& format) {
-  return format.name == "GSM" ? Packing{160, 33} : Packing{2, 1};
+  if (format.name == "GSM") return {160, 33};
+  if (format.name == "MP3") return {64, 1};
+  return {2, 1};
 }
 
 const std::vector<const sonavel::FileFormat*>& Readers() {

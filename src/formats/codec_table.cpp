@@ -139,6 +139,7 @@ bool CodedLayoutValid(const WaveFormat& coded) {
     case kTagImaAdpcm: return codecs::ImaAdpcmLayoutValid(coded);
     case kTagMsAdpcm: return codecs::MsAdpcmLayoutValid(coded);
     case kTagGsm610: return codecs::Gsm610LayoutValid(coded);
+    case kTagMpegLayer3: return codecs::Mp3LayoutValid(coded);
     default: return false;
   }
 }
@@ -152,6 +153,7 @@ const WaveFormat* CodedSide(const WaveFormat& from, const WaveFormat& to, bool& 
   if (pcm.channels == 0 || pcm.channels > 255 || pcm.rate == 0) return nullptr;
   if (coded.channels != pcm.channels || coded.rate != pcm.rate) return nullptr;
   if (!CodedLayoutValid(coded)) return nullptr;
+  if (from_pcm && coded.tag == kTagMpegLayer3) return nullptr;  // decoded only
   encode = from_pcm;
   return &coded;
 }
@@ -189,6 +191,7 @@ std::unique_ptr<CodecStream> OpenCodecStream(const WaveFormat& from, const WaveF
     case kTagImaAdpcm: return codecs::OpenImaAdpcmStream(*coded, encode);
     case kTagMsAdpcm: return codecs::OpenMsAdpcmStream(*coded, encode);
     case kTagGsm610: return codecs::OpenGsm610Stream(*coded, encode);
+    case kTagMpegLayer3: return codecs::OpenMp3Stream(*coded, encode);
     default: return nullptr;
   }
 }

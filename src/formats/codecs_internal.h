@@ -76,4 +76,8 @@ bool Gsm610LayoutValid(const WaveFormat& coded);
 std::unique_ptr<CodecStream> OpenGsm610Stream(const WaveFormat& coded, bool encode);
 WaveFormat SuggestGsm610(std::uint32_t rate);
 
+// MPEG Layer III: decoding only (`encode` gives null).
+bool Mp3LayoutValid(const WaveFormat& coded);
+std::unique_ptr<CodecStream> OpenMp3Stream(const WaveFormat& coded, bool encode);
+
 }  // namespace sonavel::codecs

@@ -7,6 +7,7 @@
 #include "formats/aiff_file.h"
 #include "formats/codec_table.h"
 #include "formats/gsm_file.h"
+#include "formats/mp3_file.h"
 #include "formats/open_file.h"
 #include "formats/raw_audio.h"
 #include "formats/wav_reader.h"
@@ -41,6 +42,14 @@ FileFormat Wav() {
     if (wav == nullptr) return std::nullopt;
     return std::pair{wav->ClaimedDataBytes(), wav->PresentDataBytes()};
   };
+  // Coded files know their length only once decoded to the end.
+  format.exact_length = [](SampleSource& reader) {
+    if (const WavReader* wav = AsWavReader(&reader); wav != nullptr && !wav->LengthIsExact()) {
+      std::vector<std::int32_t> scratch(static_cast<std::size_t>(kChunkFrames) * reader.channels);
+      while (reader.Position() < reader.Length()) reader.Read(scratch.data(), kChunkFrames);
+    }
+    return reader.Length();
+  };
   return format;
 }
 
@@ -54,6 +63,7 @@ const std::vector<FileFormat>& FormatTable() {
       RawFileFormat(),
       VoxFileFormat(),
       GsmFileFormat(),
+      Mp3FileFormat(),
   };
   return table;
 }

@@ -57,6 +57,10 @@ struct FileFormat {
   // The data bytes an open reader's header claims and the bytes of them the file holds
   // ({claimed, present}); empty for formats that cannot tell.
   std::function<std::optional<std::pair<std::int64_t, std::int64_t>>(SampleSource& reader)> data_sizes;
+  // For formats whose readers may only estimate their length at first (coded WAV, MP3):
+  // the exact length of an open reader, which may take reading the file through. Empty:
+  // Length() is exact.
+  std::function<std::int32_t(SampleSource& reader)> exact_length;
 };
 
 // Every format, in the order the dialogs list them.

@@ -3,6 +3,7 @@
 // the block type's window, overlap-add, frequency inversion) and the polyphase synthesis
 // filter bank, one granule of one channel at a time.
 
+#include <array>
 #include <cstdint>
 
 namespace sonavel::mp3 {
@@ -20,6 +21,11 @@ struct GranuleSpectrum {
   int nonzero_lines = kGranuleLines;
 };
 
+namespace detail {
+// The coefficients D[0] ... D[511] of the synthesis window as the standard prints them.
+extern const std::array<double, 512> kSynthesisWindow;
+}  // namespace detail
+
 // The synthesis state of one channel.
 class ChannelSynthesis {
  public:
@@ -31,10 +37,11 @@ class ChannelSynthesis {
   void Granule(const GranuleSpectrum& spectrum, std::int32_t* out, int stride);
 
  private:
-  float overlap_[32][18];
-  // The polyphase filter bank's history; the layout is the implementation's own.
-  alignas(32) float history_[2][16 * 64 + 64];
-  int history_offset_ = 0;
+  // The second halves of the last granule's inverse transforms, per subband.
+  alignas(32) float overlap_[32][18];
+  // The polyphase filter bank's history: per DCT output, its values in the last 15 time
+  // slots of the previous granule, then room for this granule's (padded to whole vectors).
+  alignas(32) float history_[32][40];
 };
 
 }  // namespace sonavel::mp3

@@ -122,7 +122,8 @@ class CodedReader final : public WavReader {
         data_size_(data.present),
         rate_(format.rate),
         avg_bytes_(format.avg_bytes_per_sec != 0 ? format.avg_bytes_per_sec : format.rate),
-        block_align_(format.block_align) {
+        // MP3 frames vary in length: the record's block align does not describe them.
+        block_align_(format.tag == kTagMpegLayer3 ? 0 : format.block_align) {
     frame_bytes_ = 2 * channels;
     // Data cut off by the end of the file ends in whole blocks: a partial block would
     // decode to made-up frames, and the length and seeks reckon in whole blocks.
@@ -204,10 +205,11 @@ class CodedReader final : public WavReader {
       position_ = frame;
       return;
     }
-    const std::int64_t total = TotalFrames();
-    if (frame >= total) {
+    // Only blocks of fixed size tell the total without decoding; else a seek beyond the
+    // end finds it by decoding.
+    if (frames_per_block_ > 0 && frame >= TotalFrames()) {
       SeekData(data_size_);
-      end_position_ = total;
+      end_position_ = TotalFrames();
       position_ = frame;
       return;
     }
@@ -222,8 +224,10 @@ class CodedReader final : public WavReader {
       start = block * block_align_;
       start_frame = block * frames_per_block_;
     } else {
-      if (block_align_ > 0) start -= start % block_align_;
-      start_frame = std::min<std::int64_t>(start * rate_ / avg_bytes_, frame);
+      // Blocks of varying length (MP3 frames): the start is the one place whose frame is
+      // known, so the decoding starts there.
+      start = 0;
+      start_frame = 0;
     }
     SeekData(start);
     position_ = ClampFrames(start_frame);
@@ -234,11 +238,9 @@ class CodedReader final : public WavReader {
   }
 
  private:
-  // The frames the whole data chunk decodes to: exact for codecs of fixed block size.
+  // The frames the whole data chunk decodes to (codecs of fixed block size only).
   std::int64_t TotalFrames() const {
-    if (frames_per_block_ > 0)
-      return static_cast<std::int64_t>(stream_->DestinationSizeFor(static_cast<std::size_t>(data_size_))) / frame_bytes_;
-    return data_size_ * rate_ / avg_bytes_;
+    return static_cast<std::int64_t>(stream_->DestinationSizeFor(static_cast<std::size_t>(data_size_))) / frame_bytes_;
   }
 
   void SeekData(std::int64_t offset) {

@@ -30,6 +30,7 @@
 #include "formats/wav_reader.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "platform/ui.h"
 #include "store/block_table.h"
@@ -41,9 +42,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  sonavel-cli info FILE [--raw RATE:CHANNELS:CODEC]\n"
+    "  sonavel-cli info FILE [--raw RATE:CHANNELS:CODEC] [--gapless on|off]\n"
     "  sonavel-cli convert IN OUT [--wav-format TAG:BITS] [--rate RATE] [--channels 1|2]\n"
-    "                             [--raw RATE:CHANNELS:CODEC]\n"
+    "                             [--raw RATE:CHANNELS:CODEC] [--gapless on|off]\n"
     "  sonavel-cli effect NAME IN OUT [VALUE=NUMBER ...]\n"
     "  sonavel-cli effect --list\n"
     "  sonavel-cli --version\n"
@@ -61,7 +62,10 @@ constexpr const char* kUsage =
     "channels from them.\n"
     "\n"
     "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
-    "whole of IN and saves OUT; parameters not given come from the stored values.\n";
+    "whole of IN and saves OUT; parameters not given come from the stored values.\n"
+    "\n"
+    "MP3 files (.mp3) are read with the encoder's delay and padding cut off when a LAME tag\n"
+    "states them (the stored setting MP3Gapless, on by default); --gapless on|off overrides it.\n";
 
 void Fail(Ui& ui, const std::string& text) {
   ui.ShowMessage({text, "", MessageIcon::kError, MessageButtons::kOk});
@@ -100,6 +104,37 @@ SourceRef OpenOrComplain(const std::string& path, Ui& ui, const OpenOptions& opt
   return reader;
 }
 
+// The stored settings with MP3Gapless as --gapless gave it.
+class GaplessOverride final : public SettingsReader {
+ public:
+  GaplessOverride(const SettingsReader& stored, std::optional<bool> gapless) : stored_(stored), gapless_(gapless) {}
+  std::string ReadText(std::string_view group, std::string_view name, std::string_view fallback) const override {
+    if (Overridden(group, name)) return *gapless_ ? "1" : "0";
+    return stored_.ReadText(group, name, fallback);
+  }
+  std::string ReadUserText(std::string_view group, std::string_view name, std::string_view fallback) const override {
+    if (Overridden(group, name)) return *gapless_ ? "1" : "0";
+    return stored_.ReadUserText(group, name, fallback);
+  }
+
+ private:
+  bool Overridden(std::string_view group, std::string_view name) const {
+    return gapless_ && group == setting::kMp3Gapless.group && name == setting::kMp3Gapless.name;
+  }
+  const SettingsReader& stored_;
+  std::optional<bool> gapless_;
+};
+
+// The value of --gapless: "on" or "off"; false (with the reason told) for anything else.
+bool ParseGapless(const std::string& value, std::optional<bool>& gapless, Ui& ui) {
+  if (value != "on" && value != "off") {
+    Fail(ui, "--gapless takes on or off, not \"" + value + "\".");
+    return false;
+  }
+  gapless = value == "on";
+  return true;
+}
+
 // The stored settings, and --raw standing in for the raw audio records; false (with the
 // reason told) for a --raw value out of range.
 bool RawOptions(const std::string* raw, const SettingsReader& settings, OpenOptions& options, Ui& ui) {
@@ -111,23 +146,36 @@ bool RawOptions(const std::string* raw, const SettingsReader& settings, OpenOpti
   return options.raw.has_value();
 }
 
-Result Info(const std::string& path, const std::string* raw, Ui& ui) {
+// info FILE followed by --raw and --gapless, each at most once.
+Result Info(const std::vector<std::string>& args, Ui& ui) {
+  const std::string& path = args[1];
+  std::optional<std::string> raw;
+  std::optional<bool> gapless;
+  for (std::size_t i = 2; i < args.size(); i += 2) {
+    if (i + 1 >= args.size()) {
+      Fail(ui, "\"" + args[i] + "\" needs a value.");
+      return kFailed;
+    }
+    if (args[i] == "--raw" && !raw) {
+      raw = args[i + 1];
+    } else if (args[i] == "--gapless" && !gapless) {
+      if (!ParseGapless(args[i + 1], gapless, ui)) return kFailed;
+    } else {
+      Fail(ui, "Unknown option \"" + args[i] + "\".");
+      return kFailed;
+    }
+  }
   Registry registry;
-  const Settings settings(registry);
+  const Settings stored(registry);
+  const GaplessOverride settings(stored, gapless);
   OpenOptions options;
-  if (!RawOptions(raw, settings, options, ui)) return kFailed;
+  if (!RawOptions(raw ? &*raw : nullptr, settings, options, ui)) return kFailed;
   SourceRef reader = OpenOrComplain(path, ui, options);
   if (!reader) return kFailed;
-  std::int64_t frames = reader->Length();
-  if (const WavReader* wav = AsWavReader(reader.get()); wav != nullptr && !wav->LengthIsExact()) {
-    // Coded files know their length only once decoded to the end.
-    std::vector<std::int32_t> scratch(static_cast<std::size_t>(kChunkFrames) * reader->channels);
-    while (reader->Position() < reader->Length())
-      reader->Read(scratch.data(), kChunkFrames);
-    frames = reader->Length();
-  }
+  const FileFormat& format = *FormatForPath(path);
+  const std::int64_t frames = format.exact_length ? format.exact_length(*reader) : reader->Length();
   // The format's own lines, the first naming the format, around rate and channels.
-  std::vector<std::string> lines = FormatForPath(path)->describe(*reader);
+  std::vector<std::string> lines = format.describe(*reader);
   if (!lines.empty()) std::printf("%s\n", lines.front().c_str());
   std::printf("rate: %d\n", reader->rate);
   std::printf("channels: %d\n", reader->channels);
@@ -204,6 +252,7 @@ struct ConvertOptions {
   std::optional<std::string> raw;
   std::int32_t rate = 0;      // 0: the file's own
   std::uint8_t channels = 0;  // 0: the file's own
+  std::optional<bool> gapless;  // MP3Gapless, when given
 };
 
 // Reads the options after IN and OUT; false (with the reason told) on anything unknown.
@@ -219,6 +268,8 @@ bool ParseConvertOptions(const std::vector<std::string>& args, ConvertOptions& o
       options.wav_format = value;
     } else if (name == "--raw") {
       options.raw = value;
+    } else if (name == "--gapless") {
+      if (!ParseGapless(value, options.gapless, ui)) return false;
     } else if (name == "--rate") {
       const int rate = TextToInt(value);
       if (rate < 6000 || rate > 96000 || std::to_string(rate) != value) {
@@ -246,7 +297,8 @@ Result Convert(const std::vector<std::string>& args, Ui& ui) {
   const std::string& in = args[1];
   const std::string& out = args[2];
   Registry registry;
-  const Settings settings(registry);
+  const Settings stored(registry);
+  const GaplessOverride settings(stored, options.gapless);
   OpenOptions files;
   if (!RawOptions(options.raw ? &*options.raw : nullptr, settings, files, ui)) return kFailed;
   // Without edits the file streams into the new one, never loaded into blocks.
@@ -453,8 +505,7 @@ int Main(int argc, char** argv) {
     std::fputs("sonavel-cli " SONAVEL_VERSION "\n", stdout);
     return kDone;
   }
-  if (args[0] == "info" && args.size() == 2) return Info(args[1], nullptr, ui);
-  if (args[0] == "info" && args.size() == 4 && args[2] == "--raw") return Info(args[1], &args[3], ui);
+  if (args[0] == "info" && args.size() >= 2) return Info(args, ui);
   if (args[0] == "effect") return ApplyEffect(args, ui);
   if (args[0] == "convert" && args.size() >= 3) return Convert(args, ui);
   std::fputs(kUsage, stderr);

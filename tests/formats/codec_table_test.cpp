@@ -346,9 +346,23 @@ TEST(CodecTableTest, ExactlyOneSideIsSixteenBitPcmAndTheOtherAUsableLayout) {
   WaveFormat gsm = alaw;
   gsm.tag = kTagGsm610;
   EXPECT_FALSE(both_ways(gsm));  // not 65-byte blocks
+  // MP3 is decoded, never encoded; its record is bare or names MPEG audio (identifier 1),
+  // at an MPEG rate, mono or stereo.
   WaveFormat mp3 = alaw;
   mp3.tag = kTagMpegLayer3;
-  EXPECT_FALSE(both_ways(mp3));
+  EXPECT_TRUE(CanConvert(mp3, pcm));
+  EXPECT_NE(OpenCodecStream(mp3, pcm), nullptr);
+  EXPECT_FALSE(CanConvert(pcm, mp3));
+  EXPECT_EQ(OpenCodecStream(pcm, mp3), nullptr);
+  mp3.extra = {1, 0, 2, 0, 0, 0, 0x80, 4, 1, 0, 0x71, 5};
+  EXPECT_TRUE(CanConvert(mp3, pcm));
+  mp3.extra[0] = 2;
+  EXPECT_FALSE(CanConvert(mp3, pcm));
+  mp3.extra = {1, 0};
+  EXPECT_FALSE(CanConvert(mp3, pcm));
+  WaveFormat odd_rate = SuggestFormat(kTagALaw, 44000, 2, 8);
+  odd_rate.tag = kTagMpegLayer3;
+  EXPECT_FALSE(CanConvert(odd_rate, DefaultFormat(44000, 2)));
 
   auto broken = [&](WaveFormat format, auto change) {
     change(format);

@@ -5,11 +5,13 @@
 
 #include "effects/effect.h"
 #include "effects/resampler.h"
+#include "formats/mp3_file.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
 #include "store/block_table.h"
 #include "store/segment_reader.h"
 #include "formats/wav_reader.h"
+#include "platform/byte_source.h"
 #include "platform/registry.h"
 #include "platform/setting_keys.h"
 #include "platform/settings.h"
@@ -32,16 +34,28 @@ struct Outcome {
 
 class CliTest : public FormatTest {
  protected:
+  // The program and the settings a test writes use folders of the test's own, the
+  // machine-wide ones included; what the environment said before comes back afterwards.
   void SetUp() override {
     FormatTest::SetUp();
-    ::setenv("SONAVEL_DATA_DIR", Path("data").c_str(), 1);
-    ::setenv("SONAVEL_CONFIG_DIR", Path("config").c_str(), 1);
+    for (const char* name : kFolders) {
+      const char* before = std::getenv(name);
+      saved_.emplace_back(before != nullptr ? std::optional<std::string>(before) : std::nullopt);
+      ::setenv(name, Path(name).c_str(), 1);
+    }
   }
   void TearDown() override {
-    ::unsetenv("SONAVEL_DATA_DIR");
-    ::unsetenv("SONAVEL_CONFIG_DIR");
+    for (std::size_t i = 0; i < std::size(kFolders); ++i) {
+      if (saved_[i])
+        ::setenv(kFolders[i], saved_[i]->c_str(), 1);
+      else
+        ::unsetenv(kFolders[i]);
+    }
     FormatTest::TearDown();
   }
+
+  static constexpr const char* kFolders[] = {"SONAVEL_DATA_DIR", "SONAVEL_CONFIG_DIR", "SONAVEL_SYSTEM_CONFIG_DIR"};
+  std::vector<std::optional<std::string>> saved_;
 
   Outcome Cli(const std::string& arguments) {
     const std::string out = Path("stdout.txt");
@@ -227,7 +241,7 @@ TEST_F(CliTest, TypedValuesAreRefusedWithTheirRangeAndOutIsNotCreated) {
     EXPECT_FALSE(std::filesystem::exists(Path("o.wav"))) << refusal.value;
   }
   // A stored value that is no number, or out of range, gives the default: 100 % changes nothing.
-  Registry registry;  // the user's branch in Path("config"), as the program finds it
+  Registry registry;  // the user's branch in the test's config folder, as the program finds it
   Settings(registry).WriteUserValue("StoredValues", "AmplifyGain", "abc");
   const Outcome listed = Cli("effect --list");
   EXPECT_NE(listed.out.find("AmplifyGain=100 (default 100; whole number 0 to 400)\n"), std::string::npos) << listed.out;
@@ -379,7 +393,7 @@ TEST_F(CliTest, FailuresExitWithTwoAndSayWhy) {
   // streaming convert need not even make).
   int leftovers = 0;
   std::error_code absent;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(Path("data"), absent))
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(Path("SONAVEL_DATA_DIR"), absent))
     leftovers += entry.path().extension() == ".aud" || entry.path().extension() == ".grf" ||
                  entry.path().filename().string().rfind("cli-", 0) == 0;
   EXPECT_EQ(leftovers, 0);
@@ -419,6 +433,54 @@ TEST_F(CliTest, RawFilesFollowTheOverrideOrTheStoredSettings) {
     EXPECT_EQ(refused.code, 2) << bad;
     EXPECT_NE(refused.err.find("--raw"), std::string::npos) << refused.err;
     EXPECT_FALSE(std::filesystem::exists(Path("d.raw"))) << bad;
+  }
+}
+
+// An MP3 file: what info tells, gapless or not by the stored setting or --gapless, and a
+// convert that saves what the reader delivers.
+TEST_F(CliTest, Mp3FilesLoadGaplessUnlessToldOtherwise) {
+  Sox("-D -r 44100 -n -c 1 -b 16 " + Quote(Path("a.wav")) + " synth 30000s sine 440 vol 0.5");
+  const std::string mp3 = Path("a.mp3");
+  ASSERT_EQ(testing::RunCommand("lame --quiet -b 96 " + Quote(Path("a.wav")) + " " + Quote(mp3)), 0)
+      << "lame is needed";
+  // The "Info" tag follows the 17 bytes of mono side information; its frame count, 8 on.
+  const std::vector<std::uint8_t> bytes = ReadBytes(mp3);
+  const std::int64_t decoded = std::int64_t{ReadBe32(&bytes[21 + 8])} * 1152;
+  const std::string padding = std::to_string(decoded - 30000 - 576);
+  Outcome info = Cli("info " + Quote(mp3));
+  EXPECT_EQ(info.code, 0) << info.err;
+  EXPECT_EQ(info.out,
+            "format: MPEG-1 Layer III\nrate: 44100\nchannels: 1\nbit rate: 96 kbit/s\nchannel mode: mono\n"
+            "gapless: yes (encoder delay 576, padding " + padding + " and decoder delay 529 samples cut off)\n"
+            "frames: 30000\nduration: 0:00:00.680\n");
+  info = Cli("info " + Quote(mp3) + " --gapless off");
+  EXPECT_NE(info.out.find("gapless: no\nframes: " + std::to_string(decoded) + "\n"), std::string::npos) << info.out;
+  {
+    Registry registry;
+    Settings settings(registry);
+    settings.WriteUser(setting::kMp3Gapless, false);  // the test's own branch only
+  }
+  EXPECT_NE(Cli("info " + Quote(mp3)).out.find("gapless: no\n"), std::string::npos);
+  EXPECT_NE(Cli("info " + Quote(mp3) + " --gapless on").out.find("frames: 30000\n"), std::string::npos);
+  for (const std::string& command : {"info " + Quote(mp3) + " --gapless maybe",
+                                     "convert " + Quote(mp3) + " " + Quote(Path("x.wav")) + " --gapless 1"}) {
+    const Outcome refused = Cli(command);
+    EXPECT_EQ(refused.code, 2) << command;
+    EXPECT_NE(refused.err.find("--gapless takes on or off"), std::string::npos) << refused.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("x.wav")));
+
+  // Saved as 16 bits, sample for sample what the reader delivers.
+  for (const bool gapless : {true, false}) {
+    const Outcome convert =
+        Cli("convert " + Quote(mp3) + " " + Quote(Path("b.wav")) + (gapless ? " --gapless on" : ""));
+    ASSERT_EQ(convert.code, 0) << convert.err;
+    SourceRef ours = OpenMp3Reader(OpenFileBytes(mp3), gapless);
+    std::vector<std::int32_t> expected = Drain(*ours);
+    for (std::int32_t& sample : expected) sample = StoreTo16(sample) * 16;
+    SourceRef saved = OpenWavReader(Path("b.wav"));
+    EXPECT_EQ(saved->Length(), gapless ? 30000 : decoded);
+    EXPECT_EQ(Drain(*saved), expected);
   }
 }
 
