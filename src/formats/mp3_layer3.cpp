@@ -734,7 +734,9 @@ void JointStereo(State& state, const FrameHeader& header, const Layout& layout) 
     const int position = source >= 0 ? positions[static_cast<std::size_t>(source)] : 0;
     float left_weight, right_weight;
     if (!lsf) {
-      if (source < 0 || position >= 7) {  // illegal position: the band stays as it is
+      // 7 marks an illegal position; 8 and up (possible only where scalefactors have four
+      // bits) lie outside the positions defined. Such a band stays as it is.
+      if (source < 0 || position >= 7) {
         if (mid_side) MidSide(left, right, from, to);
         continue;
       }
