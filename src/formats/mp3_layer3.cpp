@@ -93,10 +93,10 @@ class BitCache {
 };
 
 // A two-level lookup decoder for one prefix code: the first level is indexed by the next
-// 8 bits; codes longer than that continue in a sub-table indexed by the following bits.
+// 10 bits; codes longer than that continue in a sub-table indexed by the following bits.
 // An entry is (length << 16) | value for a code, kSubTable | (bits << 24) | offset for
 // a sub-table, and 0 where no code fits (the code is not complete).
-constexpr int kFirstLevelBits = 8;
+constexpr int kFirstLevelBits = 10;
 constexpr std::uint32_t kSubTable = 0x80000000u;
 
 struct CodeDecoder {
@@ -250,8 +250,9 @@ struct Tables {
   std::array<std::array<float, 2>, 7> intensity{};       // MPEG-1: left and right weight per is_pos
   std::array<std::array<float, 32>, 2> intensity_lsf{};  // MPEG-2: i0^n per intensity_scale
   // The count1 tables by the next 10 bits (a code of up to 6 and up to 4 sign bits): the
-  // four signed values (bytes, v lowest) and, in bits 32 and up, the bits they take.
-  std::array<std::array<std::uint64_t, 1024>, 2> quads_signed{};
+  // four signed values v w x y, and the bits they take.
+  std::array<std::array<std::array<float, 4>, 1024>, 2> quad_values{};
+  std::array<std::array<std::uint8_t, 1024>, 2> quad_bits{};
 };
 constexpr int kQuarterOffset = 400;
 constexpr int kMaxMagnitude = 15 + (1 << 13) - 1;
@@ -293,16 +294,17 @@ const Tables& GetTables() {
     }
     for (int table = 0; table < 2; ++table) {
       for (std::uint32_t next = 0; next < 1024; ++next) {
-        const std::uint32_t entry = t.quads[static_cast<std::size_t>(table)].entries[next >> 2];
+        // A quadruple code has at most 6 bits, all within the first level.
+        const std::uint32_t entry = t.quads[static_cast<std::size_t>(table)]
+                                        .entries[(next << 22) >> (32 - kFirstLevelBits)];
         int used = static_cast<int>(entry >> 16);
-        std::uint64_t packed = 0;
+        auto& values = t.quad_values[static_cast<std::size_t>(table)][next];
         for (int k = 0; k < 4; ++k) {
           int value = static_cast<int>((entry >> (3 - k)) & 1);
           if (value && ((next >> (9 - used++)) & 1)) value = -1;
-          packed |= std::uint64_t{static_cast<std::uint8_t>(value)} << (8 * k);
+          values[static_cast<std::size_t>(k)] = static_cast<float>(value);
         }
-        t.quads_signed[static_cast<std::size_t>(table)][next] =
-            packed | static_cast<std::uint64_t>(used) << 32;
+        t.quad_bits[static_cast<std::size_t>(table)][next] = static_cast<std::uint8_t>(used);
       }
     }
     for (int i = 0; i < 512; ++i)
@@ -538,42 +540,50 @@ bool DecodePairs(BitCache& bits, std::size_t end, int table_number, const Layout
       tables.pairs[static_cast<std::size_t>(table_number)].entries.data();
   const int linbits = kPairTables[table_number].linbits;
   const float* pow43 = tables.pow43.data() + kMaxMagnitude;
-  for (int i = from; i < to; i += 2) {
-    bits.Refill();  // enough for a code, its signs and both linbits fields
-    const std::uint32_t word = bits.Peek32();
-    std::uint32_t entry = entries[word >> (32 - kFirstLevelBits)];
-    int length;
-    if (entry & kSubTable) {
-      const int sub_bits = static_cast<int>((entry >> 24) & 31);
-      entry = entries[(entry & 0xFFFFFF) + ((word << kFirstLevelBits) >> (32 - sub_bits))];
-      length = kFirstLevelBits + static_cast<int>(entry >> 16);
-    } else {
-      length = static_cast<int>(entry >> 16);
+  for (int i = from; i < to;) {
+    // The pairs of one segment share its gain (segments start on even lines).
+    const int segment = layout.segment_of_line[static_cast<std::size_t>(i)];
+    const float gain = gains[segment];
+    const int stop =
+        segment < layout.count
+            ? std::min<int>(to, layout.segments[static_cast<std::size_t>(segment)].start +
+                                    layout.segments[static_cast<std::size_t>(segment)].width)
+            : i + 2;
+    for (; i < stop; i += 2) {
+      bits.Refill();  // enough for a code, its signs and both linbits fields
+      const std::uint32_t word = bits.Peek32();
+      std::uint32_t entry = entries[word >> (32 - kFirstLevelBits)];
+      int length;
+      if (entry & kSubTable) {
+        const int sub_bits = static_cast<int>((entry >> 24) & 31);
+        entry = entries[(entry & 0xFFFFFF) + ((word << kFirstLevelBits) >> (32 - sub_bits))];
+        length = kFirstLevelBits + static_cast<int>(entry >> 16);
+      } else {
+        length = static_cast<int>(entry >> 16);
+      }
+      int x = static_cast<int>((entry >> 4) & 15);
+      int y = static_cast<int>(entry & 15);
+      if (linbits == 0 || (x != 15 && y != 15)) {
+        // The sign bits follow the code within the 32 bits at hand (a code has at most 19).
+        std::uint32_t rest = word << length;
+        const int x_signed = x != 0, y_signed = y != 0;
+        const int x_sign = -static_cast<int>((rest >> 31) & static_cast<std::uint32_t>(x_signed));
+        rest <<= x_signed;
+        const int y_sign = -static_cast<int>((rest >> 31) & static_cast<std::uint32_t>(y_signed));
+        x = (x ^ x_sign) - x_sign;
+        y = (y ^ y_sign) - y_sign;
+        bits.Skip(length + x_signed + y_signed);
+      } else {
+        bits.Skip(length);
+        if (x == 15) x += static_cast<int>(bits.Read(linbits));
+        if (x && bits.Read(1)) x = -x;
+        if (y == 15) y += static_cast<int>(bits.Read(linbits));
+        if (y && bits.Read(1)) y = -y;
+      }
+      lines[i] = pow43[x] * gain;
+      lines[i + 1] = pow43[y] * gain;
+      if (bits.position() > end) return false;
     }
-    int x = static_cast<int>((entry >> 4) & 15);
-    int y = static_cast<int>(entry & 15);
-    if (linbits == 0 || (x != 15 && y != 15)) {
-      // The sign bits follow the code within the 32 bits at hand (a code has at most 19).
-      std::uint32_t rest = word << length;
-      const int x_signed = x != 0, y_signed = y != 0;
-      const int x_sign = -static_cast<int>((rest >> 31) & static_cast<std::uint32_t>(x_signed));
-      rest <<= x_signed;
-      const int y_sign = -static_cast<int>((rest >> 31) & static_cast<std::uint32_t>(y_signed));
-      x = (x ^ x_sign) - x_sign;
-      y = (y ^ y_sign) - y_sign;
-      bits.Skip(length + x_signed + y_signed);
-    } else {
-      bits.Skip(length);
-      if (x == 15) x += static_cast<int>(bits.Read(linbits));
-      if (x && bits.Read(1)) x = -x;
-      if (y == 15) y += static_cast<int>(bits.Read(linbits));
-      if (y && bits.Read(1)) y = -y;
-    }
-    // Segments start on even lines, so both values of a pair share one gain.
-    const float gain = gains[layout.segment_of_line[static_cast<std::size_t>(i)]];
-    lines[i] = pow43[x] * gain;
-    lines[i + 1] = pow43[y] * gain;
-    if (bits.position() > end) return false;
   }
   return true;
 }
@@ -611,9 +621,12 @@ int DecodeLines(const BitReader& reader, std::size_t end, const GranuleInfo& inf
       !DecodePairs(bits, end, info.table_select[2], layout, gains.data(), lines, region2, big))
     return -1;
 
-  const std::uint64_t* quads =
-      tables.quads_signed[static_cast<std::size_t>(info.count1table_select)].data();
+  const auto& quad_values = tables.quad_values[static_cast<std::size_t>(info.count1table_select)];
+  const auto& quad_bits = tables.quad_bits[static_cast<std::size_t>(info.count1table_select)];
   int line = big;
+  // The gain of the segment the current quadruple starts in, and where that segment ends.
+  float gain = 0.0f;
+  int segment_end = line;
   bool more = true;
   while (more) {
     bits.Refill();
@@ -623,16 +636,29 @@ int DecodeLines(const BitReader& reader, std::size_t end, const GranuleInfo& inf
         more = false;
         break;
       }
-      const std::uint64_t values = quads[bits.Peek32() >> 22];
-      bits.Skip(static_cast<int>(values >> 32));
+      const std::uint32_t next = bits.Peek32() >> 22;
+      bits.Skip(quad_bits[next]);
       // A quadruple that runs past the granule's bits is not part of it.
       if (bits.position() > end) {
         more = false;
         break;
       }
-      for (int k = 0; k < 4; ++k)
-        lines[line + k] = static_cast<float>(static_cast<std::int8_t>(values >> (8 * k))) *
-                          gains[layout.segment_of_line[static_cast<std::size_t>(line + k)]];
+      const auto& values = quad_values[next];
+      if (line + 4 <= segment_end) {
+        for (int k = 0; k < 4; ++k) lines[line + k] = values[static_cast<std::size_t>(k)] * gain;
+      } else {
+        for (int k = 0; k < 4; ++k)
+          lines[line + k] = values[static_cast<std::size_t>(k)] *
+                            gains[layout.segment_of_line[static_cast<std::size_t>(line + k)]];
+        const int segment = line + 4 < kGranuleLines
+                                ? layout.segment_of_line[static_cast<std::size_t>(line + 4)]
+                                : kMaxSegments;
+        gain = gains[segment];
+        segment_end = segment < layout.count
+                          ? layout.segments[static_cast<std::size_t>(segment)].start +
+                                layout.segments[static_cast<std::size_t>(segment)].width
+                          : line + 4;
+      }
       line += 4;
     }
   }
@@ -708,7 +734,9 @@ void JointStereo(State& state, const FrameHeader& header, const Layout& layout) 
     const int position = source >= 0 ? positions[static_cast<std::size_t>(source)] : 0;
     float left_weight, right_weight;
     if (!lsf) {
-      if (source < 0 || position >= 7) {  // illegal position: the band stays as it is
+      // 7 marks an illegal position; 8 and up (possible only where scalefactors have four
+      // bits) lie outside the positions defined. Such a band stays as it is.
+      if (source < 0 || position >= 7) {
         if (mid_side) MidSide(left, right, from, to);
         continue;
       }
@@ -759,14 +787,15 @@ int ReduceAliasing(const GranuleInfo& info, float* lines, int nonzero) {
       info.kind() == kMixed
           ? 1
           : std::min(kSubbands - 1, (nonzero + kSubbandLines - 1) / kSubbandLines);
+  const float* cs = tables.alias_cs.data();
+  const float* ca = tables.alias_ca.data();
   for (int sb = 1; sb <= boundaries; ++sb) {
     float* upper = lines + sb * kSubbandLines;
+    float below[8], above[8];
+    for (int i = 0; i < 8; ++i) below[i] = upper[-1 - i], above[i] = upper[i];
     for (int i = 0; i < 8; ++i) {
-      const float below = upper[-1 - i], above = upper[i];
-      upper[-1 - i] = below * tables.alias_cs[static_cast<std::size_t>(i)] -
-                      above * tables.alias_ca[static_cast<std::size_t>(i)];
-      upper[i] = above * tables.alias_cs[static_cast<std::size_t>(i)] +
-                 below * tables.alias_ca[static_cast<std::size_t>(i)];
+      upper[-1 - i] = below[i] * cs[i] - above[i] * ca[i];
+      upper[i] = above[i] * cs[i] + below[i] * ca[i];
     }
   }
   return std::max(nonzero, std::min(kGranuleLines, boundaries * kSubbandLines + 8));

@@ -148,12 +148,12 @@ class Mp3DecoderTest : public FormatTest {
            "them)";
   }
 
-  // An MP3 file made by lame with `lame_options` from `synth` (sox synth arguments) at
-  // `rate` with `channels`.
+  // An MP3 file made by lame with `lame_options` from `synth` (sox synth arguments; no
+  // dither, so the file is the same every time) at `rate` with `channels`.
   std::string Encode(const std::string& name, int rate, int channels, const std::string& synth,
                      const std::string& lame_options) {
     const std::string wav = Path(name + ".wav"), mp3 = Path(name + ".mp3");
-    Sox("-n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " -b 16 " +
+    Sox("-D -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " -b 16 " +
         Quote(wav) + " synth " + synth);
     EXPECT_EQ(RunCommand("lame --quiet " + lame_options + " " + Quote(wav) + " " + Quote(mp3)), 0)
         << lame_options;
@@ -232,6 +232,63 @@ TEST_F(Mp3DecoderTest, MatchesMpg123AtEveryRateModeAndBitRateKind) {
 TEST_F(Mp3DecoderTest, MatchesMpg123WithShortBlocks) {
   ExpectMatchesMpg123(Encode("attacks44", 44100, 2, "4 square 3 square 5 vol 0.5", "-m j -b 160"));
   ExpectMatchesMpg123(Encode("attacks22", 22050, 1, "4 square 4 vol 0.5", "-m m -b 48"));
+}
+
+// lame writes neither intensity stereo nor mixed blocks; the test makes both from its files
+// by changing header and side-information bits, and mpg123 decodes the same bits.
+TEST_F(Mp3DecoderTest, MatchesMpg123OnIntensityStereoAndMixedBlocks) {
+  // Intensity: every joint-stereo frame also signals intensity stereo. MPEG-1 reads the
+  // scalefactors alike either way, so the right channel's scalefactors above its last
+  // value become intensity positions (7 an illegal one). Fading in and out keeps the
+  // encoder from short blocks.
+  std::vector<std::uint8_t> file =
+      ReadBytes(Encode("intensity", 44100, 2,
+                       "4 sine 60/15000 sine 15000/80 vol 0.7 fade q 0.5 4 0.5", "-m j -V 2"));
+  int edited = 0;
+  for (const Frame& frame : Frames(file)) {
+    if (frame.header.mode != ChannelMode::kJointStereo) continue;
+    file[frame.offset + 3] |= 0x10;
+    ++edited;
+  }
+  ASSERT_GT(edited, 100);
+  sonavel::testing::WriteBytes(Path("intensity-edited.mp3"), file);
+  ExpectMatchesMpg123(Path("intensity-edited.mp3"));
+
+  // Mixed blocks: short-block granules of mono files whose scalefactors take no bits
+  // (scalefac_compress 0) are marked mixed; their Huffman data stay as they were.
+  auto bits = [](const std::vector<std::uint8_t>& bytes, std::size_t at, int count) {
+    int value = 0;
+    for (std::size_t i = at; i < at + static_cast<std::size_t>(count); ++i)
+      value = value << 1 | ((bytes[i >> 3] >> (7 - (i & 7))) & 1);
+    return value;
+  };
+  for (const auto& [rate, options] :
+       {std::pair{44100, "-m m -b 96"}, std::pair{22050, "-m m -b 48"}}) {
+    SCOPED_TRACE(rate);
+    file =
+        ReadBytes(Encode("mixed" + std::to_string(rate), rate, 1, "6 square 7 sine 500 vol 0.4", options));
+    edited = 0;
+    for (const Frame& frame : Frames(file)) {
+      const bool lsf = frame.header.lower_sampling();
+      // After main_data_begin, the private bits (and the scfsi bits of MPEG-1).
+      std::size_t at =
+          (frame.offset + static_cast<std::size_t>(frame.header.side_info_offset())) * 8 +
+          (lsf ? 8 + 1 : 9 + 5 + 4);
+      for (int gr = 0; gr < (lsf ? 1 : 2); ++gr) {
+        const int compress_bits = lsf ? 9 : 4;
+        const std::size_t switching = at + 12 + 9 + 8 + static_cast<std::size_t>(compress_bits);
+        if (bits(file, switching, 1) && bits(file, switching + 1, 2) == 2 &&
+            bits(file, switching - static_cast<std::size_t>(compress_bits), compress_bits) == 0) {
+          file[(switching + 3) >> 3] |= static_cast<std::uint8_t>(0x80 >> ((switching + 3) & 7));
+          ++edited;
+        }
+        at = switching + 1 + 22 + (lsf ? 2 : 3);
+      }
+    }
+    ASSERT_GT(edited, 10);
+    sonavel::testing::WriteBytes(Path("mixed-edited.mp3"), file);
+    ExpectMatchesMpg123(Path("mixed-edited.mp3"));
+  }
 }
 
 // After a reset, a frame whose main data begins in frames not fed decodes as silence and
