@@ -21,6 +21,7 @@
 #include <map>
 #include <optional>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/paths.h"
@@ -41,6 +42,8 @@
 #include "platform/settings.h"
 #include "store/block_table.h"
 #include "document/working_folder.h"
+#include "platform/setting_keys.h"
+#include "document/file_commands.h"
 
 namespace sonavel {
 namespace {
@@ -130,6 +133,38 @@ TEST(MainWindow, AStartWithoutFilesShowsTheSplashForSevenSeconds) {
   after_failed_hand_over.SuppressSplash();
   ProcessCommandLine({"sonavel"}, after_failed_hand_over);
   EXPECT_EQ(after_failed_hand_over.splash(), nullptr);
+}
+
+// MP3 files open in the editor as long as what was encoded, unless the options say to keep
+// every decoded frame; GSM files open at 8000 Hz.
+TEST(MainFrame, OpensMp3FilesGaplessAsTheOptionsSayAndGsmFiles) {
+  TestSettings test;
+  SetWorkingFolder(test.folder);
+  ScriptedUi ui;
+  MainWindow window(test.settings, &ui);
+  window.resize(900, 600);
+  window.show();
+  const std::string tone = WriteTone(test.folder, "ton.wav", 2, 50000);
+  const std::string mp3 = JoinPath(test.folder, "ton.mp3");
+  ASSERT_EQ(std::system(("lame --quiet -b 64 '" + tone + "' '" + mp3 + "'").c_str()), 0) << "lame is needed";
+  ASSERT_TRUE(window.OpenDocument(mp3));
+  EXPECT_EQ(SoundLength(window.ActiveDocument()->sound), 50000);
+  EXPECT_EQ(window.ActiveDocument()->sound.rate, 22050);
+  window.documents()->activeSubWindow()->showMaximized();
+  QTest::qWait(50);
+  SaveScreenshot(window, "main_window_mp3");
+
+  test.settings.WriteUser(setting::kMp3Gapless, false);
+  ASSERT_TRUE(window.OpenDocument(mp3));
+  const std::int64_t every_frame = SoundLength(window.ActiveDocument()->sound);
+  EXPECT_EQ(every_frame % 576, 0);  // whole MPEG-2 frames
+  EXPECT_GT(every_frame, 50000 + 529);
+
+  const std::string gsm = JoinPath(test.folder, "ton.gsm");
+  ASSERT_EQ(SaveSoundFile(OpenSoundReader(window.ActiveDocument()->sound), DocumentSaveFormat(*window.ActiveDocument()), gsm, ui), kDone);
+  ASSERT_TRUE(window.OpenDocument(gsm));
+  EXPECT_EQ(window.ActiveDocument()->sound.rate, 8000);
+  EXPECT_EQ(window.ActiveDocument()->sound.channels, 1);
 }
 
 TEST(MainFrame, OpensEditsUndoesAndSavesDocumentsByCommandId) {
