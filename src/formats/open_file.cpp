@@ -4,9 +4,15 @@
 #include <cctype>
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "formats/format_table.h"
+#include "formats/media_loader.h"
 #include "formats/pump.h"
 #include "formats/wav_reader.h"
+#include "platform/paths.h"
+#include "platform/progress.h"
+#include "platform/temporary_wav.h"
 #include "platform/ui.h"
 
 namespace sonavel {
@@ -92,22 +98,121 @@ Result AskRawSettingsFirst(const std::string& path, Ui& ui, OpenOptions& options
   return kDone;
 }
 
-Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui,
-                     std::optional<WaveFormat>* file_format, const OpenOptions& asked) {
+namespace {
+
+// Where the open messages send the user for help on formats and codecs.
+constexpr const char* kFormatsHelp = "the README's section \"Other formats\"";
+
+// A converter decodes the file at its first path into the WAV file at its second.
+using Converter = Result (*)(const std::string& path, const std::string& wav_path, Progress& progress);
+
+// The decoder components (AAC, Ogg Vorbis, FLAC, AMR, Shorten, Record) and the loaders of
+// dictation, DSS, RealAudio and SRI files are not part of the program yet: the components
+// work brings them. Until then their files are refused as not supported.
+Result NotYetAvailable(const std::string&, const std::string&, Progress&) { return kFailed; }
+
+struct ConverterRow {
+  std::vector<std::string> extensions;  // empty: every extension without a row of its own
+  const char* title;                    // the progress window's first line
+  Converter convert;
+};
+
+const std::vector<ConverterRow>& ConverterTable() {
+  static const std::vector<ConverterRow> table = {
+      {{".dct"}, "Loading DCT file", NotYetAvailable},
+      {{".aac", ".m4a"}, "Loading AAC file", NotYetAvailable},
+      {{".ogg"}, "Loading OGG file", NotYetAvailable},
+      {{".flac"}, "Loading FLAC file", NotYetAvailable},
+      {{".amr"}, "Lade  AMR Datei", NotYetAvailable},
+      {{".wma"}, "Loading WMA file", LoadWithMedia},
+      {{".dss"}, "Loading DSS file", NotYetAvailable},
+      {{".ra", ".ram", ".rm", ".rmj"}, "Loading RealAudio file", NotYetAvailable},
+      {{".sri"}, "Loading SRI file", NotYetAvailable},
+      {{".act", ".rec", ".rcd"}, "Loading Record file", NotYetAvailable},
+      {{".shn"}, "Loading Shorten file", NotYetAvailable},
+      {{}, "Loading with DirectX", LoadWithMedia},
+  };
+  return table;
+}
+
+const ConverterRow& ConverterFor(const std::string& extension) {
+  for (const ConverterRow& row : ConverterTable())
+    if (row.extensions.empty() ||
+        std::find(row.extensions.begin(), row.extensions.end(), extension) != row.extensions.end())
+      return row;
+  return ConverterTable().back();
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+std::string NotSupportedText(const std::string& path) {
+  return "Cannot open the file \"" + path +
+         "\". This means that either the file format is not supported by this program or that a required codec "
+         "or plugin is not installed. Please see " +
+         kFormatsHelp + " for more information.";
+}
+
+}  // namespace
+
+std::string ConverterTitle(const std::string& path) { return ConverterFor(FileExtension(path)).title; }
+
+std::string ConversionErrorText(const std::string& path) {
+  const std::string extension = FileExtension(path);
+  if (extension == ".wma")
+    return "Cannot open file \"" + path +
+           "\". It is possible that the file does not exist, it is corrupt or the file is protected with Digital "
+           "Rights Management (DRM) which limits the recording to limited players.";
+  if (!ConverterFor(extension).extensions.empty()) return NotSupportedText(path);
+  if (!Exists(path)) return WavOpenErrorText(kStatusCannotOpen, path);
+  if (extension == ".msv" || extension == ".dvf")
+    return "Cannot open the file \"" + path +
+           "\" because the codec is not installed. Please download the Sony codec following the links from " +
+           kFormatsHelp + ".";
+  return NotSupportedText(path);
+}
+
+OpenedSource OpenSourceFile(const std::string& path, Progress& progress, Ui& ui, const OpenOptions& asked) {
   OpenOptions options = asked;
-  if (AskRawSettingsFirst(path, ui, options) != kDone) return kCancelled;
+  if (AskRawSettingsFirst(path, ui, options) != kDone) return {kCancelled, {}, false};
   auto fail = [&ui](const std::string& text) {
     ui.ShowMessage({text, "Sonavel", MessageIcon::kError, MessageButtons::kOk});
-    return kFailed;
+    return OpenedSource{kFailed, {}, false};
   };
-  SourceRef reader = OpenFormatReader(path, options);
-  if (reader->status != kStatusOk) return fail(OpenErrorText(path, reader->status));
+  if (const FileFormat* format = FormatForPath(path); format != nullptr) {
+    SourceRef reader = format->open(OpenFileBytes(path), options);
+    if (reader->status != kStatusOk) return fail(OpenErrorText(path, reader->status));
+    return {kDone, reader, false};
+  }
+  // Every other extension is converted into a reserved temporary WAV file first.
+  std::optional<TemporaryWav> temporary = TemporaryWav::Reserve(TempFolder());
+  if (!temporary) return fail(ConversionErrorText(path));
+  const ConverterRow& row = ConverterFor(FileExtension(path));
+  progress.SetTexts(row.title, "Bitte warten...");
+  const Result converted = row.convert(path, temporary->path(), progress);
+  if (converted == kCancelled) return {kCancelled, {}, true};
+  if (converted != kDone) return fail(ConversionErrorText(path));
+  // The reader holds the file open; the reservation deletes its name on the way out, and
+  // the data goes when the reader closes, so no temporary file outlives the load.
+  SourceRef reader = OpenWavReader(OpenFileBytes(temporary->path()));
+  if (reader->status != kStatusOk) return fail(ConversionErrorText(path));
+  return {kDone, reader, true};
+}
+
+Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui,
+                     std::optional<WaveFormat>* file_format, const OpenOptions& options) {
+  const OpenedSource opened = OpenSourceFile(path, progress, ui, options);
+  if (opened.result != kDone) return opened.result;
   const std::size_t slash = path.find_last_of("/\\");
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const Result result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);
-  if (result == kFailed) return fail("Cannot open the file \"" + path + "\".");
+  const Result result = LoadIntoSound(*opened.source, sound, progress, "Lade Datei " + name);
+  if (result == kFailed)
+    ui.ShowMessage({"Cannot open the file \"" + path + "\".", "Sonavel", MessageIcon::kError, MessageButtons::kOk});
   if (result == kDone && file_format != nullptr) {
-    const WavReader* wav = AsWavReader(reader.get());
+    // A converted file's WAV is our own intermediate, not the file's format.
+    const WavReader* wav = opened.converted ? nullptr : AsWavReader(opened.source.get());
     *file_format = wav != nullptr ? std::optional<WaveFormat>(wav->format()) : std::nullopt;
   }
   return result;

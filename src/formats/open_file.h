@@ -1,6 +1,7 @@
 #pragma once
-// Opening a file into the sample store, chosen by the file's extension. WAV files for now;
-// other formats join as their readers arrive.
+// Opening a file into the sample store. The file's extension alone decides the reader
+// (case-insensitive; contents are never sniffed): the format table's entry, else a
+// converter into a temporary WAV file (ffmpeg for the formats without a reader of ours).
 
 #include <optional>
 #include <string>
@@ -14,6 +15,24 @@ namespace sonavel {
 
 class Progress;
 class Ui;
+
+// The opened reader of a file, or why there is none.
+struct OpenedSource {
+  Result result = kFailed;  // kDone with `source`; kCancelled, or kFailed after the message
+  SourceRef source;
+  bool converted = false;  // read through a temporary WAV file
+};
+
+// Opens `path` by its extension, asking for raw settings first when `options` say so.
+// Extensions without an entry in the format table are converted into a reserved
+// "Temp%d.wav" under `progress` (titled by the converter); the lock on that name is held
+// while the conversion runs and the file is gone once the source is released. Every failure
+// is told to the user with the message for its format and status.
+OpenedSource OpenSourceFile(const std::string& path, Progress& progress, Ui& ui, const OpenOptions& options);
+
+// The progress title of the converter for `path`'s extension, and the message when it failed.
+std::string ConverterTitle(const std::string& path);
+std::string ConversionErrorText(const std::string& path);
 
 // Loads the whole file, read by the format of its extension, into a new block; `sound`
 // takes the file's rate and channels, and `file_format` (when given) the file's own WAV

@@ -25,6 +25,7 @@
 #include "store/segment_reader.h"
 #include "formats/codec_table.h"
 #include "formats/format_table.h"
+#include "formats/open_file.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
 #include "formats/wav_reader.h"
@@ -93,15 +94,20 @@ class RunFolder {
   std::string folder_;
 };
 
-// A reader of `path` by the format of its extension; null (with the reason told) when it
-// cannot be read.
+// A reader of `path` by the editor's one open path (formats without a reader of ours
+// through ffmpeg); null (with the reason told) when it cannot be read. A converted file's
+// temporary WAV is gone once the reader is released.
 SourceRef OpenOrComplain(const std::string& path, Ui& ui, const OpenOptions& options) {
-  SourceRef reader = OpenFormatReader(path, options);
-  if (reader->status != kStatusOk) {
-    Fail(ui, OpenErrorText(path, reader->status));
-    return {};
-  }
-  return reader;
+  ConsoleProgress progress;
+  OpenedSource opened = OpenSourceFile(path, progress, ui, options);
+  return opened.result == kDone ? opened.source : SourceRef();
+}
+
+// The format table's entry of `path`; a file converted through a temporary WAV is
+// described as that WAV.
+const FileFormat& EntryFor(const std::string& path) {
+  const FileFormat* format = FormatForPath(path);
+  return format != nullptr ? *format : *FormatForPath("converted.wav");
 }
 
 // The stored settings with MP3Gapless as --gapless gave it.
@@ -172,17 +178,19 @@ Result Info(const std::vector<std::string>& args, Ui& ui) {
   if (!RawOptions(raw ? &*raw : nullptr, settings, options, ui)) return kFailed;
   SourceRef reader = OpenOrComplain(path, ui, options);
   if (!reader) return kFailed;
-  const FileFormat& format = *FormatForPath(path);
+  const FileFormat& format = EntryFor(path);
   const std::int64_t frames = format.exact_length ? format.exact_length(*reader) : reader->Length();
-  // The format's own lines, the first naming the format, around rate and channels.
+  // The format's own lines, the first naming the format, around rate and channels; a
+  // converted file is told as what ffmpeg made of it.
   std::vector<std::string> lines = format.describe(*reader);
+  if (FormatForPath(path) == nullptr) lines = {"format: decoded by ffmpeg to 16-bit PCM"};
   if (!lines.empty()) std::printf("%s\n", lines.front().c_str());
   std::printf("rate: %d\n", reader->rate);
   std::printf("channels: %d\n", reader->channels);
   for (std::size_t i = 1; i < lines.size(); ++i) std::printf("%s\n", lines[i].c_str());
   std::printf("frames: %lld\n", static_cast<long long>(frames));
   std::printf("duration: %s\n", FormatTimeMs(FramesToMs(frames, reader->rate)).c_str());
-  std::fputs(ShortDataNote(*FormatForPath(path), *reader).c_str(), stdout);
+  std::fputs(ShortDataNote(format, *reader).c_str(), stdout);
   return kDone;
 }
 
@@ -238,7 +246,7 @@ bool ChooseFormat(const std::string& option, std::int32_t sound_rate, std::uint8
 Result LoadFile(const std::string& path, Sound& sound, Ui& ui, const OpenOptions& options) {
   SourceRef reader = OpenOrComplain(path, ui, options);
   if (!reader) return kFailed;
-  std::fputs(ShortDataNote(*FormatForPath(path), *reader).c_str(), stderr);
+  std::fputs(ShortDataNote(EntryFor(path), *reader).c_str(), stderr);
   ConsoleProgress progress;
   const std::string name = std::filesystem::path(path).filename().string();
   const Result result = LoadIntoSound(*reader, sound, progress, "Lade Datei " + name);
@@ -304,7 +312,7 @@ Result Convert(const std::vector<std::string>& args, Ui& ui) {
   // Without edits the file streams into the new one, never loaded into blocks.
   SourceRef reader = OpenOrComplain(in, ui, files);
   if (!reader) return kFailed;
-  std::fputs(ShortDataNote(*FormatForPath(in), *reader).c_str(), stderr);
+  std::fputs(ShortDataNote(EntryFor(in), *reader).c_str(), stderr);
   const std::int32_t rate = options.rate != 0 ? options.rate : reader->rate;
   const std::uint8_t channels = options.channels != 0 ? options.channels : reader->channels;
   WaveFormat format;

@@ -1,6 +1,8 @@
 #pragma once
 // Starting other programs.
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -12,5 +14,41 @@ int RunProgram(const std::vector<std::string>& arguments);
 
 // The path of this program's own executable.
 std::string OwnExecutablePath();
+
+// The absolute path of the executable `name` on PATH, "" when there is none.
+std::string FindProgram(const std::string& name);
+
+// A child started from an argument vector (never a shell line), `arguments[0]` an absolute
+// path. Standard input and error are /dev/null; standard output and, when asked,
+// descriptor 3 are pipes whose read ends the parent holds. The destructor ends a child
+// that is still running and collects it, so none outlives its owner.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // False when the pipes could not be made or the program not started.
+  bool Start(const std::vector<std::string>& arguments, bool extra_pipe);
+  // The read ends: standard output, and descriptor 3 (-1 when not asked for).
+  int output() const { return output_; }
+  int extra() const { return extra_; }
+  // Waits for the child's end: its exit status, -1 when it ended by a signal or was not
+  // running.
+  int Wait();
+  // Ends the child (SIGKILL) and collects it.
+  void Kill();
+
+ private:
+  void CloseReadEnds();
+  pid_t pid_ = -1;
+  int output_ = -1;
+  int extra_ = -1;
+};
+
+// Runs the program of `arguments` (an absolute path first) and collects its standard
+// output, at most `limit` bytes (the rest is read and dropped). Its exit status, or -1.
+int RunForOutput(const std::vector<std::string>& arguments, std::string& output, std::size_t limit);
 
 }  // namespace sonavel
