@@ -311,10 +311,14 @@ std::optional<std::string> ChooseSourceFile(EditContext& context, const TextSett
   return path;
 }
 
-// The load job for a file to mix or insert; false (after the message) when it failed.
+// The load job for a file to mix or insert, opened as the frame's open does (the stored
+// settings, the raw settings dialog first for headerless files); false (after the
+// message) when it failed or was cancelled.
 bool LoadSourceFile(EditContext& context, const std::string& path, Sound& loaded) {
+  OpenOptions options{&context.settings, std::nullopt, &context.settings};
+  if (AskRawSettingsFirst(path, context.services.ui, options) != kDone) return false;
   std::unique_ptr<Progress> progress = context.services.ui.OpenProgress("Lade Ursprung der Audiodatei");
-  return OpenSoundFile(path, loaded, *progress, context.services.ui) == kDone;
+  return OpenSoundFile(path, loaded, *progress, context.services.ui, nullptr, options) == kDone;
 }
 
 // The internal clipboard as WAV bytes: saved as "_clipboard.wav" in the default working
@@ -360,7 +364,7 @@ bool FetchSystemClipboard(EditContext& context, Sound& source) {
   const std::string path = JoinPath(DefaultWorkingFolder(), "clipboard.wav");
   if (!ReplaceFileContents(path, bytes->data(), bytes->size())) return false;
   std::unique_ptr<Progress> progress = context.services.ui.OpenProgress("Lade Datei clipboard.wav");
-  return OpenSoundFile(path, source, *progress, context.services.ui) == kDone;
+  return OpenSoundFile(path, source, *progress, context.services.ui, nullptr, OpenOptions{&context.settings, std::nullopt, nullptr}) == kDone;
 }
 
 // ---- the commands ----
