@@ -29,8 +29,18 @@ clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${st
 clang++ "${flags[@]}" "$root/fuzz/mp3_frames_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
   -o "$out/mp3_frames_fuzz"
 
+clang++ "${flags[@]}" "$root/fuzz/media_output_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
+  -o "$out/media_output_fuzz"
+
 clang++ "${flags[@]}" "$root/fuzz/text_inputs_fuzz.cpp" "${document[@]}" "${effects[@]}" "${formats[@]}" \
   "${store[@]}" "${platform[@]}" -o "$out/text_inputs_fuzz"
+
+# Seeds for ffmpeg's progress reports (even first byte: the piece size) and ffprobe's lines
+# (odd first byte).
+mkdir -p "$out/media_output_seeds" "$out/media_output_corpus"
+printf '\x06frame=12\nout_time_us=1500000\nout_time=00:00:01.500000\nprogress=continue\nout_time_us=N/A\nprogress=end\n' \
+  > "$out/media_output_seeds/progress"
+printf '\x01sample_rate=44100\nchannels=2\nduration=12.345000\n' > "$out/media_output_seeds/probe"
 
 # Seeds for the typed times (first byte 0 modulo 3), envelope files (1) and typed numbers (2).
 mkdir -p "$out/text_inputs_seeds" "$out/text_inputs_corpus"
@@ -108,7 +118,7 @@ fi
 
 run_all() {
   local target
-  for target in segment_ops wav_reader format_readers mp3_frames text_inputs; do
+  for target in segment_ops wav_reader format_readers mp3_frames media_output text_inputs; do
     "$out/${target}_fuzz" -max_len=4096 "$@" -artifact_prefix="$out/$target-" \
       "$out/${target}_corpus" "$out/${target}_seeds"
   done
