@@ -84,6 +84,27 @@ TEST_F(CliTest, InfoPrintsTheFormatAndTheExactLength) {
   SourceRef reader = OpenWavReader(Path("b.wav"));
   const std::size_t frames = Drain(*reader).size();
   EXPECT_NE(info.out.find("frames: " + std::to_string(frames) + "\n"), std::string::npos) << info.out;
+
+  // Other formats through ffmpeg, in a temporary folder of the test's own that the run
+  // leaves empty: info tells its format, convert writes exactly what ffmpeg decodes.
+  const std::string mp2 = Path("c.mp2");
+  ASSERT_EQ(testing::RunCommand("ffmpeg -nostdin -v error -f lavfi -i 'sine=frequency=500:duration=0.5:sample_rate=32000' "
+                                "-c:a mp2 " + Quote(mp2)), 0);
+  std::filesystem::create_directory(Path("tmp"));
+  info = Cli("info " + Quote(mp2));
+  EXPECT_EQ(info.code, 0) << info.err;
+  EXPECT_EQ(info.out.substr(0, info.out.find("frames")),
+            "format: decoded by ffmpeg to 16-bit PCM\nrate: 32000\nchannels: 1\n");
+  const std::string tmpdir = TempFolder();
+  ASSERT_EQ(::setenv("TMPDIR", Path("tmp").c_str(), 1), 0);
+  const Outcome convert = Cli("convert " + Quote(mp2) + " " + Quote(Path("c.wav")) + " --wav-format pcm:16");
+  ::setenv("TMPDIR", tmpdir.c_str(), 1);
+  EXPECT_EQ(convert.code, 0) << convert.err;
+  EXPECT_TRUE(std::filesystem::is_empty(Path("tmp")));
+  ASSERT_EQ(testing::RunCommand("ffmpeg -nostdin -v error -i " + Quote(mp2) + " -f s16le " + Quote(Path("c.s16"))), 0);
+  const std::vector<std::uint8_t> wav = ReadBytes(Path("c.wav"));
+  ASSERT_GT(wav.size(), 46u);
+  EXPECT_EQ(std::vector<std::uint8_t>(wav.begin() + 46, wav.end()), ReadBytes(Path("c.s16")));
 }
 
 TEST_F(CliTest, ConvertWritesTheRequestedFormatAndTheDefault) {
@@ -367,11 +388,21 @@ TEST_F(CliTest, ConvertStreamsWhatTheFileHoldsAsTheEditorWouldSaveIt) {
 TEST_F(CliTest, FailuresExitWithTwoAndSayWhy) {
   Outcome missing = Cli("info " + Quote(Path("nope.wav")));
   EXPECT_EQ(missing.code, 2);
-  EXPECT_EQ(missing.err, "Cannot open the file \"" + Path("nope.wav") + "\". Check it exists and you have read access.\n");
+  // Open messages go through the editor's one open path, captioned as the editor shows them.
+  EXPECT_EQ(missing.err,
+            "Sonavel: Cannot open the file \"" + Path("nope.wav") + "\". Check it exists and you have read access.\n");
   WriteBytes(Path("junk.wav"), {'R', 'I', 'F', 'F', 1, 0, 0, 0, 'W', 'A', 'V', 'E'});
   Outcome corrupt = Cli("convert " + Quote(Path("junk.wav")) + " " + Quote(Path("x.wav")));
   EXPECT_EQ(corrupt.code, 2);
-  EXPECT_EQ(corrupt.err, "Cannot open the file \"" + Path("junk.wav") + "\" because it is corrupt.\n");
+  EXPECT_EQ(corrupt.err, "Sonavel: Cannot open the file \"" + Path("junk.wav") + "\" because it is corrupt.\n");
+  // Extensions without a reader of ours go to ffmpeg, which cannot read this one.
+  WriteBytes(Path("junk.xyz"), {1, 2, 3, 4});
+  Outcome unknown = Cli("info " + Quote(Path("junk.xyz")));
+  EXPECT_EQ(unknown.code, 2);
+  EXPECT_EQ(unknown.err, "Sonavel: Cannot open the file \"" + Path("junk.xyz") +
+                             "\". This means that either the file format is not supported by this program or that a "
+                             "required codec or plugin is not installed. Please see the README's section \"Other "
+                             "formats\" for more information.\n");
   EXPECT_FALSE(std::filesystem::exists(Path("x.wav")));
 
   Sox("-D -r 8000 -n -c 1 " + Quote(Path("ok.wav")) + " synth 100s sine 440");
