@@ -16,6 +16,7 @@
 #include "formats/wav_reader.h"
 #include "formats/wave_format.h"
 #include "platform/file.h"
+#include "platform/setting_keys.h"
 #include "store/time.h"
 
 namespace sonavel {
@@ -756,6 +757,25 @@ TEST_F(EditCommandsTest, InsertFileAndMixFileLoadTheChosenFile) {
   EXPECT_EQ(UndoName(), "Rückgängig Datei Mixen\tCtrl+Z");
   EXPECT_EQ(settings_->ReadText("Settings", "MixFileDir", ""), folder_ + "/");
   ExpectUndoRestores(original);
+
+  // A headerless file opens as the frame's open does: the raw settings dialog first, whose
+  // values are stored and read; cancelling it loads nothing.
+  const std::string raw = JoinPath(folder_, "part.raw");
+  {
+    std::ofstream out(raw, std::ios::binary);
+    for (std::int32_t sample : theirs) out.put(static_cast<char>(sample / 16)).put(static_cast<char>((sample / 16) >> 8));
+  }
+  const std::size_t progress_windows = std::count(requests.begin(), requests.end(), "progress Lade Ursprung der Audiodatei");
+  ui_.QueueChoice(raw);
+  EXPECT_FALSE(Run(2018));
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "progress Lade Ursprung der Audiodatei"), progress_windows);
+  SetSelection(*document_, 0, 0, 0);
+  ui_.QueueChoice(raw);
+  ui_.QueueRawAnswer(ScriptedUi::RawAnswer{3, "8000", 1});
+  ASSERT_TRUE(Run(2018));
+  ASSERT_EQ(ui_.raw_dialogs().size(), 2u);
+  EXPECT_EQ(Slice(ReadAll(document_->sound), 0, 100), theirs);
+  EXPECT_EQ(settings_->Read(setting::kRawAudioSampleRate), 8000);
 }
 
 }  // namespace
