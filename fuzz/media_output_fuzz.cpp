@@ -41,7 +41,8 @@ void Probe(std::string_view text) {
   if (!probe) return;
   Check(probe->rate >= 1 && probe->rate <= 196000, "rate out of range");
   Check(probe->channels >= 1 && probe->channels <= 255, "channels out of range");
-  Check(std::isfinite(probe->seconds) && probe->seconds >= 0 && probe->seconds <= 1e9, "duration out of range");
+  Check(std::isfinite(probe->seconds) && probe->seconds >= 0 && probe->seconds <= 1e9,
+        "duration out of range");
 }
 
 }  // namespace

@@ -364,7 +364,8 @@ bool FetchSystemClipboard(EditContext& context, Sound& source) {
   const std::string path = JoinPath(DefaultWorkingFolder(), "clipboard.wav");
   if (!ReplaceFileContents(path, bytes->data(), bytes->size())) return false;
   std::unique_ptr<Progress> progress = context.services.ui.OpenProgress("Lade Datei clipboard.wav");
-  return OpenSoundFile(path, source, *progress, context.services.ui, nullptr, OpenOptions{&context.settings, std::nullopt, nullptr}) == kDone;
+  const OpenOptions options{&context.settings, std::nullopt, nullptr};
+  return OpenSoundFile(path, source, *progress, context.services.ui, nullptr, options) == kDone;
 }
 
 // ---- the commands ----

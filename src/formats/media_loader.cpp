@@ -35,8 +35,10 @@ std::optional<std::int64_t> Digits(std::string_view text, std::int64_t highest) 
 std::optional<double> Seconds(std::string_view text) {
   if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return std::nullopt;
   double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
-  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value > 1e9)
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) ||
+      value > 1e9)
     return std::nullopt;
   return value;
 }
@@ -115,8 +117,9 @@ Result LoadWithMedia(const std::string& path, const std::string& wav_path, Progr
   if (error) return kFailed;
   const std::string input = "file:" + absolute.string();
   std::string text;
-  if (RunForOutput({ffprobe, "-v", "error", "-protocol_whitelist", "file", "-select_streams", "a:0", "-show_entries",
-                    "stream=sample_rate,channels:format=duration", "-of", "default=noprint_wrappers=1", input},
+  if (RunForOutput({ffprobe, "-v", "error", "-protocol_whitelist", "file", "-select_streams", "a:0",
+                    "-show_entries", "stream=sample_rate,channels:format=duration", "-of",
+                    "default=noprint_wrappers=1", input},
                    text, kPipePiece) != 0)
     return kFailed;
   const std::optional<MediaProbe> probe = ParseMediaProbe(text);
@@ -124,15 +127,24 @@ Result LoadWithMedia(const std::string& path, const std::string& wav_path, Progr
   // The editor holds mono and stereo: more channels are mixed down to two by ffmpeg.
   const int channels = std::min(probe->channels, 2);
   ChildProcess child;
-  if (!child.Start({ffmpeg, "-nostdin", "-hide_banner", "-v", "error", "-protocol_whitelist", "file", "-i", input,
-                    "-map", "0:a:0", "-vn", "-sn", "-dn", "-ac", std::to_string(channels), "-ar",
-                    std::to_string(probe->rate), "-f", "s16le", "-acodec", "pcm_s16le", "-progress", "pipe:3",
-                    "-nostats", "pipe:1"},
+  if (!child.Start({ffmpeg,         "-nostdin",
+                    "-hide_banner", "-v",
+                    "error",        "-protocol_whitelist",
+                    "file",         "-i",
+                    input,          "-map",
+                    "0:a:0",        "-vn",
+                    "-sn",          "-dn",
+                    "-ac",          std::to_string(channels),
+                    "-ar",          std::to_string(probe->rate),
+                    "-f",           "s16le",
+                    "-acodec",      "pcm_s16le",
+                    "-progress",    "pipe:3",
+                    "-nostats",     "pipe:1"},
                    true))
     return kFailed;
-  SinkRef sink = CreateWavWriter(DefaultFormat(static_cast<std::uint32_t>(probe->rate),
-                                               static_cast<std::uint16_t>(channels)),
-                                 wav_path);
+  SinkRef sink = CreateWavWriter(
+      DefaultFormat(static_cast<std::uint32_t>(probe->rate), static_cast<std::uint16_t>(channels)),
+      wav_path);
   if ((sink->status & kSinkUnusable) != 0) return kFailed;  // the child is ended on the way out
   const std::size_t frame_bytes = 2 * static_cast<std::size_t>(channels);
   std::vector<std::uint8_t> bytes(kPipePiece);
@@ -144,7 +156,8 @@ Result LoadWithMedia(const std::string& path, const std::string& wav_path, Progr
   progress.SetFraction(0);
   while (output_open || reports_open) {
     if (progress.Pump()) return kCancelled;  // the child is ended on the way out
-    pollfd watched[2] = {{output_open ? child.output() : -1, POLLIN, 0}, {reports_open ? child.extra() : -1, POLLIN, 0}};
+    pollfd watched[2] = {{output_open ? child.output() : -1, POLLIN, 0},
+                         {reports_open ? child.extra() : -1, POLLIN, 0}};
     if (::poll(watched, 2, 100) < 0) {
       if (errno == EINTR) continue;
       return kFailed;
@@ -174,7 +187,8 @@ Result LoadWithMedia(const std::string& path, const std::string& wav_path, Progr
         reports_open = false;
     }
     if (probe->seconds > 0 && reports.out_time_us() >= 0)
-      progress.SetFraction(std::min(1.0, static_cast<double>(reports.out_time_us()) / (probe->seconds * 1e6)));
+      progress.SetFraction(
+          std::min(1.0, static_cast<double>(reports.out_time_us()) / (probe->seconds * 1e6)));
   }
   if (child.Wait() != 0 || (sink->status & kSinkWriteFailed) != 0) return kFailed;
   progress.SetFraction(1);

@@ -155,10 +155,7 @@ std::string NotSupportedText(const std::string& path) {
          kFormatsHelp + " for more information.";
 }
 
-}  // namespace
-
-std::string ConverterTitle(const std::string& path) { return ConverterFor(FileExtension(path)).title; }
-
+// Why the conversion of `path` failed, in the words of its converter.
 std::string ConversionErrorText(const std::string& path) {
   const std::string extension = FileExtension(path);
   if (extension == ".wma")
@@ -174,6 +171,8 @@ std::string ConversionErrorText(const std::string& path) {
   return NotSupportedText(path);
 }
 
+}  // namespace
+
 OpenedSource OpenSourceFile(const std::string& path, Progress& progress, Ui& ui, const OpenOptions& asked) {
   OpenOptions options = asked;
   if (AskRawSettingsFirst(path, ui, options) != kDone) return {kCancelled, {}, false};
@@ -188,7 +187,9 @@ OpenedSource OpenSourceFile(const std::string& path, Progress& progress, Ui& ui,
   }
   // Every other extension is converted into a reserved temporary WAV file first.
   std::optional<TemporaryWav> temporary = TemporaryWav::Reserve(TempFolder());
-  if (!temporary) return fail(ConversionErrorText(path));
+  if (!temporary)
+    return fail("Cannot open the file \"" + path + "\": no temporary file can be created in \"" + TempFolder() +
+                "\".");
   const ConverterRow& row = ConverterFor(FileExtension(path));
   progress.SetTexts(row.title, "Bitte warten...");
   const Result converted = row.convert(path, temporary->path(), progress);

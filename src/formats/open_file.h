@@ -30,10 +30,6 @@ struct OpenedSource {
 // is told to the user with the message for its format and status.
 OpenedSource OpenSourceFile(const std::string& path, Progress& progress, Ui& ui, const OpenOptions& options);
 
-// The progress title of the converter for `path`'s extension, and the message when it failed.
-std::string ConverterTitle(const std::string& path);
-std::string ConversionErrorText(const std::string& path);
-
 // Loads the whole file, read by the format of its extension, into a new block; `sound`
 // takes the file's rate and channels, and `file_format` (when given) the file's own WAV
 // format (none for other formats). kDone, kCancelled, or kFailed after telling the user why.

@@ -23,7 +23,9 @@ int OpenNoFollow(const std::string& path, int flags) {
 }
 
 // True for a plain file of this user.
-bool OwnPlainFile(const struct stat& info) { return S_ISREG(info.st_mode) && info.st_uid == ::geteuid(); }
+bool OwnPlainFile(const struct stat& info) {
+  return S_ISREG(info.st_mode) && info.st_uid == ::geteuid();
+}
 
 // Opens and locks the lock file at `path`: the descriptor, or -1 when another process holds
 // the lock or the name is not ours to use.
@@ -39,7 +41,9 @@ int LockName(const std::string& path) {
       return -1;
     }
     struct stat named;
-    if (::lstat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino) return fd;
+    if (::lstat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino)
+      return fd;
     ::close(fd);
   }
   return -1;

@@ -763,12 +763,14 @@ TEST_F(EditCommandsTest, InsertFileAndMixFileLoadTheChosenFile) {
   const std::string raw = JoinPath(folder_, "part.raw");
   {
     std::ofstream out(raw, std::ios::binary);
-    for (std::int32_t sample : theirs) out.put(static_cast<char>(sample / 16)).put(static_cast<char>((sample / 16) >> 8));
+    for (std::int32_t sample : theirs)
+      out.put(static_cast<char>(sample / 16)).put(static_cast<char>((sample / 16) >> 8));
   }
-  const std::size_t progress_windows = std::count(requests.begin(), requests.end(), "progress Lade Ursprung der Audiodatei");
+  const std::string loading = "progress Lade Ursprung der Audiodatei";
+  const auto progress_windows = std::count(requests.begin(), requests.end(), loading);
   ui_.QueueChoice(raw);
   EXPECT_FALSE(Run(2018));
-  EXPECT_EQ(std::count(requests.begin(), requests.end(), "progress Lade Ursprung der Audiodatei"), progress_windows);
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), loading), progress_windows);
   SetSelection(*document_, 0, 0, 0);
   ui_.QueueChoice(raw);
   ui_.QueueRawAnswer(ScriptedUi::RawAnswer{3, "8000", 1});

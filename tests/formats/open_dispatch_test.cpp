@@ -46,8 +46,10 @@ class OpenDispatchTest : public FormatTest {
     ::setenv("TMPDIR", temp_.c_str(), 1);
   }
   void TearDown() override {
-    if (old_tmpdir_) ::setenv("TMPDIR", old_tmpdir_->c_str(), 1);
-    else ::unsetenv("TMPDIR");
+    if (old_tmpdir_)
+      ::setenv("TMPDIR", old_tmpdir_->c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
     FormatTest::TearDown();
   }
   void Ffmpeg(const std::string& arguments) {
@@ -55,11 +57,14 @@ class OpenDispatchTest : public FormatTest {
   }
   std::vector<std::string> TempEntries() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(temp_)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(temp_))
+      names.push_back(entry.path().filename());
     return names;
   }
   // The single message shown, "" when none or several.
-  static std::string OnlyMessage(const ScriptedUi& ui) { return ui.shown().size() == 1 ? ui.shown()[0].text : ""; }
+  static std::string OnlyMessage(const ScriptedUi& ui) {
+    return ui.shown().size() == 1 ? ui.shown()[0].text : "";
+  }
 
   std::string temp_;
   std::optional<std::string> old_tmpdir_;
@@ -80,7 +85,8 @@ TEST_F(OpenDispatchTest, FfmpegLoaderDeliversExactlyWhatFfmpegDecodes) {
       {"t.opus", tone + "48000:d=1.5' -ac 1 -c:a libopus", 48000, 1, "Loading with DirectX"},
       // The video stream comes first; only the audio is read.
       {"clip.mkv",
-       "-f lavfi -i testsrc=size=64x48:rate=10:duration=1.5 " + tone + "22050:d=1.5' -c:v mpeg4 -c:a libvorbis",
+       "-f lavfi -i testsrc=size=64x48:rate=10:duration=1.5 " + tone +
+           "22050:d=1.5' -c:v mpeg4 -c:a libvorbis",
        22050, 2, "Loading with DirectX"},
   };
   const std::string ffmpeg = FindProgram("ffmpeg");
@@ -90,7 +96,9 @@ TEST_F(OpenDispatchTest, FfmpegLoaderDeliversExactlyWhatFfmpegDecodes) {
     const std::string path = Path(c.name);
     Ffmpeg(c.make + " " + Quote(path));
     std::string expected;
-    ASSERT_EQ(RunForOutput({ffmpeg, "-nostdin", "-v", "error", "-i", path, "-f", "s16le", "-"}, expected, 1 << 26), 0);
+    ASSERT_EQ(RunForOutput({ffmpeg, "-nostdin", "-v", "error", "-i", path, "-f", "s16le", "-"},
+                           expected, 1 << 26),
+              0);
     ScriptedUi ui;
     RecordingProgress progress;
     {
@@ -105,7 +113,9 @@ TEST_F(OpenDispatchTest, FfmpegLoaderDeliversExactlyWhatFfmpegDecodes) {
       ASSERT_EQ(samples.size() * 2, expected.size());
       std::size_t differ = 0;
       for (std::size_t i = 0; i < samples.size(); ++i)
-        differ += samples[i] != static_cast<std::int16_t>(ReadLe16(reinterpret_cast<const std::uint8_t*>(&expected[2 * i]))) * 16;
+        differ += samples[i] != static_cast<std::int16_t>(ReadLe16(
+                                    reinterpret_cast<const std::uint8_t*>(&expected[2 * i]))) *
+                                    16;
       EXPECT_EQ(differ, 0u);
     }
     EXPECT_TRUE(ui.shown().empty());
@@ -117,7 +127,8 @@ TEST_F(OpenDispatchTest, FfmpegLoaderDeliversExactlyWhatFfmpegDecodes) {
 
 TEST_F(OpenDispatchTest, CancelEndsFfmpegAndLeavesNothing) {
   const std::string path = Path("long.opus");
-  Ffmpeg("-f lavfi -i 'sine=frequency=300:duration=120:sample_rate=48000' -c:a libopus " + Quote(path));
+  Ffmpeg("-f lavfi -i 'sine=frequency=300:duration=120:sample_rate=48000' -c:a libopus " +
+         Quote(path));
   ScriptedUi ui;
   RecordingProgress progress(3);
   const OpenedSource opened = OpenSourceFile(path, progress, ui, {});
@@ -158,19 +169,24 @@ TEST_F(OpenDispatchTest, ExtensionAloneChoosesTheReaderAndItsMessage) {
   ASSERT_FALSE(progress.titles.empty());
   EXPECT_EQ(progress.titles.front(), "Loading with DirectX");
   const std::string not_supported =
-      "\". This means that either the file format is not supported by this program or that a required codec or "
-      "plugin is not installed. Please see the README's section \"Other formats\" for more information.";
+      "\". This means that either the file format is not supported by this program or that a "
+      "required codec or "
+      "plugin is not installed. Please see the README's section \"Other formats\" for more "
+      "information.";
   EXPECT_EQ(OnlyMessage(ui), "Cannot open the file \"" + archive + not_supported);
   ui.Clear();
   EXPECT_EQ(OpenSourceFile(Path("gone.mkv"), progress, ui, {}).result, kFailed);
-  EXPECT_EQ(OnlyMessage(ui), "Cannot open the file \"" + Path("gone.mkv") + "\". Check it exists and you have read access.");
+  EXPECT_EQ(OnlyMessage(ui), "Cannot open the file \"" + Path("gone.mkv") +
+                                 "\". Check it exists and you have read access.");
   ui.Clear();
   const std::string msv = Path("memo.msv");
   WriteBytes(msv, {1, 2, 3});
   EXPECT_EQ(OpenSourceFile(msv, progress, ui, {}).result, kFailed);
-  EXPECT_EQ(OnlyMessage(ui), "Cannot open the file \"" + msv +
-                                 "\" because the codec is not installed. Please download the Sony codec following the "
-                                 "links from the README's section \"Other formats\".");
+  EXPECT_EQ(
+      OnlyMessage(ui),
+      "Cannot open the file \"" + msv +
+          "\" because the codec is not installed. Please download the Sony codec following the "
+          "links from the README's section \"Other formats\".");
   // The component rows keep their titles and refuse until the components arrive.
   ui.Clear();
   progress.titles.clear();
@@ -193,10 +209,11 @@ TEST_F(OpenDispatchTest, ExtensionAloneChoosesTheReaderAndItsMessage) {
   EXPECT_EQ(OnlyMessage(ui), "Cannot open the file \"" + mp2 + not_supported);
   ui.Clear();
   EXPECT_EQ(OpenSourceFile(wma, progress, ui, {}).result, kFailed);
-  EXPECT_EQ(OnlyMessage(ui), "Cannot open file \"" + wma +
-                                 "\". It is possible that the file does not exist, it is corrupt or the file is "
-                                 "protected with Digital Rights Management (DRM) which limits the recording to "
-                                 "limited players.");
+  EXPECT_EQ(OnlyMessage(ui),
+            "Cannot open file \"" + wma +
+                "\". It is possible that the file does not exist, it is corrupt or the file is "
+                "protected with Digital Rights Management (DRM) which limits the recording to "
+                "limited players.");
   ::setenv("PATH", saved_path.c_str(), 1);
   EXPECT_TRUE(TempEntries().empty());
 }
@@ -207,14 +224,16 @@ TEST(MediaOutputTest, ProgressAndProbeReadersTakeOnlyCheckedValues) {
   EXPECT_EQ(reader.out_time_us(), -1);  // the line is not complete yet
   reader.Feed("34\r\nout_time_us=N/A\nout_time_us=-5\n");
   EXPECT_EQ(reader.out_time_us(), 1234);
-  reader.Feed("out_time_us=" + std::string(300, '9') + "\nout_time_us=99999999999999999999\nout_time_us=77");
+  reader.Feed("out_time_us=" + std::string(300, '9') +
+              "\nout_time_us=99999999999999999999\nout_time_us=77");
   reader.Feed("\nprogress=continue\n");
   EXPECT_EQ(reader.out_time_us(), 77);
   EXPECT_FALSE(reader.ended());
   reader.Feed("progress=end\n");
   EXPECT_TRUE(reader.ended());
 
-  const std::optional<MediaProbe> probe = ParseMediaProbe("sample_rate=44100\nchannels=6\nduration=12.5\n");
+  const std::optional<MediaProbe> probe =
+      ParseMediaProbe("sample_rate=44100\nchannels=6\nduration=12.5\n");
   ASSERT_TRUE(probe);
   EXPECT_EQ(probe->rate, 44100);
   EXPECT_EQ(probe->channels, 6);

@@ -88,8 +88,10 @@ TEST_F(CliTest, InfoPrintsTheFormatAndTheExactLength) {
   // Other formats through ffmpeg, in a temporary folder of the test's own that the run
   // leaves empty: info tells its format, convert writes exactly what ffmpeg decodes.
   const std::string mp2 = Path("c.mp2");
-  ASSERT_EQ(testing::RunCommand("ffmpeg -nostdin -v error -f lavfi -i 'sine=frequency=500:duration=0.5:sample_rate=32000' "
-                                "-c:a mp2 " + Quote(mp2)), 0);
+  ASSERT_EQ(testing::RunCommand("ffmpeg -nostdin -v error -f lavfi -i "
+                                "'sine=frequency=500:duration=0.5:sample_rate=32000' -c:a mp2 " +
+                                Quote(mp2)),
+            0);
   std::filesystem::create_directory(Path("tmp"));
   info = Cli("info " + Quote(mp2));
   EXPECT_EQ(info.code, 0) << info.err;
@@ -101,7 +103,9 @@ TEST_F(CliTest, InfoPrintsTheFormatAndTheExactLength) {
   ::setenv("TMPDIR", tmpdir.c_str(), 1);
   EXPECT_EQ(convert.code, 0) << convert.err;
   EXPECT_TRUE(std::filesystem::is_empty(Path("tmp")));
-  ASSERT_EQ(testing::RunCommand("ffmpeg -nostdin -v error -i " + Quote(mp2) + " -f s16le " + Quote(Path("c.s16"))), 0);
+  ASSERT_EQ(testing::RunCommand("ffmpeg -nostdin -v error -i " + Quote(mp2) + " -f s16le " +
+                                Quote(Path("c.s16"))),
+            0);
   const std::vector<std::uint8_t> wav = ReadBytes(Path("c.wav"));
   ASSERT_GT(wav.size(), 46u);
   EXPECT_EQ(std::vector<std::uint8_t>(wav.begin() + 46, wav.end()), ReadBytes(Path("c.s16")));

@@ -1,8 +1,10 @@
 // The numbered temporary WAV names: locks between processes, stale files, and names that
 // are not ours to touch.
 
-#include <gtest/gtest.h>
+#include "platform/temporary_wav.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,7 +15,6 @@
 #include <string>
 
 #include "platform/paths.h"
-#include "platform/temporary_wav.h"
 #include "store/store_fixture.h"
 
 namespace sonavel {
@@ -27,7 +28,9 @@ class TemporaryWavTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
   std::string Path(const std::string& name) const { return JoinPath(folder_, name); }
-  bool Exists(const std::string& name) const { return std::filesystem::exists(std::filesystem::symlink_status(Path(name))); }
+  bool Exists(const std::string& name) const {
+    return std::filesystem::exists(std::filesystem::symlink_status(Path(name)));
+  }
   std::string folder_;
 };
 
