@@ -65,6 +65,9 @@ constexpr const char* kUsage =
     "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
     "whole of IN and saves OUT; parameters not given come from the stored values.\n"
     "\n"
+    "Files of other extensions (.wma, .mp2, .opus, video files, ...) are decoded by ffmpeg,\n"
+    "as in the editor.\n"
+    "\n"
     "MP3 files (.mp3) are read with the encoder's delay and padding cut off when a LAME tag\n"
     "states them (the stored setting MP3Gapless, on by default); --gapless on|off overrides it.\n";
 
