@@ -114,7 +114,8 @@ Result LoadWithMedia(const std::string& path, const std::string& wav_path, Progr
   // whitelist keeps a crafted file (a playlist, a concatenation) from reaching the network.
   std::error_code error;
   const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-  if (error) return kFailed;
+  // Only plain files: a pipe or a device under an audio name would keep ffprobe waiting.
+  if (error || !std::filesystem::is_regular_file(absolute, error)) return kFailed;
   const std::string input = "file:" + absolute.string();
   std::string text;
   if (RunForOutput({ffprobe, "-v", "error", "-protocol_whitelist", "file", "-select_streams", "a:0",
