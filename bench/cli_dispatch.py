@@ -1,0 +1,54 @@
+#!/usr/bin/env python3
+"""Times the open and save dispatch on an hour of 44.1 kHz stereo, in one run: opening a
+".wma" (ffmpeg decodes it into our temporary WAV, which is then read and written as the
+output; the editor's load into the store costs the same as that write) against
+`ffmpeg -i long.wma -f s16le -y /dev/null` (target 1.5), and a save as ".gsm" (downmix,
+resample, encode) against `sox long.wav -r 8000 -c 1 g.gsm` (target 1.0). Each figure is
+the median of the ratios of runs taken side by side.
+Usage: cli_dispatch.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS]"""
+import os
+import statistics
+import subprocess
+import sys
+
+from peer_timing import all_times, cli_env, make_signal
+
+cli, folder = sys.argv[1], sys.argv[2]
+seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 3600
+runs = int(sys.argv[4]) if len(sys.argv) > 4 else 5
+env = cli_env(folder)
+env["TMPDIR"] = folder  # the temporary WAV lands beside the inputs
+
+
+def path(name):
+    return os.path.join(folder, name)
+
+
+wav = path(f"dispatch-{seconds}s.wav")
+make_signal(wav, seconds)
+wma = path(f"dispatch-{seconds}s.wma")
+if not os.path.exists(wma):
+    subprocess.run(["ffmpeg", "-v", "quiet", "-i", wav, "-c:a", "wmav2", "-b:a", "128k", wma], check=True)
+
+out_ours, out_peer = path("out-ours"), path("out-peer")
+cases = [
+    ("open .wma", [cli, "convert", wma, out_ours + ".wav"],
+     ["ffmpeg", "-v", "quiet", "-i", wma, "-f", "s16le", "-y", "/dev/null"], out_ours + ".wav", "/dev/null", "ffmpeg", 1.5),
+    ("save .gsm", [cli, "convert", wav, out_ours + ".gsm"],
+     ["sox", wav, "-r", "8000", "-c", "1", out_peer + ".gsm"], out_ours + ".gsm", out_peer + ".gsm", "sox", 1.0),
+]
+
+print(f"{seconds} s per file, {runs} runs each, load before: {os.getloadavg()[0]:.2f}", flush=True)
+print(f"{'case':10} {'ours':>9} {'peer':>9} {'ratio':>7}")
+failed = False
+for name, ours, theirs, ours_out, peer_out, peer, target in cases:
+    times = all_times({"ours": (ours, ours_out), peer: (theirs, peer_out if peer_out != "/dev/null" else path("none"))},
+                      runs, env)
+    ratio = statistics.median(a / b for a, b in zip(times["ours"], times[peer]))
+    verdict = "PASS" if ratio <= target else "FAIL"
+    failed |= ratio > target
+    print(f"{name:10} {statistics.median(times['ours']):7.2f} s {statistics.median(times[peer]):7.2f} s "
+          f"{ratio:7.3f}  ({peer}, target <= {target})  {verdict}", flush=True)
+print(f"load after: {os.getloadavg()[0]:.2f}")
+print("FAIL" if failed else "PASS")
+sys.exit(1 if failed else 0)
