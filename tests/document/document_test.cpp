@@ -118,8 +118,9 @@ TEST_F(DocumentListTest, OpeningLoadsTheFileOrLeavesNoDocument) {
   EXPECT_EQ(list.documents().size(), 1u);
 }
 
-// "Speichern" writes the file's own format again; "Speichern Als" suggests the name without
-// a second extension and writes the stored save format, which the next Speichern keeps.
+// "Speichern" opens the format chooser on the file's own format and writes it again; the
+// accepted format is stored and opens the chooser of "Speichern Als", which suggests the
+// name without a second extension; the next Speichern keeps what was written.
 TEST_F(DocumentListTest, SaveKeepsTheFilesOwnFormatAndSaveAsTheStoredOne) {
   const std::string path = JoinPath(folder_, "t.wav");
   std::vector<std::int32_t> samples(2 * 500);
@@ -142,19 +143,29 @@ TEST_F(DocumentListTest, SaveKeepsTheFilesOwnFormatAndSaveAsTheStoredOne) {
   DocumentRef document = OpenDocumentFile(list, path, ui_);
   ASSERT_TRUE(document);
   document->state.modified = 1;
+  ui_.QueueWavFormatAnswer("");  // the chooser opens on the file's own format
   ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, false));
+  ASSERT_EQ(ui_.wav_format_dialogs().size(), 1u);
+  const WavFormatDialog& chooser = ui_.wav_format_dialogs()[0];
+  EXPECT_EQ(chooser.choices[static_cast<std::size_t>(chooser.selected)], "PCM, 22050 Hz, 24 Bit, Stereo");
   EXPECT_EQ(file_bits(path), 24);
   EXPECT_EQ(file_samples(path), samples);  // 24 bits hold every store sample exactly
   EXPECT_EQ(document->state.modified, 0);
 
+  // The chooser's choice was stored and opens the next one; another line is taken.
   ui_.QueueChoice(JoinPath(folder_, "kopie"));
+  ui_.QueueWavFormatAnswer("PCM, 22050 Hz, 16 Bit, Stereo");
   ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  ASSERT_EQ(ui_.wav_format_dialogs().size(), 2u);
+  EXPECT_EQ(ui_.wav_format_dialogs()[1].choices[static_cast<std::size_t>(ui_.wav_format_dialogs()[1].selected)],
+            "PCM, 22050 Hz, 24 Bit, Stereo");
   ASSERT_EQ(ui_.save_suggestions().size(), 1u);
   EXPECT_EQ(ui_.save_suggestions()[0], "t.wav");
   const std::string copy = JoinPath(folder_, "kopie.wav");
   EXPECT_EQ(document->path, copy);
   EXPECT_EQ(file_bits(copy), 16);
   document->state.modified = 1;
+  ui_.QueueWavFormatAnswer("");
   ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, false));
   EXPECT_EQ(file_bits(copy), 16);
   EXPECT_EQ(file_bits(path), 24);

@@ -78,6 +78,7 @@ class CancellingUi final : public Ui {
   }
   bool AskEffectParameters(EffectDialog& dialog) override { return inner_.AskEffectParameters(dialog); }
   bool AskRawSettings(RawDialog& dialog) override { return inner_.AskRawSettings(dialog); }
+  bool ChooseWavFormat(WavFormatDialog& dialog) override { return inner_.ChooseWavFormat(dialog); }
   std::optional<std::string> PromptText(std::string_view t, std::string_view l, std::string_view x) override {
     return inner_.PromptText(t, l, x);
   }
@@ -691,6 +692,7 @@ TEST_F(EditCommandsTest, SaveSelectionAsAsksBeforeReplacingAFile) {
   ui_.QueueChoice(existing);
   ui_.QueueAnswer(MessageAnswer::kNo);
   ui_.QueueChoice(fresh);
+  ui_.QueueWavFormatAnswer("");  // the chooser's opening line, 16-bit PCM at the sound's rate
   ASSERT_TRUE(Run(2028));
   ASSERT_EQ(ui_.shown().size(), 1u);
   EXPECT_EQ(ui_.shown()[0].text,
@@ -702,6 +704,9 @@ TEST_F(EditCommandsTest, SaveSelectionAsAsksBeforeReplacingAFile) {
   EXPECT_EQ(ReadBytes(existing), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
   const std::vector<std::string>& requests = ui_.requests();
   EXPECT_EQ(std::count(requests.begin(), requests.end(), "save Audiodatei speichern als"), 2);
+  // The format chooser comes before the progress window.
+  const auto chooser = std::find(requests.begin(), requests.end(), "Wave Dateiformat wählen");
+  EXPECT_LT(chooser, std::find(requests.begin(), requests.end(), "progress Speichere..."));
   EXPECT_NE(std::find(requests.begin(), requests.end(), "progress Speichere..."), requests.end());
 
   ui_.QueueChoice(existing);
@@ -711,6 +716,7 @@ TEST_F(EditCommandsTest, SaveSelectionAsAsksBeforeReplacingAFile) {
 
   ui_.QueueChoice(existing);
   ui_.QueueAnswer(MessageAnswer::kYes);
+  ui_.QueueWavFormatAnswer("");
   ASSERT_TRUE(Run(2028));
   EXPECT_EQ(ReadWav(existing), Slice(original, 100, 150));
   EXPECT_EQ(ReadAll(document_->sound), original);
