@@ -92,19 +92,12 @@ class EditCommandsTest : public DocumentTest {
  protected:
   void SetUp() override {
     DocumentTest::SetUp();
-    if (const char* old = ::getenv("SONAVEL_DATA_DIR")) saved_data_dir_ = old;
-    data_ = JoinPath(folder_, "data");
-    ::setenv("SONAVEL_DATA_DIR", data_.c_str(), 1);
     settings_->WriteUserValue("Settings", "AutoPlaybackAfterEffects", 0);
   }
   void TearDown() override {
     document_.Reset();
     clipboard_.sound = Sound(44100, 1);
     opened_.clear();
-    if (saved_data_dir_)
-      ::setenv("SONAVEL_DATA_DIR", saved_data_dir_->c_str(), 1);
-    else
-      ::unsetenv("SONAVEL_DATA_DIR");
     DocumentTest::TearDown();
   }
 
@@ -157,8 +150,6 @@ class EditCommandsTest : public DocumentTest {
   MemoryClipboard system_;
   std::vector<Sound> opened_;
   bool playing_ = false;
-  std::string data_;
-  std::optional<std::string> saved_data_dir_;
 };
 
 TEST_F(EditCommandsTest, CutTakesTheSelectionOrEverythingIntoTheClipboard) {
