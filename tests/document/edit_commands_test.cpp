@@ -1,4 +1,5 @@
 #include "document/edit_commands.h"
+#include "document/file_commands.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -48,23 +49,29 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path) {
 }
 
 // A progress window whose Cancel is pressed at once.
+// Cancelled at its first message pump, or after `pumps_before` pumps.
 class CancelledProgress final : public Progress {
  public:
+  explicit CancelledProgress(int pumps_before = 0) : left_(pumps_before) {}
   void SetTexts(std::string_view, std::string_view) override {}
   void SetFraction(double) override {}
-  bool Pump() override { return true; }
+  bool Pump() override { return left_-- <= 0; }
+
+ private:
+  int left_;
 };
 
 // ScriptedUi, except that progress windows named `cancelled_title` are cancelled.
 class CancellingUi final : public Ui {
  public:
-  CancellingUi(ScriptedUi& inner, std::string cancelled_title) : inner_(inner), title_(std::move(cancelled_title)) {}
+  CancellingUi(ScriptedUi& inner, std::string cancelled_title, int pumps_before = 0)
+      : inner_(inner), title_(std::move(cancelled_title)), pumps_before_(pumps_before) {}
   MessageAnswer ShowMessage(const Message& message) override { return inner_.ShowMessage(message); }
   bool AskSampleFormat(std::string_view title, int& rate, int& channels) override {
     return inner_.AskSampleFormat(title, rate, channels);
   }
   std::unique_ptr<Progress> OpenProgress(std::string_view title) override {
-    if (title == title_) return std::make_unique<CancelledProgress>();
+    if (title == title_) return std::make_unique<CancelledProgress>(pumps_before_);
     return inner_.OpenProgress(title);
   }
   std::optional<std::string> ChooseOpenFile(std::string_view t, std::string_view f, std::string_view d) override {
@@ -86,6 +93,7 @@ class CancellingUi final : public Ui {
  private:
   ScriptedUi& inner_;
   std::string title_;
+  int pumps_before_;
 };
 
 class EditCommandsTest : public DocumentTest {
@@ -712,6 +720,23 @@ TEST_F(EditCommandsTest, SaveSelectionAsAsksBeforeReplacingAFile) {
   EXPECT_EQ(ReadWav(existing), Slice(original, 100, 150));
   EXPECT_EQ(ReadAll(document_->sound), original);
   EXPECT_EQ(UndoName(), "Rückgängig \tCtrl+Z");
+}
+
+// Cancelling the progress window half way through a save ends it with result 1; the file
+// that was there stays byte for byte and no temporary file is left beside it.
+TEST_F(EditCommandsTest, ACancelledSaveLeavesTheOldFileAsItWas) {
+  Load(Ramp(100000), 2, 44100);
+  const std::string existing = WriteWav("alt.wav", Make(300, 1, [](std::int32_t i) { return i * 32; }), 1, 8000);
+  const std::vector<std::uint8_t> before = ReadBytes(existing);
+  CancellingUi cancelling(ui_, "Speichere...", 3);  // three pieces of 8192 frames get written
+  const Result result = SaveSoundFile(OpenSoundReader(document_->sound), PcmFormat(44100, 2, 16), existing, cancelling);
+  EXPECT_EQ(result, kCancelled);
+  EXPECT_EQ(ReadBytes(existing), before);
+  EXPECT_TRUE(ui_.shown().empty());
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(existing).parent_path()))
+    names.push_back(entry.path().filename().string());
+  EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& name) { return name.find("alt") != std::string::npos; }), 1);
 }
 
 TEST_F(EditCommandsTest, InsertFileAndMixFileLoadTheChosenFile) {
