@@ -116,9 +116,7 @@ TEST(German, TheOpenDialogSpeaksGerman) {
 // its choice is the file's format.
 TEST(German, SaveAsAsksForTheFileItsReplacementAndTheWavFormat) {
   TestSettings test;
-  const std::optional<std::string> data_dir =
-      std::getenv("SONAVEL_DATA_DIR") ? std::optional<std::string>(std::getenv("SONAVEL_DATA_DIR")) : std::nullopt;
-  ::setenv("SONAVEL_DATA_DIR", test.folder.c_str(), 1);  // the chooser stores its choice there
+  testing::ScopedDataFolder data(test.folder);  // the chooser stores its choice there
   SetWorkingFolder(test.folder);
   ScriptedUi scripted;
   DocumentList list;
@@ -172,12 +170,7 @@ TEST(German, SaveAsAsksForTheFileItsReplacementAndTheWavFormat) {
     WhenModal(answer_question);
     static_cast<QDialog*>(dialog)->accept();  // QFileDialog's own accept, as the button does
   });
-  const bool saved = SaveDocumentCommand(*document, ui, test.settings, true);
-  if (data_dir)
-    ::setenv("SONAVEL_DATA_DIR", data_dir->c_str(), 1);
-  else
-    ::unsetenv("SONAVEL_DATA_DIR");
-  ASSERT_TRUE(saved);
+  ASSERT_TRUE(SaveDocumentCommand(*document, ui, test.settings, true));
   EXPECT_EQ(title, "Audiodatei speichern als");
   EXPECT_EQ(filters, (QStringList{"Wave (*.wav)", "MPEG Layer-3 (*.mp3)", "Ogg Vorbis (*.ogg)",
                                   "Apple AIFF (*.aif *.aiff)", "Sun AU (*.au)", "FLAC (*.flac)", "AAC (*.aac)",
