@@ -27,7 +27,8 @@ class Ui;
 // (raw, VOX) take their rate, channels and coding from the stored settings (the defaults
 // without them), or from `raw` when it is given (sonavel-cli's --raw).
 // With `ask_raw_settings` the user is asked first: an open or save of a raw or VOX file
-// shows the raw settings dialog, stores what was accepted there and uses it.
+// shows the raw settings dialog, stores what was accepted there and uses it, and a save of
+// a WAV file shows the WAV format chooser (see RunFormatOptions).
 struct OpenOptions {
   const SettingsReader* settings = nullptr;
   std::optional<RawSettings> raw;
