@@ -62,6 +62,17 @@ WaveFormat FormatAt(const std::optional<WaveFormat>& own, std::uint32_t rate, st
   return StoredFormatAt(rate, channels);
 }
 
+// What a save of a sound of `rate` and `channels` to a file other than its document's own
+// writes: for WAV where the chooser is asked, the chooser's start; for WAV without it, the
+// stored format as stored (the sound is converted to it); for the other formats the stored
+// kind at the sound's rate and channels, which they take from it.
+WaveFormat NewFileFormat(const std::string& path, std::uint32_t rate, std::uint16_t channels,
+                         const OpenOptions& options) {
+  const FileFormat* entry = FormatForPath(path);
+  if (entry == nullptr || !entry->chooses_wav_format) return FormatAt(std::nullopt, rate, channels);
+  return options.ask_raw_settings != nullptr ? ChooserStartFormat(rate, channels) : StoredSaveFormat(rate, channels);
+}
+
 }  // namespace
 
 Message CannotSaveMessage(const std::string& path) {
@@ -70,24 +81,24 @@ Message CannotSaveMessage(const std::string& path) {
 }
 
 Result SaveSoundFile(SourceRef source, const WaveFormat& wanted, const std::string& path, Ui& ui,
-                     const OpenOptions& asked) {
+                     const OpenOptions& asked, WaveFormat* written) {
   OpenOptions options = asked;
-  if (Settings* settings = std::exchange(options.ask_raw_settings, nullptr); settings != nullptr) {
-    // Raw and VOX files ask for their settings first; ".raw" offers the sound's own rate and
-    // channels. Cancelling ends the save without a message.
-    if (const FileFormat* entry = FormatForPath(path); entry != nullptr && entry->raw_record != nullptr) {
-      const bool own_format = entry->raw_record == &RawAudioKeys();
-      options.raw = RunRawSettingsDialog(ui, *settings, *entry->raw_record, own_format ? static_cast<int>(wanted.rate) : 0,
-                                         own_format ? static_cast<int>(wanted.channels) : 0);
-      if (!options.raw) return kFailed;
-    }
-  }
+  WaveFormat chosen = wanted;
+  // The format options come before the progress window; cancelling them ends the save
+  // without a message. An extension that cannot be written is told below.
+  if (Settings* settings = std::exchange(options.ask_raw_settings, nullptr);
+      settings != nullptr && CheckWritable(path) &&
+      !RunFormatOptions(path, static_cast<std::uint32_t>(source->rate), source->channels, ui, *settings, chosen,
+                        options))
+    return kFailed;
   std::unique_ptr<Progress> progress = ui.OpenProgress("Speichere...");
-  const WaveFormat format = SaveFormatFor(path, wanted, options);
+  const WaveFormat format = SaveFormatFor(path, chosen, options);
   source = ConvertFormat(std::move(source), static_cast<std::int32_t>(format.rate),
                          static_cast<std::uint8_t>(format.channels));
   const Result result = SaveSource(std::move(source), format, path, *progress, options);
   progress.reset();
+  if (written != nullptr) *written = format;
+  // A writer that could not be made and a write that failed on the way are told alike.
   if (result == kFailed) ui.ShowMessage(CannotSaveMessage(path));
   return result;
 }
@@ -100,11 +111,16 @@ std::optional<std::string> ChooseSavePath(Ui& ui, Settings& settings, const std:
                                           const std::string& own_file) {
   for (;;) {
     const std::string folder = settings.Read(setting::kSaveAsDir);
+    // The stored extension is offered only when a save may ask for it.
+    std::string extension = "." + settings.Read(setting::kSaveAsFormat);
+    if (!IsSaveFileType(extension)) extension = ".wav";
     std::optional<std::string> path =
-        ui.ChooseSaveFile("Audiodatei speichern als", SaveFileFilter(), JoinPath(folder, Stem(title) + ".wav"));
+        ui.ChooseSaveFile("Audiodatei speichern als", SaveFileFilter(), JoinPath(folder, Stem(title) + extension));
     if (!path) return std::nullopt;
-    if (FileExtension(*path).empty()) *path += ".wav";
+    if (FileExtension(*path).empty()) *path += extension;
     settings.Write(setting::kSaveAsDir, FolderOf(*path));
+    if (const std::string chosen = FileExtension(*path); IsSaveFileType(chosen))
+      settings.Write(setting::kSaveAsFormat, chosen.substr(1));
     std::error_code ignored;
     if (*path != own_file && std::filesystem::exists(*path, ignored)) {
       const MessageAnswer answer = ui.ShowMessage(
@@ -118,23 +134,37 @@ std::optional<std::string> ChooseSavePath(Ui& ui, Settings& settings, const std:
 }
 
 bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui, const OpenOptions& options) {
-  if (!LowSpaceCheck(ui, NotSavedText(path))) return false;
+  // The file goes to the target's disk, so that is the one checked, before and after.
+  if (!LowSpaceCheckAt(ui, NotSavedText(path), path)) return false;
   const auto rate = static_cast<std::uint32_t>(document.sound.rate);
-  const WaveFormat format = path == document.path ? DocumentSaveFormat(document)
-                                                  : FormatAt(std::nullopt, rate, document.sound.channels);
-  if (SaveSoundFile(OpenSoundReader(document.sound), format, path, ui, options) != kDone) return false;
+  const bool own_file = path == document.path && document.file_format;
+  const WaveFormat format = own_file ? DocumentSaveFormat(document)
+                                     : NewFileFormat(path, rate, document.sound.channels, options);
+  WaveFormat written = format;
+  const Result result = SaveSoundFile(OpenSoundReader(document.sound), format, path, ui, options, &written);
+  if (result != kDone) return false;
   const bool renamed = document.path != path;
   document.path = path;
-  document.file_format = format;
+  document.file_format = written;
   // Too little space left afterwards: the file may be incomplete, so the changes stay marked.
-  if (LowSpaceCheck(ui, MaybeNotSavedText(path))) document.state.modified = 0;
+  if (LowSpaceCheckAt(ui, MaybeNotSavedText(path), path)) document.state.modified = 0;
   document.Notify(kModifiedChanged | (renamed ? unsigned{kTitleChanged} : 0u));
   return true;
 }
 
 bool SaveDocumentCommand(AudioDocument& document, Ui& ui, Settings& settings, bool save_as) {
   const OpenOptions options{&settings, std::nullopt, &settings};
-  if (!save_as && !IsUntitled(document)) return SaveDocumentTo(document, document.path, ui, options);
+  if (!save_as && !IsUntitled(document)) {
+    const std::string extension = FileExtension(document.path);
+    if (extension != ".ra" && extension != ".ram" && extension != ".rm")
+      return SaveDocumentTo(document, document.path, ui, options);
+    // RealAudio files are read, never written: offer another format instead.
+    const MessageAnswer answer = ui.ShowMessage(
+        {"Speichern im real audio Dateiformat wird nicht unterstützt. Möchten sie stattdessen in einem anderen "
+         "Format speichern (wav, mp3, gsm, vox)?",
+         "Sonavel", MessageIcon::kQuestion, MessageButtons::kYesNo});
+    if (answer != MessageAnswer::kYes) return false;
+  }
   const std::optional<std::string> path =
       ChooseSavePath(ui, settings, DisplayTitle(document), IsUntitled(document) ? std::string() : document.path);
   return path && SaveDocumentTo(document, *path, ui, options);
@@ -153,9 +183,9 @@ bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings) {
   }
   Sound part(document.sound.rate, document.sound.channels);
   CopyRange(document.sound, part, start, end);
-  const WaveFormat format = FormatAt(std::nullopt, static_cast<std::uint32_t>(part.rate), part.channels);
-  return SaveSoundFile(OpenSoundReader(part), format, *path, ui, OpenOptions{&settings, std::nullopt, &settings}) ==
-         kDone;
+  const OpenOptions options{&settings, std::nullopt, &settings};
+  const WaveFormat format = NewFileFormat(*path, static_cast<std::uint32_t>(part.rate), part.channels, options);
+  return SaveSoundFile(OpenSoundReader(part), format, *path, ui, options) == kDone;
 }
 
 std::optional<std::string> ChooseFileToOpen(Ui& ui) { return ui.ChooseOpenFile("Öffnen", OpenFileFilter(), ""); }

@@ -27,26 +27,32 @@ Message CannotSaveMessage(const std::string& path);
 // replaced only when the new file is complete. A failure is told as "Kann Datei nicht
 // erstellen"; kDone, kCancelled or kFailed. Formats whose settings decide rate, channels
 // and coding (raw, VOX) take them from `options`, and the source is converted to those;
-// when `options` ask for raw settings, the raw settings dialog comes first (".raw" with the
-// source's rate and channels put in), and cancelling it fails the save without a message.
+// when `options` ask for them (`ask_raw_settings`), the format options of a writable
+// extension come first: the WAV format chooser opening on `format` for WAV files, the raw
+// settings dialog for raw and VOX files (".raw" with the source's rate and channels put
+// in); cancelling them fails the save without a message. `written` (when given) receives
+// the format the file was written in.
 Result SaveSoundFile(SourceRef source, const WaveFormat& format, const std::string& path, Ui& ui,
-                     const OpenOptions& options = {});
+                     const OpenOptions& options = {}, WaveFormat* written = nullptr);
 
 // The format "Speichern" writes: the document's own file format (its tag and bits) when it
 // was opened from or saved as a WAV file, else the stored save format; either at the
 // sound's rate and channels.
 WaveFormat DocumentSaveFormat(const AudioDocument& document);
 
-// The save dialog "Audiodatei speichern als" in the folder "SaveAsDir" (stored back),
-// suggesting `title` without its extension plus ".wav"; ".wav" is added to a name without
-// one. A file that exists (other than `own_file`) asks whether to replace it: yes takes
+// The save dialog "Audiodatei speichern als" with every save type, in the folder
+// "SaveAsDir", suggesting `title` without its extension plus the extension "SaveAsFormat"
+// (".wav" when that is not a save type), which is also added to a name without one. Both
+// settings are stored back from the chosen name. A file that exists (other than `own_file`) asks whether to replace it: yes takes
 // it, no shows the dialog again, cancel ends. nullopt when the user cancelled.
 std::optional<std::string> ChooseSavePath(Ui& ui, Settings& settings, const std::string& title,
                                           const std::string& own_file = {});
 
-// "Speichern" (Save As when the document is untitled or `save_as`): the free-space check,
-// the save, and afterwards the document names the file, keeps its format and is no longer
-// modified. True when saved.
+// "Speichern" (Save As when the document is untitled or `save_as`): the free-space check on
+// the target's disk, the format options, the save, and afterwards the document names the
+// file, keeps its format and is no longer modified (unless the target's disk is then nearly
+// full). A RealAudio document (".ra", ".ram", ".rm") is offered Save As instead. True when
+// saved.
 bool SaveDocumentCommand(AudioDocument& document, Ui& ui, Settings& settings, bool save_as);
 // The save part alone, to a path already chosen (the command line's -saveas): the
 // document's own format when `path` is its file, else the stored save format; raw and VOX

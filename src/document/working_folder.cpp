@@ -32,6 +32,10 @@ bool LowSpaceCheck(Ui& ui, std::string_view text) {
   return LowSpaceCheck(ui, text, WorkingFolderFreeKB());
 }
 
+bool LowSpaceCheckAt(Ui& ui, std::string_view text, const std::string& path) {
+  return LowSpaceCheck(ui, text, PathFreeKB(path));
+}
+
 bool LowSpaceCheck(Ui& ui, std::string_view text, std::uint32_t free_kb) {
   double megabytes = static_cast<double>(free_kb) * (1.0 / 1024.0);
   if (megabytes >= 3.0) return true;

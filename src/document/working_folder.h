@@ -22,6 +22,9 @@ void ChooseWorkingFolder(const SettingsReader& settings);
 // Otherwise shows `text` under the caption "Geringer freier Speicher" with the
 // information icon and returns false.
 bool LowSpaceCheck(Ui& ui, std::string_view text);
+// The same check on the disk that holds (or will hold) `path`: what a save checks, since
+// the file goes there and not to the working folder.
+bool LowSpaceCheckAt(Ui& ui, std::string_view text, const std::string& path);
 // The same decision for a free space already probed, in KB.
 bool LowSpaceCheck(Ui& ui, std::string_view text, std::uint32_t free_kb);
 

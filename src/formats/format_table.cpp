@@ -10,6 +10,8 @@
 #include "formats/mp3_file.h"
 #include "formats/open_file.h"
 #include "formats/raw_audio.h"
+#include "formats/raw_settings.h"
+#include "formats/stored_format.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 
@@ -23,6 +25,7 @@ FileFormat Wav() {
   format.extensions = {".wav", ".rf64", ".bw64"};
   format.open = [](std::unique_ptr<ByteSource> bytes, const OpenOptions&) { return OpenWavReader(std::move(bytes)); };
   format.open_error = [](std::uint8_t status, const std::string& path) { return WavOpenErrorText(status, path); };
+  format.chooses_wav_format = true;
   format.create = [](const WaveFormat& wave, const std::string& path, const OpenOptions&) {
     return CreateWavWriter(wave, path);
   };
@@ -87,6 +90,38 @@ WaveFormat SaveFormatFor(const std::string& path, const WaveFormat& format, cons
   const FileFormat* entry = FormatForPath(path);
   if (entry == nullptr || !entry->save_format) return format;
   return entry->save_format(format, options);
+}
+
+bool CheckWritable(const std::string& path) {
+  const FileFormat* entry = FormatForPath(path);
+  return entry != nullptr && entry->create;
+}
+
+bool RunFormatOptions(const std::string& path, std::uint32_t rate, std::uint16_t channels, Ui& ui,
+                      Settings& settings, WaveFormat& wav_format, OpenOptions& options) {
+  if (!CheckWritable(path)) return false;
+  const FileFormat& entry = *FormatForPath(path);
+  if (entry.chooses_wav_format) {
+    const std::optional<WaveFormat> chosen = RunWavFormatChooser(ui, wav_format);
+    if (!chosen) return false;
+    wav_format = *chosen;
+    return true;
+  }
+  if (entry.raw_record != nullptr) {
+    // Only ".raw" offers the sound's own rate and channels; VOX keeps its stored record.
+    const bool own = entry.raw_record == &RawAudioKeys();
+    options.raw = RunRawSettingsDialog(ui, settings, *entry.raw_record, own ? static_cast<int>(rate) : 0,
+                                       own ? static_cast<int>(channels) : 0);
+    return options.raw.has_value();
+  }
+  return true;
+}
+
+SinkRef CreateFormatWriter(const WaveFormat& format, const std::string& target, const std::string& file,
+                           const OpenOptions& options) {
+  const FileFormat* entry = FormatForPath(target);
+  if (entry == nullptr || !entry->create) return MakeNullSink();
+  return entry->create(format, file, options);
 }
 
 std::string ShortDataNote(const FileFormat& format, SampleSource& reader) {

@@ -21,12 +21,14 @@ namespace sonavel {
 
 class Settings;
 class SettingsReader;
+class Ui;
 
 // What a reader or writer needs beyond the bytes: formats without a header of their own
 // (raw, VOX) take their rate, channels and coding from the stored settings (the defaults
 // without them), or from `raw` when it is given (sonavel-cli's --raw).
 // With `ask_raw_settings` the user is asked first: an open or save of a raw or VOX file
-// shows the raw settings dialog, stores what was accepted there and uses it.
+// shows the raw settings dialog, stores what was accepted there and uses it, and a save of
+// a WAV file shows the WAV format chooser (see RunFormatOptions).
 struct OpenOptions {
   const SettingsReader* settings = nullptr;
   std::optional<RawSettings> raw;
@@ -51,6 +53,8 @@ struct FileFormat {
   // For formats whose settings record decides rate, channels and coding (raw, VOX): the
   // record, which the raw settings dialog edits. Null for the others.
   const RawSettingsKeys* raw_record = nullptr;
+  // Whether a save with format options first shows the WAV format chooser.
+  bool chooses_wav_format = false;
   // What `sonavel-cli info` prints about an open reader of this format beyond rate,
   // channels and length: "name: value" lines.
   std::function<std::vector<std::string>(SampleSource& reader)> describe;
@@ -75,6 +79,26 @@ SourceRef OpenFormatReader(const std::string& path, const OpenOptions& options =
 // The format a save to `path` writes when `format` is asked for: the same, but for the
 // formats whose own settings decide rate and channels. The sound is converted to it.
 WaveFormat SaveFormatFor(const std::string& path, const WaveFormat& format, const OpenOptions& options);
+
+// Whether a save can write the extension of `path`: the formats of the table with a
+// writer. The encoders (".mp3", ".ogg", ".flac", ".aac", ".m4a", ".amr") arrive with the
+// components and the feeds and playlists (".rss", ".m3u", ".pls", ".wpl") with the
+// playlists; until then those extensions are not writable.
+bool CheckWritable(const std::string& path);
+
+// The format options asked before a save of a sound of `rate` and `channels` to `path`:
+// WAV formats show the WAV format chooser opening on `wav_format`, which takes the accepted
+// format; ".vox" and ".raw" show the raw settings dialog (".raw" with `rate` and `channels`
+// put in first), whose values go into `options.raw`; AU, AIFF and GSM ask nothing. False
+// when the user cancelled or the extension has no options (not writable).
+bool RunFormatOptions(const std::string& path, std::uint32_t rate, std::uint16_t channels, Ui& ui,
+                      Settings& settings, WaveFormat& wav_format, OpenOptions& options);
+
+// The writer chosen by the extension of `target`, of `format` (see FileFormat::create),
+// writing into `file` (the target itself, or a temporary file that replaces it later); for
+// an extension no format writes, a sink that has failed (kSinkUnusable).
+SinkRef CreateFormatWriter(const WaveFormat& format, const std::string& target, const std::string& file,
+                           const OpenOptions& options);
 
 // The note for a reader whose header claims more data than the file holds (a cut copy, a
 // damaged or forged header), empty otherwise. Only what the file holds is ever read.

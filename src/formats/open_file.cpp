@@ -53,8 +53,25 @@ constexpr FileType kOpenTypes[] = {
     {"Audio Video Interleave Files (*.avi)", "*.avi"},
 };
 
+// Every type a save may be asked for; those whose writer is still missing are refused by
+// the save itself ("Kann Datei nicht erstellen").
 constexpr FileType kSaveTypes[] = {
     {"Wave (*.wav)", "*.wav"},
+    {"MPEG Layer-3 (*.mp3)", "*.mp3"},
+    {"Ogg Vorbis (*.ogg)", "*.ogg"},
+    {"Apple AIFF(*.aif, *.aiff)", "*.aif;*.aiff"},
+    {"Sun AU (*.au)", "*.au"},
+    {"FLAC (*.flac)", "*.flac"},
+    {"AAC (*.aac)", "*.aac"},
+    {"MPEG-4 Audio (*.m4a)", "*.m4a"},
+    {"GSM (*.gsm)", "*.gsm"},
+    {"Dialogic Vox (*.vox)", "*.vox"},
+    {"Raw Audio (*.raw)", "*.raw"},
+    {"RSS Podcast Audio (*.rss)", "*.rss"},
+    {"M3U Playlist File (*.m3u)", "*.m3u"},
+    {"PLS Playlist File (*.pls)", "*.pls"},
+    {"WPL Playlist File (*.wpl)", "*.wpl"},
+    {"AMR Narrowband Audio (*.amr)", "*.amr"},
 };
 
 // The chooser wants the patterns in the last parentheses, separated by blanks: a
@@ -64,7 +81,8 @@ std::string Filter(const FileType (&types)[N]) {
   std::string filter;
   for (const FileType& type : types) {
     std::string description = type.description;
-    if (const std::size_t open = description.find(" ("); open != std::string::npos) description.resize(open);
+    if (const std::size_t open = description.find('('); open != std::string::npos) description.resize(open);
+    while (!description.empty() && description.back() == ' ') description.pop_back();
     std::string patterns = type.patterns;
     std::replace(patterns.begin(), patterns.end(), ';', ' ');
     if (!filter.empty()) filter += ";;";
@@ -77,6 +95,15 @@ std::string Filter(const FileType (&types)[N]) {
 
 std::string OpenFileFilter() { return Filter(kOpenTypes); }
 std::string SaveFileFilter() { return Filter(kSaveTypes); }
+
+bool IsSaveFileType(const std::string& extension) {
+  if (extension.size() < 2 || extension.front() != '.' || extension.find(';') != std::string::npos) return false;
+  const std::string pattern = ";*" + extension + ";";
+  return std::any_of(std::begin(kSaveTypes), std::end(kSaveTypes), [&pattern](const FileType& type) {
+    return (";" + std::string(type.patterns) + ";").find(pattern) != std::string::npos;
+  });
+}
+
 
 std::string FileExtension(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");

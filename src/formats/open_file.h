@@ -46,6 +46,8 @@ Result AskRawSettingsFirst(const std::string& path, Ui& ui, OpenOptions& options
 // ("Description (*.a *.b);;...").
 std::string OpenFileFilter();
 std::string SaveFileFilter();
+// Whether `extension` (lower case, with its dot) is one of the save dialog's types.
+bool IsSaveFileType(const std::string& extension);
 
 // The extension of the last path component, lower-cased, with its dot ("" when none).
 std::string FileExtension(const std::string& path);

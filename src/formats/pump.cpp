@@ -187,11 +187,11 @@ Result SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::st
 
 Result SaveSource(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress,
                   const OpenOptions& options) {
-  const FileFormat* entry = FormatForPath(path);
-  if (entry == nullptr || !entry->create) return kFailed;
+  // An extension no format writes gets a failed sink: nothing is written, the old file stays.
+  if (!CheckWritable(path)) return kFailed;
   return SaveThrough(
-      std::move(source), [&](const std::string& file) { return entry->create(format, file, options); }, path,
-      progress);
+      std::move(source), [&](const std::string& file) { return CreateFormatWriter(format, path, file, options); },
+      path, progress);
 }
 
 }  // namespace sonavel

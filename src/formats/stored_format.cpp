@@ -1,6 +1,8 @@
 #include "formats/stored_format.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "formats/codec_table.h"
 #include "platform/file.h"
@@ -52,6 +54,12 @@ WaveFormat StoredFormatAt(std::uint32_t rate, std::uint16_t channels) {
   return format.tag != 0 ? format : DefaultFormat(rate, channels);
 }
 
+WaveFormat StoredSaveFormat(std::uint32_t rate, std::uint16_t channels) {
+  const WaveFormat stored = SaveFormatFor(rate, channels);
+  const WaveFormat format = WritableFormat(stored.tag, stored.bits, stored.rate, stored.channels);
+  return format.tag != 0 ? format : StoredFormatAt(rate, channels);
+}
+
 WaveFormat ChooserStartFormat(std::uint32_t rate, std::uint16_t channels) {
   WaveFormat format = SaveFormatFor(rate, channels);
   if (format.tag == kTagPcm) {
@@ -75,6 +83,42 @@ bool AcceptChosenWavFormat(const WaveFormat& format, Ui& ui) {
   }
   SaveStoredWavFormat(ToBuffer(format));
   return true;
+}
+
+std::string WavFormatLine(const WaveFormat& format) {
+  std::string line = FormatTagName(format.tag) + ", " + std::to_string(format.rate) + " Hz, ";
+  if (format.bits != 0) line += std::to_string(format.bits) + " Bit, ";
+  line += format.channels == 1 ? "Mono" : format.channels == 2 ? "Stereo" : std::to_string(format.channels) + " Kanäle";
+  return line;
+}
+
+std::optional<WaveFormat> RunWavFormatChooser(Ui& ui, const WaveFormat& start) {
+  std::vector<WaveFormat> formats;
+  for (const FormatChoice& choice : WritableFormats()) {
+    const WaveFormat format = choice.tag == kTagPcm ? PcmFormat(choice.rate, choice.channels, choice.bits)
+                                                    : SuggestFormat(choice.tag, choice.rate, choice.channels, choice.bits);
+    if (format.tag != 0) formats.push_back(format);
+  }
+  WavFormatDialog dialog;
+  dialog.title = "Wave Dateiformat wählen";
+  const std::string start_line = WavFormatLine(start);
+  for (const WaveFormat& format : formats) dialog.choices.push_back(WavFormatLine(format));
+  const auto found = std::find(dialog.choices.begin(), dialog.choices.end(), start_line);
+  if (found == dialog.choices.end()) {
+    // A stored format the table does not write stays visible; choosing it is refused.
+    formats.insert(formats.begin(), start);
+    dialog.choices.insert(dialog.choices.begin(), start_line);
+  } else {
+    // The start keeps its own record (extra bytes as stored).
+    formats[static_cast<std::size_t>(found - dialog.choices.begin())] = start;
+    dialog.selected = static_cast<int>(found - dialog.choices.begin());
+  }
+  for (;;) {
+    if (!ui.ChooseWavFormat(dialog)) return std::nullopt;
+    if (dialog.selected < 0 || static_cast<std::size_t>(dialog.selected) >= formats.size()) return std::nullopt;
+    const WaveFormat& chosen = formats[static_cast<std::size_t>(dialog.selected)];
+    if (AcceptChosenWavFormat(chosen, ui)) return chosen;
+  }
 }
 
 }  // namespace sonavel

@@ -3,6 +3,7 @@
 // 1024-byte format buffer written and read whole.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "formats/wave_format.h"
@@ -27,6 +28,10 @@ WaveFormat SaveFormatFor(std::uint32_t rate, std::uint16_t channels);
 // while rate and channel conversion are not part of saving. 16-bit PCM when nothing is
 // stored or the stored kind cannot be written at that rate and channel count.
 WaveFormat StoredFormatAt(std::uint32_t rate, std::uint16_t channels);
+// The stored format as it is stored, its own rate and channels included: what a save to a
+// new WAV file writes without the chooser (the sound is converted to it). When the codec
+// table cannot write it, StoredFormatAt.
+WaveFormat StoredSaveFormat(std::uint32_t rate, std::uint16_t channels);
 // A format of `tag` and `bits` at `rate` and `channels`, complete as the codec table
 // writes it; tag 0 when it cannot be written.
 WaveFormat WritableFormat(std::uint16_t tag, std::uint16_t bits, std::uint32_t rate, std::uint16_t channels);
@@ -39,5 +44,15 @@ WaveFormat ChooserStartFormat(std::uint32_t rate, std::uint16_t channels);
 // PCM at its rate and channels, is stored and accepted. Otherwise the user is told that
 // the codec is missing and false comes back (the chooser is shown again).
 bool AcceptChosenWavFormat(const WaveFormat& format, Ui& ui);
+
+// The chooser's line for a format: "PCM, 44100 Hz, 16 Bit, Stereo" (no bits for formats
+// without a sample size, such as GSM 6.10).
+std::string WavFormatLine(const WaveFormat& format);
+
+// The WAV format chooser "Wave Dateiformat wählen" over every format the codec table
+// writes, opening on `start` (listed first when the table does not offer it). A confirmed
+// format goes through AcceptChosenWavFormat, and the chooser comes back until one is
+// accepted. The accepted format, or nullopt when the user cancelled.
+std::optional<WaveFormat> RunWavFormatChooser(Ui& ui, const WaveFormat& start);
 
 }  // namespace sonavel

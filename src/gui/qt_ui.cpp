@@ -4,6 +4,7 @@
 
 #include "gui/progress_dialog.h"
 #include "gui/raw_dialog.h"
+#include "gui/wav_format_dialog.h"
 
 #include <QDialog>
 #include <QFileDialog>
@@ -138,7 +139,33 @@ std::optional<std::string> QtUi::ChooseOpenFile(std::string_view title, std::str
 
 std::optional<std::string> QtUi::ChooseSaveFile(std::string_view title, std::string_view filter,
                                                 std::string_view suggested) {
-  return Chosen(QFileDialog::getSaveFileName(parent_, Q(title), Q(suggested), Q(filter), nullptr, kChooserOptions));
+  std::unique_ptr<QFileDialog> dialog = MakeSaveFileDialog(parent_, title, filter, suggested);
+  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return std::nullopt;
+  return Chosen(dialog->selectedFiles().front());
+}
+
+std::unique_ptr<QFileDialog> MakeSaveFileDialog(QWidget* parent, std::string_view title, std::string_view filter,
+                                                std::string_view suggested) {
+  auto dialog = std::make_unique<QFileDialog>(parent, Q(title));
+  dialog->setObjectName("SaveFileDlg");
+  dialog->setOptions(kChooserOptions | QFileDialog::DontConfirmOverwrite);
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  const QStringList filters = Q(filter).split(";;");
+  dialog->setNameFilters(filters);
+  const QString name = Q(suggested);
+  if (const qsizetype dot = name.lastIndexOf('.'); dot > name.lastIndexOf('/')) {
+    const QString pattern = "*" + name.mid(dot).toLower();
+    for (const QString& entry : filters) {
+      const QString patterns = entry.mid(entry.lastIndexOf('(') + 1).chopped(1);
+      if (patterns.split(' ').contains(pattern)) {
+        dialog->selectNameFilter(entry);
+        break;
+      }
+    }
+  }
+  dialog->selectFile(name);
+  return dialog;
 }
 
 std::optional<std::string> QtUi::ChooseFolder(std::string_view title, std::string_view folder) {
@@ -149,6 +176,8 @@ std::optional<std::string> QtUi::ChooseFolder(std::string_view title, std::strin
 bool QtUi::AskEffectParameters(EffectDialog& dialog) { return RunEffectDialog(parent_, dialog); }
 
 bool QtUi::AskRawSettings(RawDialog& dialog) { return RunRawDialog(parent_, dialog); }
+
+bool QtUi::ChooseWavFormat(WavFormatDialog& dialog) { return RunWavFormatDialog(parent_, dialog); }
 
 std::optional<std::string> QtUi::PromptText(std::string_view title, std::string_view label,
                                             std::string_view text) {

@@ -1,8 +1,12 @@
 #pragma once
 // The user-interface port with Qt dialogs.
 
+#include <memory>
+#include <string_view>
+
 #include "platform/ui.h"
 
+class QFileDialog;
 class QWidget;
 
 namespace sonavel {
@@ -25,9 +29,16 @@ class QtUi final : public Ui {
                                         std::string_view text) override;
   bool AskEffectParameters(EffectDialog& dialog) override;
   bool AskRawSettings(RawDialog& dialog) override;
+  bool ChooseWavFormat(WavFormatDialog& dialog) override;
 
  private:
   QWidget* parent_;
 };
+
+// The save chooser as ChooseSaveFile shows it: `filter`'s types with the one of
+// `suggested`'s extension selected, the name filled in, and no question of Qt's own about
+// replacing a file (the caller asks its own).
+std::unique_ptr<QFileDialog> MakeSaveFileDialog(QWidget* parent, std::string_view title, std::string_view filter,
+                                                std::string_view suggested);
 
 }  // namespace sonavel

@@ -89,6 +89,15 @@ std::string RawDialogRefusal(const RawDialog& dialog);
 // The accepted rate field as a number (after RawDialogRefusal found nothing to refuse).
 int RawDialogRate(const RawDialog& dialog);
 
+// The WAV format chooser ("Wave Dateiformat wählen"): one line per format the program can
+// write ("PCM, 44100 Hz, 16 Bit, Stereo"), the line `selected` chosen when it opens; on OK
+// `selected` holds the user's line.
+struct WavFormatDialog {
+  std::string title;
+  std::vector<std::string> choices;
+  int selected = 0;  // index into choices
+};
+
 // The answer that changes and loses nothing: Cancel where offered, else No, else Abort/Ok.
 MessageAnswer SafeAnswer(MessageButtons buttons);
 

@@ -64,6 +64,8 @@ inline constexpr BoolSetting kUseDefaultWorkingDir{kSettingsGroup, "UseDefaultWo
 inline constexpr TextSetting kWorkingFolder{kSettingsGroup, "WorkingFolder", ""};
 // The folders the file dialogs last used.
 inline constexpr TextSetting kSaveAsDir{kSettingsGroup, "SaveAsDir", ""};
+// The extension (without its dot) the save-as dialog offers first: the last one chosen.
+inline constexpr TextSetting kSaveAsFormat{kSettingsGroup, "SaveAsFormat", "wav"};
 inline constexpr TextSetting kMixFileDir{kSettingsGroup, "MixFileDir", ""};
 inline constexpr TextSetting kInsertFileDir{kSettingsGroup, "InsertFileDir", ""};
 
@@ -139,7 +141,7 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kFadeOutTime),         NameOf(kSilenceTimes),         NameOf(kRepeatNumTimes),
     NameOf(kRawAudioSampleRate),  NameOf(kRawAudioChannels),     NameOf(kRawAudioCodec),
     NameOf(kVoxAudioSampleRate),  NameOf(kVoxAudioChannels),     NameOf(kVoxAudioCodec),
-    NameOf(kMp3Gapless),
+    NameOf(kMp3Gapless),          NameOf(kSaveAsFormat),
 };
 
 constexpr bool AllNamedOnce() {

@@ -114,6 +114,21 @@ bool ScriptedUi::AskRawSettings(RawDialog& dialog) {
   return false;
 }
 
+bool ScriptedUi::ChooseWavFormat(WavFormatDialog& dialog) {
+  wav_format_dialogs_.push_back(dialog);
+  requests_.push_back(dialog.title);
+  if (wav_format_answers_.empty()) return false;
+  const std::optional<std::string> answer = std::move(wav_format_answers_.front());
+  wav_format_answers_.pop_front();
+  if (!answer) return false;
+  if (answer->empty()) return true;
+  const auto found = std::find(dialog.choices.begin(), dialog.choices.end(), *answer);
+  // A line the chooser does not offer cannot be clicked: the answer cancels.
+  if (found == dialog.choices.end()) return false;
+  dialog.selected = static_cast<int>(found - dialog.choices.begin());
+  return true;
+}
+
 std::optional<std::string> ScriptedUi::PromptText(std::string_view title, std::string_view,
                                                   std::string_view) {
   return NextChoice("prompt " + std::string(title));

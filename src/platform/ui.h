@@ -43,6 +43,8 @@ class Ui {
                                                 std::string_view text) = 0;
   // The raw settings dialog; true on OK, with the values accepted by RawDialogRefusal.
   virtual bool AskRawSettings(RawDialog& dialog) = 0;
+  // The WAV format chooser; true on OK, with the chosen line in `dialog.selected`.
+  virtual bool ChooseWavFormat(WavFormatDialog& dialog) = 0;
 };
 
 // Records every message and answers from a queue; with the queue empty it gives the
@@ -90,6 +92,12 @@ class ScriptedUi final : public Ui {
   };
   bool AskRawSettings(RawDialog& dialog) override;
   void QueueRawAnswer(std::optional<RawAnswer> answer) { raw_answers_.push_back(std::move(answer)); }
+  // The next WAV format chooser's answer: the line to choose, "" for the line it opened
+  // with; nothing cancels. With the queue empty, the chooser is cancelled.
+  bool ChooseWavFormat(WavFormatDialog& dialog) override;
+  void QueueWavFormatAnswer(std::optional<std::string> line) { wav_format_answers_.push_back(std::move(line)); }
+  // Each WAV format chooser as it was shown, with the line it opened with.
+  const std::vector<WavFormatDialog>& wav_format_dialogs() const { return wav_format_dialogs_; }
   // Each raw settings dialog as it was shown, with the values it started with.
   const std::vector<RawDialog>& raw_dialogs() const { return raw_dialogs_; }
   // Each effect dialog as it was shown, with the values it started with.
@@ -118,6 +126,8 @@ class ScriptedUi final : public Ui {
   std::vector<EffectDialog> effect_dialogs_;
   std::deque<std::optional<RawAnswer>> raw_answers_;
   std::vector<RawDialog> raw_dialogs_;
+  std::deque<std::optional<std::string>> wav_format_answers_;
+  std::vector<WavFormatDialog> wav_format_dialogs_;
 
   std::optional<std::string> NextChoice(std::string request);
 };
@@ -143,6 +153,7 @@ class ConsoleUi final : public Ui {
   // Headless runs take the values as they are (stored, or given on the command line).
   bool AskEffectParameters(EffectDialog&) override { return true; }
   bool AskRawSettings(RawDialog&) override { return true; }
+  bool ChooseWavFormat(WavFormatDialog&) override { return true; }
 };
 
 }  // namespace sonavel

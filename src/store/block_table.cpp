@@ -135,8 +135,11 @@ void SetFreeSpaceProbe(std::function<std::uint32_t(const std::string&)> probe) {
 
 std::uint32_t WorkingFolderFreeKB() {
   // Probe the folder the block files really go to; before one is chosen, the default.
-  const std::string folder = WorkingFolder().empty() ? UserDataFolder() : WorkingFolder();
-  return FreeSpaceProbe() ? FreeSpaceProbe()(folder) : FreeSpaceKB(folder);
+  return PathFreeKB(WorkingFolder().empty() ? UserDataFolder() : WorkingFolder());
+}
+
+std::uint32_t PathFreeKB(const std::string& path) {
+  return FreeSpaceProbe() ? FreeSpaceProbe()(path) : FreeSpaceKB(path);
 }
 
 }  // namespace sonavel

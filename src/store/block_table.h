@@ -43,6 +43,9 @@ void CleanWorkingFolder();
 
 // Free space of the working folder's file system, in KB.
 std::uint32_t WorkingFolderFreeKB();
+// Free space of the file system that holds `path` (or would hold it), in KB, through the
+// same probe.
+std::uint32_t PathFreeKB(const std::string& path);
 // Replaces the free-space probe (FreeSpaceKB of a path) behind WorkingFolderFreeKB, for
 // tests that need a nearly full disk; an empty function restores the real probe.
 void SetFreeSpaceProbe(std::function<std::uint32_t(const std::string&)> probe);

@@ -1,7 +1,9 @@
 #pragma once
 // Documents with a temporary working folder, settings and a recording playback engine.
 
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,14 +28,24 @@ class DocumentTest : public StoreTest {
     StoreTest::SetUp();
     registry_ = std::make_unique<Registry>(JoinPath(folder_, "user"), JoinPath(folder_, "machine"));
     settings_ = std::make_unique<Settings>(*registry_);
+    // The per-user data ("WavCodec.wff", presets) of each test is its own.
+    if (const char* old = ::getenv("SONAVEL_DATA_DIR")) saved_data_dir_ = old;
+    data_ = JoinPath(folder_, "data");
+    ::setenv("SONAVEL_DATA_DIR", data_.c_str(), 1);
   }
   void TearDown() override {
+    if (saved_data_dir_)
+      ::setenv("SONAVEL_DATA_DIR", saved_data_dir_->c_str(), 1);
+    else
+      ::unsetenv("SONAVEL_DATA_DIR");
     settings_.reset();
     registry_.reset();
     StoreTest::TearDown();
   }
   DocumentServices Services() { return {ui_, *settings_, playback_}; }
 
+  std::string data_;
+  std::optional<std::string> saved_data_dir_;
   std::unique_ptr<Registry> registry_;
   std::unique_ptr<Settings> settings_;
   ScriptedUi ui_;

@@ -1,17 +1,22 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
 #include "document_fixture.h"
 #include "document/file_commands.h"
+#include "formats/format_table.h"
 #include "formats/raw_settings.h"
+#include "formats/stored_format.h"
 #include "formats/wav_reader.h"
 #include "store/block_table.h"
 #include "formats/wav_writer.h"
 #include "formats/wave_format.h"
 #include "document/working_folder.h"
+#include "platform/setting_keys.h"
 
 namespace sonavel {
 namespace {
@@ -118,8 +123,9 @@ TEST_F(DocumentListTest, OpeningLoadsTheFileOrLeavesNoDocument) {
   EXPECT_EQ(list.documents().size(), 1u);
 }
 
-// "Speichern" writes the file's own format again; "Speichern Als" suggests the name without
-// a second extension and writes the stored save format, which the next Speichern keeps.
+// "Speichern" opens the format chooser on the file's own format and writes it again; the
+// accepted format is stored and opens the chooser of "Speichern Als", which suggests the
+// name without a second extension; the next Speichern keeps what was written.
 TEST_F(DocumentListTest, SaveKeepsTheFilesOwnFormatAndSaveAsTheStoredOne) {
   const std::string path = JoinPath(folder_, "t.wav");
   std::vector<std::int32_t> samples(2 * 500);
@@ -142,19 +148,29 @@ TEST_F(DocumentListTest, SaveKeepsTheFilesOwnFormatAndSaveAsTheStoredOne) {
   DocumentRef document = OpenDocumentFile(list, path, ui_);
   ASSERT_TRUE(document);
   document->state.modified = 1;
+  ui_.QueueWavFormatAnswer("");  // the chooser opens on the file's own format
   ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, false));
+  ASSERT_EQ(ui_.wav_format_dialogs().size(), 1u);
+  const WavFormatDialog& chooser = ui_.wav_format_dialogs()[0];
+  EXPECT_EQ(chooser.choices[static_cast<std::size_t>(chooser.selected)], "PCM, 22050 Hz, 24 Bit, Stereo");
   EXPECT_EQ(file_bits(path), 24);
   EXPECT_EQ(file_samples(path), samples);  // 24 bits hold every store sample exactly
   EXPECT_EQ(document->state.modified, 0);
 
+  // The chooser's choice was stored and opens the next one; another line is taken.
   ui_.QueueChoice(JoinPath(folder_, "kopie"));
+  ui_.QueueWavFormatAnswer("PCM, 22050 Hz, 16 Bit, Stereo");
   ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  ASSERT_EQ(ui_.wav_format_dialogs().size(), 2u);
+  EXPECT_EQ(ui_.wav_format_dialogs()[1].choices[static_cast<std::size_t>(ui_.wav_format_dialogs()[1].selected)],
+            "PCM, 22050 Hz, 24 Bit, Stereo");
   ASSERT_EQ(ui_.save_suggestions().size(), 1u);
   EXPECT_EQ(ui_.save_suggestions()[0], "t.wav");
   const std::string copy = JoinPath(folder_, "kopie.wav");
   EXPECT_EQ(document->path, copy);
   EXPECT_EQ(file_bits(copy), 16);
   document->state.modified = 1;
+  ui_.QueueWavFormatAnswer("");
   ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, false));
   EXPECT_EQ(file_bits(copy), 16);
   EXPECT_EQ(file_bits(path), 24);
@@ -168,6 +184,184 @@ TEST_F(DocumentListTest, SaveKeepsTheFilesOwnFormatAndSaveAsTheStoredOne) {
   ASSERT_EQ(ui_.shown().size(), 1u);
   EXPECT_EQ(ui_.shown()[0].caption, "Geringer freier Speicher");
   EXPECT_EQ(ui_.shown()[0].text.rfind("Kann die Datei nicht speichern, \"" + copy + "\"", 0), 0u);
+  EXPECT_EQ(document->state.modified, 1);
+}
+
+// One second of a 1 kHz tone at 44100 Hz, stereo, the channels in opposite phase.
+DocumentRef ToneDocument(const std::string& path) {
+  std::vector<std::int32_t> samples;
+  for (int i = 0; i < 44100; ++i) {
+    const auto value = static_cast<std::int32_t>(std::lround(200000.0 * std::sin(2 * M_PI * 1000.0 * i / 44100.0)));
+    samples.push_back(value);
+    samples.push_back(-value);
+  }
+  DocumentRef document = MakeCounted<AudioDocument>(44100, 2, path);
+  document->sound = testing::WriteSound(samples, 2, 44100);
+  return document;
+}
+
+// The tone's frequency in a file as read back: rising zero crossings of the first channel
+// per second. A file written without converting the rate would show another pitch.
+double FileToneHz(const std::string& path) {
+  SourceRef reader = OpenFormatReader(path);
+  const std::vector<std::int32_t> samples = testing::ReadFrames(*reader, reader->Length());
+  int rising = 0;
+  for (std::size_t i = reader->channels; i < samples.size(); i += reader->channels)
+    if (samples[i - reader->channels] < 0 && samples[i] >= 0) ++rising;
+  return rising * static_cast<double>(reader->rate) / reader->Length();
+}
+
+// The writer of the extension decides the file, the sound is converted to it: GSM is
+// 8000 Hz mono; a WAV file takes the stored format whole ("WavCodec.wff", 8-bit 22050 Hz
+// mono) unless the format options ran, whose chooser opens on it at the document's rate
+// and channels. A stored format the codec table cannot write is offered, refused with
+// "Format nicht verfügbar" and the chooser comes back. An extension no format writes
+// tells "Kann Datei nicht erstellen" and leaves nothing behind.
+TEST_F(DocumentListTest, TheWriterOfTheExtensionDecidesTheFilesFormat) {
+  DocumentRef document = ToneDocument(JoinPath(folder_, "ton.wav"));
+
+  const std::string gsm = JoinPath(folder_, "ton.gsm");
+  ASSERT_TRUE(SaveDocumentTo(*document, gsm, ui_));
+  EXPECT_EQ(std::filesystem::file_size(gsm), 50u * 33u);  // 8000 frames: 50 blocks of 160
+  {
+    SourceRef reader = OpenFormatReader(gsm);
+    EXPECT_EQ(reader->rate, 8000);
+    EXPECT_EQ(reader->channels, 1);
+  }
+  EXPECT_NEAR(FileToneHz(gsm), 1000.0, 10.0);
+
+  ASSERT_TRUE(SaveStoredWavFormat(ToBuffer(PcmFormat(22050, 1, 8))));
+  const std::string wav = JoinPath(folder_, "ton.wav");
+  ASSERT_TRUE(SaveDocumentTo(*document, wav, ui_));
+  {
+    SourceRef reader = OpenWavReader(wav);
+    EXPECT_EQ(AsWavReader(reader.get())->format(), PcmFormat(22050, 1, 8));
+    EXPECT_EQ(reader->Length(), 22050);
+  }
+  EXPECT_NEAR(FileToneHz(wav), 1000.0, 10.0);
+  EXPECT_TRUE(ui_.wav_format_dialogs().empty());
+
+  // With the options: the chooser opens on the stored kind at the document's rate and
+  // channels, and OK writes that.
+  const std::string chosen = JoinPath(folder_, "gewählt.wav");
+  ui_.QueueChoice(chosen);
+  ui_.QueueWavFormatAnswer("");
+  ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  ASSERT_EQ(ui_.wav_format_dialogs().size(), 1u);
+  const WavFormatDialog& shown = ui_.wav_format_dialogs()[0];
+  EXPECT_EQ(shown.title, "Wave Dateiformat wählen");
+  EXPECT_EQ(shown.choices[static_cast<std::size_t>(shown.selected)], "PCM, 44100 Hz, 8 Bit, Stereo");
+  EXPECT_EQ(shown.choices.front(), "PCM, 8000 Hz, 8 Bit, Mono");
+  EXPECT_NE(std::find(shown.choices.begin(), shown.choices.end(), "IMA ADPCM, 22050 Hz, 4 Bit, Stereo"),
+            shown.choices.end());
+  EXPECT_NE(std::find(shown.choices.begin(), shown.choices.end(), "GSM 6.10, 8000 Hz, Mono"), shown.choices.end());
+  EXPECT_EQ(AsWavReader(OpenWavReader(chosen).get())->format(), PcmFormat(44100, 2, 8));
+
+  // A stored MPEG Layer-3 format: the table cannot write it, so choosing it is refused.
+  WaveFormat mp3 = PcmFormat(44100, 2, 0);
+  mp3.tag = kTagMpegLayer3;
+  ASSERT_TRUE(SaveStoredWavFormat(ToBuffer(mp3)));
+  const std::size_t messages = ui_.shown().size();
+  ui_.QueueChoice(wav);
+  ui_.QueueAnswer(MessageAnswer::kYes);  // replace the 22050 Hz file
+  ui_.QueueWavFormatAnswer("");
+  ui_.QueueWavFormatAnswer("µ-Law, 8000 Hz, 8 Bit, Mono");
+  ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  ASSERT_EQ(ui_.wav_format_dialogs().size(), 3u);
+  EXPECT_EQ(ui_.wav_format_dialogs()[1].choices.front(), "MPEG Layer-3, 44100 Hz, Stereo");
+  EXPECT_EQ(ui_.wav_format_dialogs()[1].selected, 0);
+  ASSERT_EQ(ui_.shown().size(), messages + 2);
+  EXPECT_EQ(ui_.shown()[messages + 1].caption, "Format nicht verfügbar");
+  EXPECT_EQ(ui_.shown()[messages + 1].icon, MessageIcon::kError);
+  EXPECT_EQ(ui_.shown()[messages].buttons, MessageButtons::kYesNoCancel);
+  EXPECT_EQ(AsWavReader(OpenWavReader(wav).get())->format().tag, kTagMuLaw);
+  EXPECT_EQ(OpenWavReader(wav)->rate, 8000);
+  EXPECT_NEAR(FileToneHz(wav), 1000.0, 10.0);
+  FormatBuffer stored{};
+  ASSERT_TRUE(LoadStoredWavFormat(stored));
+  EXPECT_EQ(FromBuffer(stored).tag, kTagMuLaw);  // the accepted format was stored back
+
+  // Unknown extension: the message, no file and no temporary file.
+  const std::string xyz = JoinPath(folder_, "ton.xyz");
+  const auto before = std::distance(std::filesystem::directory_iterator(folder_), {});
+  EXPECT_FALSE(SaveDocumentTo(*document, xyz, ui_));
+  ASSERT_EQ(ui_.shown().size(), messages + 3);
+  EXPECT_EQ(ui_.shown().back().text, "Kann Datei nicht erstellen\"" + xyz + "\"zum Speichern.");
+  EXPECT_EQ(ui_.shown().back().icon, MessageIcon::kError);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_), {}), before);
+  // So do the extensions whose writers are still to come, options or not.
+  ui_.QueueChoice(JoinPath(folder_, "ton.mp3"));
+  EXPECT_FALSE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  EXPECT_EQ(ui_.shown().back().text, "Kann Datei nicht erstellen\"" + JoinPath(folder_, "ton.mp3") + "\"zum Speichern.");
+  EXPECT_FALSE(std::filesystem::exists(JoinPath(folder_, "ton.mp3")));
+}
+
+// Save As: the RealAudio question leads to it; the dialog offers the stored extension
+// ("SaveAsFormat"), adds it to a bare name and stores folder and extension back; the
+// free space is checked on the target's disk before and after the save.
+TEST_F(DocumentListTest, SaveAsOffersTheLastTypeAndChecksTheTargetsDisk) {
+  DocumentRef document = ToneDocument(JoinPath(folder_, "sender.ra"));
+  document->state.modified = 1;
+  const std::string question =
+      "Speichern im real audio Dateiformat wird nicht unterstützt. Möchten sie stattdessen in einem anderen Format "
+      "speichern (wav, mp3, gsm, vox)?";
+  ui_.QueueAnswer(MessageAnswer::kNo);
+  EXPECT_FALSE(SaveDocumentCommand(*document, ui_, *settings_, false));
+  ASSERT_EQ(ui_.shown().size(), 1u);
+  EXPECT_EQ(ui_.shown()[0].text, question);
+  EXPECT_EQ(ui_.shown()[0].buttons, MessageButtons::kYesNo);
+  EXPECT_TRUE(ui_.save_suggestions().empty());
+
+  const std::string target_folder = JoinPath(folder_, "ziel");
+  std::filesystem::create_directories(target_folder);
+  settings_->WriteUser(setting::kSaveAsFormat, "au");
+  settings_->WriteUser(setting::kSaveAsDir, target_folder);
+  ui_.QueueAnswer(MessageAnswer::kYes);
+  ui_.QueueChoice(JoinPath(target_folder, "sendung"));
+  ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, false));
+  ASSERT_EQ(ui_.save_suggestions().size(), 1u);
+  EXPECT_EQ(ui_.save_suggestions()[0], JoinPath(target_folder, "sender.au"));
+  const std::string au = JoinPath(target_folder, "sendung.au");
+  EXPECT_EQ(document->path, au);
+  EXPECT_EQ(document->state.modified, 0);
+  EXPECT_EQ(OpenFormatReader(au)->rate, 44100);  // AU takes the document's rate and channels
+  EXPECT_EQ(OpenFormatReader(au)->channels, 2);
+
+  // The chosen type is offered next time; a stored value that is no save type is not.
+  ui_.QueueChoice(JoinPath(target_folder, "klein.gsm"));
+  ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  EXPECT_EQ(settings_->Read(setting::kSaveAsFormat), "gsm");
+  EXPECT_EQ(settings_->Read(setting::kSaveAsDir), target_folder + "/");
+  settings_->WriteUser(setting::kSaveAsFormat, "exe;*.wav");
+  ui_.QueueChoice(std::nullopt);
+  EXPECT_FALSE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  EXPECT_EQ(ui_.save_suggestions().back(), JoinPath(target_folder, "klein.wav"));
+
+  // Only the target's disk is short of space: nothing is saved.
+  SetFreeSpaceProbe([&](const std::string& path) {
+    return path.rfind(target_folder, 0) == 0 ? std::uint32_t{2048} : std::uint32_t{1} << 30;
+  });
+  const std::size_t messages = ui_.shown().size();
+  document->state.modified = 1;
+  const std::string full = JoinPath(target_folder, "voll.gsm");
+  ui_.QueueChoice(full);
+  EXPECT_FALSE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  ASSERT_EQ(ui_.shown().size(), messages + 1);
+  EXPECT_EQ(ui_.shown().back().text.rfind("Kann die Datei nicht speichern, \"" + full + "\"", 0), 0u);
+  EXPECT_EQ(ui_.shown().back().caption, "Geringer freier Speicher");
+  EXPECT_FALSE(std::filesystem::exists(full));
+
+  // Space runs short during the save: the file is written, the document stays modified.
+  int probes = 0;
+  SetFreeSpaceProbe([&](const std::string& path) {
+    return path.rfind(target_folder, 0) == 0 && ++probes > 1 ? std::uint32_t{2048} : std::uint32_t{1} << 30;
+  });
+  ui_.QueueChoice(full);
+  EXPECT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  SetFreeSpaceProbe({});
+  ASSERT_EQ(ui_.shown().size(), messages + 2);
+  EXPECT_EQ(ui_.shown().back().text.rfind("Die Datei \"" + full + "\" wurde eventuell nicht gespeichert", 0), 0u);
+  EXPECT_TRUE(std::filesystem::exists(full));
   EXPECT_EQ(document->state.modified, 1);
 }
 
@@ -419,8 +613,7 @@ TEST(TagsAndBookmarks, KeepTheirOrder) {
 // The working folder follows "UseDefaultWorkingDir" and "WorkingFolder" as the registry
 // holds them; an empty folder name means the default one.
 TEST_F(DocumentListTest, WorkingFolderFollowsTheTwoSettings) {
-  std::string data = JoinPath(folder_, "data");
-  ::setenv("SONAVEL_DATA_DIR", data.c_str(), 1);
+  const std::string& data = data_;  // the fixture's per-user data folder
   std::string own = JoinPath(folder_, "own");
   settings_->WriteUserValue("Settings", "WorkingFolder", own);
 
@@ -436,7 +629,6 @@ TEST_F(DocumentListTest, WorkingFolderFollowsTheTwoSettings) {
   settings_->WriteUserValue("Settings", "WorkingFolder", "");  // empty: the default folder
   ChooseWorkingFolder(*settings_);
   EXPECT_EQ(WorkingFolder(), data);
-  ::unsetenv("SONAVEL_DATA_DIR");
   SetWorkingFolder(folder_);
 }
 

@@ -1,4 +1,5 @@
 #include "document/edit_commands.h"
+#include "document/file_commands.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -49,23 +50,29 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path) {
 }
 
 // A progress window whose Cancel is pressed at once.
+// Cancelled at its first message pump, or after `pumps_before` pumps.
 class CancelledProgress final : public Progress {
  public:
+  explicit CancelledProgress(int pumps_before = 0) : left_(pumps_before) {}
   void SetTexts(std::string_view, std::string_view) override {}
   void SetFraction(double) override {}
-  bool Pump() override { return true; }
+  bool Pump() override { return left_-- <= 0; }
+
+ private:
+  int left_;
 };
 
 // ScriptedUi, except that progress windows named `cancelled_title` are cancelled.
 class CancellingUi final : public Ui {
  public:
-  CancellingUi(ScriptedUi& inner, std::string cancelled_title) : inner_(inner), title_(std::move(cancelled_title)) {}
+  CancellingUi(ScriptedUi& inner, std::string cancelled_title, int pumps_before = 0)
+      : inner_(inner), title_(std::move(cancelled_title)), pumps_before_(pumps_before) {}
   MessageAnswer ShowMessage(const Message& message) override { return inner_.ShowMessage(message); }
   bool AskSampleFormat(std::string_view title, int& rate, int& channels) override {
     return inner_.AskSampleFormat(title, rate, channels);
   }
   std::unique_ptr<Progress> OpenProgress(std::string_view title) override {
-    if (title == title_) return std::make_unique<CancelledProgress>();
+    if (title == title_) return std::make_unique<CancelledProgress>(pumps_before_);
     return inner_.OpenProgress(title);
   }
   std::optional<std::string> ChooseOpenFile(std::string_view t, std::string_view f, std::string_view d) override {
@@ -79,6 +86,7 @@ class CancellingUi final : public Ui {
   }
   bool AskEffectParameters(EffectDialog& dialog) override { return inner_.AskEffectParameters(dialog); }
   bool AskRawSettings(RawDialog& dialog) override { return inner_.AskRawSettings(dialog); }
+  bool ChooseWavFormat(WavFormatDialog& dialog) override { return inner_.ChooseWavFormat(dialog); }
   std::optional<std::string> PromptText(std::string_view t, std::string_view l, std::string_view x) override {
     return inner_.PromptText(t, l, x);
   }
@@ -86,25 +94,19 @@ class CancellingUi final : public Ui {
  private:
   ScriptedUi& inner_;
   std::string title_;
+  int pumps_before_;
 };
 
 class EditCommandsTest : public DocumentTest {
  protected:
   void SetUp() override {
     DocumentTest::SetUp();
-    if (const char* old = ::getenv("SONAVEL_DATA_DIR")) saved_data_dir_ = old;
-    data_ = JoinPath(folder_, "data");
-    ::setenv("SONAVEL_DATA_DIR", data_.c_str(), 1);
     settings_->WriteUserValue("Settings", "AutoPlaybackAfterEffects", 0);
   }
   void TearDown() override {
     document_.Reset();
     clipboard_.sound = Sound(44100, 1);
     opened_.clear();
-    if (saved_data_dir_)
-      ::setenv("SONAVEL_DATA_DIR", saved_data_dir_->c_str(), 1);
-    else
-      ::unsetenv("SONAVEL_DATA_DIR");
     DocumentTest::TearDown();
   }
 
@@ -157,8 +159,6 @@ class EditCommandsTest : public DocumentTest {
   MemoryClipboard system_;
   std::vector<Sound> opened_;
   bool playing_ = false;
-  std::string data_;
-  std::optional<std::string> saved_data_dir_;
 };
 
 TEST_F(EditCommandsTest, CutTakesTheSelectionOrEverythingIntoTheClipboard) {
@@ -692,6 +692,7 @@ TEST_F(EditCommandsTest, SaveSelectionAsAsksBeforeReplacingAFile) {
   ui_.QueueChoice(existing);
   ui_.QueueAnswer(MessageAnswer::kNo);
   ui_.QueueChoice(fresh);
+  ui_.QueueWavFormatAnswer("");  // the chooser's opening line, 16-bit PCM at the sound's rate
   ASSERT_TRUE(Run(2028));
   ASSERT_EQ(ui_.shown().size(), 1u);
   EXPECT_EQ(ui_.shown()[0].text,
@@ -703,6 +704,9 @@ TEST_F(EditCommandsTest, SaveSelectionAsAsksBeforeReplacingAFile) {
   EXPECT_EQ(ReadBytes(existing), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
   const std::vector<std::string>& requests = ui_.requests();
   EXPECT_EQ(std::count(requests.begin(), requests.end(), "save Audiodatei speichern als"), 2);
+  // The format chooser comes before the progress window.
+  const auto chooser = std::find(requests.begin(), requests.end(), "Wave Dateiformat wählen");
+  EXPECT_LT(chooser, std::find(requests.begin(), requests.end(), "progress Speichere..."));
   EXPECT_NE(std::find(requests.begin(), requests.end(), "progress Speichere..."), requests.end());
 
   ui_.QueueChoice(existing);
@@ -712,10 +716,28 @@ TEST_F(EditCommandsTest, SaveSelectionAsAsksBeforeReplacingAFile) {
 
   ui_.QueueChoice(existing);
   ui_.QueueAnswer(MessageAnswer::kYes);
+  ui_.QueueWavFormatAnswer("");
   ASSERT_TRUE(Run(2028));
   EXPECT_EQ(ReadWav(existing), Slice(original, 100, 150));
   EXPECT_EQ(ReadAll(document_->sound), original);
   EXPECT_EQ(UndoName(), "Rückgängig \tCtrl+Z");
+}
+
+// Cancelling the progress window half way through a save ends it with result 1; the file
+// that was there stays byte for byte and no temporary file is left beside it.
+TEST_F(EditCommandsTest, ACancelledSaveLeavesTheOldFileAsItWas) {
+  Load(Ramp(100000), 2, 44100);
+  const std::string existing = WriteWav("alt.wav", Make(300, 1, [](std::int32_t i) { return i * 32; }), 1, 8000);
+  const std::vector<std::uint8_t> before = ReadBytes(existing);
+  CancellingUi cancelling(ui_, "Speichere...", 3);  // three pieces of 8192 frames get written
+  const Result result = SaveSoundFile(OpenSoundReader(document_->sound), PcmFormat(44100, 2, 16), existing, cancelling);
+  EXPECT_EQ(result, kCancelled);
+  EXPECT_EQ(ReadBytes(existing), before);
+  EXPECT_TRUE(ui_.shown().empty());
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(existing).parent_path()))
+    names.push_back(entry.path().filename().string());
+  EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& name) { return name.find("alt") != std::string::npos; }), 1);
 }
 
 TEST_F(EditCommandsTest, InsertFileAndMixFileLoadTheChosenFile) {

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QKeySequence>
 #include <QLabel>
+#include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
@@ -22,16 +23,22 @@
 #include <QGuiApplication>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <vector>
 
+#include "document/document_list.h"
+#include "document/file_commands.h"
+#include "formats/codec_table.h"
+#include "formats/wav_reader.h"
 #include "gui/document_window.h"
 #include "gui/main_window.h"
 #include "gui/wave_view.h"
 #include "gui/qt_ui.h"
 #include "gui_fixture.h"
 #include "platform/paths.h"
+#include "platform/setting_keys.h"
 #include "store/block_table.h"
 
 namespace sonavel {
@@ -100,6 +107,94 @@ TEST(German, TheOpenDialogSpeaksGerman) {
   EXPECT_TRUE(labels.contains("Suchen in:")) << labels.join("|").toStdString();
   EXPECT_TRUE(labels.contains("Datei&name:")) << labels.join("|").toStdString();
   EXPECT_TRUE(labels.contains("Dateien des Typs:")) << labels.join("|").toStdString();
+}
+
+// Save As with Qt's dialogs: the save chooser lists the sixteen save types with the
+// stored one selected and leaves the question about an existing file to the program,
+// which asks in German; the WAV format chooser opens on the sound's rate and channels and
+// its choice is the file's format.
+TEST(German, SaveAsAsksForTheFileItsReplacementAndTheWavFormat) {
+  TestSettings test;
+  testing::ScopedDataFolder data(test.folder);  // the chooser stores its choice there
+  SetWorkingFolder(test.folder);
+  ScriptedUi scripted;
+  DocumentList list;
+  // The sound comes from another folder, so the name the dialog suggests is taken.
+  const std::string source_folder = JoinPath(test.folder, "quelle");
+  std::filesystem::create_directories(source_folder);
+  DocumentRef document = OpenDocumentFile(list, WriteTone(source_folder, "ton.wav", 2, 22050), scripted);
+  ASSERT_TRUE(document);
+  const std::string existing = JoinPath(test.folder, "ton.wav");
+  {
+    std::ofstream(existing) << "alt";
+  }
+  test.settings.WriteUser(setting::kSaveAsDir, test.folder);
+  QWidget owner;
+  owner.resize(300, 200);
+  QtUi ui(&owner);
+
+  QStringList filters, question_buttons, formats;
+  QString title, selected_filter, question, chooser_title, chooser_line;
+  bool confirms_itself = true;
+  std::function<void(QWidget*)> choose_format = [&](QWidget* modal) {
+    chooser_title = modal->windowTitle();
+    auto* list_widget = modal->findChild<QListWidget*>("formats");
+    ASSERT_NE(list_widget, nullptr);
+    for (int row = 0; row < list_widget->count(); ++row) formats << list_widget->item(row)->text();
+    chooser_line = list_widget->currentItem()->text();
+    modal->resize(420, 360);
+    SaveScreenshot(*modal, "wav_format_chooser");
+    list_widget->setCurrentRow(static_cast<int>(formats.indexOf("PCM, 8000 Hz, 16 Bit, Mono")));
+    modal->findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Ok)->click();
+  };
+  std::function<void(QWidget*)> answer_question = [&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr) << modal->metaObject()->className() << " " << modal->windowTitle().toStdString();
+    question = box->text();
+    question_buttons = ButtonTexts(box);
+    SaveScreenshot(*box, "overwrite_question");
+    WhenModal(choose_format);
+    box->button(QMessageBox::Yes)->click();
+  };
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    title = dialog->windowTitle();
+    filters = dialog->nameFilters();
+    selected_filter = dialog->selectedNameFilter();
+    confirms_itself = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+    dialog->resize(720, 440);
+    SaveScreenshot(*dialog, "save_as_dialog");
+    WhenModal(answer_question);
+    static_cast<QDialog*>(dialog)->accept();  // QFileDialog's own accept, as the button does
+  });
+  // A step that goes wrong leaves its dialog open: closed here, the test fails instead of
+  // waiting for ever.
+  QTimer guard;
+  QObject::connect(&guard, &QTimer::timeout, [] {
+    if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
+  });
+  guard.start(10000);
+  ASSERT_TRUE(SaveDocumentCommand(*document, ui, test.settings, true));
+  guard.stop();
+  EXPECT_EQ(title, "Audiodatei speichern als");
+  EXPECT_EQ(filters, (QStringList{"Wave (*.wav)", "MPEG Layer-3 (*.mp3)", "Ogg Vorbis (*.ogg)",
+                                  "Apple AIFF (*.aif *.aiff)", "Sun AU (*.au)", "FLAC (*.flac)", "AAC (*.aac)",
+                                  "MPEG-4 Audio (*.m4a)", "GSM (*.gsm)", "Dialogic Vox (*.vox)",
+                                  "Raw Audio (*.raw)", "RSS Podcast Audio (*.rss)", "M3U Playlist File (*.m3u)",
+                                  "PLS Playlist File (*.pls)", "WPL Playlist File (*.wpl)",
+                                  "AMR Narrowband Audio (*.amr)"}));
+  EXPECT_EQ(selected_filter, "Wave (*.wav)");
+  EXPECT_FALSE(confirms_itself);
+  EXPECT_EQ(question, "Es existiert bereits eine andere Datei mit dem selben Namen. Möchten sie diese erstezen?");
+  EXPECT_EQ(question_buttons, (QStringList{"&Ja", "&Nein", "Abbrechen"}));
+  EXPECT_EQ(chooser_title, "Wave Dateiformat wählen");
+  EXPECT_EQ(chooser_line, "PCM, 22050 Hz, 16 Bit, Stereo");
+  EXPECT_EQ(static_cast<std::size_t>(formats.size()), WritableFormats().size());
+  SourceRef written = OpenWavReader(existing);
+  EXPECT_EQ(AsWavReader(written.get())->format(), PcmFormat(8000, 1, 16));
+  EXPECT_EQ(written->Length(), 8000);
+  EXPECT_EQ(document->path, existing);
 }
 
 TEST(German, TheAboutBoxNamesProgramVersionAndQt) {

@@ -169,6 +169,7 @@ TEST(MainFrame, OpensMp3FilesGaplessAsTheOptionsSayAndGsmFiles) {
 
 TEST(MainFrame, OpensEditsUndoesAndSavesDocumentsByCommandId) {
   TestSettings test;
+  testing::ScopedDataFolder data(test.folder);  // Save As stores the chosen WAV format
   SetWorkingFolder(test.folder);
   ScriptedUi ui;
   MainWindow window(test.settings, &ui);
@@ -205,6 +206,7 @@ TEST(MainFrame, OpensEditsUndoesAndSavesDocumentsByCommandId) {
   // Save As to a new name; the title follows, the file holds the edited sound.
   const std::string saved = JoinPath(test.folder, "gekuerzt.wav");
   ui.QueueChoice(saved);
+  ui.QueueWavFormatAnswer("");  // the WAV format chooser's opening line
   EXPECT_TRUE(window.Dispatch(1005));
   EXPECT_EQ(DisplayTitle(*active), "gekuerzt.wav");
   EXPECT_EQ(active->state.modified, 0);
