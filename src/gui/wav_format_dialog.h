@@ -7,9 +7,10 @@ class QWidget;
 
 namespace sonavel {
 
-// Shows the chooser for `dialog` modally: the formats as a list (object name "formats")
-// with the opening line selected, OK and Cancel ("buttons"). True on OK, with the selected
-// line in `dialog.selected`; a double click on a line is OK as well.
+// Shows the chooser for `dialog` modally, as two drop-downs: the format (object name
+// "formatTags": the part of each line before its first ", ") and its attributes
+// ("attributes": the rest of the lines of that format), with the opening line chosen, and
+// OK and Cancel ("buttons"). True on OK, with the chosen line in `dialog.selected`.
 bool RunWavFormatDialog(QWidget* parent, WavFormatDialog& dialog);
 
 }  // namespace sonavel

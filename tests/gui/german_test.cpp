@@ -5,13 +5,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
 #include <QKeySequence>
 #include <QLabel>
-#include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
@@ -138,13 +138,20 @@ TEST(German, SaveAsAsksForTheFileItsReplacementAndTheWavFormat) {
   bool confirms_itself = true;
   std::function<void(QWidget*)> choose_format = [&](QWidget* modal) {
     chooser_title = modal->windowTitle();
-    auto* list_widget = modal->findChild<QListWidget*>("formats");
-    ASSERT_NE(list_widget, nullptr);
-    for (int row = 0; row < list_widget->count(); ++row) formats << list_widget->item(row)->text();
-    chooser_line = list_widget->currentItem()->text();
-    modal->resize(420, 360);
+    auto* tags = modal->findChild<QComboBox*>("formatTags");
+    auto* attributes = modal->findChild<QComboBox*>("attributes");
+    ASSERT_NE(tags, nullptr);
+    ASSERT_NE(attributes, nullptr);
+    chooser_line = tags->currentText() + ", " + attributes->currentText();
+    modal->resize(420, 120);
     SaveScreenshot(*modal, "wav_format_chooser");
-    list_widget->setCurrentRow(static_cast<int>(formats.indexOf("PCM, 8000 Hz, 16 Bit, Mono")));
+    // Every format with each of its attributes; then the one to save.
+    for (int tag = 0; tag < tags->count(); ++tag) {
+      tags->setCurrentIndex(tag);
+      for (int row = 0; row < attributes->count(); ++row) formats << tags->currentText() + ", " + attributes->itemText(row);
+    }
+    tags->setCurrentText("PCM");
+    attributes->setCurrentText("8000 Hz, 16 Bit, Mono");
     modal->findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Ok)->click();
   };
   std::function<void(QWidget*)> answer_question = [&](QWidget* modal) {
