@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Times the open and save dispatch on an hour of 44.1 kHz stereo, in one run: opening a
-".wma" (ffmpeg decodes it into our temporary WAV, which is then read and written as the
-output; the editor's load into the store costs the same as that write) against
+"""Times the open and save dispatch on an hour of 44.1 kHz stereo, in one run: `info` of a
+".wma" (ffmpeg decodes it into our temporary WAV, whose header is then read) and its
+`convert` to WAV (that, then the temporary WAV read and written out as the output, as
+the editor's load writes it into the store) against
 `ffmpeg -i long.wma -f s16le -y /dev/null` (target 1.5), and a save as ".gsm" (downmix,
 resample, encode) against `sox long.wav -r 8000 -c 1 g.gsm` (target 1.0). Each figure is
 the median of the ratios of runs taken side by side.
@@ -32,6 +33,8 @@ if not os.path.exists(wma):
 
 out_ours, out_peer = path("out-ours"), path("out-peer")
 cases = [
+    ("probe .wma", [cli, "info", wma],
+     ["ffmpeg", "-v", "quiet", "-i", wma, "-f", "s16le", "-y", "/dev/null"], path("none"), path("none2"), "ffmpeg", 1.5),
     ("open .wma", [cli, "convert", wma, out_ours + ".wav"],
      ["ffmpeg", "-v", "quiet", "-i", wma, "-f", "s16le", "-y", "/dev/null"], out_ours + ".wav", "/dev/null", "ffmpeg", 1.5),
     ("save .gsm", [cli, "convert", wav, out_ours + ".gsm"],

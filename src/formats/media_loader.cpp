@@ -1,5 +1,6 @@
 #include "formats/media_loader.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -56,7 +57,20 @@ void ForEachPair(std::string_view text, Each each) {
   }
 }
 
-constexpr std::size_t kPipePiece = 1 << 16;
+// The most of ffprobe's answer that is read.
+constexpr std::size_t kProbeBytes = 1 << 16;
+
+// Writes all of `bytes`, going on after interruptions and partial writes.
+bool WriteAll(int fd, const std::uint8_t* bytes, std::int64_t count) {
+  while (count > 0) {
+    const ssize_t done = ::write(fd, bytes, static_cast<std::size_t>(count));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    bytes += done;
+    count -= done;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -121,12 +135,27 @@ Result LoadWithMedia(const std::string& path, const std::string& wav_path, Progr
   if (RunForOutput({ffprobe, "-v", "error", "-protocol_whitelist", "file", "-select_streams", "a:0",
                     "-show_entries", "stream=sample_rate,channels:format=duration", "-of",
                     "default=noprint_wrappers=1", input},
-                   text, kPipePiece) != 0)
+                   text, kProbeBytes) != 0)
     return kFailed;
   const std::optional<MediaProbe> probe = ParseMediaProbe(text);
   if (!probe) return kFailed;
   // The editor holds mono and stereo: more channels are mixed down to two by ffmpeg.
   const int channels = std::min(probe->channels, 2);
+  // ffmpeg writes the samples straight into the WAV file behind the header we put there,
+  // so they are copied once, by the kernel; the header gets its sizes when ffmpeg is done.
+  const WaveFormat format =
+      DefaultFormat(static_cast<std::uint32_t>(probe->rate), static_cast<std::uint16_t>(channels));
+  // Not opened with O_TRUNC: the reserved file is new and empty, and truncating a file to
+  // nothing makes some file systems (ext4) write all of it to the disk when it is closed.
+  const int file = ::open(wav_path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (file < 0) return kFailed;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{file};
+  if (::lseek(file, 0, SEEK_END) != 0 && (::ftruncate(file, 0) != 0 || ::lseek(file, 0, SEEK_SET) != 0))
+    return kFailed;
+  if (!WriteAll(file, PcmWavHeader(format, -1).data(), kPcmHeaderSize)) return kFailed;
   ChildProcess child;
   if (!child.Start({ffmpeg,         "-nostdin",
                     "-hide_banner", "-v",
@@ -141,57 +170,38 @@ Result LoadWithMedia(const std::string& path, const std::string& wav_path, Progr
                     "-acodec",      "pcm_s16le",
                     "-progress",    "pipe:3",
                     "-nostats",     "pipe:1"},
-                   true))
+                   true, file))
     return kFailed;
-  SinkRef sink = CreateWavWriter(
-      DefaultFormat(static_cast<std::uint32_t>(probe->rate), static_cast<std::uint16_t>(channels)),
-      wav_path);
-  if ((sink->status & kSinkUnusable) != 0) return kFailed;  // the child is ended on the way out
-  const std::size_t frame_bytes = 2 * static_cast<std::size_t>(channels);
-  std::vector<std::uint8_t> bytes(kPipePiece);
-  std::vector<std::int32_t> samples(kPipePiece / 2);
-  std::size_t held = 0;  // bytes of an incomplete frame left from the last read
   MediaProgressReader reports;
-  bool output_open = true;
-  bool reports_open = true;
   progress.SetFraction(0);
-  while (output_open || reports_open) {
+  for (bool reports_open = true; reports_open;) {
     if (progress.Pump()) return kCancelled;  // the child is ended on the way out
-    pollfd watched[2] = {{output_open ? child.output() : -1, POLLIN, 0},
-                         {reports_open ? child.extra() : -1, POLLIN, 0}};
-    if (::poll(watched, 2, 100) < 0) {
+    pollfd watched = {child.extra(), POLLIN, 0};
+    if (::poll(&watched, 1, 100) < 0) {
       if (errno == EINTR) continue;
       return kFailed;
     }
-    if (watched[0].revents != 0) {
-      const ssize_t got = ::read(child.output(), bytes.data() + held, bytes.size() - held);
-      if (got > 0) {
-        held += static_cast<std::size_t>(got);
-        const std::size_t frames = held / frame_bytes;
-        const std::size_t count = frames * channels;
-        for (std::size_t i = 0; i < count; ++i)
-          samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)) * 16;
-        sink->Write(samples.data(), static_cast<std::int32_t>(frames));
-        std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(frames * frame_bytes),
-                  bytes.begin() + static_cast<std::ptrdiff_t>(held), bytes.begin());
-        held -= frames * frame_bytes;
-      } else if (got == 0 || errno != EINTR) {
-        output_open = false;
-      }
-    }
-    if (watched[1].revents != 0) {
-      char report[4096];
-      const ssize_t got = ::read(child.extra(), report, sizeof report);
-      if (got > 0)
-        reports.Feed(std::string_view(report, static_cast<std::size_t>(got)));
-      else if (got == 0 || errno != EINTR)
-        reports_open = false;
-    }
+    if (watched.revents == 0) continue;
+    char report[4096];
+    const ssize_t got = ::read(child.extra(), report, sizeof report);
+    if (got > 0)
+      reports.Feed(std::string_view(report, static_cast<std::size_t>(got)));
+    else if (got == 0 || errno != EINTR)
+      reports_open = false;
     if (probe->seconds > 0 && reports.out_time_us() >= 0)
       progress.SetFraction(
           std::min(1.0, static_cast<double>(reports.out_time_us()) / (probe->seconds * 1e6)));
   }
-  if (child.Wait() != 0 || (sink->status & kSinkWriteFailed) != 0) return kFailed;
+  if (child.Wait() != 0) return kFailed;
+  // Whole frames only; then the header with the sizes of what is there.
+  const off_t end = ::lseek(file, 0, SEEK_END);
+  if (end < kPcmHeaderSize) return kFailed;
+  const std::int64_t frame_bytes = 2 * std::int64_t{channels};
+  const std::int64_t data = (end - kPcmHeaderSize) / frame_bytes * frame_bytes;
+  if ((kPcmHeaderSize + data != end && ::ftruncate(file, kPcmHeaderSize + data) != 0) ||
+      ::lseek(file, 0, SEEK_SET) != 0 ||
+      !WriteAll(file, PcmWavHeader(format, data).data(), kPcmHeaderSize))
+    return kFailed;
   progress.SetFraction(1);
   return kDone;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The loader for every format without a reader of our own: the `ffmpeg` program decodes
-// the file's first audio stream (video and the rest ignored) to 16-bit PCM on a pipe, and
-// we write it into a WAV file.
+// the file's first audio stream (video and the rest ignored) to 16-bit PCM, written
+// straight into a WAV file whose header we write.
 
 #include <cstdint>
 #include <optional>

@@ -63,6 +63,7 @@ class PcmWriter final : public SampleSink {
  public:
   PcmWriter(const WaveFormat& format, const std::string& path)
       : SampleSink(static_cast<std::int32_t>(format.rate), static_cast<std::uint8_t>(format.channels)),
+        format_(format),
         bytes_per_sample_(BytesPerSample(format.bits)) {
     frame_size_ = bytes_per_sample_ * channels;
     buffer_.resize(static_cast<std::size_t>(kChunkFrames) * frame_size_);
@@ -70,15 +71,14 @@ class PcmWriter final : public SampleSink {
       status |= kSinkUnusable;
       return;
     }
-    WriteHeader(kProvisional, kProvisional);
+    WriteHeader(-1);
     file_.Truncate(kPcmHeaderSize);
   }
 
   ~PcmWriter() override {
     if (!file_.IsOpen()) return;
-    const std::int64_t data = frames_ * frame_size_;
     file_.Seek(0);
-    WriteHeader(SizeField(data + 38), SizeField(data));
+    WriteHeader(frames_ * frame_size_);
   }
 
   void Write(const std::int32_t* in, std::int32_t count) override {
@@ -106,25 +106,12 @@ class PcmWriter final : public SampleSink {
   }
 
  private:
-  void WriteHeader(std::uint32_t riff_size, std::uint32_t data_size) {
-    std::uint8_t header[kPcmHeaderSize];
-    std::memcpy(header, "RIFF", 4);
-    WriteLe32(header + 4, riff_size);
-    std::memcpy(header + 8, "WAVEfmt ", 8);
-    WriteLe32(header + 16, 18);
-    WriteLe16(header + 20, kTagPcm);
-    WriteLe16(header + 22, channels);
-    WriteLe32(header + 24, static_cast<std::uint32_t>(rate));
-    WriteLe32(header + 28, static_cast<std::uint32_t>(rate) * static_cast<std::uint32_t>(frame_size_));
-    WriteLe16(header + 32, static_cast<std::uint16_t>(frame_size_));
-    WriteLe16(header + 34, static_cast<std::uint16_t>(bytes_per_sample_ * 8));
-    WriteLe16(header + 36, 0);
-    std::memcpy(header + 38, "data", 4);
-    WriteLe32(header + 42, data_size);
-    if (!file_.Write(header, sizeof header)) status |= kSinkWriteFailed;
+  void WriteHeader(std::int64_t data_bytes) {
+    if (!file_.Write(PcmWavHeader(format_, data_bytes).data(), kPcmHeaderSize)) status |= kSinkWriteFailed;
   }
 
   File file_;
+  WaveFormat format_;
   int bytes_per_sample_;
   int frame_size_ = 0;
   std::int64_t frames_ = 0;
@@ -222,6 +209,25 @@ class CodedWriter final : public SampleSink {
 };
 
 }  // namespace
+
+std::array<std::uint8_t, kPcmHeaderSize> PcmWavHeader(const WaveFormat& format, std::int64_t data_bytes) {
+  const std::uint32_t frame_size = static_cast<std::uint32_t>(BytesPerSample(format.bits)) * format.channels;
+  std::array<std::uint8_t, kPcmHeaderSize> header{};
+  std::memcpy(header.data(), "RIFF", 4);
+  WriteLe32(header.data() + 4, data_bytes < 0 ? kProvisional : SizeField(data_bytes + 38));
+  std::memcpy(header.data() + 8, "WAVEfmt ", 8);
+  WriteLe32(header.data() + 16, 18);
+  WriteLe16(header.data() + 20, kTagPcm);
+  WriteLe16(header.data() + 22, format.channels);
+  WriteLe32(header.data() + 24, format.rate);
+  WriteLe32(header.data() + 28, format.rate * frame_size);
+  WriteLe16(header.data() + 32, static_cast<std::uint16_t>(frame_size));
+  WriteLe16(header.data() + 34, static_cast<std::uint16_t>(BytesPerSample(format.bits) * 8));
+  WriteLe16(header.data() + 36, 0);
+  std::memcpy(header.data() + 38, "data", 4);
+  WriteLe32(header.data() + 42, data_bytes < 0 ? kProvisional : SizeField(data_bytes));
+  return header;
+}
 
 SinkRef CreateWavWriter(const WaveFormat& format, const std::string& path) {
   if (format.tag == kTagPcm) return MakeCounted<PcmWriter>(format, path);

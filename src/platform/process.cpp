@@ -84,7 +84,7 @@ void ChildProcess::CloseReadEnds() {
   }
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& arguments, bool extra_pipe) {
+bool ChildProcess::Start(const std::vector<std::string>& arguments, bool extra_pipe, int output_file) {
   Kill();
   if (arguments.empty() || arguments[0].empty() || arguments[0][0] != '/') return false;
   int out[2] = {-1, -1};
@@ -93,21 +93,21 @@ bool ChildProcess::Start(const std::vector<std::string>& arguments, bool extra_p
     for (int fd : {out[0], out[1], more[0], more[1]})
       if (fd >= 0) ::close(fd);
   };
-  if (::pipe2(out, O_CLOEXEC) != 0 || (extra_pipe && ::pipe2(more, O_CLOEXEC) != 0)) {
+  if ((output_file < 0 && ::pipe2(out, O_CLOEXEC) != 0) || (extra_pipe && ::pipe2(more, O_CLOEXEC) != 0)) {
     close_all();
     return false;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, output_file >= 0 ? output_file : out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   if (extra_pipe) posix_spawn_file_actions_adddup2(&actions, more[1], 3);
   std::vector<char*> argv = ArgumentVector(arguments);
   pid_t child = -1;
   const int started = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
+  if (out[1] >= 0) ::close(out[1]);
   out[1] = -1;
   if (more[1] >= 0) ::close(more[1]);
   more[1] = -1;

@@ -19,8 +19,9 @@ std::string OwnExecutablePath();
 std::string FindProgram(const std::string& name);
 
 // A child started from an argument vector (never a shell line), `arguments[0]` an absolute
-// path. Standard input and error are /dev/null; standard output and, when asked,
-// descriptor 3 are pipes whose read ends the parent holds. The destructor ends a child
+// path. Standard input and error are /dev/null; standard output (unless it goes straight
+// into a file the parent opened) and, when asked, descriptor 3 are pipes whose read ends
+// the parent holds. The destructor ends a child
 // that is still running and collects it, so none outlives its owner.
 class ChildProcess {
  public:
@@ -29,8 +30,10 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // False when the pipes could not be made or the program not started.
-  bool Start(const std::vector<std::string>& arguments, bool extra_pipe);
+  // False when the pipes could not be made or the program not started. With
+  // `output_file` (an open descriptor) the child writes its standard output there, at the
+  // descriptor's position, and output() is -1.
+  bool Start(const std::vector<std::string>& arguments, bool extra_pipe, int output_file = -1);
   // The read ends: standard output, and descriptor 3 (-1 when not asked for).
   int output() const { return output_; }
   int extra() const { return extra_; }
