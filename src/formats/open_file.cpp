@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 #include <utility>
 
 #include <sys/stat.h>
@@ -97,13 +98,16 @@ std::string OpenFileFilter() { return Filter(kOpenTypes); }
 std::string SaveFileFilter() { return Filter(kSaveTypes); }
 
 bool IsSaveFileType(const std::string& extension) {
-  if (extension.size() < 2 || extension.front() != '.' || extension.find(';') != std::string::npos) return false;
-  const std::string pattern = ";*" + extension + ";";
-  return std::any_of(std::begin(kSaveTypes), std::end(kSaveTypes), [&pattern](const FileType& type) {
-    return (";" + std::string(type.patterns) + ";").find(pattern) != std::string::npos;
-  });
+  if (extension.size() < 2 || extension.front() != '.') return false;
+  for (const FileType& type : kSaveTypes) {
+    for (std::string_view patterns = type.patterns; !patterns.empty();) {
+      const std::size_t end = std::min(patterns.find(';'), patterns.size());
+      if (patterns.substr(0, end) == "*" + extension) return true;
+      patterns.remove_prefix(std::min(end + 1, patterns.size()));
+    }
+  }
+  return false;
 }
-
 
 std::string FileExtension(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
