@@ -8,11 +8,10 @@ resample, encode) against `sox long.wav -r 8000 -c 1 g.gsm` (target 1.0). Each f
 the median of the ratios of runs taken side by side.
 Usage: cli_dispatch.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS]"""
 import os
-import statistics
 import subprocess
 import sys
 
-from peer_timing import all_times, cli_env, make_signal
+from peer_timing import HEADING, cli_env, make_signal, side_by_side
 
 cli, folder = sys.argv[1], sys.argv[2]
 seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 3600
@@ -42,16 +41,11 @@ cases = [
 ]
 
 print(f"{seconds} s per file, {runs} runs each, load before: {os.getloadavg()[0]:.2f}", flush=True)
-print(f"{'case':10} {'ours':>9} {'peer':>9} {'ratio':>7}")
+print(HEADING)
 failed = False
 for name, ours, theirs, ours_out, peer_out, peer, target in cases:
-    times = all_times({"ours": (ours, ours_out), peer: (theirs, peer_out if peer_out != "/dev/null" else path("none"))},
-                      runs, env)
-    ratio = statistics.median(a / b for a, b in zip(times["ours"], times[peer]))
-    verdict = "PASS" if ratio <= target else "FAIL"
-    failed |= ratio > target
-    print(f"{name:10} {statistics.median(times['ours']):7.2f} s {statistics.median(times[peer]):7.2f} s "
-          f"{ratio:7.3f}  ({peer}, target <= {target})  {verdict}", flush=True)
+    failed |= not side_by_side(name, (ours, ours_out), peer, (theirs, peer_out if peer_out != "/dev/null" else path("none")),
+                               runs, env, target)
 print(f"load after: {os.getloadavg()[0]:.2f}")
 print("FAIL" if failed else "PASS")
 sys.exit(1 if failed else 0)

@@ -8,11 +8,10 @@ taken side by side, with the medians of each side's times beside it.
 Usage: cli_formats.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS]"""
 import os
 import shlex
-import statistics
 import subprocess
 import sys
 
-from peer_timing import all_times, cli_env, make_signal
+from peer_timing import HEADING, cli_env, make_signal, side_by_side
 
 TARGET = 1.0
 VOX_CODEC = 0  # the VOX coding's number in the raw settings
@@ -65,7 +64,7 @@ cases = [
 ]
 
 print(f"{seconds} s per file, {runs} runs each, load before: {os.getloadavg()[0]:.2f}", flush=True)
-print(f"{'conversion':12} {'sonavel-cli':>12} {'peer':>9} {'ratio':>7}")
+print(HEADING)
 failed = False
 for name, ours, theirs, source, extension, *peer_source in cases:
     out_cli = path("out-cli" + extension)
@@ -75,15 +74,9 @@ for name, ours, theirs, source, extension, *peer_source in cases:
         peer = ["sh", "-c", theirs.replace("IN", shlex.quote(peer_in)).replace("OUT", shlex.quote(out_sox))]
     else:
         peer = ["sox"] + [peer_in if a == "IN" else out_sox if a == "OUT" else a for a in theirs]
-    times = all_times({
-        "sonavel-cli": ([cli, "convert", source, out_cli, *ours], out_cli),
-        "sox": (peer, out_sox),
-    }, runs, env)
-    ratio = statistics.median(a / b for a, b in zip(times["sonavel-cli"], times["sox"]))
-    verdict = "PASS" if ratio <= TARGET else "FAIL"
-    failed |= ratio > TARGET
-    print(f"{name:12} {statistics.median(times['sonavel-cli']):10.2f} s {statistics.median(times['sox']):7.2f} s "
-          f"{ratio:7.3f}  (target <= {TARGET})  {verdict}", flush=True)
+    failed |= not side_by_side(name, ([cli, "convert", source, out_cli, *ours], out_cli),
+                               "sox" if not isinstance(theirs, str) else theirs.split()[0], (peer, out_sox),
+                               runs, env, TARGET)
 print(f"load after: {os.getloadavg()[0]:.2f}")
 print("FAIL" if failed else "PASS")
 sys.exit(1 if failed else 0)

@@ -7,11 +7,10 @@ by side (target 1.0). Also prints the largest memory our convert of the MP3 used
 tenth of the length and the whole, which must not grow with the length.
 Usage: cli_mp3.py SONAVEL_CLI DECODE_ONLY WORK_FOLDER [SECONDS] [RUNS]"""
 import os
-import statistics
 import subprocess
 import sys
 
-from peer_timing import all_times, cli_env, make_signal
+from peer_timing import HEADING, cli_env, make_signal, side_by_side
 
 TARGET = 1.0
 
@@ -40,23 +39,17 @@ make_signal(wav, seconds)
 mp3 = made_once(path(f"mp3-{seconds}s.mp3"), ["lame", "--quiet", "-b", "128", wav, path(f"mp3-{seconds}s.mp3")])
 out_ours, out_peer = path("out-ours"), path("out-peer")
 cases = [
-    ("MP3 decode", shell(f"{decode_only} {mp3} >/dev/null"), shell(f"mpg123 -q -s {mp3} >/dev/null"), "mpg123"),
-    ("MP3 -> WAV", [cli, "convert", mp3, out_ours + ".wav"], ["sox", mp3, out_peer + ".wav"], "sox"),
+    ("MP3 decode", (shell(f"{decode_only} {mp3} >/dev/null"), out_ours), "mpg123",
+     (shell(f"mpg123 -q -s {mp3} >/dev/null"), out_peer)),
+    ("MP3 -> WAV", ([cli, "convert", mp3, out_ours + ".wav"], out_ours + ".wav"), "sox",
+     (["sox", mp3, out_peer + ".wav"], out_peer + ".wav")),
 ]
 
 print(f"{seconds} s per file, {runs} runs each, load before: {os.getloadavg()[0]:.2f}", flush=True)
-print(f"{'case':11} {'ours':>9} {'peer':>9} {'ratio':>7}")
+print(HEADING)
 failed = False
-for name, ours, theirs, peer in cases:
-    times = all_times({"ours": (ours, out_ours), peer: (theirs, out_peer)}, runs, env)
-    ratio = statistics.median(a / b for a, b in zip(times["ours"], times[peer]))
-    verdict = "PASS" if ratio <= TARGET else "FAIL"
-    failed |= ratio > TARGET
-    print(f"{name:11} {statistics.median(times['ours']):7.2f} s {statistics.median(times[peer]):7.2f} s "
-          f"{ratio:7.3f}  ({peer}, target <= {TARGET})  {verdict}", flush=True)
-for stale in (out_ours + ".wav", out_peer + ".wav"):
-    if os.path.exists(stale):
-        os.remove(stale)
+for name, ours, peer, theirs in cases:
+    failed |= not side_by_side(name, ours, peer, theirs, runs, env, TARGET)
 
 
 def peak_memory_kib(source, target):

@@ -2,6 +2,7 @@
 against its peer, alternating the two and keeping the best run of each (disturbances of a
 shared machine only ever add time)."""
 import os
+import statistics
 import subprocess
 import time
 
@@ -42,3 +43,19 @@ def cli_env(folder):
     """Our settings and data folders inside the work folder, so a run never touches the user's."""
     return dict(os.environ, SONAVEL_DATA_DIR=os.path.join(folder, "cli-data"),
                 SONAVEL_CONFIG_DIR=os.path.join(folder, "cli-config"))
+
+
+# The heading of side_by_side's lines.
+HEADING = f"{'case':12} {'ours':>10} {'peer':>9} {'ratio':>7}"
+
+
+def side_by_side(name, ours, peer_name, peer, runs, env, target):
+    """Times `ours` against `peer` (each an argument list and its output file), taking
+    turns; prints both medians and the median of the side-by-side ratios against `target`.
+    True when the target is met."""
+    times = all_times({"ours": ours, peer_name: peer}, runs, env)
+    ratio = statistics.median(a / b for a, b in zip(times["ours"], times[peer_name]))
+    met = ratio <= target
+    print(f"{name:12} {statistics.median(times['ours']):8.2f} s {statistics.median(times[peer_name]):7.2f} s "
+          f"{ratio:7.3f}  ({peer_name}, target <= {target})  {'PASS' if met else 'FAIL'}", flush=True)
+    return met
