@@ -12,28 +12,48 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build/fuzz"
 mkdir -p "$out"
 
-flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I "$root/src")
-platform=("$root"/src/platform/*.cpp)
-store=("$root"/src/store/*.cpp)
-formats=("$root"/src/formats/*.cpp)
-effects=("$root"/src/effects/*.cpp "$root"/src/effects/dsp/*.cpp)
-document=("$root"/src/document/*.cpp)
+# Every source is compiled once (through ccache when there is one, several at a time) and
+# each target links the objects it needs.
+compile_flags=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+  -I "$root/src")
+link_flags=(-g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+compiler=(clang++)
+command -v ccache >/dev/null 2>&1 && compiler=(ccache clang++)
+objects="$out/objects"
+mkdir -p "$objects"
 
-clang++ "${flags[@]}" "$root/fuzz/segment_ops_fuzz.cpp" "${store[@]}" "${platform[@]}" \
-  -o "$out/segment_ops_fuzz"
-clang++ "${flags[@]}" "$root/fuzz/wav_reader_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
-  -o "$out/wav_reader_fuzz"
-clang++ "${flags[@]}" "$root/fuzz/format_readers_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
-  -o "$out/format_readers_fuzz"
+object_of() {  # SOURCE -> its object file
+  local relative=${1#"$root"/}
+  echo "$objects/${relative//\//_}.o"
+}
+compile_one() {
+  "${compiler[@]}" "${compile_flags[@]}" -c "$1" -o "$(object_of "$1")"
+}
+export -f object_of compile_one
+export root objects
+sources=("$root"/src/platform/*.cpp "$root"/src/store/*.cpp "$root"/src/formats/*.cpp "$root"/src/effects/*.cpp
+  "$root"/src/effects/dsp/*.cpp "$root"/src/document/*.cpp "$root"/fuzz/*_fuzz.cpp)
+printf '%s\0' "${sources[@]}" |
+  xargs -0 -n 1 -P "$(nproc 2>/dev/null || echo 2)" bash -c "$(declare -p compiler compile_flags); compile_one \"\$1\"" _
 
-clang++ "${flags[@]}" "$root/fuzz/mp3_frames_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
-  -o "$out/mp3_frames_fuzz"
-
-clang++ "${flags[@]}" "$root/fuzz/media_output_fuzz.cpp" "${formats[@]}" "${store[@]}" "${platform[@]}" \
-  -o "$out/media_output_fuzz"
-
-clang++ "${flags[@]}" "$root/fuzz/text_inputs_fuzz.cpp" "${document[@]}" "${effects[@]}" "${formats[@]}" \
-  "${store[@]}" "${platform[@]}" -o "$out/text_inputs_fuzz"
+objects_of() {  # FOLDER... -> the objects of every source in them
+  local folder source
+  for folder in "$@"; do
+    for source in "$root"/src/"$folder"/*.cpp; do object_of "$source"; done
+  done
+}
+link() {  # TARGET FOLDER...
+  local target=$1
+  shift
+  # shellcheck disable=SC2046
+  clang++ "${link_flags[@]}" "$(object_of "$root/fuzz/${target}_fuzz.cpp")" $(objects_of "$@") -o "$out/${target}_fuzz"
+}
+link segment_ops store platform
+link wav_reader formats store platform
+link format_readers formats store platform
+link mp3_frames formats store platform
+link media_output formats store platform
+link text_inputs document effects effects/dsp formats store platform
 
 # Seeds for ffmpeg's progress reports (even first byte: the piece size) and ffprobe's lines
 # (odd first byte).
