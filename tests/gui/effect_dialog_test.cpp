@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -39,24 +38,9 @@ using Points = EnvelopePoints;
 // Runs the dialog for `description` modally; `steps` act on it once it is up and must end
 // it (a dialog still open after five seconds is cancelled so that a failure cannot hang).
 bool RunDialog(EffectDialog& description, std::function<void(QDialog&)> steps) {
-  bool ran = false;
-  std::function<void()> wait_for_dialog;
-  wait_for_dialog = [&] {
-    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (dialog == nullptr || dialog->objectName() != "EffectDialog") {
-      QTimer::singleShot(10, wait_for_dialog);
-      return;
-    }
-    QPointer<QDialog> guard(dialog);
-    QTimer::singleShot(5000, [guard] {
-      if (guard) guard->reject();
-    });
-    ran = true;
-    steps(*dialog);
-  };
-  QTimer::singleShot(0, wait_for_dialog);
+  const std::shared_ptr<bool> ran = testing::WhenDialogUp("EffectDialog", std::move(steps));
   const bool accepted = RunEffectDialog(nullptr, description);
-  EXPECT_TRUE(ran);
+  EXPECT_TRUE(*ran);
   return accepted;
 }
 

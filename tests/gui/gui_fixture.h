@@ -3,9 +3,12 @@
 // screenshots under build/screenshots.
 
 #include <QApplication>
+#include <QDialog>
 #include <QMouseEvent>
 #include <QDir>
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -14,6 +17,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +30,33 @@
 #include "platform/settings.h"
 
 namespace sonavel::testing {
+
+// Looks for the modal dialog named `name` every 10 ms and runs `steps` on it once.
+inline void RunStepsWhenUp(const QString& name, std::shared_ptr<std::function<void(QDialog&)>> steps,
+                           std::shared_ptr<bool> ran) {
+  auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+  if (dialog == nullptr || dialog->objectName() != name) {
+    QTimer::singleShot(10, [name, steps, ran] { RunStepsWhenUp(name, steps, ran); });
+    return;
+  }
+  QPointer<QDialog> guard(dialog);
+  QTimer::singleShot(5000, [guard] {
+    if (guard) guard->reject();
+  });
+  *ran = true;
+  (*steps)(*dialog);
+}
+
+// Runs `steps` on the modal dialog with the object name `name` once it is up, from the
+// event loop of whatever shows it; steps must end the dialog. One still open five seconds
+// later is cancelled, so that a failing test cannot hang. The flag tells whether the steps
+// ran.
+inline std::shared_ptr<bool> WhenDialogUp(const QString& name, std::function<void(QDialog&)> steps) {
+  auto ran = std::make_shared<bool>(false);
+  auto shared_steps = std::make_shared<std::function<void(QDialog&)>>(std::move(steps));
+  QTimer::singleShot(0, [name, shared_steps, ran] { RunStepsWhenUp(name, shared_steps, ran); });
+  return ran;
+}
 
 // Settings of a temporary registry, so that the tests never read or write the user's.
 struct TestSettings {

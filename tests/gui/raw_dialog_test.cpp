@@ -8,12 +8,9 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
-#include <QPointer>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
-#include <functional>
 
 #include "formats/raw_settings.h"
 #include "gui/qt_ui.h"
@@ -50,19 +47,8 @@ void SaveWithBalloon(QWidget& dialog, QWidget& balloon, const QString& name) {
 TEST(RawSettingsDialog, ABadRateGetsTheBalloonAndTheCorrectionIsStored) {
   testing::TestSettings store;
   WriteRawSettings(store.settings, VoxAudioKeys(), {8000, 1, kRawCodecVox});
-  bool ran = false;
-  std::function<void()> wait_for_dialog;
-  wait_for_dialog = [&] {
-    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (dialog == nullptr || dialog->objectName() != "LRawDlg") {
-      QTimer::singleShot(10, wait_for_dialog);
-      return;
-    }
-    QPointer<QDialog> guard(dialog);
-    QTimer::singleShot(5000, [guard] {
-      if (guard) guard->reject();
-    });
-    ran = true;
+  const std::shared_ptr<bool> ran = testing::WhenDialogUp("LRawDlg", [](QDialog& window) {
+    QDialog* dialog = &window;
     // A window that becomes active closes a balloon, so the dialog is let settle first.
     ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
     auto* codec = dialog->findChild<QComboBox*>("codec");
@@ -96,11 +82,10 @@ TEST(RawSettingsDialog, ABadRateGetsTheBalloonAndTheCorrectionIsStored) {
     codec->setCurrentIndex(kRawCodecMuLaw);
     channels->setCurrentIndex(1);
     QTest::mouseClick(ok, Qt::LeftButton);
-  };
-  QTimer::singleShot(0, wait_for_dialog);
+  });
   QtUi ui;
   const std::optional<RawSettings> accepted = RunRawSettingsDialog(ui, store.settings, VoxAudioKeys());
-  ASSERT_TRUE(ran);
+  ASSERT_TRUE(*ran);
   ASSERT_TRUE(accepted);
   const RawSettings expected{11025, 2, kRawCodecMuLaw};
   EXPECT_EQ(*accepted, expected);
