@@ -251,10 +251,12 @@ class Mp3Reader final : public SampleSource {
   // The frames to decode are found when the next read comes.
   void Seek(std::int32_t frame) override { position_ = frame; }
 
-  // The exact length, found by walking the headers to the end without decoding.
+  // The exact length, found by walking the headers to the end without decoding. A tag's
+  // count is walked too: a cut file holds fewer frames than its tag says.
   std::int32_t ExactLength() {
     if (status != kStatusOk) return 0;
-    if (!end_known_) Walk(std::numeric_limits<std::int64_t>::max());
+    if (!walked_to_end_) Walk(std::numeric_limits<std::int64_t>::max());
+    walked_to_end_ = true;
     return Length();
   }
 
@@ -348,6 +350,7 @@ class Mp3Reader final : public SampleSource {
   std::int64_t lead_ = 0;            // decoded samples cut off at the start
   std::int64_t length_ = 0;
   bool end_known_ = false;
+  bool walked_to_end_ = false;
   std::int64_t next_offset_ = 0;     // where the search for the next frame starts
   std::int64_t next_frame_ = 0;      // the number of the frame decoded next
   std::int64_t decoded_frames_ = 0;  // the most frames known to exist

@@ -162,6 +162,17 @@ TEST_F(Mp3FileTest, LengthsComeFromTagsOrTheEstimateUntilTheRealEnd) {
   EXPECT_EQ(reader->Length(), count * 1152);
   EXPECT_EQ(static_cast<std::int64_t>(Mpg123(At("cbr.mp3"), false).size()), count * 1152 * 2);
 
+  // Cut in half, the file holds fewer frames than its tag claims: the exact length is
+  // what is there, as reading through finds it.
+  const Bytes half(cbr.begin(), cbr.begin() + static_cast<std::ptrdiff_t>(cbr.size() / 2));
+  const FileFormat* mp3 = FormatForPath("x.mp3");
+  ASSERT_NE(mp3, nullptr);
+  const std::int32_t walked = mp3->exact_length(*OpenBytes(half));
+  EXPECT_LT(walked, count * 1152);
+  reader = OpenBytes(half);
+  Drain(*reader);
+  EXPECT_EQ(walked, reader->Length());
+
   // A count of 0, or one the bytes cannot hold, falls back to the estimate.
   const double average = 144.0 * 128000 / 44100;
   for (const std::uint32_t bad : {0u, 0xFFFFFFFFu}) {
