@@ -55,12 +55,10 @@ link mp3_frames formats store platform
 link media_output formats store platform
 link text_inputs document effects effects/dsp formats store platform
 
-# Seeds for ffmpeg's progress reports (even first byte: the piece size) and ffprobe's lines
-# (odd first byte).
+# Seeds for ffprobe's lines.
 mkdir -p "$out/media_output_seeds" "$out/media_output_corpus"
-printf '\x06frame=12\nout_time_us=1500000\nout_time=00:00:01.500000\nprogress=continue\nout_time_us=N/A\nprogress=end\n' \
-  > "$out/media_output_seeds/progress"
-printf '\x01sample_rate=44100\nchannels=2\nduration=12.345000\n' > "$out/media_output_seeds/probe"
+printf 'sample_rate=44100\nchannels=2\nduration=12.345000\n' > "$out/media_output_seeds/probe"
+printf 'sample_rate=8000\r\nchannels=1\nduration=N/A\nsample_rate=9\n' > "$out/media_output_seeds/probe_na"
 
 # Seeds for the typed times (first byte 0 modulo 3), envelope files (1) and typed numbers (2).
 mkdir -p "$out/text_inputs_seeds" "$out/text_inputs_corpus"

@@ -9,6 +9,7 @@
 #include "formats/gsm_file.h"
 #include "formats/mp3_file.h"
 #include "formats/open_file.h"
+#include "formats/pump.h"
 #include "formats/raw_audio.h"
 #include "formats/raw_settings.h"
 #include "formats/stored_format.h"
@@ -47,10 +48,7 @@ FileFormat Wav() {
   };
   // Coded files know their length only once decoded to the end.
   format.exact_length = [](SampleSource& reader) {
-    if (const WavReader* wav = AsWavReader(&reader); wav != nullptr && !wav->LengthIsExact()) {
-      std::vector<std::int32_t> scratch(static_cast<std::size_t>(kChunkFrames) * reader.channels);
-      while (reader.Position() < reader.Length()) reader.Read(scratch.data(), kChunkFrames);
-    }
+    if (const WavReader* wav = AsWavReader(&reader); wav != nullptr && !wav->LengthIsExact()) return ReadToEnd(reader);
     return reader.Length();
   };
   return format;

@@ -9,6 +9,8 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <limits>
+#include <memory>
 #include <vector>
 
 #include "formats/wav_reader.h"
@@ -60,18 +62,6 @@ void ForEachPair(std::string_view text, Each each) {
 // The most of ffprobe's answer that is read.
 constexpr std::size_t kProbeBytes = 1 << 16;
 
-// Writes all of `bytes`, going on after interruptions and partial writes.
-bool WriteAll(int fd, const std::uint8_t* bytes, std::int64_t count) {
-  while (count > 0) {
-    const ssize_t done = ::write(fd, bytes, static_cast<std::size_t>(count));
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    bytes += done;
-    count -= done;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::optional<MediaProbe> ParseMediaProbe(std::string_view text) {
@@ -89,121 +79,161 @@ std::optional<MediaProbe> ParseMediaProbe(std::string_view text) {
   return probe;
 }
 
-void MediaProgressReader::Feed(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const std::size_t end = bytes.find('\n');
-    const std::string_view piece = bytes.substr(0, end);
-    if (!overlong_) {
-      if (line_.size() + piece.size() > kMaxLine) {
-        overlong_ = true;
-        line_.clear();
-      } else {
-        line_.append(piece);
-      }
-    }
-    if (end == std::string_view::npos) return;
-    if (!overlong_) Line(line_);
-    line_.clear();
-    overlong_ = false;
-    bytes.remove_prefix(end + 1);
-  }
-}
+namespace {
 
-void MediaProgressReader::Line(std::string_view line) {
-  ForEachPair(line, [this](std::string_view key, std::string_view value) {
-    if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
-    if (key == "out_time_us") {
-      if (const auto time = Digits(value, INT64_MAX)) out_time_us_ = *time;
-    } else if (key == "progress" && value == "end") {
+// The most taken from ffmpeg's pipe at a time, and the pipe's size asked for.
+constexpr std::size_t kPipeBytes = 1 << 20;
+constexpr std::int64_t kMaxStreamFrames = std::numeric_limits<std::int32_t>::max() - 1;
+
+// ffmpeg's 16-bit output read from its pipe as it comes, so the load runs alongside the
+// decoding: nothing is written to disk between the two. Until ffmpeg has ended, the length
+// is the duration's estimate but always a frame beyond what has arrived, so that reading
+// goes on to the real end; then it is what ffmpeg gave. An ffmpeg that fails on the way
+// sets a failed status, so a short load is never taken for a whole one. The stream goes
+// forward only: a seek ahead skips, a seek back fails.
+class MediaStreamReader final : public SampleSource {
+ public:
+  MediaStreamReader(const WaveFormat& format, std::int64_t estimate)
+      : SampleSource(static_cast<std::int32_t>(format.rate), static_cast<std::uint8_t>(format.channels),
+                     kFullScale),
+        frame_bytes_(2 * std::int64_t{format.channels}),
+        estimate_(std::min(estimate, kMaxStreamFrames)),
+        pipe_(kPipeBytes) {}
+
+  ChildProcess& child() { return child_; }
+
+  // Waits until frames are there or ffmpeg has ended, pumping `progress`; false on cancel.
+  bool AwaitFirstFrames(Progress& progress) {
+    while (received_ == 0 && !ended_) {
+      if (progress.Pump()) return false;
+      pollfd watched = {child_.output(), POLLIN, 0};
+      if (::poll(&watched, 1, 50) > 0) Fill();
+    }
+    return true;
+  }
+
+  void Read(std::int32_t* buffer, std::int32_t frames) override {
+    std::int32_t done = 0;
+    while (done < frames && status == kStatusOk) {
+      const std::int64_t ready = (tail_ - head_) / frame_bytes_;
+      if (ready == 0) {
+        if (ended_) break;
+        Fill();
+        continue;
+      }
+      const auto take = static_cast<std::int32_t>(std::min<std::int64_t>(ready, frames - done));
+      const std::size_t samples = static_cast<std::size_t>(take) * channels;
+      const std::uint8_t* bytes = pipe_.data() + head_;
+      std::int32_t* out = buffer + static_cast<std::size_t>(done) * channels;
+      for (std::size_t i = 0; i < samples; ++i)
+        out[i] = static_cast<std::int32_t>(static_cast<std::int16_t>(ReadLe16(bytes + 2 * i))) * 16;
+      head_ += take * frame_bytes_;
+      done += take;
+    }
+    std::fill(buffer + static_cast<std::size_t>(done) * channels,
+              buffer + static_cast<std::size_t>(frames) * channels, 0);
+    position_ = std::min<std::int64_t>(position_ + frames, kMaxStreamFrames + 1);
+  }
+  std::int32_t Position() const override { return static_cast<std::int32_t>(position_); }
+  std::int32_t Length() const override {
+    if (ended_) return static_cast<std::int32_t>(received_);
+    return static_cast<std::int32_t>(std::min(std::max(estimate_, received_ + 1), kMaxStreamFrames));
+  }
+  void Seek(std::int32_t frame) override {
+    if (frame < position_) {
+      status = kStatusCorrupt;
+      return;
+    }
+    std::vector<std::int32_t> skipped(static_cast<std::size_t>(kChunkFrames) * channels);
+    while (position_ < frame && status == kStatusOk)
+      Read(skipped.data(), static_cast<std::int32_t>(std::min<std::int64_t>(frame - position_, kChunkFrames)));
+  }
+
+ private:
+  // Reads what ffmpeg has put into the pipe, waiting for some when there is none; settles
+  // the end when the pipe is closed.
+  void Fill() {
+    // A partial frame goes to the front, to be completed by this read.
+    std::copy(pipe_.begin() + head_, pipe_.begin() + tail_, pipe_.begin());
+    tail_ -= head_;
+    head_ = 0;
+    ssize_t got;
+    do got = ::read(child_.output(), pipe_.data() + tail_, pipe_.size() - static_cast<std::size_t>(tail_));
+    while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+      Finish();
+      return;
+    }
+    const std::int64_t before = tail_ / frame_bytes_;
+    tail_ += got;
+    received_ += tail_ / frame_bytes_ - before;
+    if (received_ >= kMaxStreamFrames) {
+      // More than a sound holds: the sound ends there.
+      tail_ -= (received_ - kMaxStreamFrames) * frame_bytes_;
+      received_ = kMaxStreamFrames;
+      child_.Kill();
       ended_ = true;
     }
-  });
-}
+  }
 
-Result LoadWithMedia(const std::string& path, const std::string& wav_path, Progress& progress) {
+  void Finish() {
+    if (child_.Wait() != 0) status = kStatusCorrupt;
+    ended_ = true;
+  }
+
+  std::int64_t frame_bytes_;
+  std::int64_t estimate_;
+  std::int64_t received_ = 0;  // whole frames that came through the pipe
+  std::int64_t position_ = 0;
+  bool ended_ = false;
+  std::vector<std::uint8_t> pipe_;  // bytes [head_, tail_) not yet delivered
+  std::int64_t head_ = 0;
+  std::int64_t tail_ = 0;
+  ChildProcess child_;  // declared last: ended first
+};
+
+}  // namespace
+
+MediaStream StreamWithMedia(const std::string& path, Progress& progress) {
   const std::string ffmpeg = FindProgram("ffmpeg");
   const std::string ffprobe = FindProgram("ffprobe");
-  if (ffmpeg.empty() || ffprobe.empty()) return kFailed;
+  if (ffmpeg.empty() || ffprobe.empty()) return {kFailed, {}};
   // An absolute path behind "file:" never reads as an option or another protocol, and the
   // whitelist keeps a crafted file (a playlist, a concatenation) from reaching the network.
   std::error_code error;
   const std::filesystem::path absolute = std::filesystem::absolute(path, error);
   // Only plain files: a pipe or a device under an audio name would keep ffprobe waiting.
-  if (error || !std::filesystem::is_regular_file(absolute, error)) return kFailed;
+  if (error || !std::filesystem::is_regular_file(absolute, error)) return {kFailed, {}};
   const std::string input = "file:" + absolute.string();
   std::string text;
   if (RunForOutput({ffprobe, "-v", "error", "-protocol_whitelist", "file", "-select_streams", "a:0",
                     "-show_entries", "stream=sample_rate,channels:format=duration", "-of",
                     "default=noprint_wrappers=1", input},
                    text, kProbeBytes) != 0)
-    return kFailed;
+    return {kFailed, {}};
   const std::optional<MediaProbe> probe = ParseMediaProbe(text);
-  if (!probe) return kFailed;
+  if (!probe) return {kFailed, {}};
   // The editor holds mono and stereo: more channels are mixed down to two by ffmpeg.
   const int channels = std::min(probe->channels, 2);
-  // ffmpeg writes the samples straight into the WAV file behind the header we put there,
-  // so they are copied once, by the kernel; the header gets its sizes when ffmpeg is done.
   const WaveFormat format =
       DefaultFormat(static_cast<std::uint32_t>(probe->rate), static_cast<std::uint16_t>(channels));
-  // Not opened with O_TRUNC: the reserved file is new and empty, and truncating a file to
-  // nothing makes some file systems (ext4) write all of it to the disk when it is closed.
-  const int file = ::open(wav_path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (file < 0) return kFailed;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{file};
-  if (::lseek(file, 0, SEEK_END) != 0 && (::ftruncate(file, 0) != 0 || ::lseek(file, 0, SEEK_SET) != 0))
-    return kFailed;
-  if (!WriteAll(file, PcmWavHeader(format, -1).data(), kPcmHeaderSize)) return kFailed;
-  ChildProcess child;
-  if (!child.Start({ffmpeg,         "-nostdin",
-                    "-hide_banner", "-v",
-                    "error",        "-protocol_whitelist",
-                    "file",         "-i",
-                    input,          "-map",
-                    "0:a:0",        "-vn",
-                    "-sn",          "-dn",
-                    "-ac",          std::to_string(channels),
-                    "-ar",          std::to_string(probe->rate),
-                    "-f",           "s16le",
-                    "-acodec",      "pcm_s16le",
-                    "-progress",    "pipe:3",
-                    "-nostats",     "pipe:1"},
-                   true, file))
-    return kFailed;
-  MediaProgressReader reports;
+  const auto estimate = static_cast<std::int64_t>(std::llround(probe->seconds * probe->rate));
+  CountedRef<MediaStreamReader> reader = MakeCounted<MediaStreamReader>(format, estimate);
+  std::vector<std::string> arguments = {ffmpeg, "-nostdin", "-hide_banner", "-v", "error",
+                                        "-protocol_whitelist", "file", "-i", input,
+                                        "-map", "0:a:0", "-vn", "-sn", "-dn"};
+  // Rate and channels fixed, so a stream that changes them on the way is converted.
+  arguments.insert(arguments.end(), {"-ac", std::to_string(channels), "-ar", std::to_string(probe->rate), "-f",
+                                     "s16le", "-acodec", "pcm_s16le", "-nostats", "pipe:1"});
+  if (!reader->child().Start(arguments, false)) return {kFailed, {}};
+  // A larger pipe lets ffmpeg run on while the load is busy; the default size is kept when
+  // the system refuses.
+  ::fcntl(reader->child().output(), F_SETPIPE_SZ, static_cast<int>(kPipeBytes));
+  // A file ffmpeg cannot decode fails here, before anything is loaded.
   progress.SetFraction(0);
-  for (bool reports_open = true; reports_open;) {
-    if (progress.Pump()) return kCancelled;  // the child is ended on the way out
-    pollfd watched = {child.extra(), POLLIN, 0};
-    if (::poll(&watched, 1, 100) < 0) {
-      if (errno == EINTR) continue;
-      return kFailed;
-    }
-    if (watched.revents == 0) continue;
-    char report[4096];
-    const ssize_t got = ::read(child.extra(), report, sizeof report);
-    if (got > 0)
-      reports.Feed(std::string_view(report, static_cast<std::size_t>(got)));
-    else if (got == 0 || errno != EINTR)
-      reports_open = false;
-    if (probe->seconds > 0 && reports.out_time_us() >= 0)
-      progress.SetFraction(
-          std::min(1.0, static_cast<double>(reports.out_time_us()) / (probe->seconds * 1e6)));
-  }
-  if (child.Wait() != 0) return kFailed;
-  // Whole frames only; then the header with the sizes of what is there.
-  const off_t end = ::lseek(file, 0, SEEK_END);
-  if (end < kPcmHeaderSize) return kFailed;
-  const std::int64_t frame_bytes = 2 * std::int64_t{channels};
-  const std::int64_t data = (end - kPcmHeaderSize) / frame_bytes * frame_bytes;
-  if ((kPcmHeaderSize + data != end && ::ftruncate(file, kPcmHeaderSize + data) != 0) ||
-      ::lseek(file, 0, SEEK_SET) != 0 ||
-      !WriteAll(file, PcmWavHeader(format, data).data(), kPcmHeaderSize))
-    return kFailed;
-  progress.SetFraction(1);
-  return kDone;
+  if (!reader->AwaitFirstFrames(progress)) return {kCancelled, {}};  // the child is ended on the way out
+  if (reader->status != kStatusOk) return {kFailed, {}};
+  return {kDone, reader};
 }
 
 }  // namespace sonavel

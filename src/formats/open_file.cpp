@@ -13,7 +13,6 @@
 #include "formats/wav_reader.h"
 #include "platform/paths.h"
 #include "platform/progress.h"
-#include "platform/temporary_wav.h"
 #include "platform/ui.h"
 
 namespace sonavel {
@@ -134,13 +133,13 @@ namespace {
 // Where the open messages send the user for help on formats and codecs.
 constexpr const char* kFormatsHelp = "the README's section \"Other formats\"";
 
-// A converter decodes the file at its first path into the WAV file at its second.
-using Converter = Result (*)(const std::string& path, const std::string& wav_path, Progress& progress);
+// A converter decodes the file at `path` and gives the reader of what it decoded.
+using Converter = MediaStream (*)(const std::string& path, Progress& progress);
 
 // The decoder components (AAC, Ogg Vorbis, FLAC, AMR, Shorten, Record) and the loaders of
 // dictation, DSS, RealAudio and SRI files are not part of the program yet: the components
 // work brings them. Until then their files are refused as not supported.
-Result NotYetAvailable(const std::string&, const std::string&, Progress&) { return kFailed; }
+MediaStream NotYetAvailable(const std::string&, Progress&) { return {kFailed, {}}; }
 
 struct ConverterRow {
   std::vector<std::string> extensions;  // empty: every extension without a row of its own
@@ -155,13 +154,13 @@ const std::vector<ConverterRow>& ConverterTable() {
       {{".ogg"}, "Loading OGG file", NotYetAvailable},
       {{".flac"}, "Loading FLAC file", NotYetAvailable},
       {{".amr"}, "Lade  AMR Datei", NotYetAvailable},
-      {{".wma"}, "Loading WMA file", LoadWithMedia},
+      {{".wma"}, "Loading WMA file", StreamWithMedia},
       {{".dss"}, "Loading DSS file", NotYetAvailable},
       {{".ra", ".ram", ".rm", ".rmj"}, "Loading RealAudio file", NotYetAvailable},
       {{".sri"}, "Loading SRI file", NotYetAvailable},
       {{".act", ".rec", ".rcd"}, "Loading Record file", NotYetAvailable},
       {{".shn"}, "Loading Shorten file", NotYetAvailable},
-      {{}, "Loading with DirectX", LoadWithMedia},
+      {{}, "Loading with DirectX", StreamWithMedia},
   };
   return table;
 }
@@ -216,21 +215,13 @@ OpenedSource OpenSourceFile(const std::string& path, Progress& progress, Ui& ui,
     if (reader->status != kStatusOk) return fail(OpenErrorText(path, reader->status));
     return {kDone, reader, false};
   }
-  // Every other extension is converted into a reserved temporary WAV file first.
-  std::optional<TemporaryWav> temporary = TemporaryWav::Reserve(TempFolder());
-  if (!temporary)
-    return fail("Cannot open the file \"" + path + "\": no temporary file can be created in \"" + TempFolder() +
-                "\".");
+  // Every other extension goes through its converter.
   const ConverterRow& row = ConverterFor(FileExtension(path));
   progress.SetTexts(row.title, "Bitte warten...");
-  const Result converted = row.convert(path, temporary->path(), progress);
-  if (converted == kCancelled) return {kCancelled, {}, true};
-  if (converted != kDone) return fail(ConversionErrorText(path));
-  // The reader holds the file open; the reservation deletes its name on the way out, and
-  // the data goes when the reader closes, so no temporary file outlives the load.
-  SourceRef reader = OpenWavReader(OpenFileBytes(temporary->path()));
-  if (reader->status != kStatusOk) return fail(ConversionErrorText(path));
-  return {kDone, reader, true};
+  MediaStream converted = row.convert(path, progress);
+  if (converted.result == kCancelled) return {kCancelled, {}, true};
+  if (converted.result != kDone) return fail(ConversionErrorText(path));
+  return {kDone, converted.source, true};
 }
 
 Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, Ui& ui,

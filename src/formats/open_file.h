@@ -1,7 +1,7 @@
 #pragma once
 // Opening a file into the sample store. The file's extension alone decides the reader
 // (case-insensitive; contents are never sniffed): the format table's entry, else a
-// converter into a temporary WAV file (ffmpeg for the formats without a reader of ours).
+// converter (ffmpeg for the formats without a reader of ours).
 
 #include <optional>
 #include <string>
@@ -20,14 +20,13 @@ class Ui;
 struct OpenedSource {
   Result result = kFailed;  // kDone with `source`; kCancelled, or kFailed after the message
   SourceRef source;
-  bool converted = false;  // read through a temporary WAV file
+  bool converted = false;  // decoded by a converter (ffmpeg), not read by a reader of ours
 };
 
 // Opens `path` by its extension, asking for raw settings first when `options` say so.
-// Extensions without an entry in the format table are converted into a reserved
-// "Temp%d.wav" under `progress` (titled by the converter); the lock on that name is held
-// while the conversion runs and the file is gone once the source is released. Every failure
-// is told to the user with the message for its format and status.
+// Extensions without an entry in the format table go through their converter under
+// `progress` (titled by the converter), which decodes while the source is read. Every
+// failure is told to the user with the message for its format and status.
 OpenedSource OpenSourceFile(const std::string& path, Progress& progress, Ui& ui, const OpenOptions& options);
 
 // Loads the whole file, read by the format of its extension, into a new block; `sound`

@@ -139,7 +139,16 @@ Result Pump(SampleSource& source, SampleSink& sink, Progress& progress, std::str
     progress.SetFraction(static_cast<double>(copied) / static_cast<double>(copied + piece->left));
   }
   progress.SetFraction(1);
+  // A source that failed on the way (a decoder ended in error, a file came back short)
+  // delivered less than it should have: that is no whole copy.
+  if (source.status != kStatusOk) return kFailed;
   return (sink.status & kSinkWriteFailed) != 0 ? kFailed : kDone;
+}
+
+std::int32_t ReadToEnd(SampleSource& source) {
+  std::vector<std::int32_t> scratch(static_cast<std::size_t>(kChunkFrames) * source.channels);
+  while (source.Position() < source.Length()) source.Read(scratch.data(), kChunkFrames);
+  return source.Length();
 }
 
 Result LoadIntoSound(SampleSource& source, Sound& sound, Progress& progress, std::string_view title) {

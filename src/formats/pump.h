@@ -19,8 +19,13 @@ class Progress;
 // Copies the source from its position to its end in pieces of at most 8192 frames,
 // pumping the progress between pieces. A length that was only an estimate is followed
 // until the source knows its end; frames the sink took beyond that end are cut off again.
-// kFailed when the source or sink is unusable, their formats differ, or a write failed.
+// kFailed when the source or sink is unusable, their formats differ, the source failed
+// while being read, or a write failed.
 Result Pump(SampleSource& source, SampleSink& sink, Progress& progress, std::string_view title);
+
+// Reads the source from its position to its end, following a length that was only an
+// estimate; its length then.
+std::int32_t ReadToEnd(SampleSource& source);
 
 // Reads the whole source into a new block file; `sound` becomes it (the source's rate and
 // channels) when the result is kDone and stays as it was otherwise.

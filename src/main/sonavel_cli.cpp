@@ -182,7 +182,10 @@ Result Info(const std::vector<std::string>& args, Ui& ui) {
   SourceRef reader = OpenOrComplain(path, ui, options);
   if (!reader) return kFailed;
   const FileFormat& format = EntryFor(path);
-  const std::int64_t frames = format.exact_length ? format.exact_length(*reader) : reader->Length();
+  // A converted file's length is known once ffmpeg has decoded all of it.
+  const std::int64_t frames = FormatForPath(path) == nullptr ? ReadToEnd(*reader)
+                              : format.exact_length      ? format.exact_length(*reader)
+                                                         : reader->Length();
   // The format's own lines, the first naming the format, around rate and channels; a
   // converted file is told as what ffmpeg made of it.
   std::vector<std::string> lines = format.describe(*reader);
