@@ -138,6 +138,7 @@ Result Pump(SampleSource& source, SampleSink& sink, Progress& progress, std::str
     }
     progress.SetFraction(static_cast<double>(copied) / static_cast<double>(copied + piece->left));
   }
+  sink.Finish();
   progress.SetFraction(1);
   // A source that failed on the way (a decoder ended in error, a file came back short)
   // delivered less than it should have: that is no whole copy.

@@ -115,6 +115,10 @@ class SampleSink : public Counted {
 
   virtual void Write(const std::int32_t* buffer, std::int32_t frames) = 0;
   virtual void Seek(std::int32_t /*frame*/) {}
+  // Called once after the last write of a whole copy, before the file is put in place:
+  // a writer that hands its frames to another program lets it end here and sets
+  // kSinkWriteFailed when it did not end well. A sink released without it was cancelled.
+  virtual void Finish() {}
 
   std::int32_t position = 0;  // where the next write lands
   std::int32_t rate;
