@@ -10,13 +10,9 @@ import os
 import subprocess
 import sys
 
-from peer_timing import HEADING, cli_env, make_signal, side_by_side
+from peer_timing import make_signal, open_and_save_arguments, run_cases
 
-cli, open_only, folder = sys.argv[1], sys.argv[2], sys.argv[3]
-seconds = int(sys.argv[4]) if len(sys.argv) > 4 else 3600
-runs = int(sys.argv[5]) if len(sys.argv) > 5 else 5
-env = cli_env(folder)
-env["TMPDIR"] = folder  # the temporary WAV lands beside the inputs
+cli, open_only, folder, seconds, runs, env = open_and_save_arguments(sys.argv)
 
 
 def path(name):
@@ -38,12 +34,4 @@ cases = [
      ["sox", wav, "-r", "8000", "-c", "1", out_peer + ".gsm"], out_ours + ".gsm", out_peer + ".gsm", "sox", 1.0),
 ]
 
-print(f"{seconds} s per file, {runs} runs each, load before: {os.getloadavg()[0]:.2f}", flush=True)
-print(HEADING)
-failed = False
-for name, ours, theirs, ours_out, peer_out, peer, target in cases:
-    failed |= not side_by_side(name, (ours, ours_out), peer, (theirs, peer_out if peer_out != "/dev/null" else path("none")),
-                               runs, env, target)
-print(f"load after: {os.getloadavg()[0]:.2f}")
-print("FAIL" if failed else "PASS")
-sys.exit(1 if failed else 0)
+sys.exit(run_cases(cases, runs, env))

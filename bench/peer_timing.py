@@ -59,3 +59,28 @@ def side_by_side(name, ours, peer_name, peer, runs, env, target):
     print(f"{name:12} {statistics.median(times['ours']):8.2f} s {statistics.median(times[peer_name]):7.2f} s "
           f"{ratio:7.3f}  ({peer_name}, target <= {target})  {'PASS' if met else 'FAIL'}", flush=True)
     return met
+
+
+def open_and_save_arguments(argv):
+    """SONAVEL_CLI OPEN_ONLY WORK_FOLDER [SECONDS] [RUNS] of the open-and-save benchmarks:
+    the three paths, the seconds (an hour) and runs (5), and the environment with our
+    folders and the temporary files inside the work folder."""
+    cli, open_only, folder = argv[1], argv[2], argv[3]
+    seconds = int(argv[4]) if len(argv) > 4 else 3600
+    runs = int(argv[5]) if len(argv) > 5 else 5
+    env = cli_env(folder)
+    env["TMPDIR"] = folder
+    return cli, open_only, folder, seconds, runs, env
+
+
+def run_cases(cases, runs, env):
+    """Times each case (name, our command, peer command, our output, peer output, peer name,
+    target) side by side and prints the table; the exit code: 1 when a target was missed."""
+    print(f"{runs} runs each, load before: {os.getloadavg()[0]:.2f}", flush=True)
+    print(HEADING)
+    failed = False
+    for name, ours, theirs, ours_out, peer_out, peer, target in cases:
+        failed |= not side_by_side(name, (ours, ours_out), peer, (theirs, peer_out), runs, env, target)
+    print(f"load after: {os.getloadavg()[0]:.2f}")
+    print("FAIL" if failed else "PASS")
+    return 1 if failed else 0
