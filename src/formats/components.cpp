@@ -47,7 +47,8 @@ constexpr Fallback kDebianPrograms[] = {
     {kFlacEncoder, "flac"}, {kFlacDecoder, "flac"},  {kAacDecoder, "faad"},
 };
 // The components our own adapters ("sonavel-<name>" beside the program) stand in for.
-constexpr std::string_view kAdapters[] = {kAacEncoder, kShortenDecoder, kRecordDecoder, kAmrEncoder, kAmrDecoder};
+constexpr std::string_view kAdapters[] = {kAacEncoder, kShortenDecoder, kRecordDecoder, kAmrEncoder,
+                                          kAmrDecoder};
 
 void RemoveFile(const std::string& path) {
   if (!path.empty()) ::unlink(path.c_str());
@@ -58,8 +59,8 @@ enum class Ending { kEnded, kCancelled, kTimedOut };
 // Waits for `child` for at most `limit_ms`, pumping `progress` all the while; `step` runs
 // after each kStepMs without an end. A cancel or the time limit ends the child. `status`
 // gets the exit status of a child that ended by itself.
-Ending WaitPumping(ChildProcess& child, Progress& progress, long long limit_ms, const std::function<void()>& step,
-                   int& status) {
+Ending WaitPumping(ChildProcess& child, Progress& progress, long long limit_ms,
+                   const std::function<void()>& step, int& status) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
   long long steps = 0;
@@ -85,8 +86,9 @@ Ending WaitPumping(ChildProcess& child, Progress& progress, long long limit_ms, 
 
 // Runs a child with standard output and error discarded and waits for it; anything but an
 // exit status of 0 deletes `output`. With `creep`, the progress creeps towards its end.
-Result RunChild(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-                const std::string& output, long long limit_ms, bool creep, Progress& progress) {
+Result RunChild(const std::vector<std::string>& arguments,
+                const std::vector<std::string>& environment, const std::string& output,
+                long long limit_ms, bool creep, Progress& progress) {
   ChildProcess child;
   ChildSetup setup;
   setup.discard_output = true;
@@ -103,7 +105,9 @@ Result RunChild(const std::vector<std::string>& arguments, const std::vector<std
           remaining *= 0.99;
         },
         status);
-    result = ending == Ending::kCancelled ? kCancelled : ending == Ending::kEnded && status == 0 ? kDone : kFailed;
+    result = ending == Ending::kCancelled              ? kCancelled
+             : ending == Ending::kEnded && status == 0 ? kDone
+                                                       : kFailed;
   }
   if (result != kDone) RemoveFile(output);
   return result;
@@ -123,8 +127,8 @@ bool PlainName(std::string_view name) {
 // An encoder reading 16-bit samples from its standard input.
 class EncoderSink final : public SampleSink {
  public:
-  EncoderSink(const std::vector<std::string>& arguments, std::int32_t sample_rate, std::uint8_t channel_count,
-              bool big_endian)
+  EncoderSink(const std::vector<std::string>& arguments, std::int32_t sample_rate,
+              std::uint8_t channel_count, bool big_endian)
       : SampleSink(sample_rate, channel_count), big_endian_(big_endian) {
     if ((status & kSinkUnusable) != 0) return;
     // A write to an encoder that has gone must fail, not end this program.
@@ -142,7 +146,8 @@ class EncoderSink final : public SampleSink {
 
   void Write(const std::int32_t* buffer, std::int32_t frames) override {
     if ((status & kSinkUnusable) != 0 || frames <= 0) return;
-    position = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{position} + frames, INT32_MAX));
+    position = static_cast<std::int32_t>(
+        std::min<std::int64_t>(std::int64_t{position} + frames, INT32_MAX));
     if (child_.input() < 0) {
       status |= kSinkWriteFailed;
       return;
@@ -211,8 +216,8 @@ Result EnsureComponent(Registry& registry, std::string_view name, Ui& ui, Progre
   if (InstallComponent(registry, name, progress) == kCancelled) return kCancelled;
   if (FindComponent(registry, name)) return kDone;
   ui.ShowMessage({"Sonavel kann die benötigte Install-On-Demand Komponente nicht installieren \"" +
-                      std::string(name) + "\". Bitte downloaden Sie diese von " + std::string(kComponentsPage) +
-                      " und installieren dann manuell.",
+                      std::string(name) + "\". Bitte downloaden Sie diese von " +
+                      std::string(kComponentsPage) + " und installieren dann manuell.",
                   "Sonavel", MessageIcon::kError, MessageButtons::kOk});
   return kFailed;
 }
@@ -226,7 +231,8 @@ Result InstallComponent(Registry& registry, std::string_view name, Progress& pro
   ::chmod(folder.c_str(), 0700);
   const std::string installer = JoinPath(folder, name);
   const Settings settings(registry);
-  Result result = Download(InstallerUrl(settings.Read(setting::kComponentsHost), name), installer, progress);
+  Result result =
+      Download(InstallerUrl(settings.Read(setting::kComponentsHost), name), installer, progress);
   if (result == kFailed)
     result = Download(InstallerUrl(settings.Read(setting::kMainHost), name), installer, progress);
   if (result == kDone) {
@@ -245,17 +251,18 @@ Result Download(const std::string& url, const std::string& local_path, Progress&
   return DownloadFile(url, local_path, progress);
 }
 
-Result RunDecoder(const std::vector<std::string>& arguments, const std::string& output, Progress& progress) {
+Result RunDecoder(const std::vector<std::string>& arguments, const std::string& output,
+                  Progress& progress) {
   return RunChild(arguments, {}, output, kLongestRunMs, true, progress);
 }
 
-Result RunAndWait(const std::vector<std::string>& arguments, const std::string& output, int timeout_ms,
-                  Progress& progress) {
+Result RunAndWait(const std::vector<std::string>& arguments, const std::string& output,
+                  int timeout_ms, Progress& progress) {
   return RunChild(arguments, {}, output, std::max(0, timeout_ms), false, progress);
 }
 
-SinkRef CreateEncoderSink(const std::vector<std::string>& arguments, std::int32_t rate, std::uint8_t channels,
-                          bool big_endian) {
+SinkRef CreateEncoderSink(const std::vector<std::string>& arguments, std::int32_t rate,
+                          std::uint8_t channels, bool big_endian) {
   return MakeCounted<EncoderSink>(arguments, rate, channels, big_endian);
 }
 

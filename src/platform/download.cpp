@@ -24,7 +24,7 @@ struct Transfer {
   Progress* progress = nullptr;
   std::string path;
   int fd = -1;
-  bool refused = false;    // a status outside 200 … 299
+  bool refused = false;  // a status outside 200 … 299
   bool cancelled = false;
   bool write_failed = false;
   curl_off_t received = 0;
@@ -33,13 +33,15 @@ struct Transfer {
 bool StatusAccepted(CURL* curl) {
   long status = 0;
   // A status that cannot be read counts as 200.
-  if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status == 0) return true;
+  if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status == 0)
+    return true;
   return status >= 200 && status <= 299;
 }
 
 curl_off_t AnnouncedLength(CURL* curl) {
   curl_off_t length = -1;
-  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK || length < 0)
+  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+      length < 0)
     length = kUnknownLength;
   return std::max(length, kLeastLength);
 }
@@ -83,7 +85,8 @@ int TransferInfo(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   }
   if (transfer.received > 0)
     transfer.progress->SetFraction(
-        std::min(1.0, static_cast<double>(transfer.received) / static_cast<double>(AnnouncedLength(transfer.curl))));
+        std::min(1.0, static_cast<double>(transfer.received) /
+                          static_cast<double>(AnnouncedLength(transfer.curl))));
   return 0;
 }
 
@@ -94,7 +97,8 @@ void InitialiseOnce() {
 
 }  // namespace
 
-Result DownloadFile(const std::string& url, const std::string& local_path, Progress& progress, int stall_seconds) {
+Result DownloadFile(const std::string& url, const std::string& local_path, Progress& progress,
+                    int stall_seconds) {
   InitialiseOnce();
   if (progress.Pump()) return kCancelled;
   CURL* curl = curl_easy_init();

@@ -1,6 +1,8 @@
 // Components: finding them, installing them from a loopback web server, and running
 // decoders and encoders as child processes (fakes made of sh, and lame with mpg123).
 
+#include "formats/components.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -19,7 +21,6 @@
 #include <thread>
 #include <vector>
 
-#include "formats/components.h"
 #include "platform/download.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -102,7 +103,8 @@ class LocalServer {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<std::uint16_t>(port_));
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return connected;
   }
@@ -188,7 +190,8 @@ TEST_F(ComponentsTest, FindPrefersTheMachineAndSkipsPathsThatAreNoExecutables) {
   ASSERT_TRUE(registry_->Set(Branch::kUser, key, "Path", user_program));
   ASSERT_TRUE(registry_->Set(Branch::kMachine, key, "Path", machine_program));
   EXPECT_EQ(FindComponent(*registry_, kOggDecoder), machine_program);
-  for (const std::string& bad : {not_executable, Path(""), std::string("relative/oggdec"), Path("missing")}) {
+  for (const std::string& bad :
+       {not_executable, Path(""), std::string("relative/oggdec"), Path("missing")}) {
     ASSERT_TRUE(registry_->Set(Branch::kMachine, key, "Path", bad));
     EXPECT_EQ(FindComponent(*registry_, kOggDecoder), user_program) << bad;
   }
@@ -208,9 +211,14 @@ TEST_F(ComponentsTest, InstallTakesTheMainHostAfterARefusalAndWaitsForTheQuietIn
   // The installer takes a moment, then registers /bin/true as oggenc and notes what it saw.
   WriteScript(Path("main/components/oggenc"),
               "#!/bin/sh\nPATH=/usr/bin:/bin\nsleep 0.3\n"
-              "stat -c %a \"$(dirname \"$0\")\" > '" + Path("folder-mode") + "'\n"
-              "printf '%s' \"$LQUIET\" > '" + Path("lquiet") + "'\n"
-              "printf '[%s]\\nPath=%s\\n' 'Software\\Halvorn Audio\\Components\\oggenc' /bin/true >> '" +
+              "stat -c %a \"$(dirname \"$0\")\" > '" +
+                  Path("folder-mode") +
+                  "'\n"
+                  "printf '%s' \"$LQUIET\" > '" +
+                  Path("lquiet") +
+                  "'\n"
+                  "printf '[%s]\\nPath=%s\\n' 'Software\\Halvorn Audio\\Components\\oggenc' "
+                  "/bin/true >> '" +
                   registry_->FilePath(Branch::kUser) + "'\n");
   LocalServer primary({"-m", "http.server", "--bind", "127.0.0.1", "--directory", Path("primary")});
   LocalServer main({"-m", "http.server", "--bind", "127.0.0.1", "--directory", Path("main")});
@@ -236,7 +244,8 @@ TEST_F(ComponentsTest, InstallTakesTheMainHostAfterARefusalAndWaitsForTheQuietIn
 
 TEST_F(ComponentsTest, InstallRefusedEverywhereShowsTheMessageAndACancelShowsNone) {
   std::filesystem::create_directories(Path("empty"));
-  WriteBytes(Path("tricky.py"), std::vector<std::uint8_t>(kTrickyServer, kTrickyServer + strlen(kTrickyServer)));
+  WriteBytes(Path("tricky.py"),
+             std::vector<std::uint8_t>(kTrickyServer, kTrickyServer + strlen(kTrickyServer)));
   LocalServer refusing({"-m", "http.server", "--bind", "127.0.0.1", "--directory", Path("empty")});
   LocalServer stalling({Path("tricky.py")});
   ASSERT_TRUE(refusing.ready() && stalling.ready());
@@ -247,9 +256,11 @@ TEST_F(ComponentsTest, InstallRefusedEverywhereShowsTheMessageAndACancelShowsNon
   RecordingProgress progress;
   EXPECT_EQ(EnsureComponent(*registry_, kOggEncoder, ui, progress), kFailed);
   ASSERT_EQ(ui.shown().size(), 1u);
-  EXPECT_EQ(ui.shown()[0].text,
-            "Sonavel kann die benötigte Install-On-Demand Komponente nicht installieren \"oggenc\". Bitte downloaden "
-            "Sie diese von https://www.halvorn-audio.de/components/ und installieren dann manuell.");
+  EXPECT_EQ(
+      ui.shown()[0].text,
+      "Sonavel kann die benötigte Install-On-Demand Komponente nicht installieren \"oggenc\". "
+      "Bitte downloaden "
+      "Sie diese von https://www.halvorn-audio.de/components/ und installieren dann manuell.");
   EXPECT_TRUE(TempEmpty());
 
   // A cancel while the transfer hangs ends it at once; the main host is not tried.
@@ -266,9 +277,11 @@ TEST_F(ComponentsTest, InstallRefusedEverywhereShowsTheMessageAndACancelShowsNon
 TEST_F(ComponentsTest, DownloadKeepsOnlyWholeAnswers) {
   std::filesystem::create_directories(Path("site"));
   std::vector<std::uint8_t> body(300000);
-  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  for (std::size_t i = 0; i < body.size(); ++i)
+    body[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
   WriteBytes(Path("site/body"), body);
-  WriteBytes(Path("tricky.py"), std::vector<std::uint8_t>(kTrickyServer, kTrickyServer + strlen(kTrickyServer)));
+  WriteBytes(Path("tricky.py"),
+             std::vector<std::uint8_t>(kTrickyServer, kTrickyServer + strlen(kTrickyServer)));
   LocalServer site({"-m", "http.server", "--bind", "127.0.0.1", "--directory", Path("site")});
   LocalServer tricky({Path("tricky.py")});
   ASSERT_TRUE(site.ready() && tricky.ready());
@@ -336,7 +349,8 @@ TEST_F(ChildrenTest, DecoderEndsAreCountedAndFailuresLeaveNoOutput) {
 
 TEST_F(ChildrenTest, EncoderSinkDeliversExactWordsInEitherOrderAndWaitsForTheEnd) {
   // Store samples and the 16-bit words they become: rounding, and saturation both ways.
-  const std::vector<std::int32_t> samples = {0, 16, -16, 8, 7, -8, -9, kFullScale, 0x7FFFFFF, -0x7FFFFFF, 0x12345};
+  const std::vector<std::int32_t> samples = {0,  16,         -16,       8,          7,      -8,
+                                             -9, kFullScale, 0x7FFFFFF, -0x7FFFFFF, 0x12345};
   const std::vector<std::int16_t> words = {0, 1, -1, 1, 0, 0, -1, 32767, 32767, -32768, 0x1234};
   // Plus enough frames to fill the pipe many times over.
   std::vector<std::int32_t> stereo;
@@ -350,9 +364,11 @@ TEST_F(ChildrenTest, EncoderSinkDeliversExactWordsInEitherOrderAndWaitsForTheEnd
     const std::string output = Path(big_endian ? "be.raw" : "le.raw");
     // The file appears only once the encoder is done; Finish must wait for that.
     SinkRef sink = CreateEncoderSink(
-        {"/bin/sh", "-c", "cat > \"$0.part\"; sleep 0.2; mv \"$0.part\" \"$0\"", output}, 44100, 2, big_endian);
+        {"/bin/sh", "-c", "cat > \"$0.part\"; sleep 0.2; mv \"$0.part\" \"$0\"", output}, 44100, 2,
+        big_endian);
     for (std::size_t done = 0; done < stereo.size(); done += 2 * 8192) {
-      const auto frames = static_cast<std::int32_t>(std::min<std::size_t>(8192, (stereo.size() - done) / 2));
+      const auto frames =
+          static_cast<std::int32_t>(std::min<std::size_t>(8192, (stereo.size() - done) / 2));
       sink->Write(stereo.data() + done, frames);
     }
     EXPECT_EQ(sink->position, 100000);
@@ -362,7 +378,8 @@ TEST_F(ChildrenTest, EncoderSinkDeliversExactWordsInEitherOrderAndWaitsForTheEnd
     ASSERT_EQ(bytes.size(), expected.size() * 2);
     for (std::size_t i = 0; i < expected.size(); ++i) {
       const auto word = static_cast<std::uint16_t>(expected[i]);
-      const std::uint8_t high = static_cast<std::uint8_t>(word >> 8), low = static_cast<std::uint8_t>(word);
+      const std::uint8_t high = static_cast<std::uint8_t>(word >> 8),
+                         low = static_cast<std::uint8_t>(word);
       ASSERT_EQ(bytes[2 * i], big_endian ? high : low) << i;
       ASSERT_EQ(bytes[2 * i + 1], big_endian ? low : high) << i;
     }
@@ -385,7 +402,8 @@ TEST_F(ChildrenTest, EncoderFailuresMarkTheSinkAndLeaveNoProcess) {
   failing->Finish();
   EXPECT_EQ(failing->status, kSinkWriteFailed);
   // Cannot start: unusable.
-  EXPECT_EQ(CreateEncoderSink({Path("no-such-encoder")}, 44100, 2)->status & kSinkUnusable, kSinkUnusable);
+  EXPECT_EQ(CreateEncoderSink({Path("no-such-encoder")}, 44100, 2)->status & kSinkUnusable,
+            kSinkUnusable);
   // Released without Finish: the encoder is ended, not waited for.
   const Clock::time_point start = Clock::now();
   CreateEncoderSink({"/bin/sh", "-c", "exec sleep 30"}, 44100, 2)->Write(buffer.data(), 10);
@@ -403,10 +421,12 @@ TEST_F(ChildrenTest, LameThroughTheSinkKeepsTheSound) {
   std::vector<std::int32_t> source(kRate);
   for (int i = 0; i < kRate; ++i)
     source[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(
-        0x3000 * 16 * (std::sin(2 * M_PI * 440.0 * i / kRate) + 0.5 * std::sin(2 * M_PI * 1230.0 * i / kRate)) / 1.5);
+        0x3000 * 16 *
+        (std::sin(2 * M_PI * 440.0 * i / kRate) + 0.5 * std::sin(2 * M_PI * 1230.0 * i / kRate)) /
+        1.5);
   const std::string mp3 = Path("sine.mp3");
-  SinkRef sink = CreateEncoderSink({lame, "-m", "m", "-b", "128", "-r", "-x", "-s", "44.100", "-S", "-", mp3}, kRate,
-                                   1, true);
+  SinkRef sink = CreateEncoderSink(
+      {lame, "-m", "m", "-b", "128", "-r", "-x", "-s", "44.100", "-S", "-", mp3}, kRate, 1, true);
   sink->Write(source.data(), kRate);
   sink->Finish();
   ASSERT_EQ(sink->status, kStatusOk);
