@@ -13,6 +13,8 @@
 #include "formats/media_loader.h"
 #include "formats/open_file.h"
 #include "formats/pump.h"
+#include "formats/wav_reader.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui.h"
 #include "wav_fixture.h"
@@ -255,6 +257,151 @@ TEST_F(OpenDispatchTest, ExtensionAloneChoosesTheReaderAndItsMessage) {
                 "protected with Digital Rights Management (DRM) which limits the recording to "
                 "limited players.");
   ::setenv("PATH", saved_path.c_str(), 1);
+  EXPECT_TRUE(TempEntries().empty());
+}
+
+// A dictation file around `wav`, field by field; the sizes are what the file declares.
+struct Dictation {
+  std::uint16_t version = 1;
+  std::uint32_t flags = 0;
+  std::uint32_t extra = 0;  // version 3: the length of the extra block, filled with zeros
+  std::uint32_t notes = 5;
+  std::vector<std::uint32_t> attachments;  // flag 4: their declared sizes, each given as many bytes
+  std::uint8_t channels = 1;
+  std::optional<std::uint32_t> audio_length;  // else the WAV's size
+  std::optional<std::uint32_t> total;         // else the file's size
+  std::size_t cut = 0;                        // bytes cut off the end after sizing
+  // The extra block, the notes and the attachments are given at most 64 bytes, so that a
+  // declared length can reach past the end of the file.
+
+  std::vector<std::uint8_t> Build(const std::vector<std::uint8_t>& wav) const {
+    // The eleven fields: lengths 0, 1, 2, ... each followed by that many bytes.
+    RiffBuilder fields;
+    for (int field = 0; field < 11; ++field) {
+      fields.Raw({std::uint8_t(field % 3)});
+      fields.Raw(std::vector<std::uint8_t>(field % 3, 'x'));
+    }
+    RiffBuilder head;
+    head.U16(version).U32(0).U32(flags).Raw(std::vector<std::uint8_t>(8, 0xEE));
+    if (version >= 3) head.U32(extra).Raw(std::vector<std::uint8_t>(std::min<std::uint32_t>(extra, 64), 0));
+    head.U32(0x01020304).Raw(fields.bytes()).Raw({0x7F}).U32(notes).Raw(std::vector<std::uint8_t>(std::min<std::uint32_t>(notes, 64), 'n'));
+    if (flags & 4) {
+      head.Raw({std::uint8_t(attachments.size())});
+      for (std::uint32_t size : attachments)
+        head.Raw({3, 'a', '.', 'x'}).U32(size).Raw(std::vector<std::uint8_t>(std::min<std::uint32_t>(size, 64), 'z'));
+    }
+    if (version >= 1) head.Raw({channels}).U32(audio_length.value_or(static_cast<std::uint32_t>(wav.size())));
+    std::vector<std::uint8_t> file = head.bytes();
+    file.insert(file.end(), wav.begin(), wav.end());
+    file.resize(file.size() - cut);
+    const std::uint32_t size = total.value_or(static_cast<std::uint32_t>(file.size()));
+    for (int i = 0; i < 4; ++i) file[2 + i] = std::uint8_t(size >> (8 * i));
+    return file;
+  }
+};
+
+TEST_F(OpenDispatchTest, DictationFilesGiveTheirWavOrTheirRefusal) {
+  const std::string source_wav = Path("inner.wav");
+  Sox("-n -r 11025 -c 2 -b 16 " + Quote(source_wav) + " synth 0.2 sine 500 sine 700");
+  const std::vector<std::uint8_t> wav = ReadBytes(source_wav);
+  const std::vector<std::int32_t> expected = Drain(*OpenWavReader(source_wav));
+  const char* seeds = std::getenv("SONAVEL_DCT_FUZZ_SEEDS");
+  auto open = [&](const std::string& name, const Dictation& dictation, ScriptedUi& ui, RecordingProgress& progress) {
+    const std::string path = Path(name);
+    WriteBytes(path, dictation.Build(wav));
+    if (seeds != nullptr && *seeds != '\0') WriteBytes(JoinPath(seeds, name), ReadBytes(path));
+    return OpenSourceFile(path, progress, ui, {});
+  };
+  // Every version, with notes and attachments in the way; version 1's flag 2 is no
+  // encryption. Version 0's audio runs to the end of the file.
+  std::vector<std::pair<std::string, Dictation>> good(4);
+  for (std::uint16_t version = 0; version < 4; ++version) good[version] = {"v" + std::to_string(version) + ".dct", {}};
+  good[0].second.version = 0;
+  good[1].second.flags = 2 | 4;
+  good[1].second.attachments = {0, 17, 40};
+  good[2].second.version = 2;
+  good[2].second.notes = 0;
+  good[3].second.version = 3;
+  good[3].second.extra = 30;
+  good[3].second.flags = 4;
+  good[3].second.attachments = {9};
+  for (const auto& [name, dictation] : good) {
+    SCOPED_TRACE(name);
+    ScriptedUi ui;
+    RecordingProgress progress;
+    {
+      const OpenedSource opened = open(name, dictation, ui, progress);
+      ASSERT_EQ(opened.result, kDone);
+      EXPECT_TRUE(opened.converted);
+      EXPECT_EQ(opened.source->rate, 11025);
+      EXPECT_EQ(Drain(*opened.source), expected);
+      // The temporary file is gone already; the reader holds its bytes.
+      EXPECT_TRUE(TempEntries().empty());
+    }
+    EXPECT_TRUE(ui.shown().empty());
+    EXPECT_EQ(progress.titles, (std::vector<std::string>{"Loading DCT file", "Loading DCT File"}));
+    EXPECT_GE(progress.highest, 1.0);
+  }
+
+  const std::string corrupt = "DCT File is corrupt";
+  const std::string notes = "Unable to load dct file because of file corruption (notes error).";
+  const std::string attachment = "Unable to load dct file because of file corruption (attachment too large).";
+  auto with = [](auto change) {
+    Dictation d;
+    change(d);
+    return d;
+  };
+  // A length below the total size that still runs past the end from where it starts.
+  auto past_end = [&wav](Dictation d, std::uint32_t Dictation::*length) {
+    d.*length = 64;
+    d.*length = static_cast<std::uint32_t>(d.Build(wav).size() - 1);
+    return d;
+  };
+  Dictation extra_past_end;
+  extra_past_end.version = 3;
+  Dictation attachment_past_end;
+  attachment_past_end.flags = 4;
+  attachment_past_end.attachments = {64, 64};
+  attachment_past_end.attachments[1] = static_cast<std::uint32_t>(attachment_past_end.Build(wav).size() - 1);
+  const std::vector<std::tuple<std::string, Dictation, std::string>> refused = {
+      {"v4.dct", with([](Dictation& d) { d.version = 4; }), "DCT File load error"},
+      {"total.dct", with([](Dictation& d) { d.total = 1000; }), corrupt},
+      {"cut.dct", with([](Dictation& d) { d.cut = 1; }), corrupt},
+      {"encrypted.dct", with([](Dictation& d) { d.version = 2; d.flags = 2; }),
+       "Verschlüsselte Diktatdateien können nicht geladen werden. Bitte entschlüsseln Sie die Datei mit dem "
+       "Transkriptionsprogramm des Herstellers Ihres Diktiergerätes und speichern Sie sie unverschlüsselt."},
+      {"extra.dct", with([](Dictation& d) { d.version = 3; d.extra = 0xFFFFFF; }), corrupt},
+      // Below the total size, but past the end of the file from where it starts.
+      {"extra-past-end.dct", past_end(extra_past_end, &Dictation::extra), corrupt},
+      {"notes.dct", with([](Dictation& d) { d.notes = 0x7FFFFFFF; }), notes},
+      {"notes-past-end.dct", past_end({}, &Dictation::notes), notes},
+      {"attachment.dct", with([](Dictation& d) { d.flags = 4; d.attachments = {0x80000000u}; }), attachment},
+      {"attachment-past-end.dct", attachment_past_end, attachment},
+      {"zero-channels.dct", with([](Dictation& d) { d.channels = 0; }),
+       "Unable to load dct file because of file corruption (zero channels error). Please ask the dictator to send "
+       "it again."},
+      {"audio-past-end.dct", with([](Dictation& d) { d.audio_length = 100000; }), corrupt},
+      // Nothing to copy: the empty WAV file is refused by the WAV reader.
+      {"empty.dct", with([](Dictation& d) { d.audio_length = 0; }), ""},
+  };
+  for (const auto& [name, dictation, message] : refused) {
+    SCOPED_TRACE(name);
+    ScriptedUi ui;
+    RecordingProgress progress;
+    EXPECT_EQ(open(name, dictation, ui, progress).result, kFailed);
+    EXPECT_EQ(OnlyMessage(ui), message.empty() ? "Cannot open the file \"" + Path(name) +
+                                                     "\". This means that either the file format is not supported "
+                                                     "by this program or that a required codec or plugin is not "
+                                                     "installed. Please see the README's section \"Other formats\" "
+                                                     "for more information."
+                                               : message);
+    EXPECT_TRUE(TempEntries().empty());
+  }
+  // A cancel during the copy.
+  ScriptedUi ui;
+  RecordingProgress cancelling(1);
+  EXPECT_EQ(open("v1.dct", good[1].second, ui, cancelling).result, kCancelled);
+  EXPECT_TRUE(ui.shown().empty());
   EXPECT_TRUE(TempEntries().empty());
 }
 
