@@ -10,12 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "formats/components.h"
 #include "formats/media_loader.h"
 #include "formats/open_file.h"
 #include "formats/pump.h"
 #include "formats/wav_reader.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/ui.h"
 #include "wav_fixture.h"
 
@@ -229,7 +231,8 @@ TEST_F(OpenDispatchTest, ExtensionAloneChoosesTheReaderAndItsMessage) {
       "Cannot open the file \"" + msv +
           "\" because the codec is not installed. Please download the Sony codec following the "
           "links from the README's section \"Other formats\".");
-  // The component rows keep their titles and refuse until the components arrive.
+  // A decoder component that fails on the file: its row's title, and the file is not
+  // supported. A VoiceIt file has no decoder at all.
   ui.Clear();
   progress.titles.clear();
   const std::string ogg = Path("t.ogg");
@@ -237,6 +240,13 @@ TEST_F(OpenDispatchTest, ExtensionAloneChoosesTheReaderAndItsMessage) {
   EXPECT_EQ(OpenSourceFile(ogg, progress, ui, {}).result, kFailed);
   EXPECT_EQ(progress.titles.front(), "Loading OGG file");
   EXPECT_EQ(OnlyMessage(ui), "Cannot open the file \"" + ogg + not_supported);
+  ui.Clear();
+  progress.titles.clear();
+  const std::string sri = Path("t.sri");
+  WriteBytes(sri, {1, 2, 3});
+  EXPECT_EQ(OpenSourceFile(sri, progress, ui, {}).result, kFailed);
+  EXPECT_EQ(progress.titles, std::vector<std::string>{"Loading SRI file"});
+  EXPECT_EQ(OnlyMessage(ui), "Cannot open the file \"" + sri + not_supported);
 
   // Without ffmpeg installed: a file it would read is "not supported", and a ".wma" gets
   // its own message.
@@ -258,6 +268,151 @@ TEST_F(OpenDispatchTest, ExtensionAloneChoosesTheReaderAndItsMessage) {
                 "limited players.");
   ::setenv("PATH", saved_path.c_str(), 1);
   EXPECT_TRUE(TempEntries().empty());
+}
+
+// Each decoder row against its peer: the file a peer encoder made opens to exactly what the
+// peer's own decoder gives (or, for FLAC, the source itself). Our adapters stand in for the
+// Shorten, Record and AMR decoders, registered by their paths.
+TEST_F(OpenDispatchTest, DecoderRowsGiveWhatTheirPeersDecode) {
+  Registry registry;
+  for (std::string_view name : {kShortenDecoder, kRecordDecoder, kAmrDecoder})
+    ASSERT_TRUE(registry.Set(Branch::kUser, ComponentKey(name), "Path",
+                             std::string(SONAVEL_ADAPTER_DIR) + "/sonavel-" + std::string(name)));
+  const std::string source = Path("source.wav");
+  Sox("-n -r 22050 -c 2 -b 16 " + Quote(source) + " synth 1.2 sine 440 sine 660 vol 0.6");
+  const std::string narrow = Path("narrow.wav");
+  Sox("-n -r 8000 -c 1 -b 16 " + Quote(narrow) + " synth 1.2 sine 300:1200 vol 0.6");
+  struct Case {
+    std::string name;
+    std::string make;       // shell line writing <out> from the sources
+    std::string reference;  // shell line decoding <out> into <ref> (a WAV file); "" for the source
+    std::vector<std::string> titles;
+  };
+  const std::vector<Case> cases = {
+      {"t.ogg", "oggenc -Q -q 3 -o <out> <src>", "oggdec -Q -o <ref> <out>",
+       {"Loading OGG file", "Decoding Ogg file"}},
+      {"t.flac", "flac -s -5 -o <out> <src>", "", {"Loading FLAC file", "Decoding FLAC file"}},
+      {"t.aac", "ffmpeg -nostdin -v error -i <src> -c:a aac -b:a 96k <out>", "faad -q -o <ref> <out>",
+       {"Loading AAC file", "Decoding AAC file"}},
+      {"t.m4a", "ffmpeg -nostdin -v error -i <src> -c:a aac -b:a 96k <out>", "faad -q -o <ref> <out>",
+       {"Loading AAC file", "Decoding AAC file"}},
+      {"t.amr", "sox <narrow> -t amr-nb -C 5 <out>", "sox -t amr-nb <out> <ref>", {"Lade  AMR Datei", "Lade  AMR Datei"}},
+      {"t.ra", "ffmpeg -nostdin -v error -i <narrow> -c:a real_144 <out>", "ffmpeg -nostdin -v error -i <out> <ref>",
+       {"Loading RealAudio file", "Decoding Real Audio"}},
+      // ffmpeg behind the adapters reads what the file holds.
+      {"t.shn", "cp <src> <out>", "", {"Loading Shorten file", "Decoding Shn file"}},
+      {"t.rec", "cp <src> <out>", "", {"Loading Record file", "Decoding Record file"}},
+  };
+  auto fill = [&](std::string line, const std::string& out, const std::string& ref) {
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"<src>", source}, {"<narrow>", narrow},
+                                      {"<out>", out}, {"<ref>", ref}})
+      for (std::size_t at; (at = line.find(mark)) != std::string::npos;) line.replace(at, mark.size(), Quote(value));
+    return line;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(c.name);
+    const std::string reference = Path(c.name + ".ref.wav");
+    ASSERT_EQ(RunCommand(fill(c.make, path, reference)), 0);
+    if (!c.reference.empty()) {
+      ASSERT_EQ(RunCommand(fill(c.reference, path, reference)), 0);
+    }
+    const SourceRef peer = OpenWavReader(c.reference.empty() ? source : reference);
+    const std::vector<std::int32_t> expected = Drain(*peer);
+    ASSERT_GT(expected.size(), 8000u);
+    ScriptedUi ui;
+    RecordingProgress progress;
+    {
+      const OpenedSource opened = OpenSourceFile(path, progress, ui, {});
+      ASSERT_EQ(opened.result, kDone);
+      EXPECT_TRUE(opened.converted);
+      EXPECT_EQ(opened.source->rate, peer->rate);
+      EXPECT_EQ(opened.source->channels, peer->channels);
+      EXPECT_TRUE(Drain(*opened.source) == expected);
+    }
+    EXPECT_TRUE(ui.shown().empty());
+    EXPECT_EQ(progress.titles, c.titles);
+    EXPECT_TRUE(TempEntries().empty());
+  }
+  // The user's raw settings are left alone by the AMR open.
+  EXPECT_FALSE(registry.Get(Branch::kUser, ProductKey("RawAudio"), "SampleRate"));
+
+  // A decoder cancelled at once: no process and no file stay behind.
+  const std::string long_ogg = Path("long.ogg");
+  Sox("-n -r 44100 -c 2 -b 16 " + Quote(Path("long.wav")) + " synth 30 sine 440");
+  ASSERT_EQ(RunCommand("oggenc -Q -q 0 -o " + Quote(long_ogg) + " " + Quote(Path("long.wav"))), 0);
+  ScriptedUi ui;
+  RecordingProgress cancelling(1);
+  EXPECT_EQ(OpenSourceFile(long_ogg, cancelling, ui, {}).result, kCancelled);
+  EXPECT_TRUE(ui.shown().empty());
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+  EXPECT_TRUE(TempEntries().empty());
+}
+
+// The encoding adapters against their peers, and every adapter's refusal of a command line
+// it does not take.
+TEST_F(OpenDispatchTest, AdaptersEncodeLikeTheirPeersAndRefuseOtherCommandLines) {
+  auto adapter = [](std::string_view name) { return std::string(SONAVEL_ADAPTER_DIR) + "/sonavel-" + std::string(name); };
+  const std::vector<std::pair<std::string_view, std::vector<std::string>>> wrong = {
+      {"aacenc", {"-C", "2", "-R", "44100", "-b", "128", "-o", "x.aac"}},  // no "-X -"
+      {"aacenc", {"-C", "3", "-R", "44100", "-q", "100", "-X", "-", "-o", "x.aac"}},
+      {"aacenc", {"-C", "2", "-R", "44100", "-q", "1e2", "-X", "-", "-o", "x.aac"}},
+      {"aacenc", {"-C", "2", "-R", "44100", "-b", "96", "-q", "100", "-X", "-", "-o", "x.aac"}},
+      {"aacenc", {"-C", "2", "-R", "44100", "-b", "96", "--mpeg-vers", "4", "-X", "-", "-o", "x.aac"}},
+      {"shndec", {"in.shn", "out.wav"}},
+      {"actdec", {"in.act"}},
+      {"amrenc", {"MR123", "in.wav", "out.amr"}},
+      {"amrenc", {"MR122", "in.wav"}},
+      {"amrdec", {"in.amr", "out.raw", "more"}},
+  };
+  for (const auto& [name, arguments] : wrong) {
+    std::vector<std::string> line = {adapter(name)};
+    line.insert(line.end(), arguments.begin(), arguments.end());
+    EXPECT_EQ(RunProgram(line), 2) << name << " " << arguments.size();
+  }
+  // AMR from a WAV file and from standard input: byte for byte what sox writes in that mode.
+  const std::string narrow = Path("narrow.wav");
+  Sox("-n -r 8000 -c 1 -b 16 " + Quote(narrow) + " synth 0.5 sine 300:1200 vol 0.6");
+  const std::string ours = Path("ours.amr"), piped = Path("piped.amr"), peer = Path("peer.amr");
+  ASSERT_EQ(RunProgram({adapter("amrenc"), "MR795", narrow, ours}), 0);
+  ASSERT_EQ(RunCommand("sox " + Quote(narrow) + " -t s16 - | " + Quote(adapter("amrenc")) + " MR795 - " +
+                       Quote(piped)),
+            0);
+  Sox(Quote(narrow) + " -t amr-nb -C 5 " + Quote(peer));
+  EXPECT_EQ(ReadBytes(ours), ReadBytes(peer));
+  EXPECT_EQ(ReadBytes(piped), ReadBytes(peer));
+  // AAC as ADTS and as MPEG-4, at the asked bit rate or the quality's.
+  const std::string source = Path("source.wav");
+  Sox("-n -r 44100 -c 2 -b 16 " + Quote(source) + " synth 2 sine 440 sine 660 vol 0.6");
+  struct AacCase {
+    std::string name;
+    std::string options;
+    std::string format;
+    int kbps;
+  };
+  for (const AacCase& c : std::vector<AacCase>{{"b.aac", "-b 96", "aac", 96},
+                                               {"q.m4a", "-q 150 --no-tns --mpeg-vers 2", "mov,mp4,m4a,3gp,3g2,mj2", 192}}) {
+    SCOPED_TRACE(c.name);
+    const std::string out = Path(c.name);
+    ASSERT_EQ(RunCommand("sox " + Quote(source) + " -t s16 - | " + Quote(adapter("aacenc")) + " -C 2 -R 44100 " +
+                         c.options + " -X - -o " + Quote(out)),
+              0);
+    std::string probe;
+    ASSERT_EQ(RunForOutput({FindProgram("ffprobe"), "-v", "error", "-show_entries",
+                            "format=format_name:stream=codec_name,sample_rate,channels,bit_rate", "-of",
+                            "default=nw=1", out},
+                           probe, 4096),
+              0);
+    EXPECT_NE(probe.find("format_name=" + c.format + "\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("codec_name=aac\nsample_rate=44100\nchannels=2\n"), std::string::npos) << probe;
+    if (c.format != "aac") {
+      const std::size_t at = probe.find("bit_rate=");
+      ASSERT_NE(at, std::string::npos);
+      EXPECT_NEAR(std::stoi(probe.substr(at + 9)) / 1000.0, c.kbps, c.kbps * 0.1) << probe;
+    }
+  }
 }
 
 // A dictation file around `wav`, field by field; the sizes are what the file declares.
