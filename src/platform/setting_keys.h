@@ -110,6 +110,13 @@ inline constexpr IntSetting kFadeOutTime{kStoredValuesGroup, "FadeOutTime", 250}
 inline constexpr IntSetting kSilenceTimes{kStoredValuesGroup, "SilenceTimes", 0};
 inline constexpr IntSetting kRepeatNumTimes{kStoredValuesGroup, "RepeatNumTimes", 1};
 
+// ---- components ----
+
+// The hosts that serve the component installers under "components/<name>": the download
+// host first, then the main web host.
+inline constexpr TextSetting kComponentsHost{kSettingsGroup, "ComponentsHost", "download.halvorn-audio.de"};
+inline constexpr TextSetting kMainHost{kSettingsGroup, "MainHost", "www.halvorn-audio.de"};
+
 // ---- all of them ----
 
 struct SettingName {
@@ -142,6 +149,7 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kRawAudioSampleRate),  NameOf(kRawAudioChannels),     NameOf(kRawAudioCodec),
     NameOf(kVoxAudioSampleRate),  NameOf(kVoxAudioChannels),     NameOf(kVoxAudioCodec),
     NameOf(kMp3Gapless),          NameOf(kSaveAsFormat),
+    NameOf(kComponentsHost),      NameOf(kMainHost),
 };
 
 constexpr bool AllNamedOnce() {
