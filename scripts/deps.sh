@@ -28,6 +28,10 @@ install_packages() {
 BUILD_PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-translations-l10n libgl-dev libasound2-dev libcurl4-openssl-dev sox)
+# The programs the editor runs as its coding components and through our adapters: the
+# Debian decoders, ffmpeg (RealAudio, DSS and the other formats, and the AAC, Shorten and
+# Record adapters) and sox's AMR support (the AMR adapters).
+RUNTIME_PACKAGES=(ffmpeg vorbis-tools flac faad libsox-fmt-base)
 # What the test suite needs besides: clang and its sanitizer runtime for the fuzz targets;
 # an X server without a screen and xclip for the clipboard's round trip with another program;
 # the codec peers the decoders and encoders are compared with.

@@ -5,7 +5,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 source scripts/deps.sh
-install_packages "${BUILD_PACKAGES[@]}"
+install_packages "${BUILD_PACKAGES[@]}" "${RUNTIME_PACKAGES[@]}"
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONAVEL_BENCH=OFF >/dev/null
 cmake --build build/release --target sonavel sonavel-cli

@@ -7,7 +7,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 source scripts/deps.sh
-install_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+install_packages "${BUILD_PACKAGES[@]}" "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== debug build" >&2
