@@ -16,7 +16,7 @@ mkdir -p "$out"
 # each target links the objects it needs.
 compile_flags=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
   -I "$root/src")
-link_flags=(-g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+link_flags=(-g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -lcurl)
 compiler=(clang++)
 command -v ccache >/dev/null 2>&1 && compiler=(ccache clang++)
 objects="$out/objects"

@@ -186,6 +186,10 @@ struct ComponentDecoder {
   std::string_view component;
   const char* title;  // the first line while it runs
   std::vector<std::string_view> arguments;
+  // The AMR decoder: headerless 8000 Hz mono 16-bit samples instead of a WAV file, read
+  // with those raw settings given here (the user's own raw settings stay as they are),
+  // and one wait of at most six minutes.
+  bool amr = false;
 };
 
 // The decoders' command lines, fixed so that any program taking them can stand in.
@@ -194,50 +198,33 @@ const ComponentDecoder kFlacDecoding{kFlacDecoder, "Decoding FLAC file", {"-d", 
 const ComponentDecoder kAacDecoding{kAacDecoder, "Decoding AAC file", {"-d", "-o", kOutput, kInput}};
 const ComponentDecoder kShortenDecoding{kShortenDecoder, "Decoding Shn file", {"-x", kInput, kOutput}};
 const ComponentDecoder kRecordDecoding{kRecordDecoder, "Decoding Record file", {kInput, kOutput}};
-const ComponentDecoder kAmrDecoding{kAmrDecoder, "Lade  AMR Datei", {kInput, kOutput}};
+const ComponentDecoder kAmrDecoding{kAmrDecoder, "Lade  AMR Datei", {kInput, kOutput}, true};
 
-// How long an AMR decoder may run.
 constexpr int kAmrTimeoutMs = 360000;
 
-// Runs `decoder` on `path` into `temporary`: the component is made sure of first (its own
-// messages), then run under `progress`. The source is passed as an absolute path, so a
-// name beginning with "-" never reads as an option.
-Result RunComponentDecoder(const ComponentDecoder& decoder, const std::string& path, const TemporaryWav& temporary,
-                           Progress& progress, Ui& ui, bool& told) {
+// Runs `decoder` on `path` into a reserved temporary file and opens what it wrote. The
+// component is made sure of first (a failure there has shown its message). The source
+// goes by its absolute path, so a name beginning with "-" never reads as an option.
+template <const ComponentDecoder& decoder>
+Converted DecodeWithComponent(const std::string& path, Progress& progress, Ui& ui) {
   Registry registry;
-  const Result ensured = EnsureComponent(registry, decoder.component, ui, progress);
+  if (const Result ensured = EnsureComponent(registry, decoder.component, ui, progress); ensured != kDone)
+    return {ensured, {}, true};
   const std::optional<std::string> executable = FindComponent(registry, decoder.component);
-  told = ensured != kDone;
-  if (ensured != kDone || !executable) return ensured != kDone ? ensured : kFailed;
+  const std::optional<TemporaryWav> temporary = ReserveTemporary(ui);
+  if (!temporary) return {kFailed, {}, true};
+  if (!executable) return {kFailed, {}, false};
   std::error_code error;
   const std::string source = std::filesystem::absolute(path, error).string();
   std::vector<std::string> arguments = {*executable};
   for (std::string_view argument : decoder.arguments)
-    arguments.emplace_back(argument == kInput ? source : argument == kOutput ? temporary.path() : argument);
+    arguments.emplace_back(argument == kInput ? source : argument == kOutput ? temporary->path() : argument);
   progress.SetTexts(decoder.title, FileName(path));
-  if (&decoder == &kAmrDecoding) return RunAndWait(arguments, temporary.path(), kAmrTimeoutMs, progress);
-  return RunDecoder(arguments, temporary.path(), progress);
-}
-
-template <const ComponentDecoder& decoder>
-Converted DecodeWithComponent(const std::string& path, Progress& progress, Ui& ui) {
-  const std::optional<TemporaryWav> temporary = ReserveTemporary(ui);
-  if (!temporary) return {kFailed, {}, true};
-  bool told = false;
-  const Result result = RunComponentDecoder(decoder, path, *temporary, progress, ui, told);
-  if (result != kDone) return {result, {}, told};
+  const Result result = decoder.amr ? RunAndWait(arguments, temporary->path(), kAmrTimeoutMs, progress)
+                                    : RunDecoder(arguments, temporary->path(), progress);
+  if (result != kDone) return {result, {}, false};
+  if (decoder.amr) return OpenDecoded(OpenRawReader(OpenFileBytes(temporary->path()), RawSettings{8000, 1, 3}));
   return OpenDecodedWav(*temporary);
-}
-
-// The AMR decoder writes headerless 8000 Hz mono 16-bit samples, read with those raw
-// settings given here: the user's own raw settings stay as they are.
-Converted DecodeAmr(const std::string& path, Progress& progress, Ui& ui) {
-  const std::optional<TemporaryWav> temporary = ReserveTemporary(ui);
-  if (!temporary) return {kFailed, {}, true};
-  bool told = false;
-  const Result result = RunComponentDecoder(kAmrDecoding, path, *temporary, progress, ui, told);
-  if (result != kDone) return {result, {}, told};
-  return OpenDecoded(OpenRawReader(OpenFileBytes(temporary->path()), RawSettings{8000, 1, 3}));
 }
 
 Converted LoadDictation(const std::string& path, Progress& progress, Ui& ui) {
@@ -279,7 +266,7 @@ const std::vector<ConverterRow>& ConverterTable() {
       {{".aac", ".m4a"}, "Loading AAC file", DecodeWithComponent<kAacDecoding>},
       {{".ogg"}, "Loading OGG file", DecodeWithComponent<kOggDecoding>},
       {{".flac"}, "Loading FLAC file", DecodeWithComponent<kFlacDecoding>},
-      {{".amr"}, "Lade  AMR Datei", DecodeAmr},
+      {{".amr"}, "Lade  AMR Datei", DecodeWithComponent<kAmrDecoding>},
       {{".wma"}, "Loading WMA file", StreamWithFfmpeg},
       {{".dss"}, "Loading DSS file", DecodeDss},
       {{".ra", ".ram", ".rm", ".rmj"}, "Loading RealAudio file", DecodeRealAudio},
@@ -319,7 +306,6 @@ std::string ConversionErrorText(const std::string& path) {
            "\". It is possible that the file does not exist, it is corrupt or the file is protected with Digital "
            "Rights Management (DRM) which limits the recording to limited players.";
   if (!ConverterFor(extension).extensions.empty()) return NotSupportedText(path);
-  if (!Exists(path)) return WavOpenErrorText(kStatusCannotOpen, path);
   if (extension == ".msv" || extension == ".dvf")
     return "Cannot open the file \"" + path +
            "\" because the codec is not installed. Please download the Sony codec following the links from " +
@@ -341,8 +327,11 @@ OpenedSource OpenSourceFile(const std::string& path, Progress& progress, Ui& ui,
     if (reader->status != kStatusOk) return fail(OpenErrorText(path, reader->status));
     return {kDone, reader, false};
   }
-  // Every other extension goes through its converter.
-  const ConverterRow& row = ConverterFor(FileExtension(path));
+  // Every other extension goes through its converter; a file that is not there never
+  // starts a decoder (nor the install of one). A ".wma" keeps its own message.
+  const std::string extension = FileExtension(path);
+  if (extension != ".wma" && !Exists(path)) return fail(WavOpenErrorText(kStatusCannotOpen, path));
+  const ConverterRow& row = ConverterFor(extension);
   progress.SetTexts(row.title, "Bitte warten...");
   Converted converted = row.convert(path, progress, ui);
   if (converted.result == kCancelled) return {kCancelled, {}, true};
