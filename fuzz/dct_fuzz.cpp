@@ -22,9 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       layout.audio_length > end - layout.audio_offset)
     __builtin_trap();
   const auto first = bytes.begin() + layout.audio_offset;
-  sonavel::SourceRef reader =
-      sonavel::OpenWavReader(sonavel::MemoryBytes(std::vector<std::uint8_t>(first, first + layout.audio_length)));
+  sonavel::SourceRef reader = sonavel::OpenWavReader(
+      sonavel::MemoryBytes(std::vector<std::uint8_t>(first, first + layout.audio_length)));
   std::vector<std::int32_t> buffer(4096 * reader->channels + 1);
-  for (int piece = 0; piece < 16 && reader->Position() < reader->Length(); ++piece) reader->Read(buffer.data(), 4096);
+  for (int piece = 0; piece < 16 && reader->Position() < reader->Length(); ++piece)
+    reader->Read(buffer.data(), 4096);
   return 0;
 }

@@ -14,12 +14,17 @@ namespace {
 constexpr const char* kLoadError = "DCT File load error";
 constexpr const char* kCorrupt = "DCT File is corrupt";
 constexpr const char* kEncrypted =
-    "Verschlüsselte Diktatdateien können nicht geladen werden. Bitte entschlüsseln Sie die Datei mit dem "
-    "Transkriptionsprogramm des Herstellers Ihres Diktiergerätes und speichern Sie sie unverschlüsselt.";
-constexpr const char* kNotesError = "Unable to load dct file because of file corruption (notes error).";
-constexpr const char* kAttachmentError = "Unable to load dct file because of file corruption (attachment too large).";
+    "Verschlüsselte Diktatdateien können nicht geladen werden. Bitte entschlüsseln Sie die Datei "
+    "mit dem "
+    "Transkriptionsprogramm des Herstellers Ihres Diktiergerätes und speichern Sie sie "
+    "unverschlüsselt.";
+constexpr const char* kNotesError =
+    "Unable to load dct file because of file corruption (notes error).";
+constexpr const char* kAttachmentError =
+    "Unable to load dct file because of file corruption (attachment too large).";
 constexpr const char* kZeroChannels =
-    "Unable to load dct file because of file corruption (zero channels error). Please ask the dictator to send it "
+    "Unable to load dct file because of file corruption (zero channels error). Please ask the "
+    "dictator to send it "
     "again.";
 
 constexpr std::uint32_t kFlagEncrypted = 2;
@@ -34,7 +39,8 @@ class FieldReader {
   explicit FieldReader(ByteSource& bytes) : bytes_(bytes), size_(bytes.Size()) {}
   std::uint32_t Unsigned(int width) {
     std::uint8_t raw[4] = {};
-    if (bytes_.Read(raw, static_cast<std::size_t>(width)) != static_cast<std::size_t>(width)) ok_ = false;
+    if (bytes_.Read(raw, static_cast<std::size_t>(width)) != static_cast<std::size_t>(width))
+      ok_ = false;
     std::uint32_t value = 0;
     for (int i = width - 1; i >= 0; --i) value = value << 8 | raw[i];
     return value;
@@ -111,7 +117,8 @@ Result LoadDct(const std::string& path, const std::string& output, Progress& pro
   const DctLayout layout = ParseDct(*bytes);
   if (!layout.error.empty()) return fail(layout.error);
   File out(output, File::Mode::kReadWrite);
-  if (!out.IsOpen() || !out.Truncate(0) || !bytes->Seek(layout.audio_offset)) return fail(kLoadError);
+  if (!out.IsOpen() || !out.Truncate(0) || !bytes->Seek(layout.audio_offset))
+    return fail(kLoadError);
   std::vector<std::uint8_t> piece(kCopyPiece);
   double done = 0.1;
   progress.SetFraction(done);
@@ -119,7 +126,8 @@ Result LoadDct(const std::string& path, const std::string& output, Progress& pro
     if (progress.Pump()) return kCancelled;
     const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(left, kCopyPiece));
     if (bytes->Read(piece.data(), want) != want) return fail(kCorrupt);
-    if (!out.Write(piece.data(), want)) return fail("Kann die temporäre Datei \"" + output + "\" nicht schreiben.");
+    if (!out.Write(piece.data(), want))
+      return fail("Kann die temporäre Datei \"" + output + "\" nicht schreiben.");
     left -= static_cast<std::int64_t>(want);
     done += static_cast<double>(kCopyPiece) / static_cast<double>(layout.audio_length);
     progress.SetFraction(std::min(done, 1.0));

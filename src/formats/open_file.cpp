@@ -160,7 +160,8 @@ std::string FileName(const std::string& path) {
 std::optional<TemporaryWav> ReserveTemporary(Ui& ui) {
   std::optional<TemporaryWav> temporary = TemporaryWav::Reserve(TempFolder());
   if (!temporary)
-    ui.ShowMessage({"Im Ordner für temporäre Dateien \"" + TempFolder() + "\" kann keine Datei angelegt werden.",
+    ui.ShowMessage({"Im Ordner für temporäre Dateien \"" + TempFolder() +
+                        "\" kann keine Datei angelegt werden.",
                     "Sonavel", MessageIcon::kError, MessageButtons::kOk});
   return temporary;
 }
@@ -194,9 +195,12 @@ struct ComponentDecoder {
 
 // The decoders' command lines, fixed so that any program taking them can stand in.
 const ComponentDecoder kOggDecoding{kOggDecoder, "Decoding Ogg file", {"-o", kOutput, kInput}};
-const ComponentDecoder kFlacDecoding{kFlacDecoder, "Decoding FLAC file", {"-d", "-f", "-o", kOutput, kInput}};
-const ComponentDecoder kAacDecoding{kAacDecoder, "Decoding AAC file", {"-d", "-o", kOutput, kInput}};
-const ComponentDecoder kShortenDecoding{kShortenDecoder, "Decoding Shn file", {"-x", kInput, kOutput}};
+const ComponentDecoder kFlacDecoding{
+    kFlacDecoder, "Decoding FLAC file", {"-d", "-f", "-o", kOutput, kInput}};
+const ComponentDecoder kAacDecoding{
+    kAacDecoder, "Decoding AAC file", {"-d", "-o", kOutput, kInput}};
+const ComponentDecoder kShortenDecoding{
+    kShortenDecoder, "Decoding Shn file", {"-x", kInput, kOutput}};
 const ComponentDecoder kRecordDecoding{kRecordDecoder, "Decoding Record file", {kInput, kOutput}};
 const ComponentDecoder kAmrDecoding{kAmrDecoder, "Lade  AMR Datei", {kInput, kOutput}, true};
 
@@ -208,7 +212,8 @@ constexpr int kAmrTimeoutMs = 360000;
 template <const ComponentDecoder& decoder>
 Converted DecodeWithComponent(const std::string& path, Progress& progress, Ui& ui) {
   Registry registry;
-  if (const Result ensured = EnsureComponent(registry, decoder.component, ui, progress); ensured != kDone)
+  if (const Result ensured = EnsureComponent(registry, decoder.component, ui, progress);
+      ensured != kDone)
     return {ensured, {}, true};
   const std::optional<std::string> executable = FindComponent(registry, decoder.component);
   const std::optional<TemporaryWav> temporary = ReserveTemporary(ui);
@@ -218,12 +223,16 @@ Converted DecodeWithComponent(const std::string& path, Progress& progress, Ui& u
   const std::string source = std::filesystem::absolute(path, error).string();
   std::vector<std::string> arguments = {*executable};
   for (std::string_view argument : decoder.arguments)
-    arguments.emplace_back(argument == kInput ? source : argument == kOutput ? temporary->path() : argument);
+    arguments.emplace_back(argument == kInput    ? source
+                           : argument == kOutput ? temporary->path()
+                                                 : argument);
   progress.SetTexts(decoder.title, FileName(path));
-  const Result result = decoder.amr ? RunAndWait(arguments, temporary->path(), kAmrTimeoutMs, progress)
-                                    : RunDecoder(arguments, temporary->path(), progress);
+  const Result result = decoder.amr
+                            ? RunAndWait(arguments, temporary->path(), kAmrTimeoutMs, progress)
+                            : RunDecoder(arguments, temporary->path(), progress);
   if (result != kDone) return {result, {}, false};
-  if (decoder.amr) return OpenDecoded(OpenRawReader(OpenFileBytes(temporary->path()), RawSettings{8000, 1, 3}));
+  if (decoder.amr)
+    return OpenDecoded(OpenRawReader(OpenFileBytes(temporary->path()), RawSettings{8000, 1, 3}));
   return OpenDecodedWav(*temporary);
 }
 
@@ -252,7 +261,9 @@ Converted DecodeDss(const std::string& path, Progress& progress, Ui& ui) {
 }
 
 // VoiceIt files have no decoder: they are refused as not supported.
-Converted NotSupported(const std::string&, Progress&, Ui&) { return {kFailed, {}, false}; }
+Converted NotSupported(const std::string&, Progress&, Ui&) {
+  return {kFailed, {}, false};
+}
 
 struct ConverterRow {
   std::vector<std::string> extensions;  // empty: every extension without a row of its own
@@ -344,7 +355,8 @@ Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, 
                      std::optional<WaveFormat>* file_format, const OpenOptions& options) {
   const OpenedSource opened = OpenSourceFile(path, progress, ui, options);
   if (opened.result != kDone) return opened.result;
-  const Result result = LoadIntoSound(*opened.source, sound, progress, "Lade Datei " + FileName(path));
+  const Result result =
+      LoadIntoSound(*opened.source, sound, progress, "Lade Datei " + FileName(path));
   if (result == kFailed)
     ui.ShowMessage({"Cannot open the file \"" + path + "\".", "Sonavel", MessageIcon::kError, MessageButtons::kOk});
   if (result == kDone && file_format != nullptr) {

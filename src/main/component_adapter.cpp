@@ -37,7 +37,8 @@ constexpr int kUsageStatus = 2;
 std::optional<int> Number(std::string_view text, int low, int high) {
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) return std::nullopt;
+  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+    return std::nullopt;
   return value;
 }
 
@@ -54,7 +55,9 @@ std::string LowerExtension(const std::string& path) {
   return extension;
 }
 
-std::vector<std::string> FfmpegStart() { return {FindProgram("ffmpeg"), "-nostdin", "-hide_banner", "-v", "error", "-y"}; }
+std::vector<std::string> FfmpegStart() {
+  return {FindProgram("ffmpeg"), "-nostdin", "-hide_banner", "-v", "error", "-y"};
+}
 
 // The AAC quality scale (10 … 500, 100 the usual) as ffmpeg has no such scale: a bit rate
 // of 0.64 kbit/s a channel per quality step, so that 100 gives 64 kbit/s a channel, held
@@ -101,13 +104,15 @@ std::optional<std::vector<std::string>> AacEncoder(const std::vector<std::string
   if (!channels || !rate || (!kbps && !quality) || !raw_input || !output) return std::nullopt;
   const int bit_rate = kbps ? *kbps : AacQualityBitRate(*quality, *channels);
   std::vector<std::string> command = FfmpegStart();
-  command.insert(command.end(), {"-f", "s16le", "-ar", std::to_string(*rate), "-ac", std::to_string(*channels),
-                                 "-i", "pipe:0", "-c:a", "aac", "-b:a", std::to_string(bit_rate) + "k"});
+  command.insert(command.end(),
+                 {"-f", "s16le", "-ar", std::to_string(*rate), "-ac", std::to_string(*channels),
+                  "-i", "pipe:0", "-c:a", "aac", "-b:a", std::to_string(bit_rate) + "k"});
   // MPEG-2 restricts the encoder to the low-complexity tools MPEG-2 knows.
   if (mpeg2) command.insert(command.end(), {"-profile:a", "mpeg2_aac_low"});
   if (no_tns) command.insert(command.end(), {"-aac_tns", "0"});
   const std::string extension = LowerExtension(*output);
-  command.insert(command.end(), {"-f", extension == ".m4a" || extension == ".mp4" ? "mp4" : "adts"});
+  command.insert(command.end(),
+                 {"-f", extension == ".m4a" || extension == ".mp4" ? "mp4" : "adts"});
   command.push_back(FfmpegPath(*output));
   return command;
 }
@@ -121,7 +126,8 @@ std::vector<std::string> FfmpegToWav(const std::string& input, const std::string
 }
 
 // The AMR-NB mode names, in the order of their sox compression index.
-constexpr std::string_view kAmrModes[] = {"MR475", "MR515", "MR59", "MR67", "MR74", "MR795", "MR102", "MR122"};
+constexpr std::string_view kAmrModes[] = {"MR475", "MR515", "MR59",  "MR67",
+                                          "MR74",  "MR795", "MR102", "MR122"};
 
 std::optional<std::vector<std::string>> AmrEncoder(const std::vector<std::string>& args) {
   if (args.size() != 3 || args[1].empty() || args[2].empty()) return std::nullopt;
@@ -143,7 +149,8 @@ std::optional<std::vector<std::string>> Command(const std::vector<std::string>& 
   auto two_paths = [&args] { return args.size() == 2 && !args[0].empty() && !args[1].empty(); };
   if (kComponent == "aacenc") return AacEncoder(args);
   if (kComponent == "shndec") {
-    if (args.size() != 3 || args[0] != "-x" || args[1].empty() || args[2].empty()) return std::nullopt;
+    if (args.size() != 3 || args[0] != "-x" || args[1].empty() || args[2].empty())
+      return std::nullopt;
     return FfmpegToWav(args[1], args[2]);
   }
   if (kComponent == "actdec") {
@@ -153,22 +160,41 @@ std::optional<std::vector<std::string>> Command(const std::vector<std::string>& 
   if (kComponent == "amrenc") return AmrEncoder(args);
   if (kComponent == "amrdec") {
     if (!two_paths()) return std::nullopt;
-    return std::vector<std::string>{FindProgram("sox"), "-V1", "-t", "amr-nb", "--", args[0],
-                                    "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", "-r", "8000", "-c", "1",
-                                    "--", args[1]};
+    return std::vector<std::string>{FindProgram("sox"),
+                                    "-V1",
+                                    "-t",
+                                    "amr-nb",
+                                    "--",
+                                    args[0],
+                                    "-t",
+                                    "raw",
+                                    "-e",
+                                    "signed-integer",
+                                    "-b",
+                                    "16",
+                                    "-L",
+                                    "-r",
+                                    "8000",
+                                    "-c",
+                                    "1",
+                                    "--",
+                                    args[1]};
   }
   return std::nullopt;
 }
 
 constexpr const char* Usage() {
   if (kComponent == "aacenc")
-    return "usage: sonavel-aacenc -C CHANNELS -R RATE (-b KBPS | -q QUALITY) [--mpeg-vers 2] [--no-tns] -X - -o OUT\n"
-           "  reads 16-bit little-endian samples from standard input; OUT ending in .m4a is MPEG-4, else ADTS\n";
+    return "usage: sonavel-aacenc -C CHANNELS -R RATE (-b KBPS | -q QUALITY) [--mpeg-vers 2] "
+           "[--no-tns] -X - -o OUT\n"
+           "  reads 16-bit little-endian samples from standard input; OUT ending in .m4a is "
+           "MPEG-4, else ADTS\n";
   if (kComponent == "shndec") return "usage: sonavel-shndec -x IN OUT.wav\n";
   if (kComponent == "actdec") return "usage: sonavel-actdec IN OUT.wav\n";
   if (kComponent == "amrenc")
     return "usage: sonavel-amrenc MODE IN.wav OUT\n"
-           "       sonavel-amrenc MODE - OUT   (8000 Hz mono 16-bit little-endian samples on standard input)\n"
+           "       sonavel-amrenc MODE - OUT   (8000 Hz mono 16-bit little-endian samples on "
+           "standard input)\n"
            "  MODE: MR475 MR515 MR59 MR67 MR74 MR795 MR102 MR122\n";
   return "usage: sonavel-amrdec IN OUT.raw   (OUT: 8000 Hz mono 16-bit little-endian samples)\n";
 }
@@ -188,7 +214,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<char*> child_argv;
-  for (const std::string& argument : *command) child_argv.push_back(const_cast<char*>(argument.c_str()));
+  for (const std::string& argument : *command)
+    child_argv.push_back(const_cast<char*>(argument.c_str()));
   child_argv.push_back(nullptr);
   ::execv(child_argv[0], child_argv.data());
   std::perror("sonavel-adapter: exec");

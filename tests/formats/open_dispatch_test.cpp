@@ -223,7 +223,8 @@ TEST_F(OpenDispatchTest, ExtensionAloneChoosesTheReaderAndItsMessage) {
   for (const char* gone : {"gone.mkv", "gone.amr", "gone.dct"}) {
     ui.Clear();
     EXPECT_EQ(OpenSourceFile(Path(gone), progress, ui, {}).result, kFailed);
-    EXPECT_EQ(OnlyMessage(ui), "Cannot open the file \"" + Path(gone) + "\". Check it exists and you have read access.");
+    EXPECT_EQ(OnlyMessage(ui), "Cannot open the file \"" + Path(gone) +
+                                   "\". Check it exists and you have read access.");
   }
   ui.Clear();
   const std::string msv = Path("memo.msv");
@@ -292,24 +293,38 @@ TEST_F(OpenDispatchTest, DecoderRowsGiveWhatTheirPeersDecode) {
     std::vector<std::string> titles;
   };
   const std::vector<Case> cases = {
-      {"t.ogg", "oggenc -Q -q 3 -o <out> <src>", "oggdec -Q -o <ref> <out>",
+      {"t.ogg",
+       "oggenc -Q -q 3 -o <out> <src>",
+       "oggdec -Q -o <ref> <out>",
        {"Loading OGG file", "Decoding Ogg file"}},
       {"t.flac", "flac -s -5 -o <out> <src>", "", {"Loading FLAC file", "Decoding FLAC file"}},
-      {"t.aac", "ffmpeg -nostdin -v error -i <src> -c:a aac -b:a 96k <out>", "faad -q -o <ref> <out>",
+      {"t.aac",
+       "ffmpeg -nostdin -v error -i <src> -c:a aac -b:a 96k <out>",
+       "faad -q -o <ref> <out>",
        {"Loading AAC file", "Decoding AAC file"}},
-      {"t.m4a", "ffmpeg -nostdin -v error -i <src> -c:a aac -b:a 96k <out>", "faad -q -o <ref> <out>",
+      {"t.m4a",
+       "ffmpeg -nostdin -v error -i <src> -c:a aac -b:a 96k <out>",
+       "faad -q -o <ref> <out>",
        {"Loading AAC file", "Decoding AAC file"}},
-      {"t.amr", "sox <narrow> -t amr-nb -C 5 <out>", "sox -t amr-nb <out> <ref>", {"Lade  AMR Datei", "Lade  AMR Datei"}},
-      {"t.ra", "ffmpeg -nostdin -v error -i <narrow> -c:a real_144 <out>", "ffmpeg -nostdin -v error -i <out> <ref>",
+      {"t.amr",
+       "sox <narrow> -t amr-nb -C 5 <out>",
+       "sox -t amr-nb <out> <ref>",
+       {"Lade  AMR Datei", "Lade  AMR Datei"}},
+      {"t.ra",
+       "ffmpeg -nostdin -v error -i <narrow> -c:a real_144 <out>",
+       "ffmpeg -nostdin -v error -i <out> <ref>",
        {"Loading RealAudio file", "Decoding Real Audio"}},
       // ffmpeg behind the adapters reads what the file holds.
       {"t.shn", "cp <src> <out>", "", {"Loading Shorten file", "Decoding Shn file"}},
       {"t.rec", "cp <src> <out>", "", {"Loading Record file", "Decoding Record file"}},
   };
   auto fill = [&](std::string line, const std::string& out, const std::string& ref) {
-    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"<src>", source}, {"<narrow>", narrow},
-                                      {"<out>", out}, {"<ref>", ref}})
-      for (std::size_t at; (at = line.find(mark)) != std::string::npos;) line.replace(at, mark.size(), Quote(value));
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"<src>", source},
+                                      {"<narrow>", narrow},
+                                      {"<out>", out},
+                                      {"<ref>", ref}})
+      for (std::size_t at; (at = line.find(mark)) != std::string::npos;)
+        line.replace(at, mark.size(), Quote(value));
     return line;
   };
   for (const Case& c : cases) {
@@ -357,13 +372,16 @@ TEST_F(OpenDispatchTest, DecoderRowsGiveWhatTheirPeersDecode) {
 // The encoding adapters against their peers, and every adapter's refusal of a command line
 // it does not take.
 TEST_F(OpenDispatchTest, AdaptersEncodeLikeTheirPeersAndRefuseOtherCommandLines) {
-  auto adapter = [](std::string_view name) { return std::string(SONAVEL_ADAPTER_DIR) + "/sonavel-" + std::string(name); };
+  auto adapter = [](std::string_view name) {
+    return std::string(SONAVEL_ADAPTER_DIR) + "/sonavel-" + std::string(name);
+  };
   const std::vector<std::pair<std::string_view, std::vector<std::string>>> wrong = {
       {"aacenc", {"-C", "2", "-R", "44100", "-b", "128", "-o", "x.aac"}},  // no "-X -"
       {"aacenc", {"-C", "3", "-R", "44100", "-q", "100", "-X", "-", "-o", "x.aac"}},
       {"aacenc", {"-C", "2", "-R", "44100", "-q", "1e2", "-X", "-", "-o", "x.aac"}},
       {"aacenc", {"-C", "2", "-R", "44100", "-b", "96", "-q", "100", "-X", "-", "-o", "x.aac"}},
-      {"aacenc", {"-C", "2", "-R", "44100", "-b", "96", "--mpeg-vers", "4", "-X", "-", "-o", "x.aac"}},
+      {"aacenc",
+       {"-C", "2", "-R", "44100", "-b", "96", "--mpeg-vers", "4", "-X", "-", "-o", "x.aac"}},
       {"shndec", {"in.shn", "out.wav"}},
       {"actdec", {"in.act"}},
       {"amrenc", {"MR123", "in.wav", "out.amr"}},
@@ -380,8 +398,8 @@ TEST_F(OpenDispatchTest, AdaptersEncodeLikeTheirPeersAndRefuseOtherCommandLines)
   Sox("-n -r 8000 -c 1 -b 16 " + Quote(narrow) + " synth 0.5 sine 300:1200 vol 0.6");
   const std::string ours = Path("ours.amr"), piped = Path("piped.amr"), peer = Path("peer.amr");
   ASSERT_EQ(RunProgram({adapter("amrenc"), "MR795", narrow, ours}), 0);
-  ASSERT_EQ(RunCommand("sox " + Quote(narrow) + " -t s16 - | " + Quote(adapter("amrenc")) + " MR795 - " +
-                       Quote(piped)),
+  ASSERT_EQ(RunCommand("sox " + Quote(narrow) + " -t s16 - | " + Quote(adapter("amrenc")) +
+                       " MR795 - " + Quote(piped)),
             0);
   Sox(Quote(narrow) + " -t amr-nb -C 5 " + Quote(peer));
   EXPECT_EQ(ReadBytes(ours), ReadBytes(peer));
@@ -395,21 +413,23 @@ TEST_F(OpenDispatchTest, AdaptersEncodeLikeTheirPeersAndRefuseOtherCommandLines)
     std::string format;
     int kbps;
   };
-  for (const AacCase& c : std::vector<AacCase>{{"b.aac", "-b 96", "aac", 96},
-                                               {"q.m4a", "-q 150 --no-tns --mpeg-vers 2", "mov,mp4,m4a,3gp,3g2,mj2", 192}}) {
+  for (const AacCase& c : std::vector<AacCase>{
+           {"b.aac", "-b 96", "aac", 96},
+           {"q.m4a", "-q 150 --no-tns --mpeg-vers 2", "mov,mp4,m4a,3gp,3g2,mj2", 192}}) {
     SCOPED_TRACE(c.name);
     const std::string out = Path(c.name);
-    ASSERT_EQ(RunCommand("sox " + Quote(source) + " -t s16 - | " + Quote(adapter("aacenc")) + " -C 2 -R 44100 " +
-                         c.options + " -X - -o " + Quote(out)),
+    ASSERT_EQ(RunCommand("sox " + Quote(source) + " -t s16 - | " + Quote(adapter("aacenc")) +
+                         " -C 2 -R 44100 " + c.options + " -X - -o " + Quote(out)),
               0);
     std::string probe;
     ASSERT_EQ(RunForOutput({FindProgram("ffprobe"), "-v", "error", "-show_entries",
-                            "format=format_name:stream=codec_name,sample_rate,channels,bit_rate", "-of",
-                            "default=nw=1", out},
+                            "format=format_name:stream=codec_name,sample_rate,channels,bit_rate",
+                            "-of", "default=nw=1", out},
                            probe, 4096),
               0);
     EXPECT_NE(probe.find("format_name=" + c.format + "\n"), std::string::npos) << probe;
-    EXPECT_NE(probe.find("codec_name=aac\nsample_rate=44100\nchannels=2\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("codec_name=aac\nsample_rate=44100\nchannels=2\n"), std::string::npos)
+        << probe;
     if (c.format != "aac") {
       const std::size_t at = probe.find("bit_rate=");
       ASSERT_NE(at, std::string::npos);
@@ -441,14 +461,22 @@ struct Dictation {
     }
     RiffBuilder head;
     head.U16(version).U32(0).U32(flags).Raw(std::vector<std::uint8_t>(8, 0xEE));
-    if (version >= 3) head.U32(extra).Raw(std::vector<std::uint8_t>(std::min<std::uint32_t>(extra, 64), 0));
-    head.U32(0x01020304).Raw(fields.bytes()).Raw({0x7F}).U32(notes).Raw(std::vector<std::uint8_t>(std::min<std::uint32_t>(notes, 64), 'n'));
+    if (version >= 3)
+      head.U32(extra).Raw(std::vector<std::uint8_t>(std::min<std::uint32_t>(extra, 64), 0));
+    head.U32(0x01020304)
+        .Raw(fields.bytes())
+        .Raw({0x7F})
+        .U32(notes)
+        .Raw(std::vector<std::uint8_t>(std::min<std::uint32_t>(notes, 64), 'n'));
     if (flags & 4) {
       head.Raw({std::uint8_t(attachments.size())});
       for (std::uint32_t size : attachments)
-        head.Raw({3, 'a', '.', 'x'}).U32(size).Raw(std::vector<std::uint8_t>(std::min<std::uint32_t>(size, 64), 'z'));
+        head.Raw({3, 'a', '.', 'x'})
+            .U32(size)
+            .Raw(std::vector<std::uint8_t>(std::min<std::uint32_t>(size, 64), 'z'));
     }
-    if (version >= 1) head.Raw({channels}).U32(audio_length.value_or(static_cast<std::uint32_t>(wav.size())));
+    if (version >= 1)
+      head.Raw({channels}).U32(audio_length.value_or(static_cast<std::uint32_t>(wav.size())));
     std::vector<std::uint8_t> file = head.bytes();
     file.insert(file.end(), wav.begin(), wav.end());
     file.resize(file.size() - cut);
@@ -464,7 +492,8 @@ TEST_F(OpenDispatchTest, DictationFilesGiveTheirWavOrTheirRefusal) {
   const std::vector<std::uint8_t> wav = ReadBytes(source_wav);
   const std::vector<std::int32_t> expected = Drain(*OpenWavReader(source_wav));
   const char* seeds = std::getenv("SONAVEL_DCT_FUZZ_SEEDS");
-  auto open = [&](const std::string& name, const Dictation& dictation, ScriptedUi& ui, RecordingProgress& progress) {
+  auto open = [&](const std::string& name, const Dictation& dictation, ScriptedUi& ui,
+                  RecordingProgress& progress) {
     const std::string path = Path(name);
     WriteBytes(path, dictation.Build(wav));
     if (seeds != nullptr && *seeds != '\0') WriteBytes(JoinPath(seeds, name), ReadBytes(path));
@@ -473,7 +502,8 @@ TEST_F(OpenDispatchTest, DictationFilesGiveTheirWavOrTheirRefusal) {
   // Every version, with notes and attachments in the way; version 1's flag 2 is no
   // encryption. Version 0's audio runs to the end of the file.
   std::vector<std::pair<std::string, Dictation>> good(4);
-  for (std::uint16_t version = 0; version < 4; ++version) good[version] = {"v" + std::to_string(version) + ".dct", {}};
+  for (std::uint16_t version = 0; version < 4; ++version)
+    good[version] = {"v" + std::to_string(version) + ".dct", {}};
   good[0].second.version = 0;
   good[1].second.flags = 2 | 4;
   good[1].second.attachments = {0, 17, 40};
@@ -503,7 +533,8 @@ TEST_F(OpenDispatchTest, DictationFilesGiveTheirWavOrTheirRefusal) {
 
   const std::string corrupt = "DCT File is corrupt";
   const std::string notes = "Unable to load dct file because of file corruption (notes error).";
-  const std::string attachment = "Unable to load dct file because of file corruption (attachment too large).";
+  const std::string attachment =
+      "Unable to load dct file because of file corruption (attachment too large).";
   auto with = [](auto change) {
     Dictation d;
     change(d);
@@ -520,23 +551,38 @@ TEST_F(OpenDispatchTest, DictationFilesGiveTheirWavOrTheirRefusal) {
   Dictation attachment_past_end;
   attachment_past_end.flags = 4;
   attachment_past_end.attachments = {64, 64};
-  attachment_past_end.attachments[1] = static_cast<std::uint32_t>(attachment_past_end.Build(wav).size() - 1);
+  attachment_past_end.attachments[1] =
+      static_cast<std::uint32_t>(attachment_past_end.Build(wav).size() - 1);
   const std::vector<std::tuple<std::string, Dictation, std::string>> refused = {
       {"v4.dct", with([](Dictation& d) { d.version = 4; }), "DCT File load error"},
       {"total.dct", with([](Dictation& d) { d.total = 1000; }), corrupt},
       {"cut.dct", with([](Dictation& d) { d.cut = 1; }), corrupt},
-      {"encrypted.dct", with([](Dictation& d) { d.version = 2; d.flags = 2; }),
-       "Verschlüsselte Diktatdateien können nicht geladen werden. Bitte entschlüsseln Sie die Datei mit dem "
-       "Transkriptionsprogramm des Herstellers Ihres Diktiergerätes und speichern Sie sie unverschlüsselt."},
-      {"extra.dct", with([](Dictation& d) { d.version = 3; d.extra = 0xFFFFFF; }), corrupt},
+      {"encrypted.dct", with([](Dictation& d) {
+         d.version = 2;
+         d.flags = 2;
+       }),
+       "Verschlüsselte Diktatdateien können nicht geladen werden. Bitte entschlüsseln Sie die "
+       "Datei mit dem "
+       "Transkriptionsprogramm des Herstellers Ihres Diktiergerätes und speichern Sie sie "
+       "unverschlüsselt."},
+      {"extra.dct", with([](Dictation& d) {
+         d.version = 3;
+         d.extra = 0xFFFFFF;
+       }),
+       corrupt},
       // Below the total size, but past the end of the file from where it starts.
       {"extra-past-end.dct", past_end(extra_past_end, &Dictation::extra), corrupt},
       {"notes.dct", with([](Dictation& d) { d.notes = 0x7FFFFFFF; }), notes},
       {"notes-past-end.dct", past_end({}, &Dictation::notes), notes},
-      {"attachment.dct", with([](Dictation& d) { d.flags = 4; d.attachments = {0x80000000u}; }), attachment},
+      {"attachment.dct", with([](Dictation& d) {
+         d.flags = 4;
+         d.attachments = {0x80000000u};
+       }),
+       attachment},
       {"attachment-past-end.dct", attachment_past_end, attachment},
       {"zero-channels.dct", with([](Dictation& d) { d.channels = 0; }),
-       "Unable to load dct file because of file corruption (zero channels error). Please ask the dictator to send "
+       "Unable to load dct file because of file corruption (zero channels error). Please ask the "
+       "dictator to send "
        "it again."},
       {"audio-past-end.dct", with([](Dictation& d) { d.audio_length = 100000; }), corrupt},
       // Nothing to copy: the empty WAV file is refused by the WAV reader.
@@ -547,12 +593,13 @@ TEST_F(OpenDispatchTest, DictationFilesGiveTheirWavOrTheirRefusal) {
     ScriptedUi ui;
     RecordingProgress progress;
     EXPECT_EQ(open(name, dictation, ui, progress).result, kFailed);
-    EXPECT_EQ(OnlyMessage(ui), message.empty() ? "Cannot open the file \"" + Path(name) +
-                                                     "\". This means that either the file format is not supported "
-                                                     "by this program or that a required codec or plugin is not "
-                                                     "installed. Please see the README's section \"Other formats\" "
-                                                     "for more information."
-                                               : message);
+    EXPECT_EQ(OnlyMessage(ui),
+              message.empty() ? "Cannot open the file \"" + Path(name) +
+                                    "\". This means that either the file format is not supported "
+                                    "by this program or that a required codec or plugin is not "
+                                    "installed. Please see the README's section \"Other formats\" "
+                                    "for more information."
+                              : message);
     EXPECT_TRUE(TempEntries().empty());
   }
   // A cancel during the copy.
