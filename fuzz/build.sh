@@ -16,7 +16,7 @@ mkdir -p "$out"
 # each target links the objects it needs.
 compile_flags=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
   -I "$root/src")
-link_flags=(-g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+link_flags=(-g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -lcurl)
 compiler=(clang++)
 command -v ccache >/dev/null 2>&1 && compiler=(ccache clang++)
 objects="$out/objects"
@@ -53,6 +53,7 @@ link wav_reader formats store platform
 link format_readers formats store platform
 link mp3_frames formats store platform
 link media_output formats store platform
+link dct formats store platform
 link text_inputs document effects effects/dsp formats store platform
 
 # Seeds for ffprobe's lines.
@@ -88,6 +89,7 @@ seed self-trim-copy '\x03\x15\x10\x10\x07\x13\x10\x10\x18\x12\x10\x10\x61\x0e\x1
 # "FormatSeeds", each behind the byte that picks its format's entry.
 mkdir -p "$out/wav_reader_seeds" "$out/wav_reader_corpus"
 mkdir -p "$out/format_readers_seeds" "$out/format_readers_corpus"
+mkdir -p "$out/dct_seeds" "$out/dct_corpus"
 for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/tests/formats/formats_tests; do
   if [ -x "$tests" ]; then
     SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
@@ -95,6 +97,8 @@ for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/
     SONAVEL_FUZZ_SEEDS="$out/format_readers_seeds" "$tests" --gtest_filter='AiffTest.EveryCoding*' >/dev/null
     # MP3 in WAV (tag 0x55), for the WAV reader.
     SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='Mp3FormatSeeds.*' >/dev/null
+    # The dictation files of the open test, good and refused.
+    SONAVEL_DCT_FUZZ_SEEDS="$out/dct_seeds" "$tests" --gtest_filter='OpenDispatchTest.Dictation*' >/dev/null
     break
   fi
 done
@@ -136,7 +140,7 @@ fi
 
 run_all() {
   local target
-  for target in segment_ops wav_reader format_readers mp3_frames media_output text_inputs; do
+  for target in segment_ops wav_reader format_readers mp3_frames media_output text_inputs dct; do
     "$out/${target}_fuzz" -max_len=4096 "$@" -artifact_prefix="$out/$target-" \
       "$out/${target}_corpus" "$out/${target}_seeds"
   done

@@ -29,8 +29,9 @@ BUILD_PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-translations-l10n libgl-dev libasound2-dev libcurl4-openssl-dev sox)
 # The programs the editor runs for the formats it does not code itself: ffmpeg for the
-# media loader, and the components (lame, oggenc/oggdec, flac, faad; sox for AMR-NB, which
-# the Debian sox reads and writes through its base formats package).
+# media loader (RealAudio, DSS, the rest) and the AAC, Shorten and Record adapters; the
+# components lame, oggenc/oggdec, flac and faad; sox's AMR-NB support (its base formats
+# package) for the AMR adapters.
 RUNTIME_PACKAGES=(ffmpeg lame vorbis-tools flac faad sox libsox-fmt-base)
 # What the test suite needs besides: clang and its sanitizer runtime for the fuzz targets;
 # an X server without a screen and xclip for the clipboard's round trip with another program;

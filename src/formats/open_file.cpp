@@ -2,17 +2,24 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <optional>
 #include <string_view>
 #include <utility>
 
 #include <sys/stat.h>
 
+#include "formats/components.h"
+#include "formats/dct_file.h"
 #include "formats/format_table.h"
 #include "formats/media_loader.h"
 #include "formats/pump.h"
+#include "formats/raw_audio.h"
 #include "formats/wav_reader.h"
 #include "platform/paths.h"
 #include "platform/progress.h"
+#include "platform/registry.h"
+#include "platform/temporary_wav.h"
 #include "platform/ui.h"
 
 namespace sonavel {
@@ -133,13 +140,130 @@ namespace {
 // Where the open messages send the user for help on formats and codecs.
 constexpr const char* kFormatsHelp = "the README's section \"Other formats\"";
 
-// A converter decodes the file at `path` and gives the reader of what it decoded.
-using Converter = MediaStream (*)(const std::string& path, Progress& progress);
+// What a converter gives: kDone with the reader of what it decoded, else kCancelled or
+// kFailed; `told` when the converter has shown its own message.
+struct Converted {
+  Result result = kFailed;
+  SourceRef source;
+  bool told = false;
+};
 
-// The decoder components (AAC, Ogg Vorbis, FLAC, AMR, Shorten, Record) and the loaders of
-// dictation, DSS, RealAudio and SRI files are not part of the program yet: the components
-// work brings them. Until then their files are refused as not supported.
-MediaStream NotYetAvailable(const std::string&, Progress&) { return {kFailed, {}}; }
+// A converter decodes the file at `path` and gives the reader of what it decoded.
+using Converter = Converted (*)(const std::string& path, Progress& progress, Ui& ui);
+
+std::string FileName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The numbered temporary file a converter decodes into, or the message why there is none.
+std::optional<TemporaryWav> ReserveTemporary(Ui& ui) {
+  std::optional<TemporaryWav> temporary = TemporaryWav::Reserve(TempFolder());
+  if (!temporary)
+    ui.ShowMessage({"Im Ordner für temporäre Dateien \"" + TempFolder() +
+                        "\" kann keine Datei angelegt werden.",
+                    "Sonavel", MessageIcon::kError, MessageButtons::kOk});
+  return temporary;
+}
+
+// The reader of what a converter wrote into `temporary`. The reader keeps the file open,
+// so the name is given up (and the file deleted) when `temporary` goes while the reader
+// still reads the bytes. A file the reader refuses fails the conversion.
+Converted OpenDecoded(SourceRef reader) {
+  if (reader->status != kStatusOk) return {kFailed, {}, false};
+  return {kDone, reader, false};
+}
+
+Converted OpenDecodedWav(const TemporaryWav& temporary) {
+  return OpenDecoded(OpenWavReader(OpenFileBytes(temporary.path())));
+}
+
+// A decoder component's command line after the executable; kInput and kOutput stand for
+// the source path and the decoded file.
+constexpr std::string_view kInput = "\x01in";
+constexpr std::string_view kOutput = "\x01out";
+
+struct ComponentDecoder {
+  std::string_view component;
+  const char* title;  // the first line while it runs
+  std::vector<std::string_view> arguments;
+  // The AMR decoder: headerless 8000 Hz mono 16-bit samples instead of a WAV file, read
+  // with those raw settings given here (the user's own raw settings stay as they are),
+  // and one wait of at most six minutes.
+  bool amr = false;
+};
+
+// The decoders' command lines, fixed so that any program taking them can stand in.
+const ComponentDecoder kOggDecoding{kOggDecoder, "Decoding Ogg file", {"-o", kOutput, kInput}};
+const ComponentDecoder kFlacDecoding{
+    kFlacDecoder, "Decoding FLAC file", {"-d", "-f", "-o", kOutput, kInput}};
+const ComponentDecoder kAacDecoding{
+    kAacDecoder, "Decoding AAC file", {"-d", "-o", kOutput, kInput}};
+const ComponentDecoder kShortenDecoding{
+    kShortenDecoder, "Decoding Shn file", {"-x", kInput, kOutput}};
+const ComponentDecoder kRecordDecoding{kRecordDecoder, "Decoding Record file", {kInput, kOutput}};
+const ComponentDecoder kAmrDecoding{kAmrDecoder, "Lade  AMR Datei", {kInput, kOutput}, true};
+
+constexpr int kAmrTimeoutMs = 360000;
+
+// Runs `decoder` on `path` into a reserved temporary file and opens what it wrote. The
+// component is made sure of first (a failure there has shown its message). The source
+// goes by its absolute path, so a name beginning with "-" never reads as an option.
+template <const ComponentDecoder& decoder>
+Converted DecodeWithComponent(const std::string& path, Progress& progress, Ui& ui) {
+  Registry registry;
+  if (const Result ensured = EnsureComponent(registry, decoder.component, ui, progress);
+      ensured != kDone)
+    return {ensured, {}, true};
+  const std::optional<std::string> executable = FindComponent(registry, decoder.component);
+  const std::optional<TemporaryWav> temporary = ReserveTemporary(ui);
+  if (!temporary) return {kFailed, {}, true};
+  if (!executable) return {kFailed, {}, false};
+  std::error_code error;
+  const std::string source = std::filesystem::absolute(path, error).string();
+  std::vector<std::string> arguments = {*executable};
+  for (std::string_view argument : decoder.arguments)
+    arguments.emplace_back(argument == kInput    ? source
+                           : argument == kOutput ? temporary->path()
+                                                 : argument);
+  progress.SetTexts(decoder.title, FileName(path));
+  const Result result = decoder.amr
+                            ? RunAndWait(arguments, temporary->path(), kAmrTimeoutMs, progress)
+                            : RunDecoder(arguments, temporary->path(), progress);
+  if (result != kDone) return {result, {}, false};
+  if (decoder.amr)
+    return OpenDecoded(OpenRawReader(OpenFileBytes(temporary->path()), RawSettings{8000, 1, 3}));
+  return OpenDecodedWav(*temporary);
+}
+
+Converted LoadDictation(const std::string& path, Progress& progress, Ui& ui) {
+  const std::optional<TemporaryWav> temporary = ReserveTemporary(ui);
+  if (!temporary) return {kFailed, {}, true};
+  const Result result = LoadDct(path, temporary->path(), progress, ui);
+  if (result != kDone) return {result, {}, true};
+  return OpenDecodedWav(*temporary);
+}
+
+Converted StreamWithFfmpeg(const std::string& path, Progress& progress, Ui&) {
+  MediaStream stream = StreamWithMedia(path, progress);
+  return {stream.result, stream.source, false};
+}
+
+// RealAudio and DSS files are decoded by ffmpeg, under the titles of their own loaders.
+Converted DecodeRealAudio(const std::string& path, Progress& progress, Ui& ui) {
+  progress.SetTexts("Decoding Real Audio", FileName(path));
+  return StreamWithFfmpeg(path, progress, ui);
+}
+
+Converted DecodeDss(const std::string& path, Progress& progress, Ui& ui) {
+  progress.SetTexts("Decoding DSS File", path);
+  return StreamWithFfmpeg(path, progress, ui);
+}
+
+// VoiceIt files have no decoder: they are refused as not supported.
+Converted NotSupported(const std::string&, Progress&, Ui&) {
+  return {kFailed, {}, false};
+}
 
 struct ConverterRow {
   std::vector<std::string> extensions;  // empty: every extension without a row of its own
@@ -149,18 +273,18 @@ struct ConverterRow {
 
 const std::vector<ConverterRow>& ConverterTable() {
   static const std::vector<ConverterRow> table = {
-      {{".dct"}, "Loading DCT file", NotYetAvailable},
-      {{".aac", ".m4a"}, "Loading AAC file", NotYetAvailable},
-      {{".ogg"}, "Loading OGG file", NotYetAvailable},
-      {{".flac"}, "Loading FLAC file", NotYetAvailable},
-      {{".amr"}, "Lade  AMR Datei", NotYetAvailable},
-      {{".wma"}, "Loading WMA file", StreamWithMedia},
-      {{".dss"}, "Loading DSS file", NotYetAvailable},
-      {{".ra", ".ram", ".rm", ".rmj"}, "Loading RealAudio file", NotYetAvailable},
-      {{".sri"}, "Loading SRI file", NotYetAvailable},
-      {{".act", ".rec", ".rcd"}, "Loading Record file", NotYetAvailable},
-      {{".shn"}, "Loading Shorten file", NotYetAvailable},
-      {{}, "Loading with DirectX", StreamWithMedia},
+      {{".dct"}, "Loading DCT file", LoadDictation},
+      {{".aac", ".m4a"}, "Loading AAC file", DecodeWithComponent<kAacDecoding>},
+      {{".ogg"}, "Loading OGG file", DecodeWithComponent<kOggDecoding>},
+      {{".flac"}, "Loading FLAC file", DecodeWithComponent<kFlacDecoding>},
+      {{".amr"}, "Lade  AMR Datei", DecodeWithComponent<kAmrDecoding>},
+      {{".wma"}, "Loading WMA file", StreamWithFfmpeg},
+      {{".dss"}, "Loading DSS file", DecodeDss},
+      {{".ra", ".ram", ".rm", ".rmj"}, "Loading RealAudio file", DecodeRealAudio},
+      {{".sri"}, "Loading SRI file", NotSupported},
+      {{".act", ".rec", ".rcd"}, "Loading Record file", DecodeWithComponent<kRecordDecoding>},
+      {{".shn"}, "Loading Shorten file", DecodeWithComponent<kShortenDecoding>},
+      {{}, "Loading with DirectX", StreamWithFfmpeg},
   };
   return table;
 }
@@ -193,7 +317,6 @@ std::string ConversionErrorText(const std::string& path) {
            "\". It is possible that the file does not exist, it is corrupt or the file is protected with Digital "
            "Rights Management (DRM) which limits the recording to limited players.";
   if (!ConverterFor(extension).extensions.empty()) return NotSupportedText(path);
-  if (!Exists(path)) return WavOpenErrorText(kStatusCannotOpen, path);
   if (extension == ".msv" || extension == ".dvf")
     return "Cannot open the file \"" + path +
            "\" because the codec is not installed. Please download the Sony codec following the links from " +
@@ -215,11 +338,15 @@ OpenedSource OpenSourceFile(const std::string& path, Progress& progress, Ui& ui,
     if (reader->status != kStatusOk) return fail(OpenErrorText(path, reader->status));
     return {kDone, reader, false};
   }
-  // Every other extension goes through its converter.
-  const ConverterRow& row = ConverterFor(FileExtension(path));
+  // Every other extension goes through its converter; a file that is not there never
+  // starts a decoder (nor the install of one). A ".wma" keeps its own message.
+  const std::string extension = FileExtension(path);
+  if (extension != ".wma" && !Exists(path)) return fail(WavOpenErrorText(kStatusCannotOpen, path));
+  const ConverterRow& row = ConverterFor(extension);
   progress.SetTexts(row.title, "Bitte warten...");
-  MediaStream converted = row.convert(path, progress);
+  Converted converted = row.convert(path, progress, ui);
   if (converted.result == kCancelled) return {kCancelled, {}, true};
+  if (converted.result != kDone && converted.told) return {kFailed, {}, true};
   if (converted.result != kDone) return fail(ConversionErrorText(path));
   return {kDone, converted.source, true};
 }
@@ -228,9 +355,8 @@ Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, 
                      std::optional<WaveFormat>* file_format, const OpenOptions& options) {
   const OpenedSource opened = OpenSourceFile(path, progress, ui, options);
   if (opened.result != kDone) return opened.result;
-  const std::size_t slash = path.find_last_of("/\\");
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const Result result = LoadIntoSound(*opened.source, sound, progress, "Lade Datei " + name);
+  const Result result =
+      LoadIntoSound(*opened.source, sound, progress, "Lade Datei " + FileName(path));
   if (result == kFailed)
     ui.ShowMessage({"Cannot open the file \"" + path + "\".", "Sonavel", MessageIcon::kError, MessageButtons::kOk});
   if (result == kDone && file_format != nullptr) {
