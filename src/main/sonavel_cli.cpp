@@ -106,10 +106,16 @@ SourceRef OpenOrComplain(const std::string& path, Ui& ui, const OpenOptions& opt
   return opened.result == kDone ? opened.source : SourceRef();
 }
 
-// The format table's entry of `path`; a file converted through a temporary WAV is
-// described as that WAV.
-const FileFormat& EntryFor(const std::string& path) {
+// The format table's entry that reads `path`; null for a file converted through a
+// temporary WAV (also the formats we only write, such as ".ogg").
+const FileFormat* ReaderFor(const std::string& path) {
   const FileFormat* format = FormatForPath(path);
+  return format != nullptr && format->open ? format : nullptr;
+}
+
+// The entry of `path`'s reader; a converted file is described as its temporary WAV.
+const FileFormat& EntryFor(const std::string& path) {
+  const FileFormat* format = ReaderFor(path);
   return format != nullptr ? *format : *FormatForPath("converted.wav");
 }
 
@@ -183,13 +189,13 @@ Result Info(const std::vector<std::string>& args, Ui& ui) {
   if (!reader) return kFailed;
   const FileFormat& format = EntryFor(path);
   // A converted file's length is known once ffmpeg has decoded all of it.
-  const std::int64_t frames = FormatForPath(path) == nullptr ? ReadToEnd(*reader)
+  const std::int64_t frames = ReaderFor(path) == nullptr ? ReadToEnd(*reader)
                               : format.exact_length      ? format.exact_length(*reader)
                                                          : reader->Length();
   // The format's own lines, the first naming the format, around rate and channels; a
   // converted file is told as what ffmpeg made of it.
   std::vector<std::string> lines = format.describe(*reader);
-  if (FormatForPath(path) == nullptr) lines = {"format: decoded by ffmpeg to 16-bit PCM"};
+  if (ReaderFor(path) == nullptr) lines = {"format: decoded by ffmpeg to 16-bit PCM"};
   if (!lines.empty()) std::printf("%s\n", lines.front().c_str());
   std::printf("rate: %d\n", reader->rate);
   std::printf("channels: %d\n", reader->channels);
