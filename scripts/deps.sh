@@ -32,3 +32,5 @@ BUILD_PACKAGES=(build-essential cmake ninja-build ccache pkg-config
 # an X server without a screen and xclip for the clipboard's round trip with another program;
 # the codec peers the decoders and encoders are compared with.
 TEST_PACKAGES=(clang libclang-rt-14-dev xclip xvfb xauth lame mpg123 libgsm-tools ffmpeg libsox-fmt-mp3)
+# The loopback web servers of the install-on-demand tests.
+TEST_PACKAGES+=(python3)

@@ -165,6 +165,13 @@ inline constexpr IntSetting kFadeOutTime{kStoredValuesGroup, "FadeOutTime", 250}
 inline constexpr IntSetting kSilenceTimes{kStoredValuesGroup, "SilenceTimes", 0};
 inline constexpr IntSetting kRepeatNumTimes{kStoredValuesGroup, "RepeatNumTimes", 1};
 
+// ---- components ----
+
+// The hosts that serve the component installers under "components/<name>": the download
+// host first, then the main web host.
+inline constexpr TextSetting kComponentsHost{kSettingsGroup, "ComponentsHost", "download.halvorn-audio.de"};
+inline constexpr TextSetting kMainHost{kSettingsGroup, "MainHost", "www.halvorn-audio.de"};
+
 // ---- all of them ----
 
 struct SettingName {
@@ -206,6 +213,7 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kFlacChannels),        NameOf(kFlacSampleRate),       NameOf(kAacAverageBitRate),
     NameOf(kAacAbrBitRate),       NameOf(kAacVbrQuality),        NameOf(kAacForceMpeg2),
     NameOf(kAacDisableTns),       NameOf(kAmrModeRateSelection),
+    NameOf(kComponentsHost),      NameOf(kMainHost),
 };
 
 constexpr bool AllNamedOnce() {
