@@ -422,7 +422,8 @@ SinkRef CreateEncoderWriter(std::string_view extension, const WaveFormat& format
   return CreateEncoderSink(command->arguments, command->rate, command->channels, command->big_endian);
 }
 
-void AddEncoderWriter(FileFormat& format, std::string_view extension) {
+void AddEncoderWriter(FileFormat& format, const std::string& extension) {
+  // The writers keep their own copy of the extension: the entry is copied into the table.
   format.component = EncoderForExtension(extension)->component;
   format.create = [extension](const WaveFormat& wave, const std::string& path, const OpenOptions& options) {
     return CreateEncoderWriter(extension, wave, path, options);
