@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -224,6 +227,80 @@ TEST_F(EncoderPeerTest, Mp3AndOggSavesDecodeAsTheSourceAndFlacIsBitExact) {
                        " " + Quote(flac)),
             0);
   EXPECT_EQ(Raw(Path("flac.raw")), source);
+}
+
+// Sets an environment variable while it lives.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST_F(EncoderPeerTest, AmrEncodesAFinishedWavAndAMissingEncoderIsAskedFor) {
+  std::filesystem::create_directories(Path("tmp"));
+  std::filesystem::create_directories(Path("bin"));
+  ScopedEnvironment user("SONAVEL_CONFIG_DIR", Path("config"));
+  ScopedEnvironment machine("SONAVEL_SYSTEM_CONFIG_DIR", Path("system"));
+  ScopedEnvironment temporary("TMPDIR", Path("tmp"));
+  Registry registry;
+  // A stand-in encoder that notes its command line and copies the WAV it is given.
+  const std::string encoder = Path("amrenc");
+  WriteBytes(encoder, {});
+  std::filesystem::permissions(encoder, std::filesystem::perms::owner_all);
+  auto script = [&](const std::string& body) {
+    const std::string text = "#!/bin/sh\necho \"$@\" > '" + Path("args") + "'\n" + body + "\n";
+    WriteBytes(encoder, std::vector<std::uint8_t>(text.begin(), text.end()));
+  };
+  ASSERT_TRUE(registry.Set(Branch::kUser, ComponentKey("amrenc"), "Path", encoder));
+  const std::string wav = Path("voice.wav");
+  Sox("-n -r 8000 -c 1 -b 16 -e signed " + Quote(wav) + " synth 0.5 sine 300");
+  const std::string amr = Path("voice.amr");
+  auto save = [&] {
+    SilentProgress progress;
+    const OpenOptions options{&*settings_, std::nullopt};
+    EXPECT_EQ(SaveFormatFor(amr, DefaultFormat(44100, 2), options), DefaultFormat(8000, 1));
+    return SaveSource(OpenFormatReader(wav), DefaultFormat(8000, 1), amr, progress, options);
+  };
+  script("/bin/cp \"$2\" \"$3\"");
+  ASSERT_EQ(save(), kDone);
+  const std::vector<std::uint8_t> args = ReadBytes(Path("args"));
+  EXPECT_EQ(std::string(args.begin(), args.begin() + 5), "MR74 ");
+  EXPECT_EQ(ParseWav(ReadBytes(amr)).data, ParseWav(ReadBytes(wav)).data);
+  EXPECT_TRUE(std::filesystem::is_empty(Path("tmp")));  // the WAV went with the save
+  // A failing encoder leaves the old file as it was.
+  script("echo broken > \"$3\"; exit 1");
+  WriteBytes(amr, {'o', 'l', 'd'});
+  EXPECT_EQ(save(), kFailed);
+  EXPECT_EQ(ReadBytes(amr), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+  EXPECT_TRUE(std::filesystem::is_empty(Path("tmp")));
+
+  // Without oggenc the save asks for it under "Install-on-Demand"; hosts that refuse leave
+  // it missing, which is told, and ".ogg" is then not writable.
+  Settings settings(registry);
+  settings.Write(kComponentsHost, "127.0.0.1:9");
+  settings.Write(kMainHost, "127.0.0.1:9");
+  ScopedEnvironment path("PATH", Path("bin"));
+  ScriptedUi ui;
+  EXPECT_FALSE(CheckWritable(Path("x.ogg"), ui));
+  EXPECT_NE(std::find(ui.requests().begin(), ui.requests().end(), "progress Install-on-Demand"), ui.requests().end());
+  ASSERT_EQ(ui.shown().size(), 1u);
+  EXPECT_TRUE(ui.shown()[0].text.starts_with(
+      "Sonavel kann die benötigte Install-On-Demand Komponente nicht installieren \"oggenc\""));
+  // Our own writers need nothing.
+  EXPECT_TRUE(CheckWritable(Path("x.wav"), ui));
+  EXPECT_EQ(ui.shown().size(), 1u);
 }
 
 }  // namespace
