@@ -39,3 +39,5 @@ RUNTIME_PACKAGES=(ffmpeg lame vorbis-tools flac faad sox libsox-fmt-base)
 TEST_PACKAGES=(clang libclang-rt-14-dev xclip xvfb xauth lame mpg123 libgsm-tools ffmpeg libsox-fmt-mp3)
 # The loopback web servers of the install-on-demand tests.
 TEST_PACKAGES+=(python3)
+# The decoders our Ogg Vorbis and FLAC saves are checked with (oggdec, flac -d).
+TEST_PACKAGES+=(vorbis-tools flac)

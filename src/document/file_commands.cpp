@@ -84,10 +84,12 @@ Result SaveSoundFile(SourceRef source, const WaveFormat& wanted, const std::stri
                      const OpenOptions& asked, WaveFormat* written) {
   OpenOptions options = asked;
   WaveFormat chosen = wanted;
-  // The format options come before the progress window; cancelling them ends the save
-  // without a message. An extension that cannot be written is told below.
+  // An encoded format needs its encoder, installed on demand. The format options come
+  // before the progress window; cancelling them ends the save without a message. An
+  // extension that cannot be written is told below.
+  const bool writable = CheckWritable(path, ui);
   if (Settings* settings = std::exchange(options.ask_raw_settings, nullptr);
-      settings != nullptr && CheckWritable(path) &&
+      settings != nullptr && writable &&
       !RunFormatOptions(path, static_cast<std::uint32_t>(source->rate), source->channels, ui, *settings, chosen,
                         options))
     return kFailed;

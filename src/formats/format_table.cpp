@@ -6,6 +6,8 @@
 #include "formats/au_file.h"
 #include "formats/aiff_file.h"
 #include "formats/codec_table.h"
+#include "formats/components.h"
+#include "formats/encoders.h"
 #include "formats/gsm_file.h"
 #include "formats/mp3_file.h"
 #include "formats/open_file.h"
@@ -15,6 +17,8 @@
 #include "formats/stored_format.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
+#include "platform/registry.h"
+#include "platform/ui.h"
 
 namespace sonavel {
 
@@ -64,7 +68,15 @@ const std::vector<FileFormat>& FormatTable() {
       RawFileFormat(),
       VoxFileFormat(),
       GsmFileFormat(),
-      Mp3FileFormat(),
+      [] {
+        FileFormat mp3 = Mp3FileFormat();
+        AddMp3Writer(mp3);
+        return mp3;
+      }(),
+      OggFileFormat(),
+      FlacFileFormat(),
+      AacFileFormat(),
+      AmrFileFormat(),
   };
   return table;
 }
@@ -80,7 +92,7 @@ const FileFormat* FormatForPath(const std::string& path) {
 
 SourceRef OpenFormatReader(const std::string& path, const OpenOptions& options) {
   const FileFormat* format = FormatForPath(path);
-  if (format == nullptr) return MakeNullSource(kStatusPlaceholder);
+  if (format == nullptr || !format->open) return MakeNullSource(kStatusPlaceholder);
   return format->open(OpenFileBytes(path), options);
 }
 
@@ -90,15 +102,27 @@ WaveFormat SaveFormatFor(const std::string& path, const WaveFormat& format, cons
   return entry->save_format(format, options);
 }
 
-bool CheckWritable(const std::string& path) {
+bool HasWriter(const std::string& path) {
   const FileFormat* entry = FormatForPath(path);
   return entry != nullptr && entry->create;
 }
 
+bool CheckWritable(const std::string& path, Ui& ui) {
+  if (!HasWriter(path)) return false;
+  const FileFormat& entry = *FormatForPath(path);
+  if (entry.component.empty()) return true;
+  Registry registry;
+  if (FindComponent(registry, entry.component)) return true;
+  const std::unique_ptr<Progress> progress = ui.OpenProgress("Install-on-Demand");
+  return EnsureComponent(registry, entry.component, ui, *progress) == kDone;
+}
+
 bool RunFormatOptions(const std::string& path, std::uint32_t rate, std::uint16_t channels, Ui& ui,
                       Settings& settings, WaveFormat& wav_format, OpenOptions& options) {
-  if (!CheckWritable(path)) return false;
+  if (!HasWriter(path)) return false;
   const FileFormat& entry = *FormatForPath(path);
+  if (!entry.component.empty())
+    return RunEncoderOptions(FileExtension(path), ui, settings, static_cast<int>(rate), channels);
   if (entry.chooses_wav_format) {
     const std::optional<WaveFormat> chosen = RunWavFormatChooser(ui, wav_format);
     if (!chosen) return false;

@@ -9,16 +9,19 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "formats/raw_settings.h"
 #include "formats/wave_format.h"
 #include "platform/byte_source.h"
+#include "platform/result.h"
 #include "store/stream.h"
 
 namespace sonavel {
 
+class Progress;
 class Settings;
 class SettingsReader;
 class Ui;
@@ -47,8 +50,14 @@ struct FileFormat {
   // rate and channels). Empty for formats that are read only. A failure sets the sink's
   // unusable bit.
   std::function<SinkRef(const WaveFormat& format, const std::string& path, const OpenOptions& options)> create;
-  // For formats whose rate and channels the settings decide (raw, VOX): what a save of a
-  // sound meant for `format` writes. Empty: `format` as it is.
+  // The encoder component the writer runs (".mp3", ".ogg", ...); empty for our own writers.
+  std::string_view component;
+  // A save of its own instead of pumping into `create`'s sink (AMR encodes a finished WAV
+  // file); the source is at the rate and channels of `save_format`.
+  std::function<Result(SourceRef source, const std::string& path, Progress& progress, const OpenOptions& options)>
+      save;
+  // For formats whose rate and channels the settings decide (raw, VOX, the encoders): what
+  // a save of a sound meant for `format` writes. Empty: `format` as it is.
   std::function<WaveFormat(const WaveFormat& format, const OpenOptions& options)> save_format;
   // For formats whose settings record decides rate, channels and coding (raw, VOX): the
   // record, which the raw settings dialog edits. Null for the others.
@@ -80,17 +89,21 @@ SourceRef OpenFormatReader(const std::string& path, const OpenOptions& options =
 // formats whose own settings decide rate and channels. The sound is converted to it.
 WaveFormat SaveFormatFor(const std::string& path, const WaveFormat& format, const OpenOptions& options);
 
-// Whether a save can write the extension of `path`: the formats of the table with a
-// writer. The encoders (".mp3", ".ogg", ".flac", ".aac", ".m4a", ".amr") arrive with the
-// components and the feeds and playlists (".rss", ".m3u", ".pls", ".wpl") with the
-// playlists; until then those extensions are not writable.
-bool CheckWritable(const std::string& path);
+// Whether the table has a writer for the extension of `path`.
+bool HasWriter(const std::string& path);
+// Whether a save can write the extension of `path`: the formats with a writer, and for
+// those written by an encoder component (".mp3", ".ogg", ".flac", ".aac", ".m4a", ".amr")
+// only once the component is there: a missing one is installed on demand under the
+// progress window "Install-on-Demand" (its failure told through `ui`).
+bool CheckWritable(const std::string& path, Ui& ui);
 
 // The format options asked before a save of a sound of `rate` and `channels` to `path`:
 // WAV formats show the WAV format chooser opening on `wav_format`, which takes the accepted
 // format; ".vox" and ".raw" show the raw settings dialog (".raw" with `rate` and `channels`
-// put in first), whose values go into `options.raw`; AU, AIFF and GSM ask nothing. False
-// when the user cancelled or the extension has no options (not writable).
+// put in first), whose values go into `options.raw`; the encoded formats show their
+// encoder's settings dialog (Ogg with `channels`, FLAC with `rate` and `channels` put in
+// first), storing what was accepted; AU, AIFF and GSM ask nothing. False when the user
+// cancelled or the extension has no options (no writer).
 bool RunFormatOptions(const std::string& path, std::uint32_t rate, std::uint16_t channels, Ui& ui,
                       Settings& settings, WaveFormat& wav_format, OpenOptions& options);
 

@@ -333,7 +333,7 @@ OpenedSource OpenSourceFile(const std::string& path, Progress& progress, Ui& ui,
     ui.ShowMessage({text, "Sonavel", MessageIcon::kError, MessageButtons::kOk});
     return OpenedSource{kFailed, {}, false};
   };
-  if (const FileFormat* format = FormatForPath(path); format != nullptr) {
+  if (const FileFormat* format = FormatForPath(path); format != nullptr && format->open) {
     SourceRef reader = format->open(OpenFileBytes(path), options);
     if (reader->status != kStatusOk) return fail(OpenErrorText(path, reader->status));
     return {kDone, reader, false};

@@ -198,7 +198,8 @@ Result SaveSourceAsWav(SourceRef source, const WaveFormat& format, const std::st
 Result SaveSource(SourceRef source, const WaveFormat& format, const std::string& path, Progress& progress,
                   const OpenOptions& options) {
   // An extension no format writes gets a failed sink: nothing is written, the old file stays.
-  if (!CheckWritable(path)) return kFailed;
+  if (!HasWriter(path)) return kFailed;
+  if (const FileFormat* entry = FormatForPath(path); entry->save) return entry->save(std::move(source), path, progress, options);
   return SaveThrough(
       std::move(source), [&](const std::string& file) { return CreateFormatWriter(format, path, file, options); },
       path, progress);

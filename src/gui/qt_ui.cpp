@@ -4,6 +4,7 @@
 
 #include "gui/progress_dialog.h"
 #include "gui/raw_dialog.h"
+#include "gui/encoder_dialog.h"
 #include "gui/wav_format_dialog.h"
 
 #include <QDialog>
@@ -176,6 +177,8 @@ std::optional<std::string> QtUi::ChooseFolder(std::string_view title, std::strin
 bool QtUi::AskEffectParameters(EffectDialog& dialog) { return RunEffectDialog(parent_, dialog); }
 
 bool QtUi::AskRawSettings(RawDialog& dialog) { return RunRawDialog(parent_, dialog); }
+
+bool QtUi::AskEncoderSettings(EncoderDialog& dialog) { return RunEncoderDialog(parent_, dialog); }
 
 bool QtUi::ChooseWavFormat(WavFormatDialog& dialog) { return RunWavFormatDialog(parent_, dialog); }
 

@@ -30,6 +30,7 @@ class QtUi final : public Ui {
   bool AskEffectParameters(EffectDialog& dialog) override;
   bool AskRawSettings(RawDialog& dialog) override;
   bool ChooseWavFormat(WavFormatDialog& dialog) override;
+  bool AskEncoderSettings(EncoderDialog& dialog) override;
 
  private:
   QWidget* parent_;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@
 #include "store/peak_limiter.h"
 #include "store/segment_reader.h"
 #include "formats/codec_table.h"
+#include "formats/encoders.h"
 #include "formats/format_table.h"
 #include "formats/open_file.h"
 #include "formats/pump.h"
@@ -45,7 +47,7 @@ constexpr const char* kUsage =
     "usage:\n"
     "  sonavel-cli info FILE [--raw RATE:CHANNELS:CODEC] [--gapless on|off]\n"
     "  sonavel-cli convert IN OUT [--wav-format TAG:BITS] [--rate RATE] [--channels 1|2]\n"
-    "                             [--raw RATE:CHANNELS:CODEC] [--gapless on|off]\n"
+    "                             [--raw RATE:CHANNELS:CODEC] [--gapless on|off] [NAME=VALUE ...]\n"
     "  sonavel-cli effect NAME IN OUT [VALUE=NUMBER ...]\n"
     "  sonavel-cli effect --list\n"
     "  sonavel-cli --version\n"
@@ -67,6 +69,14 @@ constexpr const char* kUsage =
     "\n"
     "Files of other extensions (.wma, .mp2, .opus, video files, ...) are decoded by ffmpeg,\n"
     "as in the editor.\n"
+    "\n"
+    "OUT of .mp3, .ogg, .flac, .aac, .m4a or .amr is written by its encoder (lame, oggenc,\n"
+    "flac, and our adapters over ffmpeg and sox) with the stored encoder settings; NAME=VALUE\n"
+    "sets one of them for this run, e.g. CBRBitRate=192 (.mp3: ConstantBitRate, CBRBitRate,\n"
+    "HighQuality, VBRMinBitRate, VBRMaxBitRate, VBRQuality, ErrorProtection, ChannelMode;\n"
+    ".ogg: Quality, VBRQuality, VBRMinBitRate, VBRMaxBitRate, Channels, StripComments;\n"
+    ".flac: Compression, Channels, SampleRate; .aac/.m4a: AverageBitRate, ABRBitRate,\n"
+    "VBRQuality, ForceMPEG2, DisableTNS; .amr: ModeRateSelection 0 to 7).\n"
     "\n"
     "MP3 files (.mp3) are read with the encoder's delay and padding cut off when a LAME tag\n"
     "states them (the stored setting MP3Gapless, on by default); --gapless on|off overrides it.\n";
@@ -106,32 +116,45 @@ SourceRef OpenOrComplain(const std::string& path, Ui& ui, const OpenOptions& opt
   return opened.result == kDone ? opened.source : SourceRef();
 }
 
-// The format table's entry of `path`; a file converted through a temporary WAV is
-// described as that WAV.
-const FileFormat& EntryFor(const std::string& path) {
+// The format table's entry that reads `path`; null for a file converted through a
+// temporary WAV (also the formats we only write, such as ".ogg").
+const FileFormat* ReaderFor(const std::string& path) {
   const FileFormat* format = FormatForPath(path);
+  return format != nullptr && format->open ? format : nullptr;
+}
+
+// The entry of `path`'s reader; a converted file is described as its temporary WAV.
+const FileFormat& EntryFor(const std::string& path) {
+  const FileFormat* format = ReaderFor(path);
   return format != nullptr ? *format : *FormatForPath("converted.wav");
 }
 
-// The stored settings with MP3Gapless as --gapless gave it.
-class GaplessOverride final : public SettingsReader {
+// The stored settings with the values the command line gave instead: MP3Gapless from
+// --gapless, and an encoder's NAME=VALUE.
+class GivenSettings final : public SettingsReader {
  public:
-  GaplessOverride(const SettingsReader& stored, std::optional<bool> gapless) : stored_(stored), gapless_(gapless) {}
+  GivenSettings(const SettingsReader& stored, std::optional<bool> gapless) : stored_(stored) {
+    if (gapless) Set(setting::kMp3Gapless.group, setting::kMp3Gapless.name, *gapless ? "1" : "0");
+  }
+  void Set(std::string_view group, std::string_view name, std::string value) {
+    given_[{std::string(group), std::string(name)}] = std::move(value);
+  }
   std::string ReadText(std::string_view group, std::string_view name, std::string_view fallback) const override {
-    if (Overridden(group, name)) return *gapless_ ? "1" : "0";
+    if (const std::string* value = Given(group, name)) return *value;
     return stored_.ReadText(group, name, fallback);
   }
   std::string ReadUserText(std::string_view group, std::string_view name, std::string_view fallback) const override {
-    if (Overridden(group, name)) return *gapless_ ? "1" : "0";
+    if (const std::string* value = Given(group, name)) return *value;
     return stored_.ReadUserText(group, name, fallback);
   }
 
  private:
-  bool Overridden(std::string_view group, std::string_view name) const {
-    return gapless_ && group == setting::kMp3Gapless.group && name == setting::kMp3Gapless.name;
+  const std::string* Given(std::string_view group, std::string_view name) const {
+    const auto found = given_.find({std::string(group), std::string(name)});
+    return found == given_.end() ? nullptr : &found->second;
   }
   const SettingsReader& stored_;
-  std::optional<bool> gapless_;
+  std::map<std::pair<std::string, std::string>, std::string> given_;
 };
 
 // The value of --gapless: "on" or "off"; false (with the reason told) for anything else.
@@ -176,20 +199,20 @@ Result Info(const std::vector<std::string>& args, Ui& ui) {
   }
   Registry registry;
   const Settings stored(registry);
-  const GaplessOverride settings(stored, gapless);
+  const GivenSettings settings(stored, gapless);
   OpenOptions options;
   if (!RawOptions(raw ? &*raw : nullptr, settings, options, ui)) return kFailed;
   SourceRef reader = OpenOrComplain(path, ui, options);
   if (!reader) return kFailed;
   const FileFormat& format = EntryFor(path);
   // A converted file's length is known once ffmpeg has decoded all of it.
-  const std::int64_t frames = FormatForPath(path) == nullptr ? ReadToEnd(*reader)
+  const std::int64_t frames = ReaderFor(path) == nullptr ? ReadToEnd(*reader)
                               : format.exact_length      ? format.exact_length(*reader)
                                                          : reader->Length();
   // The format's own lines, the first naming the format, around rate and channels; a
   // converted file is told as what ffmpeg made of it.
   std::vector<std::string> lines = format.describe(*reader);
-  if (FormatForPath(path) == nullptr) lines = {"format: decoded by ffmpeg to 16-bit PCM"};
+  if (ReaderFor(path) == nullptr) lines = {"format: decoded by ffmpeg to 16-bit PCM"};
   if (!lines.empty()) std::printf("%s\n", lines.front().c_str());
   std::printf("rate: %d\n", reader->rate);
   std::printf("channels: %d\n", reader->channels);
@@ -267,12 +290,25 @@ struct ConvertOptions {
   std::int32_t rate = 0;      // 0: the file's own
   std::uint8_t channels = 0;  // 0: the file's own
   std::optional<bool> gapless;  // MP3Gapless, when given
+  std::vector<std::pair<std::string, std::string>> encoder_values;  // NAME=VALUE for OUT's encoder
 };
 
 // Reads the options after IN and OUT; false (with the reason told) on anything unknown.
 bool ParseConvertOptions(const std::vector<std::string>& args, ConvertOptions& options, Ui& ui) {
   for (std::size_t i = 3; i < args.size(); i += 2) {
     const std::string& name = args[i];
+    if (const std::size_t equals = name.find('='); !name.starts_with("--") && equals != std::string::npos) {
+      // A value of OUT's encoder, checked strictly before any file is touched.
+      const std::string key = name.substr(0, equals);
+      const std::string value = name.substr(equals + 1);
+      if (const std::string refusal = EncoderValueRefusal(FileExtension(args[2]), key, value); !refusal.empty()) {
+        Fail(ui, refusal);
+        return false;
+      }
+      options.encoder_values.emplace_back(key, value);
+      --i;  // one argument, not a pair
+      continue;
+    }
     if (i + 1 >= args.size()) {
       Fail(ui, "\"" + name + "\" needs a value.");
       return false;
@@ -312,7 +348,11 @@ Result Convert(const std::vector<std::string>& args, Ui& ui) {
   const std::string& out = args[2];
   Registry registry;
   const Settings stored(registry);
-  const GaplessOverride settings(stored, options.gapless);
+  GivenSettings settings(stored, options.gapless);
+  if (const EncoderInfo* encoder = EncoderForExtension(FileExtension(out)); encoder != nullptr)
+    for (const auto& [name, value] : options.encoder_values)
+      for (const RangedSetting* key : encoder->settings)
+        if (key->key.name == name) settings.Set(key->key.group, name, value);
   OpenOptions files;
   if (!RawOptions(options.raw ? &*options.raw : nullptr, settings, files, ui)) return kFailed;
   // Without edits the file streams into the new one, never loaded into blocks.

@@ -98,6 +98,36 @@ struct WavFormatDialog {
   int selected = 0;  // index into choices
 };
 
+// An encoder's settings dialog ("LMp3EncodeDlg", "OggEncodeDlg", "FlacEncodeDlg",
+// "LAACEncodeDlg", "LAMREncodeDlg"): one control per stored value, each holding the stored
+// number. A list shows `choices` (each entry stands for its number); with `free_entry`
+// any whole number may also be typed; a switch is a check box (0 or 1); `options` shows
+// the choices as radio buttons. The defaults button puts every `standard` in. On OK
+// `value` holds what the user accepted.
+struct EncoderChoice {
+  std::string text;
+  int value = 0;
+};
+
+enum class EncoderControlKind { kList, kSwitch, kOptions };
+
+struct EncoderControl {
+  std::string name;   // the stored value's name, e.g. "CBRBitRate"
+  std::string label;  // what the dialog shows beside it (a switch: its text)
+  EncoderControlKind kind = EncoderControlKind::kList;
+  std::vector<EncoderChoice> choices;
+  bool free_entry = false;
+  int value = 0;
+  int standard = 0;
+};
+
+struct EncoderDialog {
+  std::string name;   // the dialog's name, also its object name
+  std::string title;
+  std::string defaults_button = "Standard";
+  std::vector<EncoderControl> controls;
+};
+
 // The answer that changes and loses nothing: Cancel where offered, else No, else Abort/Ok.
 MessageAnswer SafeAnswer(MessageButtons buttons);
 

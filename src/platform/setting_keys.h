@@ -17,6 +17,11 @@ inline constexpr std::string_view kMainWindowGroup = "MainWindow";
 inline constexpr std::string_view kRecentGroup = "Recent";
 inline constexpr std::string_view kRawAudioGroup = "RawAudio";
 inline constexpr std::string_view kVoxAudioGroup = "VoxAudio";
+inline constexpr std::string_view kMp3EncoderGroup = "MP3Encoder";
+inline constexpr std::string_view kOggEncoderGroup = "OggEncoder";
+inline constexpr std::string_view kFlacEncoderGroup = "FlacEncoder";
+inline constexpr std::string_view kAacEncoderGroup = "AACEncoder";
+inline constexpr std::string_view kAmrEncoderGroup = "AMREncoder";
 
 // ---- the frame ----
 
@@ -83,6 +88,56 @@ inline constexpr IntSetting kVoxAudioCodec{kVoxAudioGroup, "Codec", 0};
 // decoded frame is kept.
 inline constexpr BoolSetting kMp3Gapless{kSettingsGroup, "MP3Gapless", true};
 
+// ---- the encoders ----
+// Each value with its default and the range it may take; flags are 0 or 1, bit rates
+// kbit/s. A stored value out of range reads as the default.
+
+// MP3: constant bit rate (else variable) with its rate and high-quality flag; the variable
+// range and quality 0 (best) … 9; CRC protection; channel mode 0 stereo, 1 joint, 2 forced
+// joint, 3 mono.
+inline constexpr RangedSetting kMp3ConstantBitRate{{kMp3EncoderGroup, "ConstantBitRate", 1}, 0, 1};
+inline constexpr RangedSetting kMp3CbrBitRate{{kMp3EncoderGroup, "CBRBitRate", 128}, 8, 320};
+inline constexpr RangedSetting kMp3HighQuality{{kMp3EncoderGroup, "HighQuality", 1}, 0, 1};
+inline constexpr RangedSetting kMp3VbrMinBitRate{{kMp3EncoderGroup, "VBRMinBitRate", 32}, 8, 320};
+inline constexpr RangedSetting kMp3VbrMaxBitRate{{kMp3EncoderGroup, "VBRMaxBitRate", 128}, 8, 320};
+inline constexpr RangedSetting kMp3VbrQuality{{kMp3EncoderGroup, "VBRQuality", 4}, 0, 9};
+inline constexpr RangedSetting kMp3ErrorProtection{{kMp3EncoderGroup, "ErrorProtection", 0}, 0, 1};
+inline constexpr RangedSetting kMp3ChannelMode{{kMp3EncoderGroup, "ChannelMode", 1}, 0, 3};
+inline constexpr std::array kMp3EncoderSettings = {
+    &kMp3ConstantBitRate, &kMp3CbrBitRate, &kMp3HighQuality, &kMp3VbrMinBitRate,
+    &kMp3VbrMaxBitRate,   &kMp3VbrQuality, &kMp3ErrorProtection, &kMp3ChannelMode};
+
+// Ogg Vorbis: quality mode (else the bit-rate range) with quality 0 … 10; the range; 1 or
+// 2 channels; comments dropped.
+inline constexpr RangedSetting kOggQualityMode{{kOggEncoderGroup, "Quality", 1}, 0, 1};
+inline constexpr RangedSetting kOggVbrQuality{{kOggEncoderGroup, "VBRQuality", 4}, 0, 10};
+inline constexpr RangedSetting kOggVbrMinBitRate{{kOggEncoderGroup, "VBRMinBitRate", 96}, 8, 500};
+inline constexpr RangedSetting kOggVbrMaxBitRate{{kOggEncoderGroup, "VBRMaxBitRate", 128}, 8, 500};
+inline constexpr RangedSetting kOggChannels{{kOggEncoderGroup, "Channels", 1}, 1, 2};
+inline constexpr RangedSetting kOggStripComments{{kOggEncoderGroup, "StripComments", 0}, 0, 1};
+inline constexpr std::array kOggEncoderSettings = {&kOggQualityMode,   &kOggVbrQuality, &kOggVbrMinBitRate,
+                                                   &kOggVbrMaxBitRate, &kOggChannels,   &kOggStripComments};
+
+// FLAC: compression 0 … 8 and the file's channels and rate.
+inline constexpr RangedSetting kFlacCompression{{kFlacEncoderGroup, "Compression", 4}, 0, 8};
+inline constexpr RangedSetting kFlacChannels{{kFlacEncoderGroup, "Channels", 1}, 1, 2};
+inline constexpr RangedSetting kFlacSampleRate{{kFlacEncoderGroup, "SampleRate", 44100}, 6000, 196000};
+inline constexpr std::array kFlacEncoderSettings = {&kFlacCompression, &kFlacChannels, &kFlacSampleRate};
+
+// AAC: average bit rate (else quality) with its rate; the quality (0 is stored as 100);
+// MPEG-2 and no-TNS flags.
+inline constexpr RangedSetting kAacAverageBitRate{{kAacEncoderGroup, "AverageBitRate", 0}, 0, 1};
+inline constexpr RangedSetting kAacAbrBitRate{{kAacEncoderGroup, "ABRBitRate", 128}, 16, 320};
+inline constexpr RangedSetting kAacVbrQuality{{kAacEncoderGroup, "VBRQuality", 100}, 1, 500};
+inline constexpr RangedSetting kAacForceMpeg2{{kAacEncoderGroup, "ForceMPEG2", 0}, 0, 1};
+inline constexpr RangedSetting kAacDisableTns{{kAacEncoderGroup, "DisableTNS", 0}, 0, 1};
+inline constexpr std::array kAacEncoderSettings = {&kAacAverageBitRate, &kAacAbrBitRate, &kAacVbrQuality,
+                                                   &kAacForceMpeg2, &kAacDisableTns};
+
+// AMR: the mode by index 0 … 7 (MR475 … MR122).
+inline constexpr RangedSetting kAmrModeRateSelection{{kAmrEncoderGroup, "ModeRateSelection", 4}, 0, 7};
+inline constexpr std::array kAmrEncoderSettings = {&kAmrModeRateSelection};
+
 // ---- playback ----
 
 // The output device's name; empty is the standard device.
@@ -130,6 +185,7 @@ constexpr SettingName NameOf(const BoolSetting& key) { return {key.group, key.na
 constexpr SettingName NameOf(const IntSetting& key) { return {key.group, key.name}; }
 constexpr SettingName NameOf(const TextSetting& key) { return {key.group, key.name}; }
 constexpr SettingName NameOf(const NumberedTextSetting& key) { return {key.group, key.prefix}; }
+constexpr SettingName NameOf(const RangedSetting& setting) { return NameOf(setting.key); }
 
 // Every key above, for the checks that no two share a stored name.
 inline constexpr std::array kAllSettingNames = {
@@ -149,6 +205,14 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kRawAudioSampleRate),  NameOf(kRawAudioChannels),     NameOf(kRawAudioCodec),
     NameOf(kVoxAudioSampleRate),  NameOf(kVoxAudioChannels),     NameOf(kVoxAudioCodec),
     NameOf(kMp3Gapless),          NameOf(kSaveAsFormat),
+    NameOf(kMp3ConstantBitRate),  NameOf(kMp3CbrBitRate),        NameOf(kMp3HighQuality),
+    NameOf(kMp3VbrMinBitRate),    NameOf(kMp3VbrMaxBitRate),     NameOf(kMp3VbrQuality),
+    NameOf(kMp3ErrorProtection),  NameOf(kMp3ChannelMode),       NameOf(kOggQualityMode),
+    NameOf(kOggVbrQuality),       NameOf(kOggVbrMinBitRate),     NameOf(kOggVbrMaxBitRate),
+    NameOf(kOggChannels),         NameOf(kOggStripComments),     NameOf(kFlacCompression),
+    NameOf(kFlacChannels),        NameOf(kFlacSampleRate),       NameOf(kAacAverageBitRate),
+    NameOf(kAacAbrBitRate),       NameOf(kAacVbrQuality),        NameOf(kAacForceMpeg2),
+    NameOf(kAacDisableTns),       NameOf(kAmrModeRateSelection),
     NameOf(kComponentsHost),      NameOf(kMainHost),
 };
 

@@ -103,6 +103,16 @@ int SettingsReader::ReadUserInt(std::string_view group, std::string_view name, i
   return text.empty() ? fallback : TextToInt(text);
 }
 
+std::optional<int> SettingsReader::ReadStored(const RangedSetting& setting) const {
+  const std::optional<int> value = LeadingInt(ReadText(setting.key.group, setting.key.name, ""));
+  if (!value || !setting.Contains(*value)) return std::nullopt;
+  return value;
+}
+
+int SettingsReader::Read(const RangedSetting& setting) const {
+  return ReadStored(setting).value_or(setting.key.fallback);
+}
+
 bool SettingsReader::ReadBool(std::string_view group, std::string_view name, bool fallback) const {
   return TextToBool(ReadText(group, name, ""), fallback);
 }

@@ -33,6 +33,16 @@ struct TextSetting {
   std::string_view fallback;
 };
 
+// A whole number that must lie in `lowest` … `highest`: a stored value out of range, or
+// with no number, reads as the default, as if nothing were stored.
+struct RangedSetting {
+  IntSetting key;
+  int lowest;
+  int highest;
+
+  constexpr bool Contains(int value) const { return value >= lowest && value <= highest; }
+};
+
 // A row of text settings told apart by a number after the name (`prefix` + n).
 struct NumberedTextSetting {
   std::string_view group;
@@ -63,6 +73,9 @@ class SettingsReader {
   bool Read(const BoolSetting& key) const { return ReadBool(key.group, key.name, key.fallback); }
   int Read(const IntSetting& key) const { return ReadInt(key.group, key.name, key.fallback); }
   std::string Read(const TextSetting& key) const { return ReadText(key.group, key.name, key.fallback); }
+  int Read(const RangedSetting& setting) const;
+  // The stored value when one in range is stored (user's or machine-wide), else none.
+  std::optional<int> ReadStored(const RangedSetting& setting) const;
   // The user's value only, else the key's default.
   bool ReadUser(const BoolSetting& key) const { return ReadUserBool(key.group, key.name, key.fallback); }
   int ReadUser(const IntSetting& key) const { return ReadUserInt(key.group, key.name, key.fallback); }
@@ -108,6 +121,7 @@ class Settings final : public SettingsReader {
   void Write(const BoolSetting& key, bool value) { WriteValue(key.group, key.name, value ? 1 : 0); }
   void Write(const IntSetting& key, int value) { WriteValue(key.group, key.name, value); }
   void Write(const TextSetting& key, std::string_view value) { WriteValue(key.group, key.name, value); }
+  void Write(const RangedSetting& setting, int value) { Write(setting.key, value); }
   void WriteUser(const BoolSetting& key, bool value) { WriteUserValue(key.group, key.name, value ? 1 : 0); }
   void WriteUser(const IntSetting& key, int value) { WriteUserValue(key.group, key.name, value); }
   void WriteUser(const TextSetting& key, std::string_view value) { WriteUserValue(key.group, key.name, value); }

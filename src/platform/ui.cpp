@@ -129,6 +129,22 @@ bool ScriptedUi::ChooseWavFormat(WavFormatDialog& dialog) {
   return true;
 }
 
+bool ScriptedUi::AskEncoderSettings(EncoderDialog& dialog) {
+  encoder_dialogs_.push_back(dialog);
+  requests_.push_back(dialog.title);
+  if (encoder_answers_.empty()) return false;
+  const std::optional<EncoderAnswer> answer = std::move(encoder_answers_.front());
+  encoder_answers_.pop_front();
+  if (!answer) return false;
+  for (const auto& [name, value] : *answer) {
+    const auto control = std::find_if(dialog.controls.begin(), dialog.controls.end(),
+                                      [&](const EncoderControl& each) { return each.name == name; });
+    if (control == dialog.controls.end()) return false;
+    control->value = value;
+  }
+  return true;
+}
+
 std::optional<std::string> ScriptedUi::PromptText(std::string_view title, std::string_view,
                                                   std::string_view) {
   return NextChoice("prompt " + std::string(title));

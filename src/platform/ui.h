@@ -45,6 +45,8 @@ class Ui {
   virtual bool AskRawSettings(RawDialog& dialog) = 0;
   // The WAV format chooser; true on OK, with the chosen line in `dialog.selected`.
   virtual bool ChooseWavFormat(WavFormatDialog& dialog) = 0;
+  // An encoder's settings dialog; true on OK, with the accepted numbers in the controls.
+  virtual bool AskEncoderSettings(EncoderDialog& dialog) = 0;
 };
 
 // Records every message and answers from a queue; with the queue empty it gives the
@@ -96,6 +98,14 @@ class ScriptedUi final : public Ui {
   // with; nothing cancels. With the queue empty, the chooser is cancelled.
   bool ChooseWavFormat(WavFormatDialog& dialog) override;
   void QueueWavFormatAnswer(std::optional<std::string> line) { wav_format_answers_.push_back(std::move(line)); }
+  // The next encoder dialog's answer: the numbers to set, by value name (controls not
+  // named keep theirs; a name the dialog lacks cancels, as no such control can be set);
+  // nothing cancels. With the queue empty, the dialog is cancelled.
+  using EncoderAnswer = std::map<std::string, int>;
+  bool AskEncoderSettings(EncoderDialog& dialog) override;
+  void QueueEncoderAnswer(std::optional<EncoderAnswer> answer) { encoder_answers_.push_back(std::move(answer)); }
+  // Each encoder dialog as it was shown, with the values it started with.
+  const std::vector<EncoderDialog>& encoder_dialogs() const { return encoder_dialogs_; }
   // Each WAV format chooser as it was shown, with the line it opened with.
   const std::vector<WavFormatDialog>& wav_format_dialogs() const { return wav_format_dialogs_; }
   // Each raw settings dialog as it was shown, with the values it started with.
@@ -128,6 +138,8 @@ class ScriptedUi final : public Ui {
   std::vector<RawDialog> raw_dialogs_;
   std::deque<std::optional<std::string>> wav_format_answers_;
   std::vector<WavFormatDialog> wav_format_dialogs_;
+  std::deque<std::optional<EncoderAnswer>> encoder_answers_;
+  std::vector<EncoderDialog> encoder_dialogs_;
 
   std::optional<std::string> NextChoice(std::string request);
 };
@@ -154,6 +166,7 @@ class ConsoleUi final : public Ui {
   bool AskEffectParameters(EffectDialog&) override { return true; }
   bool AskRawSettings(RawDialog&) override { return true; }
   bool ChooseWavFormat(WavFormatDialog&) override { return true; }
+  bool AskEncoderSettings(EncoderDialog&) override { return true; }
 };
 
 }  // namespace sonavel

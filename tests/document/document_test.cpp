@@ -290,9 +290,17 @@ TEST_F(DocumentListTest, TheWriterOfTheExtensionDecidesTheFilesFormat) {
   EXPECT_EQ(ui_.shown().back().icon, MessageIcon::kError);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_), {}), before);
   // So do the extensions whose writers are still to come, options or not.
+  ui_.QueueChoice(JoinPath(folder_, "ton.rss"));
+  EXPECT_FALSE(SaveDocumentCommand(*document, ui_, *settings_, true));
+  EXPECT_EQ(ui_.shown().back().text, "Kann Datei nicht erstellen\"" + JoinPath(folder_, "ton.rss") + "\"zum Speichern.");
+  EXPECT_FALSE(std::filesystem::exists(JoinPath(folder_, "ton.rss")));
+  // An encoded format shows its encoder's dialog; cancelling it saves and tells nothing.
+  const std::size_t messages_before = ui_.shown().size();
   ui_.QueueChoice(JoinPath(folder_, "ton.mp3"));
   EXPECT_FALSE(SaveDocumentCommand(*document, ui_, *settings_, true));
-  EXPECT_EQ(ui_.shown().back().text, "Kann Datei nicht erstellen\"" + JoinPath(folder_, "ton.mp3") + "\"zum Speichern.");
+  ASSERT_EQ(ui_.encoder_dialogs().size(), 1u);
+  EXPECT_EQ(ui_.encoder_dialogs()[0].name, "LMp3EncodeDlg");
+  EXPECT_EQ(ui_.shown().size(), messages_before);
   EXPECT_FALSE(std::filesystem::exists(JoinPath(folder_, "ton.mp3")));
 }
 

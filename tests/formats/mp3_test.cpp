@@ -222,7 +222,7 @@ TEST_F(Mp3FileTest, RefusalsAndWhatComesBeforeTheAudio) {
   const FileFormat* format = FormatForPath("song.MP3");
   ASSERT_NE(format, nullptr);
   EXPECT_EQ(format->name, "MP3");
-  EXPECT_FALSE(format->create);
+  EXPECT_EQ(format->component, "mp3el");  // written by the encoder component
   // Free format and Layer II are no layer-3 stream we read.
   for (const char* name : {"free.mp3", "layer2.mp3"}) {
     SourceRef reader = format->open(OpenFileBytes(At(name)), {});

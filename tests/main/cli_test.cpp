@@ -519,5 +519,44 @@ TEST_F(CliTest, Mp3FilesLoadGaplessUnlessToldOtherwise) {
   }
 }
 
+TEST_F(CliTest, EncodedOutputsTakeTheStoredSettingsOrTheGivenOnes) {
+  Sox("-D -r 48000 -n -c 2 -b 16 " + Quote(Path("a.wav")) + " synth 1 sine 440 sine 660 vol 0.5");
+  {
+    Registry registry;
+    Settings settings(registry);
+    settings.Write(setting::kMp3CbrBitRate, 64);
+  }
+  const std::string mp3 = Path("out.mp3");
+  Outcome convert = Cli("convert " + Quote(Path("a.wav")) + " " + Quote(mp3));
+  ASSERT_EQ(convert.code, 0) << convert.err;
+  // lame itself picks 24000 Hz for 64 kbit/s.
+  EXPECT_NE(Cli("info " + Quote(mp3)).out.find("channels: 2\nbit rate: 64 kbit/s\nchannel mode: joint"),
+            std::string::npos);
+  convert = Cli("convert " + Quote(Path("a.wav")) + " " + Quote(mp3) + " CBRBitRate=192 ChannelMode=0");
+  ASSERT_EQ(convert.code, 0) << convert.err;
+  EXPECT_NE(Cli("info " + Quote(mp3)).out.find("bit rate: 192 kbit/s\nchannel mode: stereo"), std::string::npos);
+
+  // Refused before any file is touched.
+  for (const auto& [given, message] : std::vector<std::pair<std::string, std::string>>{
+           {"CBRBitRate=400", "CBRBitRate: \"400\" is out of range (8 to 320)."},
+           {"CBRBitRate=12x", "CBRBitRate: \"12x\" is not a whole number (8 to 320)."},
+           {"Compression=5", "\"Compression\" is not a setting of the mp3el encoder"}}) {
+    const Outcome refused = Cli("convert " + Quote(Path("a.wav")) + " " + Quote(Path("no.mp3")) + " " + given);
+    EXPECT_EQ(refused.code, 2) << given;
+    EXPECT_NE(refused.err.find(message), std::string::npos) << refused.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("no.mp3")));
+
+  // FLAC keeps the file's rate and channels while none are stored.
+  const std::string flac = Path("out.flac");
+  convert = Cli("convert " + Quote(Path("a.wav")) + " " + Quote(flac));
+  ASSERT_EQ(convert.code, 0) << convert.err;
+  auto format_of = [&] { return "test \"$(soxi -r " + Quote(flac) + ") $(soxi -c " + Quote(flac) + ")\" = "; };
+  EXPECT_EQ(testing::RunCommand(format_of() + "'48000 2'"), 0);
+  convert = Cli("convert " + Quote(Path("a.wav")) + " " + Quote(flac) + " Channels=1 SampleRate=22050");
+  ASSERT_EQ(convert.code, 0) << convert.err;
+  EXPECT_EQ(testing::RunCommand(format_of() + "'22050 1'"), 0);
+}
+
 }  // namespace
 }  // namespace sonavel

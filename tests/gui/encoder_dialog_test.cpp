@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <functional>
+#include <string>
+
+#include "formats/encoders.h"
+#include "gui/qt_ui.h"
+#include "gui_fixture.h"
+#include "platform/setting_keys.h"
+
+namespace sonavel {
+namespace {
+
+using namespace setting;
+
+// Each encoder dialog opens with the stored (or put-in) values, is photographed, takes a
+// change and stores it on OK.
+TEST(EncoderDialogs, EachOpensWithItsValuesAndOkStoresTheChanges) {
+  testing::TestSettings store;
+  store.settings.Write(kAmrModeRateSelection, 1);
+  store.settings.Write(kAacVbrQuality, 300);
+  struct Case {
+    const char* extension;
+    const char* dialog;
+    const char* screenshot;
+    std::function<void(QDialog&)> change;
+  };
+  auto list = [](QDialog& dialog, const char* name) {
+    auto* box = dialog.findChild<QComboBox*>(name);
+    EXPECT_NE(box, nullptr) << name;
+    return box;
+  };
+  const Case cases[] = {
+      {".mp3", "LMp3EncodeDlg", "encoder_mp3",
+       [&](QDialog& dialog) {
+         QComboBox* rate = list(dialog, "CBRBitRate");
+         ASSERT_EQ(rate->count(), 18);
+         EXPECT_EQ(rate->currentText(), "128");
+         EXPECT_EQ(list(dialog, "VBRQuality")->itemText(0), "0 (Höchste)");
+         EXPECT_EQ(list(dialog, "ChannelMode")->currentText(), "Joint");
+         EXPECT_TRUE(dialog.findChild<QCheckBox*>("HighQuality")->isChecked());
+         rate->setCurrentIndex(rate->findText("192"));
+         dialog.findChild<QWidget*>("ConstantBitRate")->findChildren<QRadioButton*>()[1]->click();
+       }},
+      {".ogg", "OggEncodeDlg", "encoder_ogg",
+       [&](QDialog& dialog) {
+         EXPECT_EQ(list(dialog, "Channels")->currentText(), "Stereo");  // the sound's, put in first
+         EXPECT_EQ(list(dialog, "VBRQuality")->itemText(10), "10 (Highest)");
+         list(dialog, "Channels")->setCurrentIndex(0);
+       }},
+      {".flac", "FlacEncodeDlg", "encoder_flac",
+       [&](QDialog& dialog) {
+         QComboBox* rate = list(dialog, "SampleRate");
+         EXPECT_EQ(rate->currentText(), "32000");
+         rate->lineEdit()->selectAll();
+         QTest::keyClicks(rate->lineEdit(), "0");  // stands for 44100
+         EXPECT_EQ(list(dialog, "Compression")->currentText(), "4");
+       }},
+      {".aac", "LAACEncodeDlg", "encoder_aac",
+       [&](QDialog& dialog) {
+         EXPECT_EQ(list(dialog, "VBRQuality")->currentText(), "300");
+         EXPECT_EQ(list(dialog, "ABRBitRate")->itemText(0), "16");
+         dialog.findChild<QCheckBox*>("DisableTNS")->setChecked(true);
+         dialog.findChild<QPushButton*>("defaults")->click();
+         EXPECT_EQ(dialog.findChild<QPushButton*>("defaults")->text(), "Standard");
+       }},
+      {".amr", "LAMREncodeDlg", "encoder_amr",
+       [&](QDialog& dialog) {
+         QComboBox* mode = list(dialog, "ModeRateSelection");
+         EXPECT_EQ(mode->currentText(), "7.4");
+         mode->setCurrentIndex(7);
+       }},
+  };
+  QtUi ui;
+  for (const Case& each : cases) {
+    const std::shared_ptr<bool> ran = testing::WhenDialogUp(each.dialog, [&](QDialog& dialog) {
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+      testing::SaveScreenshot(dialog, each.screenshot);
+      each.change(dialog);
+      QTest::mouseClick(dialog.findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+    EXPECT_TRUE(RunEncoderOptions(each.extension, ui, store.settings, 32000, 2)) << each.extension;
+    EXPECT_TRUE(*ran) << each.extension;
+  }
+  EXPECT_EQ(store.settings.ReadStored(kMp3CbrBitRate), 192);
+  EXPECT_EQ(store.settings.ReadStored(kMp3ConstantBitRate), 0);
+  EXPECT_EQ(store.settings.ReadStored(kOggChannels), 1);
+  EXPECT_EQ(store.settings.ReadStored(kFlacSampleRate), 44100);
+  EXPECT_EQ(store.settings.ReadStored(kFlacChannels), 2);
+  EXPECT_EQ(store.settings.ReadStored(kAacVbrQuality), 100);
+  EXPECT_EQ(store.settings.ReadStored(kAacDisableTns), 0);
+  EXPECT_EQ(store.settings.ReadStored(kAmrModeRateSelection), 7);
+}
+
+}  // namespace
+}  // namespace sonavel
