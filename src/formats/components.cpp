@@ -144,46 +144,70 @@ class EncoderSink final : public SampleSink {
     ::fcntl(child_.input(), F_SETPIPE_SZ, kPipeBytes);
   }
 
+  // Each piece is held until the next one comes, so that a seek back into it (a source
+  // that finds its real end only after reading past it) can still take frames off: what
+  // has reached the encoder cannot be taken back.
   void Write(const std::int32_t* buffer, std::int32_t frames) override {
     if ((status & kSinkUnusable) != 0 || frames <= 0) return;
+    Send();
     position = static_cast<std::int32_t>(
         std::min<std::int64_t>(std::int64_t{position} + frames, INT32_MAX));
-    if (child_.input() < 0) {
-      status |= kSinkWriteFailed;
-      return;
-    }
     const std::size_t samples = static_cast<std::size_t>(frames) * channels;
-    bytes_.resize(samples * 2);
+    held_.resize(samples * 2);
     const int high = big_endian_ ? 0 : 1;
     for (std::size_t i = 0; i < samples; ++i) {
       const auto word = static_cast<std::uint16_t>(StoreTo16(buffer[i]));
-      bytes_[2 * i + high] = static_cast<char>(word >> 8);
-      bytes_[2 * i + 1 - high] = static_cast<char>(word & 0xFF);
+      held_[2 * i + high] = static_cast<char>(word >> 8);
+      held_[2 * i + 1 - high] = static_cast<char>(word & 0xFF);
     }
-    std::size_t done = 0;
-    while (done < bytes_.size()) {
-      const ssize_t wrote = ::write(child_.input(), bytes_.data() + done, bytes_.size() - done);
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) {
-        // The encoder stopped reading (EPIPE): nothing more can reach it.
-        status |= kSinkWriteFailed;
-        child_.CloseInput();
-        return;
-      }
-      done += static_cast<std::size_t>(wrote);
+  }
+
+  // Only into the piece still held; anything else cannot be done to a pipe.
+  void Seek(std::int32_t frame) override {
+    const std::int64_t frame_bytes = 2 * std::int64_t{channels};
+    const std::int64_t sent = position - static_cast<std::int64_t>(held_.size()) / frame_bytes;
+    if (frame < sent || frame > position) {
+      status |= kSinkWriteFailed;
+      return;
     }
+    held_.resize(static_cast<std::size_t>((frame - sent) * frame_bytes));
+    position = frame;
   }
 
   // The encoder sees the end of its input and must finish its file before it is used.
   void Finish() override {
+    Send();
     if (!child_.running()) return;
     child_.CloseInput();
     if (child_.Wait() != 0) status |= kSinkWriteFailed;
   }
 
  private:
+  // Hands the held piece to the encoder.
+  void Send() {
+    if (held_.empty() || (status & kSinkUnusable) != 0) return;
+    if (child_.input() < 0) {
+      status |= kSinkWriteFailed;
+      held_.clear();
+      return;
+    }
+    std::size_t done = 0;
+    while (done < held_.size()) {
+      const ssize_t wrote = ::write(child_.input(), held_.data() + done, held_.size() - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) {
+        // The encoder stopped reading (EPIPE): nothing more can reach it.
+        status |= kSinkWriteFailed;
+        child_.CloseInput();
+        break;
+      }
+      done += static_cast<std::size_t>(wrote);
+    }
+    held_.clear();
+  }
+
   bool big_endian_;
-  std::vector<char> bytes_;
+  std::vector<char> held_;  // 16-bit samples of the last piece, not yet sent
   ChildProcess child_;  // its destructor ends an encoder that was not finished
 };
 

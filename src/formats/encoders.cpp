@@ -410,16 +410,60 @@ const SettingsReader& SettingsOf(const OpenOptions& options) {
   return options.settings != nullptr ? *options.settings : defaults;
 }
 
+// Hands the frames to an encoder writing `named` (the file's name with the target's
+// extension, from which an encoder may choose its container, as for ".m4a") and puts that
+// in place of `file` once the encoder has ended well; otherwise it is removed.
+class NamedOutputSink final : public SampleSink {
+ public:
+  NamedOutputSink(SinkRef encoder, std::string named, std::string file)
+      : SampleSink(encoder->rate, encoder->channels),
+        encoder_(std::move(encoder)),
+        named_(std::move(named)),
+        file_(std::move(file)) {
+    status = encoder_->status;
+  }
+  ~NamedOutputSink() override {
+    encoder_.Reset();  // an unfinished encoder is ended before its file goes
+    if (!placed_) RemoveFile(named_);
+  }
+  void Write(const std::int32_t* buffer, std::int32_t frames) override {
+    encoder_->Write(buffer, frames);
+    Mirror();
+  }
+  void Seek(std::int32_t frame) override {
+    encoder_->Seek(frame);
+    Mirror();
+  }
+  void Finish() override {
+    encoder_->Finish();
+    Mirror();
+    if (status == kStatusOk) placed_ = std::rename(named_.c_str(), file_.c_str()) == 0;
+    if (!placed_) status |= kSinkWriteFailed;
+  }
+
+ private:
+  void Mirror() {
+    position = encoder_->position;
+    status = encoder_->status;
+  }
+  SinkRef encoder_;
+  std::string named_;
+  std::string file_;
+  bool placed_ = false;
+};
+
 // The writer of `extension` into `path`: its encoder fed through a pipe.
 SinkRef CreateEncoderWriter(std::string_view extension, const WaveFormat& format, const std::string& path,
                             const OpenOptions& options) {
   Registry registry;
   const std::optional<std::string> executable = FindComponent(registry, EncoderForExtension(extension)->component);
   if (!executable) return MakeNullSink();
+  const std::string named = path + std::string(extension);
   const std::optional<EncoderCommand> command =
-      EncoderCommandFor(extension, *executable, path, static_cast<std::int32_t>(format.rate),
+      EncoderCommandFor(extension, *executable, named, static_cast<std::int32_t>(format.rate),
                         static_cast<std::uint8_t>(format.channels), SettingsOf(options));
-  return CreateEncoderSink(command->arguments, command->rate, command->channels, command->big_endian);
+  return MakeCounted<NamedOutputSink>(
+      CreateEncoderSink(command->arguments, command->rate, command->channels, command->big_endian), named, path);
 }
 
 void AddEncoderWriter(FileFormat& format, const std::string& extension) {
@@ -446,7 +490,8 @@ FileFormat EncodedFormat(std::string name, std::vector<std::string> extensions) 
 
 FileFormat OggFileFormat() { return EncodedFormat("Ogg Vorbis", {".ogg"}); }
 FileFormat FlacFileFormat() { return EncodedFormat("FLAC", {".flac"}); }
-FileFormat AacFileFormat() { return EncodedFormat("AAC", {".aac", ".m4a"}); }
+FileFormat AacFileFormat() { return EncodedFormat("AAC", {".aac"}); }
+FileFormat M4aFileFormat() { return EncodedFormat("MPEG-4 AAC", {".m4a"}); }
 
 FileFormat AmrFileFormat() {
   FileFormat format = EncodedFormat("AMR", {".amr"});

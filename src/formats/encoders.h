@@ -82,11 +82,14 @@ bool RunEncoderOptions(std::string_view extension, Ui& ui, Settings& settings, i
 // and `value` a whole number in its range, else why not.
 std::string EncoderValueRefusal(std::string_view extension, std::string_view name, std::string_view value);
 
-// The format entries of the encoded files: ".ogg", ".flac", ".aac"/".m4a", ".amr" (written
-// only, their reading goes through the converters), and the writer side of ".mp3".
+// The format entries of the encoded files: ".ogg", ".flac", ".aac" (ADTS), ".m4a" (MPEG-4),
+// ".amr" (written only, their reading goes through the converters), and the writer side of
+// ".mp3". Each encoder writes a file named with the target's extension, which tells it the
+// container.
 FileFormat OggFileFormat();
 FileFormat FlacFileFormat();
 FileFormat AacFileFormat();
+FileFormat M4aFileFormat();
 FileFormat AmrFileFormat();
 void AddMp3Writer(FileFormat& format);
 

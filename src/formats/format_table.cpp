@@ -76,6 +76,7 @@ const std::vector<FileFormat>& FormatTable() {
       OggFileFormat(),
       FlacFileFormat(),
       AacFileFormat(),
+      M4aFileFormat(),
       AmrFileFormat(),
   };
   return table;

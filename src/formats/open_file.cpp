@@ -269,22 +269,23 @@ struct ConverterRow {
   std::vector<std::string> extensions;  // empty: every extension without a row of its own
   const char* title;                    // the progress window's first line
   Converter convert;
+  const char* decoder;                  // who decodes, as `sonavel-cli info` names it
 };
 
 const std::vector<ConverterRow>& ConverterTable() {
   static const std::vector<ConverterRow> table = {
-      {{".dct"}, "Loading DCT file", LoadDictation},
-      {{".aac", ".m4a"}, "Loading AAC file", DecodeWithComponent<kAacDecoding>},
-      {{".ogg"}, "Loading OGG file", DecodeWithComponent<kOggDecoding>},
-      {{".flac"}, "Loading FLAC file", DecodeWithComponent<kFlacDecoding>},
-      {{".amr"}, "Lade  AMR Datei", DecodeWithComponent<kAmrDecoding>},
-      {{".wma"}, "Loading WMA file", StreamWithFfmpeg},
-      {{".dss"}, "Loading DSS file", DecodeDss},
-      {{".ra", ".ram", ".rm", ".rmj"}, "Loading RealAudio file", DecodeRealAudio},
-      {{".sri"}, "Loading SRI file", NotSupported},
-      {{".act", ".rec", ".rcd"}, "Loading Record file", DecodeWithComponent<kRecordDecoding>},
-      {{".shn"}, "Loading Shorten file", DecodeWithComponent<kShortenDecoding>},
-      {{}, "Loading with DirectX", StreamWithFfmpeg},
+      {{".dct"}, "Loading DCT file", LoadDictation, "the dictation loader"},
+      {{".aac", ".m4a"}, "Loading AAC file", DecodeWithComponent<kAacDecoding>, "the component aacdec"},
+      {{".ogg"}, "Loading OGG file", DecodeWithComponent<kOggDecoding>, "the component oggdec"},
+      {{".flac"}, "Loading FLAC file", DecodeWithComponent<kFlacDecoding>, "the component flacdec"},
+      {{".amr"}, "Lade  AMR Datei", DecodeWithComponent<kAmrDecoding>, "the component amrdec"},
+      {{".wma"}, "Loading WMA file", StreamWithFfmpeg, "ffmpeg"},
+      {{".dss"}, "Loading DSS file", DecodeDss, "ffmpeg"},
+      {{".ra", ".ram", ".rm", ".rmj"}, "Loading RealAudio file", DecodeRealAudio, "ffmpeg"},
+      {{".sri"}, "Loading SRI file", NotSupported, "nothing"},
+      {{".act", ".rec", ".rcd"}, "Loading Record file", DecodeWithComponent<kRecordDecoding>, "the component actdec"},
+      {{".shn"}, "Loading Shorten file", DecodeWithComponent<kShortenDecoding>, "the component shndec"},
+      {{}, "Loading with DirectX", StreamWithFfmpeg, "ffmpeg"},
   };
   return table;
 }
@@ -296,6 +297,12 @@ const ConverterRow& ConverterFor(const std::string& extension) {
       return row;
   return ConverterTable().back();
 }
+
+}  // namespace
+
+std::string DecoderOf(const std::string& path) { return ConverterFor(FileExtension(path)).decoder; }
+
+namespace {
 
 bool Exists(const std::string& path) {
   struct stat info;

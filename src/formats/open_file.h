@@ -41,6 +41,10 @@ Result OpenSoundFile(const std::string& path, Sound& sound, Progress& progress, 
 // caller that opens a progress window calls it before.
 Result AskRawSettingsFirst(const std::string& path, Ui& ui, OpenOptions& options);
 
+// Who decodes a file of `path`'s extension when no reader of ours does: "ffmpeg", "the
+// component oggdec", ...
+std::string DecoderOf(const std::string& path);
+
 // The file type lists of the open and save dialogs, in the chooser's notation
 // ("Description (*.a *.b);;...").
 std::string OpenFileFilter();

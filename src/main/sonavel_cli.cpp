@@ -205,14 +205,14 @@ Result Info(const std::vector<std::string>& args, Ui& ui) {
   SourceRef reader = OpenOrComplain(path, ui, options);
   if (!reader) return kFailed;
   const FileFormat& format = EntryFor(path);
-  // A converted file's length is known once ffmpeg has decoded all of it.
+  // A converted file's length is known once its decoder has decoded all of it.
   const std::int64_t frames = ReaderFor(path) == nullptr ? ReadToEnd(*reader)
                               : format.exact_length      ? format.exact_length(*reader)
                                                          : reader->Length();
   // The format's own lines, the first naming the format, around rate and channels; a
-  // converted file is told as what ffmpeg made of it.
+  // converted file is told as what its decoder made of it.
   std::vector<std::string> lines = format.describe(*reader);
-  if (ReaderFor(path) == nullptr) lines = {"format: decoded by ffmpeg to 16-bit PCM"};
+  if (ReaderFor(path) == nullptr) lines = {"format: decoded by " + DecoderOf(path) + " to 16-bit PCM"};
   if (!lines.empty()) std::printf("%s\n", lines.front().c_str());
   std::printf("rate: %d\n", reader->rate);
   std::printf("channels: %d\n", reader->channels);

@@ -13,6 +13,7 @@
 
 #include "formats/encoders.h"
 #include "formats/pump.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/setting_keys.h"
 #include "platform/ui.h"
@@ -204,6 +205,25 @@ class EncoderPeerTest : public EncodersTest {
   }
 };
 
+// Sets an environment variable while it lives.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
 TEST_F(EncoderPeerTest, Mp3AndOggSavesDecodeAsTheSourceAndFlacIsBitExact) {
   const std::string wav = Source();
   const std::vector<std::int16_t> source = Samples16(ParseWav(ReadBytes(wav)).data);
@@ -229,24 +249,28 @@ TEST_F(EncoderPeerTest, Mp3AndOggSavesDecodeAsTheSourceAndFlacIsBitExact) {
   EXPECT_EQ(Raw(Path("flac.raw")), source);
 }
 
-// Sets an environment variable while it lives.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
+// The AAC encoder (our adapter over ffmpeg) takes its container from the name it writes:
+// ADTS for ".aac", MPEG-4 for ".m4a", although the save writes under a temporary name.
+TEST_F(EncoderPeerTest, AacSavesGetTheirContainerAndDecodeAsTheSource) {
+  ScopedEnvironment user("SONAVEL_CONFIG_DIR", Path("config"));
+  ScopedEnvironment machine("SONAVEL_SYSTEM_CONFIG_DIR", Path("system"));
+  ASSERT_TRUE(Registry().Set(Branch::kUser, ComponentKey("aacenc"), "Path", SONAVEL_ADAPTER_DIR "/sonavel-aacenc"));
+  const std::string wav = Source();
+  const std::vector<std::int16_t> source = Samples16(ParseWav(ReadBytes(wav)).data);
+  for (const auto& [name, container] : {std::pair{"out put.aac", "aac"}, std::pair{"out put.m4a", "mov,mp4"}}) {
+    SCOPED_TRACE(name);
+    const std::string out = Path(name);
+    ASSERT_EQ(Save(wav, out), kDone);
+    std::string format;
+    ASSERT_EQ(RunForOutput({FindProgram("ffprobe"), "-v", "error", "-show_entries", "format=format_name", "-of",
+                            "default=noprint_wrappers=1:nokey=1", out},
+                           format, 4096),
+              0);
+    EXPECT_EQ(format.rfind(container, 0), 0u) << format;
+    ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -i " + Quote(out) + " -f s16le -y " + Quote(Path("aac.raw"))), 0);
+    EXPECT_GT(BestCorrelation(source, Raw(Path("aac.raw"))), 0.99);
   }
-  ~ScopedEnvironment() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+}
 
 TEST_F(EncoderPeerTest, AmrEncodesAFinishedWavAndAMissingEncoderIsAskedFor) {
   std::filesystem::create_directories(Path("tmp"));
