@@ -277,16 +277,23 @@ std::vector<EncoderChoice> Mp3BitRates() {
 EncoderControl List(const RangedSetting& key, std::string label, std::vector<EncoderChoice> choices, int standard,
                     bool free_entry = false) {
   return {std::string(key.key.name), std::move(label), EncoderControlKind::kList, std::move(choices), free_entry, 0,
-          standard};
+          standard, {}, 0};
 }
 
 EncoderControl Switch(const RangedSetting& key, std::string label, int standard) {
-  return {std::string(key.key.name), std::move(label), EncoderControlKind::kSwitch, {}, false, 0, standard};
+  return {std::string(key.key.name), std::move(label), EncoderControlKind::kSwitch, {}, false, 0, standard, {}, 0};
 }
 
 EncoderControl Options(const RangedSetting& key, std::string label, std::vector<EncoderChoice> choices, int standard) {
   return {std::string(key.key.name), std::move(label), EncoderControlKind::kOptions, std::move(choices), false, 0,
-          standard};
+          standard, {}, 0};
+}
+
+// `control`, enabled only while the mode `mode` holds `when`.
+EncoderControl When(EncoderControl control, const RangedSetting& mode, int when) {
+  control.enabled_by = std::string(mode.key.name);
+  control.enabled_when = when;
+  return control;
 }
 
 // The dialog's controls without their values.
@@ -299,11 +306,11 @@ EncoderDialog DialogLayout(std::string_view extension) {
     std::vector<EncoderChoice> rates = Mp3BitRates();
     dialog.controls = {
         Options(kMp3ConstantBitRate, "Bitrate", {{"Konstante Bitrate", 1}, {"Variable Bitrate", 0}}, 1),
-        List(kMp3CbrBitRate, "Konstante Bitrate (kbit/s)", rates, 128),
-        Switch(kMp3HighQuality, "Hohe Qualität", 1),
-        List(kMp3VbrMinBitRate, "Minimale Bitrate (kbit/s)", rates, 32),
-        List(kMp3VbrMaxBitRate, "Maximale Bitrate (kbit/s)", rates, 128),
-        List(kMp3VbrQuality, "Qualität", ScaleChoices(9, "Höchste", "Niedrigste"), 4),
+        When(List(kMp3CbrBitRate, "Konstante Bitrate (kbit/s)", rates, 128), kMp3ConstantBitRate, 1),
+        When(Switch(kMp3HighQuality, "Hohe Qualität", 1), kMp3ConstantBitRate, 1),
+        When(List(kMp3VbrMinBitRate, "Minimale Bitrate (kbit/s)", rates, 32), kMp3ConstantBitRate, 0),
+        When(List(kMp3VbrMaxBitRate, "Maximale Bitrate (kbit/s)", rates, 128), kMp3ConstantBitRate, 0),
+        When(List(kMp3VbrQuality, "Qualität", ScaleChoices(9, "Höchste", "Niedrigste"), 4), kMp3ConstantBitRate, 0),
         Switch(kMp3ErrorProtection, "Fehlerschutz", 0),
         List(kMp3ChannelMode, "Kanalmodus", TextChoices({"Stereo", "Joint", "Force", "Mono"}, 0), 1),
     };
@@ -312,9 +319,9 @@ EncoderDialog DialogLayout(std::string_view extension) {
     const auto rates = NumberChoices({32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 192, 224});
     dialog.controls = {
         Options(kOggQualityMode, "Modus", {{"Qualität", 1}, {"Bitratenbereich", 0}}, 1),
-        List(kOggVbrQuality, "Qualität", ScaleChoices(10, "Lowest", "Highest"), 4),
-        List(kOggVbrMinBitRate, "Minimale Bitrate (kbit/s)", rates, 96),
-        List(kOggVbrMaxBitRate, "Maximale Bitrate (kbit/s)", rates, 128),
+        When(List(kOggVbrQuality, "Qualität", ScaleChoices(10, "Lowest", "Highest"), 4), kOggQualityMode, 1),
+        When(List(kOggVbrMinBitRate, "Minimale Bitrate (kbit/s)", rates, 96), kOggQualityMode, 0),
+        When(List(kOggVbrMaxBitRate, "Maximale Bitrate (kbit/s)", rates, 128), kOggQualityMode, 0),
         List(kOggChannels, "Kanäle", channels, 2),
         Switch(kOggStripComments, "Kommentare entfernen", 0),
     };
@@ -333,9 +340,10 @@ EncoderDialog DialogLayout(std::string_view extension) {
     rates.erase(rates.begin());  // no 8 kbit/s
     dialog.controls = {
         Options(kAacAverageBitRate, "Modus", {{"Durchschnittliche Bitrate", 1}, {"Qualität", 0}}, 0),
-        List(kAacAbrBitRate, "Bitrate (kbit/s)", rates, 128),
-        List(kAacVbrQuality, "Qualität", NumberChoices({10, 50, 100, 150, 200, 250, 300, 350, 400, 450, 500}), 100,
-             true),
+        When(List(kAacAbrBitRate, "Bitrate (kbit/s)", rates, 128), kAacAverageBitRate, 1),
+        When(List(kAacVbrQuality, "Qualität", NumberChoices({10, 50, 100, 150, 200, 250, 300, 350, 400, 450, 500}),
+                  100, true),
+             kAacAverageBitRate, 0),
         Switch(kAacForceMpeg2, "MPEG-2 erzwingen", 0),
         Switch(kAacDisableTns, "TNS abschalten", 0),
     };

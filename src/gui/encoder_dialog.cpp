@@ -32,6 +32,8 @@ struct ShownControl {
   std::function<void(int)> show;
   std::function<std::optional<int>()> read;
   QWidget* widget = nullptr;
+  // Calls the function whenever the user changes the control.
+  std::function<void(std::function<void()>)> watch;
 };
 
 ShownControl MakeList(QDialog& window, const EncoderControl& control) {
@@ -54,6 +56,9 @@ ShownControl MakeList(QDialog& window, const EncoderControl& control) {
     else
       box->setCurrentIndex(std::max(0, box->findData(standard)));
   };
+  shown.watch = [box](std::function<void()> changed) {
+    QObject::connect(box, &QComboBox::currentIndexChanged, box, std::move(changed));
+  };
   shown.read = [box, free_entry]() -> std::optional<int> {
     if (!free_entry) return box->currentData().toInt();
     const std::optional<std::int64_t> typed = ParseWholeNumber(box->currentText().toStdString());
@@ -66,7 +71,8 @@ ShownControl MakeList(QDialog& window, const EncoderControl& control) {
 ShownControl MakeSwitch(QDialog& window, const EncoderControl& control) {
   auto* box = new QCheckBox(QString::fromStdString(control.label), &window);
   return {[box](int value) { box->setChecked(value != 0); }, [box]() -> std::optional<int> { return box->isChecked() ? 1 : 0; },
-          box};
+          box,
+          [box](std::function<void()> changed) { QObject::connect(box, &QCheckBox::toggled, box, std::move(changed)); }};
 }
 
 ShownControl MakeOptions(QDialog& window, const EncoderControl& control) {
@@ -85,7 +91,10 @@ ShownControl MakeOptions(QDialog& window, const EncoderControl& control) {
             if (button == nullptr) button = group->button(standard);
             if (button != nullptr) button->setChecked(true);
           },
-          [group]() -> std::optional<int> { return group->checkedId(); }, row};
+          [group]() -> std::optional<int> { return group->checkedId(); }, row,
+          [group](std::function<void()> changed) {
+            QObject::connect(group, &QButtonGroup::idToggled, group, std::move(changed));
+          }};
 }
 
 }  // namespace
@@ -108,6 +117,24 @@ bool RunEncoderDialog(QWidget* parent, EncoderDialog& dialog) {
     else
       form->addRow(QString::fromStdString(control.label + ":"), made.widget);
     shown.push_back(std::move(made));
+  }
+
+  // Controls that belong to one mode are greyed out while another mode is chosen.
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const EncoderControl& control = dialog.controls[i];
+    if (control.enabled_by.empty()) continue;
+    for (std::size_t mode = 0; mode < shown.size(); ++mode) {
+      if (dialog.controls[mode].name != control.enabled_by) continue;
+      QWidget* widget = shown[i].widget;
+      QWidget* label = form->labelForField(widget);
+      auto update = [widget, label, read = shown[mode].read, when = control.enabled_when] {
+        const bool enabled = read() == when;
+        widget->setEnabled(enabled);
+        if (label != nullptr) label->setEnabled(enabled);
+      };
+      update();
+      shown[mode].watch(update);
+    }
   }
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &window);

@@ -119,6 +119,10 @@ struct EncoderControl {
   bool free_entry = false;
   int value = 0;
   int standard = 0;
+  // Enabled only while the control named `enabled_by` (a mode) holds `enabled_when`; empty:
+  // always enabled.
+  std::string enabled_by;
+  int enabled_when = 0;
 };
 
 struct EncoderDialog {

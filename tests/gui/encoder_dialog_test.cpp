@@ -50,7 +50,11 @@ TEST(EncoderDialogs, EachOpensWithItsValuesAndOkStoresTheChanges) {
          EXPECT_EQ(list(dialog, "ChannelMode")->currentText(), "Joint");
          EXPECT_TRUE(dialog.findChild<QCheckBox*>("HighQuality")->isChecked());
          rate->setCurrentIndex(rate->findText("192"));
+         // The other mode's controls are greyed out, and change over with the mode.
+         EXPECT_FALSE(list(dialog, "VBRMinBitRate")->isEnabled());
          dialog.findChild<QWidget*>("ConstantBitRate")->findChildren<QRadioButton*>()[1]->click();
+         EXPECT_TRUE(list(dialog, "VBRMinBitRate")->isEnabled());
+         EXPECT_FALSE(rate->isEnabled());
        }},
       {".ogg", "OggEncodeDlg", "encoder_ogg",
        [&](QDialog& dialog) {
