@@ -178,6 +178,20 @@ ReplacingFile::ReplacingFile(const std::string& target) : target_(target) {
 
 bool ReplacingFile::Commit() {
   if (!file_.IsOpen()) return false;
+  // A writer that wrote a file of its own and renamed it over the temporary name (an
+  // encoder choosing its container by the name's extension) made that the file to commit:
+  // it gets the mode and the sync.
+  struct stat by_name {}, held {};
+  if (::lstat(temporary_.c_str(), &by_name) == 0 && ::fstat(file_.fd_, &held) == 0 &&
+      (by_name.st_ino != held.st_ino || by_name.st_dev != held.st_dev)) {
+    const int fd = S_ISREG(by_name.st_mode) ? ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW) : -1;
+    if (fd < 0) {
+      Discard();
+      return false;
+    }
+    file_.Close();
+    file_.fd_ = fd;
+  }
   // Given only now: a read-only mode would keep writers from opening the file by its path.
   if (kept_mode_ >= 0) ::fchmod(file_.fd_, static_cast<mode_t>(kept_mode_));
   // Writers that opened the file by its path wrote to the same file: one sync covers them.

@@ -74,8 +74,8 @@ class ReplacingFile {
   // The handle for writers that write bytes.
   File& file() { return file_; }
   // The temporary file's path for writers that open it themselves; they may reopen and
-  // truncate it but must write into this file, not put another in its place. Empty when
-  // it could not be created, so such an open fails too.
+  // truncate it, or rename a file of their own over it, which is then the one committed.
+  // Empty when it could not be created, so such an open fails too.
   const std::string& temporary_path() const { return temporary_; }
   // Puts the written file in place of the target; false (and nothing replaced) when the
   // data could not be flushed or the rename failed. Later calls return false.

@@ -243,6 +243,22 @@ TEST_F(ReplacingFileTest, FailuresLeaveNothingBehindAndReplacingKeepsModeAndLink
   EXPECT_EQ(info.st_mode & 07777, 0640u);
   ASSERT_EQ(::stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0604u);
+  // A writer that renames a file of its own over the temporary name: that file is
+  // committed, with the replaced file's mode.
+  {
+    ReplacingFile replacing(target);
+    const std::string own = replacing.temporary_path() + ".own";
+    std::FILE* file = std::fopen(own.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("encoded", file);
+    std::fclose(file);
+    ::chmod(own.c_str(), 0666);
+    ASSERT_EQ(std::rename(own.c_str(), replacing.temporary_path().c_str()), 0);
+    ASSERT_TRUE(replacing.Commit());
+  }
+  EXPECT_EQ(ReadAll(target), BytesOf("encoded"));
+  ASSERT_EQ(::stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0604u);
 
   ASSERT_EQ(::symlink("kept.dat", Path("link.dat").c_str()), 0);
   ASSERT_TRUE(ReplaceFileContents(Path("link.dat"), "through the link"));
