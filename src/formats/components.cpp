@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -15,6 +16,7 @@
 
 #include "platform/dialog_model.h"
 #include "platform/download.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/progress.h"
@@ -22,6 +24,7 @@
 #include "platform/setting_keys.h"
 #include "platform/settings.h"
 #include "platform/ui.h"
+#include "store/vector_clones.h"
 
 namespace sonavel {
 
@@ -35,7 +38,7 @@ constexpr long long kLongestRunMs = 60LL * 60 * 1000;
 // Steps of the creeping progress, and how often a running child is looked at.
 constexpr long long kStepMs = 500;
 constexpr long long kPollMs = 20;
-constexpr int kPipeBytes = 65536;
+constexpr int kPipeBytes = 1 << 20;
 
 // The Debian programs that take the command lines of our components.
 struct Fallback {
@@ -49,10 +52,6 @@ constexpr Fallback kDebianPrograms[] = {
 // The components our own adapters ("sonavel-<name>" beside the program) stand in for.
 constexpr std::string_view kAdapters[] = {kAacEncoder, kShortenDecoder, kRecordDecoder, kAmrEncoder,
                                           kAmrDecoder};
-
-void RemoveFile(const std::string& path) {
-  if (!path.empty()) ::unlink(path.c_str());
-}
 
 enum class Ending { kEnded, kCancelled, kTimedOut };
 
@@ -124,6 +123,16 @@ bool PlainName(std::string_view name) {
   });
 }
 
+// StoreTo16 in a form the compiler vectorises (clamped first, so the rounding cannot
+// overflow, to the values that round to the 16-bit ends), byte-swapped when asked.
+SONAVEL_AVX2_CLONES void StoreToWords(const std::int32_t* samples, std::uint16_t* words, std::size_t count,
+                                      bool swap) {
+  for (std::size_t i = 0; i < count; ++i)
+    words[i] = static_cast<std::uint16_t>((std::min(std::max(samples[i], -524296), 524279) + 8) >> 4);
+  if (swap)
+    for (std::size_t i = 0; i < count; ++i) words[i] = static_cast<std::uint16_t>((words[i] << 8) | (words[i] >> 8));
+}
+
 // An encoder reading 16-bit samples from its standard input.
 class EncoderSink final : public SampleSink {
  public:
@@ -153,24 +162,18 @@ class EncoderSink final : public SampleSink {
     position = static_cast<std::int32_t>(
         std::min<std::int64_t>(std::int64_t{position} + frames, INT32_MAX));
     const std::size_t samples = static_cast<std::size_t>(frames) * channels;
-    held_.resize(samples * 2);
-    const int high = big_endian_ ? 0 : 1;
-    for (std::size_t i = 0; i < samples; ++i) {
-      const auto word = static_cast<std::uint16_t>(StoreTo16(buffer[i]));
-      held_[2 * i + high] = static_cast<char>(word >> 8);
-      held_[2 * i + 1 - high] = static_cast<char>(word & 0xFF);
-    }
+    held_.resize(samples);
+    StoreToWords(buffer, held_.data(), samples, big_endian_ != (std::endian::native == std::endian::big));
   }
 
   // Only into the piece still held; anything else cannot be done to a pipe.
   void Seek(std::int32_t frame) override {
-    const std::int64_t frame_bytes = 2 * std::int64_t{channels};
-    const std::int64_t sent = position - static_cast<std::int64_t>(held_.size()) / frame_bytes;
+    const std::int64_t sent = position - static_cast<std::int64_t>(held_.size()) / channels;
     if (frame < sent || frame > position) {
       status |= kSinkWriteFailed;
       return;
     }
-    held_.resize(static_cast<std::size_t>((frame - sent) * frame_bytes));
+    held_.resize(static_cast<std::size_t>((frame - sent) * channels));
     position = frame;
   }
 
@@ -191,9 +194,11 @@ class EncoderSink final : public SampleSink {
       held_.clear();
       return;
     }
+    const auto* bytes = reinterpret_cast<const char*>(held_.data());
+    const std::size_t size = held_.size() * sizeof(std::uint16_t);
     std::size_t done = 0;
-    while (done < held_.size()) {
-      const ssize_t wrote = ::write(child_.input(), held_.data() + done, held_.size() - done);
+    while (done < size) {
+      const ssize_t wrote = ::write(child_.input(), bytes + done, size - done);
       if (wrote < 0 && errno == EINTR) continue;
       if (wrote <= 0) {
         // The encoder stopped reading (EPIPE): nothing more can reach it.
@@ -207,7 +212,7 @@ class EncoderSink final : public SampleSink {
   }
 
   bool big_endian_;
-  std::vector<char> held_;  // 16-bit samples of the last piece, not yet sent
+  std::vector<std::uint16_t> held_;  // 16-bit samples of the last piece, not yet sent
   ChildProcess child_;  // its destructor ends an encoder that was not finished
 };
 

@@ -1,5 +1,8 @@
 #include "formats/encoders.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -432,11 +435,19 @@ class NamedOutputSink final : public SampleSink {
   }
   ~NamedOutputSink() override {
     encoder_.Reset();  // an unfinished encoder is ended before its file goes
+    if (written_ >= 0) ::close(written_);
     if (!placed_) RemoveFile(named_);
   }
   void Write(const std::int32_t* buffer, std::int32_t frames) override {
     encoder_->Write(buffer, frames);
     Mirror();
+    // The file must be on the disk before it replaces the target: its writing to the disk
+    // is started as it grows, so that little is left to wait for at the end.
+    if ((frames_since_flush_ += frames) >= kFlushFrames) {
+      frames_since_flush_ = 0;
+      if (written_ < 0) written_ = ::open(named_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+      if (written_ >= 0) ::sync_file_range(written_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
   }
   void Seek(std::int32_t frame) override {
     encoder_->Seek(frame);
@@ -454,10 +465,14 @@ class NamedOutputSink final : public SampleSink {
     position = encoder_->position;
     status = encoder_->status;
   }
+  static constexpr std::int64_t kFlushFrames = 1 << 21;  // about 47 s at 44.1 kHz
+
   SinkRef encoder_;
   std::string named_;
   std::string file_;
   bool placed_ = false;
+  int written_ = -1;  // the encoder's file, opened to start its writing to the disk
+  std::int64_t frames_since_flush_ = 0;
 };
 
 // The writer of `extension` into `path`: its encoder fed through a pipe.
