@@ -38,7 +38,7 @@ constexpr long long kLongestRunMs = 60LL * 60 * 1000;
 // Steps of the creeping progress, and how often a running child is looked at.
 constexpr long long kStepMs = 500;
 constexpr long long kPollMs = 20;
-constexpr int kPipeBytes = 1 << 20;
+constexpr int kPipeBytes = 65536;
 
 // The Debian programs that take the command lines of our components.
 struct Fallback {
