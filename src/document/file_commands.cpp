@@ -7,6 +7,7 @@
 #include "document/document_list.h"
 #include "effects/resampler.h"
 #include "formats/open_file.h"
+#include "formats/playlists.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
 #include "platform/paths.h"
@@ -123,8 +124,11 @@ std::optional<std::string> ChooseSavePath(Ui& ui, Settings& settings, const std:
     settings.Write(setting::kSaveAsDir, FolderOf(*path));
     if (const std::string chosen = FileExtension(*path); IsSaveFileType(chosen))
       settings.Write(setting::kSaveAsFormat, chosen.substr(1));
+    // A playlist or feed also replaces the MP3 beside it: that one counts as the file too.
     std::error_code ignored;
-    if (*path != own_file && std::filesystem::exists(*path, ignored)) {
+    const bool publishing = PublishingKindOf(FileExtension(*path)).has_value();
+    if (*path != own_file && (std::filesystem::exists(*path, ignored) ||
+                              (publishing && std::filesystem::exists(PublishedMp3Path(*path), ignored)))) {
       const MessageAnswer answer = ui.ShowMessage(
           {"Es existiert bereits eine andere Datei mit dem selben Namen. Möchten sie diese erstezen?", "Sonavel",
            MessageIcon::kQuestion, MessageButtons::kYesNoCancel});

@@ -43,8 +43,8 @@ WaveFormat DocumentSaveFormat(const AudioDocument& document);
 // The save dialog "Audiodatei speichern als" with every save type, in the folder
 // "SaveAsDir", suggesting `title` without its extension plus the extension "SaveAsFormat"
 // (".wav" when that is not a save type), which is also added to a name without one. Both
-// settings are stored back from the chosen name. A file that exists (other than `own_file`) asks whether to replace it: yes takes
-// it, no shows the dialog again, cancel ends. nullopt when the user cancelled.
+// settings are stored back from the chosen name. A file that exists (other than `own_file`), or for a playlist or feed the MP3 beside
+// it, asks whether to replace it: yes takes it, no shows the dialog again, cancel ends. nullopt when the user cancelled.
 std::optional<std::string> ChooseSavePath(Ui& ui, Settings& settings, const std::string& title,
                                           const std::string& own_file = {});
 

@@ -414,12 +414,12 @@ std::string EncoderValueRefusal(std::string_view extension, std::string_view nam
 
 // ---- the format entries ----
 
-namespace {
-
 const SettingsReader& SettingsOf(const OpenOptions& options) {
   static const DefaultSettings defaults;
   return options.settings != nullptr ? *options.settings : defaults;
 }
+
+namespace {
 
 // Hands the frames to an encoder writing `named` (the file's name with the target's
 // extension, from which an encoder may choose its container, as for ".m4a") and puts that

@@ -82,6 +82,9 @@ bool RunEncoderOptions(std::string_view extension, Ui& ui, Settings& settings, i
 // and `value` a whole number in its range, else why not.
 std::string EncoderValueRefusal(std::string_view extension, std::string_view name, std::string_view value);
 
+// The settings a writer reads: those of `options`, else the defaults.
+const SettingsReader& SettingsOf(const OpenOptions& options);
+
 // The format entries of the encoded files: ".ogg", ".flac", ".aac" (ADTS), ".m4a" (MPEG-4),
 // ".amr" (written only, their reading goes through the converters), and the writer side of
 // ".mp3". Each encoder writes a file named with the target's extension, which tells it the

@@ -11,6 +11,7 @@
 #include "formats/gsm_file.h"
 #include "formats/mp3_file.h"
 #include "formats/open_file.h"
+#include "formats/playlists.h"
 #include "formats/pump.h"
 #include "formats/raw_audio.h"
 #include "formats/raw_settings.h"
@@ -78,6 +79,10 @@ const std::vector<FileFormat>& FormatTable() {
       AacFileFormat(),
       M4aFileFormat(),
       AmrFileFormat(),
+      PublishingFileFormat(PublishingKind::kRss),
+      PublishingFileFormat(PublishingKind::kM3u),
+      PublishingFileFormat(PublishingKind::kPls),
+      PublishingFileFormat(PublishingKind::kWpl),
   };
   return table;
 }
@@ -122,6 +127,7 @@ bool RunFormatOptions(const std::string& path, std::uint32_t rate, std::uint16_t
                       Settings& settings, WaveFormat& wav_format, OpenOptions& options) {
   if (!HasWriter(path)) return false;
   const FileFormat& entry = *FormatForPath(path);
+  if (entry.ask_options) return entry.ask_options(rate, channels, ui, settings);
   if (!entry.component.empty())
     return RunEncoderOptions(FileExtension(path), ui, settings, static_cast<int>(rate), channels);
   if (entry.chooses_wav_format) {
@@ -144,7 +150,9 @@ SinkRef CreateFormatWriter(const WaveFormat& format, const std::string& target, 
                            const OpenOptions& options) {
   const FileFormat* entry = FormatForPath(target);
   if (entry == nullptr || !entry->create) return MakeNullSink();
-  return entry->create(format, file, options);
+  OpenOptions with_target = options;
+  with_target.target = target;
+  return entry->create(format, file, with_target);
 }
 
 std::string ShortDataNote(const FileFormat& format, SampleSource& reader) {

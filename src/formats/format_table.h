@@ -36,6 +36,9 @@ struct OpenOptions {
   const SettingsReader* settings = nullptr;
   std::optional<RawSettings> raw;
   Settings* ask_raw_settings = nullptr;
+  // The file a save finally replaces, for writers that also write beside it (playlists and
+  // feeds put their MP3 there); set by CreateFormatWriter.
+  std::string target = {};
 };
 
 struct FileFormat {
@@ -62,6 +65,9 @@ struct FileFormat {
   // For formats whose settings record decides rate, channels and coding (raw, VOX): the
   // record, which the raw settings dialog edits. Null for the others.
   const RawSettingsKeys* raw_record = nullptr;
+  // The format's own options dialog before a save of a sound of `rate` and `channels`
+  // (playlists and feeds); false when cancelled. Empty: the options by the other fields.
+  std::function<bool(std::uint32_t rate, std::uint16_t channels, Ui& ui, Settings& settings)> ask_options;
   // Whether a save with format options first shows the WAV format chooser.
   bool chooses_wav_format = false;
   // What `sonavel-cli info` prints about an open reader of this format beyond rate,

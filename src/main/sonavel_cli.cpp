@@ -28,6 +28,7 @@
 #include "formats/encoders.h"
 #include "formats/format_table.h"
 #include "formats/open_file.h"
+#include "formats/playlists.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
 #include "formats/wav_reader.h"
@@ -77,6 +78,12 @@ constexpr const char* kUsage =
     ".ogg: Quality, VBRQuality, VBRMinBitRate, VBRMaxBitRate, Channels, StripComments;\n"
     ".flac: Compression, Channels, SampleRate; .aac/.m4a: AverageBitRate, ABRBitRate,\n"
     "VBRQuality, ForceMPEG2, DisableTNS; .amr: ModeRateSelection 0 to 7).\n"
+    "\n"
+    "OUT of .m3u, .pls, .wpl or .rss publishes: IN is encoded as an MP3 named like OUT with\n"
+    "the extension .mp3, beside it (the .mp3 NAME=VALUE settings apply), and OUT becomes a\n"
+    "playlist or podcast feed pointing to it under the stored root address, or the one given\n"
+    "as RootURL=ADDRESS (e.g. RootURL=http://example.org/pod; empty: the bare file name).\n"
+    "As OUT itself, an MP3 already there is replaced, but only once the new one is whole.\n"
     "\n"
     "MP3 files (.mp3) are read with the encoder's delay and padding cut off when a LAME tag\n"
     "states them (the stored setting MP3Gapless, on by default); --gapless on|off overrides it.\n";
@@ -291,7 +298,14 @@ struct ConvertOptions {
   std::uint8_t channels = 0;  // 0: the file's own
   std::optional<bool> gapless;  // MP3Gapless, when given
   std::vector<std::pair<std::string, std::string>> encoder_values;  // NAME=VALUE for OUT's encoder
+  std::optional<std::string> root_url;  // RootURL=... for a playlist or feed
 };
+
+// The extension whose encoder writes OUT: a playlist or feed publishes through the MP3 one.
+std::string EncoderExtensionOf(const std::string& out) {
+  const std::string extension = FileExtension(out);
+  return PublishingKindOf(extension) ? ".mp3" : extension;
+}
 
 // Reads the options after IN and OUT; false (with the reason told) on anything unknown.
 bool ParseConvertOptions(const std::vector<std::string>& args, ConvertOptions& options, Ui& ui) {
@@ -301,7 +315,16 @@ bool ParseConvertOptions(const std::vector<std::string>& args, ConvertOptions& o
       // A value of OUT's encoder, checked strictly before any file is touched.
       const std::string key = name.substr(0, equals);
       const std::string value = name.substr(equals + 1);
-      if (const std::string refusal = EncoderValueRefusal(FileExtension(args[2]), key, value); !refusal.empty()) {
+      if (PublishingKindOf(FileExtension(args[2])) && key == setting::kRssRootUrl.name) {
+        if (const std::string refusal = RootUrlRefusal(value); !refusal.empty()) {
+          Fail(ui, refusal);
+          return false;
+        }
+        options.root_url = value;
+        --i;
+        continue;
+      }
+      if (const std::string refusal = EncoderValueRefusal(EncoderExtensionOf(args[2]), key, value); !refusal.empty()) {
         Fail(ui, refusal);
         return false;
       }
@@ -349,7 +372,8 @@ Result Convert(const std::vector<std::string>& args, Ui& ui) {
   Registry registry;
   const Settings stored(registry);
   GivenSettings settings(stored, options.gapless);
-  if (const EncoderInfo* encoder = EncoderForExtension(FileExtension(out)); encoder != nullptr)
+  if (options.root_url) settings.Set(setting::kRssRootUrl.group, setting::kRssRootUrl.name, *options.root_url);
+  if (const EncoderInfo* encoder = EncoderForExtension(EncoderExtensionOf(out)); encoder != nullptr)
     for (const auto& [name, value] : options.encoder_values)
       for (const RangedSetting* key : encoder->settings)
         if (key->key.name == name) settings.Set(key->key.group, name, value);
@@ -460,9 +484,7 @@ Result StreamEffect(const EffectDefinition& effect, const EffectValues& given, c
   ReplacingFile replacing(out);
   int result;
   {
-    const FileFormat* entry = FormatForPath(out);
-    SinkRef file = entry != nullptr && entry->create ? entry->create(format, replacing.temporary_path(), options)
-                                                     : MakeNullSink();
+    SinkRef file = CreateFormatWriter(format, out, replacing.temporary_path(), options);
     if (file->status != kStatusOk) {
       ui.ShowMessage(CannotSaveMessage(out));
       return kFailed;
@@ -475,6 +497,9 @@ Result StreamEffect(const EffectDefinition& effect, const EffectValues& given, c
     run.output = MakeLimitingSink(file, kFullScale, 0x7FFFFFFF);
     result = effect.run(run);
     run.output = SinkRef();  // the limiter hands over what it held
+    // A writer that hands its frames to an encoder puts its file in place only when told
+    // that the copy is whole.
+    if (result == kDone) file->Finish();
     if (result == kDone && (file->status & kSinkWriteFailed) != 0) result = kFailed;
   }
   if (result == kDone && replacing.Commit()) return kDone;

@@ -132,6 +132,17 @@ struct EncoderDialog {
   std::vector<EncoderControl> controls;
 };
 
+// The publishing settings dialog ("LPlaylistEncodeDlg") of playlists and podcast feeds: a
+// field for the root address the published MP3 is found under, and a button that opens
+// the MP3 encoder's settings (`mp3_settings`, which stores what that dialog accepted). On
+// OK `root_url` holds what was typed.
+struct PublishingDialog {
+  std::string name = "LPlaylistEncodeDlg";
+  std::string title;
+  std::string root_url;
+  std::function<void()> mp3_settings;
+};
+
 // The answer that changes and loses nothing: Cancel where offered, else No, else Abort/Ok.
 MessageAnswer SafeAnswer(MessageButtons buttons);
 

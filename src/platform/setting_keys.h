@@ -22,6 +22,7 @@ inline constexpr std::string_view kOggEncoderGroup = "OggEncoder";
 inline constexpr std::string_view kFlacEncoderGroup = "FlacEncoder";
 inline constexpr std::string_view kAacEncoderGroup = "AACEncoder";
 inline constexpr std::string_view kAmrEncoderGroup = "AMREncoder";
+inline constexpr std::string_view kRssEncodeGroup = "RSSEncode";
 
 // ---- the frame ----
 
@@ -138,6 +139,10 @@ inline constexpr std::array kAacEncoderSettings = {&kAacAverageBitRate, &kAacAbr
 inline constexpr RangedSetting kAmrModeRateSelection{{kAmrEncoderGroup, "ModeRateSelection", 4}, 0, 7};
 inline constexpr std::array kAmrEncoderSettings = {&kAmrModeRateSelection};
 
+// Playlists and podcast feeds: the address the published MP3 is found under, empty for
+// the bare file name.
+inline constexpr TextSetting kRssRootUrl{kRssEncodeGroup, "RootURL", ""};
+
 // ---- playback ----
 
 // The output device's name; empty is the standard device.
@@ -212,7 +217,7 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kOggChannels),         NameOf(kOggStripComments),     NameOf(kFlacCompression),
     NameOf(kFlacChannels),        NameOf(kFlacSampleRate),       NameOf(kAacAverageBitRate),
     NameOf(kAacAbrBitRate),       NameOf(kAacVbrQuality),        NameOf(kAacForceMpeg2),
-    NameOf(kAacDisableTns),       NameOf(kAmrModeRateSelection),
+    NameOf(kAacDisableTns),       NameOf(kAmrModeRateSelection), NameOf(kRssRootUrl),
     NameOf(kComponentsHost),      NameOf(kMainHost),
 };
 

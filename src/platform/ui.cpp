@@ -145,6 +145,18 @@ bool ScriptedUi::AskEncoderSettings(EncoderDialog& dialog) {
   return true;
 }
 
+bool ScriptedUi::AskPublishingSettings(PublishingDialog& dialog) {
+  publishing_dialogs_.push_back(dialog);
+  requests_.push_back(dialog.title);
+  if (publishing_answers_.empty()) return false;
+  const std::optional<PublishingAnswer> answer = std::move(publishing_answers_.front());
+  publishing_answers_.pop_front();
+  if (!answer) return false;
+  if (answer->mp3_settings && dialog.mp3_settings) dialog.mp3_settings();
+  dialog.root_url = answer->root_url;
+  return true;
+}
+
 std::optional<std::string> ScriptedUi::PromptText(std::string_view title, std::string_view,
                                                   std::string_view) {
   return NextChoice("prompt " + std::string(title));

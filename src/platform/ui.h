@@ -47,6 +47,8 @@ class Ui {
   virtual bool ChooseWavFormat(WavFormatDialog& dialog) = 0;
   // An encoder's settings dialog; true on OK, with the accepted numbers in the controls.
   virtual bool AskEncoderSettings(EncoderDialog& dialog) = 0;
+  // The publishing settings dialog; true on OK, with the typed address in the dialog.
+  virtual bool AskPublishingSettings(PublishingDialog& dialog) = 0;
 };
 
 // Records every message and answers from a queue; with the queue empty it gives the
@@ -104,6 +106,19 @@ class ScriptedUi final : public Ui {
   using EncoderAnswer = std::map<std::string, int>;
   bool AskEncoderSettings(EncoderDialog& dialog) override;
   void QueueEncoderAnswer(std::optional<EncoderAnswer> answer) { encoder_answers_.push_back(std::move(answer)); }
+  // The next publishing dialog's answer: the root address to type, and whether the MP3
+  // settings button is pressed first; nothing cancels. With the queue empty, the dialog is
+  // cancelled.
+  struct PublishingAnswer {
+    std::string root_url;
+    bool mp3_settings = false;
+  };
+  bool AskPublishingSettings(PublishingDialog& dialog) override;
+  void QueuePublishingAnswer(std::optional<PublishingAnswer> answer) {
+    publishing_answers_.push_back(std::move(answer));
+  }
+  // Each publishing dialog as it was shown, with the address it started with.
+  const std::vector<PublishingDialog>& publishing_dialogs() const { return publishing_dialogs_; }
   // Each encoder dialog as it was shown, with the values it started with.
   const std::vector<EncoderDialog>& encoder_dialogs() const { return encoder_dialogs_; }
   // Each WAV format chooser as it was shown, with the line it opened with.
@@ -140,6 +155,8 @@ class ScriptedUi final : public Ui {
   std::vector<WavFormatDialog> wav_format_dialogs_;
   std::deque<std::optional<EncoderAnswer>> encoder_answers_;
   std::vector<EncoderDialog> encoder_dialogs_;
+  std::deque<std::optional<PublishingAnswer>> publishing_answers_;
+  std::vector<PublishingDialog> publishing_dialogs_;
 
   std::optional<std::string> NextChoice(std::string request);
 };
@@ -167,6 +184,7 @@ class ConsoleUi final : public Ui {
   bool AskRawSettings(RawDialog&) override { return true; }
   bool ChooseWavFormat(WavFormatDialog&) override { return true; }
   bool AskEncoderSettings(EncoderDialog&) override { return true; }
+  bool AskPublishingSettings(PublishingDialog&) override { return true; }
 };
 
 }  // namespace sonavel

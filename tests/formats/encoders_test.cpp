@@ -186,43 +186,8 @@ class EncoderPeerTest : public EncodersTest {
     return SaveSource(reader, format, out, progress, options);
   }
   std::vector<std::int16_t> Raw(const std::string& path) { return Samples16(ReadBytes(path)); }
-  // The normalised correlation of `decoded` with `source` at the lag of 0 to 3000 frames
-  // that fits best (encoders may add a delay), found on the first 16384 samples.
-  static double BestCorrelation(const std::vector<std::int16_t>& source, const std::vector<std::int16_t>& decoded) {
-    auto correlation = [&](std::size_t lag, std::size_t count) {
-      double sum = 0, a = 0, b = 0;
-      for (std::size_t i = 0; i + lag < decoded.size() && i < std::min(source.size(), count); ++i) {
-        sum += double(source[i]) * decoded[i + lag];
-        a += double(source[i]) * source[i];
-        b += double(decoded[i + lag]) * decoded[i + lag];
-      }
-      return a > 0 && b > 0 ? sum / std::sqrt(a * b) : 0.0;
-    };
-    std::size_t best = 0;
-    for (std::size_t lag = 2; lag <= 6000; lag += 2)
-      if (correlation(lag, 16384) > correlation(best, 16384)) best = lag;
-    return correlation(best, source.size());
-  }
 };
 
-// Sets an environment variable while it lives.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnvironment() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST_F(EncoderPeerTest, Mp3AndOggSavesDecodeAsTheSourceAndFlacIsBitExact) {
   const std::string wav = Source();
