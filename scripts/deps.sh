@@ -41,3 +41,5 @@ TEST_PACKAGES=(clang libclang-rt-14-dev xclip xvfb xauth lame mpg123 libgsm-tool
 TEST_PACKAGES+=(python3)
 # The decoders our Ogg Vorbis and FLAC saves are checked with (oggdec, flac -d).
 TEST_PACKAGES+=(vorbis-tools flac)
+# xmllint checks that our playlists and feeds are well-formed XML.
+TEST_PACKAGES+=(libxml2-utils)

@@ -682,6 +682,27 @@ TEST_F(EditCommandsTest, CopyOffersAWavOfTheCopiedAudioAndTheSystemPasteReadsOne
   ExpectUndoRestores(original, 2);
 }
 
+// A playlist or feed also replaces the MP3 beside it, so an MP3 there asks the same
+// question: no shows the dialog again, cancel ends, and nothing is written.
+TEST_F(EditCommandsTest, SavingAFeedAsksBeforeReplacingTheMp3BesideIt) {
+  Load(Make(400, 1, [](std::int32_t i) { return i * 16; }));
+  const std::string mp3 = JoinPath(folder_, "talk.mp3");
+  std::ofstream(mp3) << "keep me";
+  ui_.QueueChoice(JoinPath(folder_, "talk.rss"));
+  ui_.QueueAnswer(MessageAnswer::kNo);
+  ui_.QueueChoice(JoinPath(folder_, "talk.m3u"));
+  ui_.QueueAnswer(MessageAnswer::kCancel);
+  EXPECT_FALSE(Run(2028));
+  ASSERT_EQ(ui_.shown().size(), 2u);
+  for (const Message& shown : ui_.shown()) {
+    EXPECT_EQ(shown.text, "Es existiert bereits eine andere Datei mit dem selben Namen. Möchten sie diese erstezen?");
+    EXPECT_EQ(shown.buttons, MessageButtons::kYesNoCancel);
+  }
+  EXPECT_EQ(ReadBytes(mp3).size(), 7u);
+  EXPECT_FALSE(std::filesystem::exists(JoinPath(folder_, "talk.rss")));
+  EXPECT_FALSE(std::filesystem::exists(JoinPath(folder_, "talk.m3u")));
+}
+
 TEST_F(EditCommandsTest, SaveSelectionAsAsksBeforeReplacingAFile) {
   const Samples original = Make(400, 1, [](std::int32_t i) { return i * 16; });
   Load(original);

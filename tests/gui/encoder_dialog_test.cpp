@@ -14,6 +14,7 @@
 #include <string>
 
 #include "formats/encoders.h"
+#include "formats/playlists.h"
 #include "gui/qt_ui.h"
 #include "gui_fixture.h"
 #include "platform/setting_keys.h"
@@ -104,6 +105,45 @@ TEST(EncoderDialogs, EachOpensWithItsValuesAndOkStoresTheChanges) {
   EXPECT_EQ(store.settings.ReadStored(kAacVbrQuality), 100);
   EXPECT_EQ(store.settings.ReadStored(kAacDisableTns), 0);
   EXPECT_EQ(store.settings.ReadStored(kAmrModeRateSelection), 7);
+}
+
+// The publishing dialog of the feed: its title and stored address, the MP3 settings behind
+// its button, and OK storing the typed address; the playlists' title differs.
+TEST(EncoderDialogs, PublishingDialogStoresTheRootAndOpensTheMp3Settings) {
+  testing::TestSettings store;
+  store.settings.Write(kRssRootUrl, "http://old.example.org");
+  QtUi ui;
+  const std::shared_ptr<bool> ran = testing::WhenDialogUp("LPlaylistEncodeDlg", [&](QDialog& dialog) {
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_EQ(dialog.windowTitle(), "Dateieinstellungen RSS Podcast");
+    auto* root = dialog.findChild<QLineEdit*>("RootURL");
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->text(), "http://old.example.org");
+    root->selectAll();
+    QTest::keyClicks(root, "http://example.org/pod");
+    testing::SaveScreenshot(dialog, "playlist_dialog");
+    const std::shared_ptr<bool> mp3 = testing::WhenDialogUp("LMp3EncodeDlg", [](QDialog& settings) {
+      QComboBox* rate = settings.findChild<QComboBox*>("CBRBitRate");
+      rate->setCurrentIndex(rate->findText("64"));
+      QTest::mouseClick(settings.findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Ok),
+                        Qt::LeftButton);
+    });
+    QTest::mouseClick(dialog.findChild<QPushButton*>("mp3"), Qt::LeftButton);
+    EXPECT_TRUE(*mp3);
+    QTest::mouseClick(dialog.findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Ok), Qt::LeftButton);
+  });
+  EXPECT_TRUE(RunPublishingOptions(PublishingKind::kRss, ui, store.settings, 44100, 2));
+  EXPECT_TRUE(*ran);
+  EXPECT_EQ(store.settings.Read(kRssRootUrl), "http://example.org/pod");
+  EXPECT_EQ(store.settings.ReadStored(kMp3CbrBitRate), 64);
+
+  const std::shared_ptr<bool> playlist = testing::WhenDialogUp("LPlaylistEncodeDlg", [](QDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "Dateieinstellungen Abspielliste");
+    dialog.reject();
+  });
+  EXPECT_FALSE(RunPublishingOptions(PublishingKind::kWpl, ui, store.settings, 44100, 2));
+  EXPECT_TRUE(*playlist);
+  EXPECT_EQ(store.settings.Read(kRssRootUrl), "http://example.org/pod");
 }
 
 }  // namespace

@@ -558,5 +558,36 @@ TEST_F(CliTest, EncodedOutputsTakeTheStoredSettingsOrTheGivenOnes) {
   EXPECT_EQ(testing::RunCommand(format_of() + "'22050 1'"), 0);
 }
 
+// A playlist or feed OUT publishes: the MP3 beside it takes the MP3 settings given, the feed
+// the given root address; an MP3 already there is replaced; a bad address or a target that
+// cannot be created fails with exit 2. An effect's OUT publishes the same way.
+TEST_F(CliTest, PlaylistAndFeedOutputsPublishAnMp3BesideThem) {
+  Sox("-D -r 44100 -n -c 2 -b 16 " + Quote(Path("a.wav")) + " synth 1.5 sine 440 vol 0.5");
+  std::ofstream(Path("talk.mp3")) << "old";
+  const std::string feed = Path("talk.rss");
+  Outcome convert = Cli("convert " + Quote(Path("a.wav")) + " " + Quote(feed) +
+                        " RootURL=http://example.org/pod CBRBitRate=192");
+  ASSERT_EQ(convert.code, 0) << convert.err;
+  const std::vector<std::uint8_t> bytes = ReadBytes(feed);
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_NE(text.find("<enclosure url=\"http://example.org/pod/talk.mp3\" length=\"" +
+                      std::to_string(std::filesystem::file_size(Path("talk.mp3"))) + "\""),
+            std::string::npos)
+      << text;
+  EXPECT_NE(Cli("info " + Quote(Path("talk.mp3"))).out.find("bit rate: 192 kbit/s"), std::string::npos);
+
+  const Outcome refused = Cli("convert " + Quote(Path("a.wav")) + " " + Quote(feed) + " \"$(printf 'RootURL=a\\nb')\"");
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_NE(refused.err.find("RootURL: a line break or control character"), std::string::npos) << refused.err;
+  EXPECT_EQ(ReadBytes(feed), bytes);
+  const Outcome missing = Cli("convert " + Quote(Path("a.wav")) + " " + Quote(Path("none/talk.m3u")));
+  EXPECT_EQ(missing.code, 2);
+  EXPECT_NE(missing.err.find("Kann Datei nicht erstellen"), std::string::npos) << missing.err;
+
+  ASSERT_EQ(Cli("effect Normalisieren " + Quote(Path("a.wav")) + " " + Quote(Path("fx.m3u"))).code, 0);
+  EXPECT_EQ(testing::RunCommand("mpg123 -q -t " + Quote(Path("fx.mp3"))), 0);
+  EXPECT_GT(std::filesystem::file_size(Path("fx.mp3")), 10000u);
+}
+
 }  // namespace
 }  // namespace sonavel
