@@ -289,11 +289,15 @@ TEST_F(DocumentListTest, TheWriterOfTheExtensionDecidesTheFilesFormat) {
   EXPECT_EQ(ui_.shown().back().text, "Kann Datei nicht erstellen\"" + xyz + "\"zum Speichern.");
   EXPECT_EQ(ui_.shown().back().icon, MessageIcon::kError);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_), {}), before);
-  // So do the extensions whose writers are still to come, options or not.
+  // A feed shows its publishing dialog; cancelling it writes neither the feed nor its MP3.
+  const std::size_t messages_before_feed = ui_.shown().size();
   ui_.QueueChoice(JoinPath(folder_, "ton.rss"));
   EXPECT_FALSE(SaveDocumentCommand(*document, ui_, *settings_, true));
-  EXPECT_EQ(ui_.shown().back().text, "Kann Datei nicht erstellen\"" + JoinPath(folder_, "ton.rss") + "\"zum Speichern.");
+  EXPECT_EQ(ui_.shown().size(), messages_before_feed);
+  ASSERT_EQ(ui_.publishing_dialogs().size(), 1u);
+  EXPECT_EQ(ui_.publishing_dialogs()[0].title, "Dateieinstellungen RSS Podcast");
   EXPECT_FALSE(std::filesystem::exists(JoinPath(folder_, "ton.rss")));
+  EXPECT_FALSE(std::filesystem::exists(JoinPath(folder_, "ton.mp3")));
   // An encoded format shows its encoder's dialog; cancelling it saves and tells nothing.
   const std::size_t messages_before = ui_.shown().size();
   ui_.QueueChoice(JoinPath(folder_, "ton.mp3"));
