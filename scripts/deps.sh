@@ -41,3 +41,5 @@ TEST_PACKAGES=(clang libclang-rt-14-dev xclip xvfb xauth lame mpg123 libgsm-tool
 TEST_PACKAGES+=(python3)
 # The decoders our Ogg Vorbis and FLAC saves are checked with (oggdec, flac -d).
 TEST_PACKAGES+=(vorbis-tools flac)
+# The reader of the ID3v1 tags we write.
+TEST_PACKAGES+=(id3v2)

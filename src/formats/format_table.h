@@ -21,6 +21,8 @@
 
 namespace sonavel {
 
+class TagList;
+
 class Progress;
 class Settings;
 class SettingsReader;
@@ -36,6 +38,8 @@ struct OpenOptions {
   const SettingsReader* settings = nullptr;
   std::optional<RawSettings> raw;
   Settings* ask_raw_settings = nullptr;
+  // The tags a save writes into its finished file (formats that carry tags); null: none.
+  const TagList* tags = nullptr;
 };
 
 struct FileFormat {

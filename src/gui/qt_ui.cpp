@@ -5,6 +5,7 @@
 #include "gui/progress_dialog.h"
 #include "gui/raw_dialog.h"
 #include "gui/encoder_dialog.h"
+#include "gui/tag_dialog.h"
 #include "gui/wav_format_dialog.h"
 
 #include <QDialog>
@@ -179,6 +180,8 @@ bool QtUi::AskEffectParameters(EffectDialog& dialog) { return RunEffectDialog(pa
 bool QtUi::AskRawSettings(RawDialog& dialog) { return RunRawDialog(parent_, dialog); }
 
 bool QtUi::AskEncoderSettings(EncoderDialog& dialog) { return RunEncoderDialog(parent_, dialog); }
+
+bool QtUi::AskTags(TagDialog& dialog) { return RunTagDialog(parent_, dialog); }
 
 bool QtUi::ChooseWavFormat(WavFormatDialog& dialog) { return RunWavFormatDialog(parent_, dialog); }
 

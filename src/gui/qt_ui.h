@@ -31,6 +31,7 @@ class QtUi final : public Ui {
   bool AskRawSettings(RawDialog& dialog) override;
   bool ChooseWavFormat(WavFormatDialog& dialog) override;
   bool AskEncoderSettings(EncoderDialog& dialog) override;
+  bool AskTags(TagDialog& dialog) override;
 
  private:
   QWidget* parent_;

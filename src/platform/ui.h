@@ -47,6 +47,8 @@ class Ui {
   virtual bool ChooseWavFormat(WavFormatDialog& dialog) = 0;
   // An encoder's settings dialog; true on OK, with the accepted numbers in the controls.
   virtual bool AskEncoderSettings(EncoderDialog& dialog) = 0;
+  // The tag editor; true on OK, with the edited texts in the fields.
+  virtual bool AskTags(TagDialog& dialog) = 0;
 };
 
 // Records every message and answers from a queue; with the queue empty it gives the
@@ -104,6 +106,14 @@ class ScriptedUi final : public Ui {
   using EncoderAnswer = std::map<std::string, int>;
   bool AskEncoderSettings(EncoderDialog& dialog) override;
   void QueueEncoderAnswer(std::optional<EncoderAnswer> answer) { encoder_answers_.push_back(std::move(answer)); }
+  // The next tag editor's answer: the texts to type, by tag name ("GENRE" must be one of the
+  // drop-down's names, else the editor is cancelled); nothing cancels. With the queue empty,
+  // the editor is cancelled.
+  using TagAnswer = std::map<std::string, std::string>;
+  bool AskTags(TagDialog& dialog) override;
+  void QueueTagAnswer(std::optional<TagAnswer> answer) { tag_answers_.push_back(std::move(answer)); }
+  // Each tag editor as it was shown, with the texts it started with.
+  const std::vector<TagDialog>& tag_dialogs() const { return tag_dialogs_; }
   // Each encoder dialog as it was shown, with the values it started with.
   const std::vector<EncoderDialog>& encoder_dialogs() const { return encoder_dialogs_; }
   // Each WAV format chooser as it was shown, with the line it opened with.
@@ -140,6 +150,8 @@ class ScriptedUi final : public Ui {
   std::vector<WavFormatDialog> wav_format_dialogs_;
   std::deque<std::optional<EncoderAnswer>> encoder_answers_;
   std::vector<EncoderDialog> encoder_dialogs_;
+  std::deque<std::optional<TagAnswer>> tag_answers_;
+  std::vector<TagDialog> tag_dialogs_;
 
   std::optional<std::string> NextChoice(std::string request);
 };
@@ -167,6 +179,7 @@ class ConsoleUi final : public Ui {
   bool AskRawSettings(RawDialog&) override { return true; }
   bool ChooseWavFormat(WavFormatDialog&) override { return true; }
   bool AskEncoderSettings(EncoderDialog&) override { return true; }
+  bool AskTags(TagDialog&) override { return false; }
 };
 
 }  // namespace sonavel

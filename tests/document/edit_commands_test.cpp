@@ -88,6 +88,7 @@ class CancellingUi final : public Ui {
   bool AskRawSettings(RawDialog& dialog) override { return inner_.AskRawSettings(dialog); }
   bool ChooseWavFormat(WavFormatDialog& dialog) override { return inner_.ChooseWavFormat(dialog); }
   bool AskEncoderSettings(EncoderDialog& dialog) override { return inner_.AskEncoderSettings(dialog); }
+  bool AskTags(TagDialog& dialog) override { return inner_.AskTags(dialog); }
   std::optional<std::string> PromptText(std::string_view t, std::string_view l, std::string_view x) override {
     return inner_.PromptText(t, l, x);
   }
