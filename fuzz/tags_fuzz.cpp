@@ -3,6 +3,7 @@
 // writes a fixed list into a copy. Nothing may crash or read out of bounds, a write must
 // leave every byte of a "data" chunk as it was, and a file it refused must be unchanged.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -52,13 +53,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (sonavel::WriteId3v1(*editable, written) != sonavel::TagWrite::kWritten) __builtin_trap();
     // Everything before the block stays.
     const std::size_t kept = tagged ? file.size() - 128 : file.size();
-    if (copy.size() != kept + 128 || std::memcmp(copy.data(), file.data(), kept) != 0) __builtin_trap();
+    if (copy.size() != kept + 128 || !std::equal(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(kept), copy.begin()))
+      __builtin_trap();
     return 0;
   }
   const auto [offset, length] = DataChunk(file);
   const sonavel::TagWrite result = sonavel::WriteInfo(*editable, written);
   if (result == sonavel::TagWrite::kSkipped && copy != file) __builtin_trap();
-  if (copy.size() < file.size() || std::memcmp(copy.data() + offset, file.data() + offset, length) != 0)
+  if (copy.size() < file.size() ||
+      !std::equal(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                  file.begin() + static_cast<std::ptrdiff_t>(offset + length), copy.begin() + static_cast<std::ptrdiff_t>(offset)))
     __builtin_trap();
   // What was written reads back.
   if (result == sonavel::TagWrite::kWritten) {
