@@ -55,6 +55,7 @@ link mp3_frames formats store platform
 link media_output formats store platform
 link dct formats store platform
 link text_inputs document effects effects/dsp formats store platform
+link tags formats store platform
 
 # Seeds for ffprobe's lines.
 mkdir -p "$out/media_output_seeds" "$out/media_output_corpus"
@@ -90,6 +91,7 @@ seed self-trim-copy '\x03\x15\x10\x10\x07\x13\x10\x10\x18\x12\x10\x10\x61\x0e\x1
 mkdir -p "$out/wav_reader_seeds" "$out/wav_reader_corpus"
 mkdir -p "$out/format_readers_seeds" "$out/format_readers_corpus"
 mkdir -p "$out/dct_seeds" "$out/dct_corpus"
+mkdir -p "$out/tags_seeds" "$out/tags_corpus"
 for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/tests/formats/formats_tests; do
   if [ -x "$tests" ]; then
     SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
@@ -99,6 +101,8 @@ for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/
     SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='Mp3FormatSeeds.*' >/dev/null
     # The dictation files of the open test, good and refused.
     SONAVEL_DCT_FUZZ_SEEDS="$out/dct_seeds" "$tests" --gtest_filter='OpenDispatchTest.Dictation*' >/dev/null
+    # Tagged files (a first byte 0 for ID3v1, 1 for INFO), ffmpeg's among them.
+    SONAVEL_TAGS_FUZZ_SEEDS="$out/tags_seeds" "$tests" --gtest_filter='TagsTest.*:TagPeerTest.WeRead*' >/dev/null
     break
   fi
 done
@@ -140,7 +144,7 @@ fi
 
 run_all() {
   local target
-  for target in segment_ops wav_reader format_readers mp3_frames media_output text_inputs dct; do
+  for target in segment_ops wav_reader format_readers mp3_frames media_output text_inputs dct tags; do
     "$out/${target}_fuzz" -max_len=4096 "$@" -artifact_prefix="$out/$target-" \
       "$out/${target}_corpus" "$out/${target}_seeds"
   done

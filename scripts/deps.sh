@@ -43,3 +43,5 @@ TEST_PACKAGES+=(python3)
 TEST_PACKAGES+=(vorbis-tools flac)
 # xmllint checks that our playlists and feeds are well-formed XML.
 TEST_PACKAGES+=(libxml2-utils)
+# The reader of the ID3v1 tags we write.
+TEST_PACKAGES+=(id3v2)

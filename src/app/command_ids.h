@@ -13,6 +13,7 @@ inline constexpr int kSave = 1004;
 inline constexpr int kSaveAs = 1005;
 inline constexpr int kOptions = 1010;
 inline constexpr int kLoadCdTracks = 1011;
+inline constexpr int kEditTags = 1019;
 inline constexpr int kExit = 1048;
 
 inline constexpr int kRecord = 3001;

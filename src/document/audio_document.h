@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "document/bookmarks.h"
-#include "document/tags.h"
+#include "formats/tag_list.h"
 #include "formats/wave_format.h"
 #include "store/sound.h"
 #include "store/stream.h"

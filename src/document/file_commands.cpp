@@ -10,6 +10,7 @@
 #include "formats/playlists.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
+#include "formats/tag_files.h"
 #include "platform/paths.h"
 #include "platform/setting_keys.h"
 #include "platform/settings.h"
@@ -147,7 +148,9 @@ bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui, co
   const WaveFormat format = own_file ? DocumentSaveFormat(document)
                                      : NewFileFormat(path, rate, document.sound.channels, options);
   WaveFormat written = format;
-  const Result result = SaveSoundFile(OpenSoundReader(document.sound), format, path, ui, options, &written);
+  OpenOptions with_tags = options;
+  with_tags.tags = &document.tags;
+  const Result result = SaveSoundFile(OpenSoundReader(document.sound), format, path, ui, with_tags, &written);
   if (result != kDone) return false;
   const bool renamed = document.path != path;
   document.path = path;
@@ -189,7 +192,7 @@ bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings) {
   }
   Sound part(document.sound.rate, document.sound.channels);
   CopyRange(document.sound, part, start, end);
-  const OpenOptions options{&settings, std::nullopt, &settings};
+  const OpenOptions options{&settings, std::nullopt, &settings, &document.tags};
   const WaveFormat format = NewFileFormat(*path, static_cast<std::uint32_t>(part.rate), part.channels, options);
   return SaveSoundFile(OpenSoundReader(part), format, *path, ui, options) == kDone;
 }
@@ -205,11 +208,31 @@ DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui
     std::unique_ptr<Progress> progress = ui.OpenProgress("Lade Datei...");
     if (OpenSoundFile(path, document->sound, *progress, ui, &document->file_format, options) != kDone) return {};
   }
+  ReadTags(document->tags, path);
   document->state.modified = 0;
   document->state.view_end = SoundLength(document->sound);
   RefreshAfterSoundChange(*document);
   list.Add(document);
   return document;
+}
+
+bool EditTagsCommand(AudioDocument& document, Ui& ui) {
+  if (!HasTags(document.path)) {
+    ui.ShowMessage({"Nur wav und mp3 können bearbeitete Tags haben.", "Sonavel", MessageIcon::kError,
+                    MessageButtons::kOk});
+    return false;
+  }
+  TagDialog dialog;
+  for (const std::string_view name : kTagNames) dialog.fields.emplace_back(name, document.tags.Get(name));
+  dialog.genres.assign(GenreNames().begin(), GenreNames().end());
+  // The drop-down shows the stored genre when it names one, else the first name.
+  for (auto& [name, text] : dialog.fields)
+    if (name == "GENRE") text = GenreNames()[static_cast<std::size_t>(std::max(GenreIndex(text), 0))];
+  if (!ui.AskTags(dialog)) return false;
+  for (const auto& [name, text] : dialog.fields) document.tags.Set(name, text);
+  document.state.modified = 1;
+  document.Notify(kModifiedChanged | kTitleChanged);
+  return true;
 }
 
 bool RunNewFileDialog(Ui& ui, Settings& settings, bool defaults) {

@@ -71,6 +71,12 @@ std::optional<std::string> ChooseFileToOpen(Ui& ui);
 // dialog comes first, and cancelling it opens nothing and tells nothing).
 DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui, const OpenOptions& options = {});
 
+// "ID3 Tags bearbeiten...": the tag editor over the document's tags (only for ".wav" and
+// ".mp3" files, else a message says so). OK stores the seven texts, the genre as the
+// drop-down's text, and marks the document modified; the file changes at the next save.
+// True when stored.
+bool EditTagsCommand(AudioDocument& document, Ui& ui);
+
 // "Neu": a new empty document, after the new-file dialog when "PromptSampleAndChannels" is
 // on; null when the dialog was cancelled.
 DocumentRef NewDocumentCommand(DocumentList& list, Ui& ui, Settings& settings);

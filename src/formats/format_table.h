@@ -21,6 +21,8 @@
 
 namespace sonavel {
 
+class TagList;
+
 class Progress;
 class Settings;
 class SettingsReader;
@@ -39,6 +41,8 @@ struct OpenOptions {
   // The file a save finally replaces, for writers that also write beside it (playlists and
   // feeds put their MP3 there); set by CreateFormatWriter.
   std::string target = {};
+  // The tags a save writes into its finished file (formats that carry tags); null: none.
+  const TagList* tags = nullptr;
 };
 
 struct FileFormat {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "formats/format_table.h"
+#include "formats/tag_files.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 #include "platform/file.h"
@@ -171,9 +172,10 @@ Result SaveSoundAsWav(const Sound& sound, const WaveFormat& format, const std::s
 namespace {
 
 // The one save chain: limited to full scale, pumped into the writer `create` makes over a
-// temporary sibling of `path`, which replaces `path` only when complete.
+// temporary sibling of `path`, which gets `tags` (when given) and replaces `path` only when
+// complete. A failed tag write fails the save like a failed sample write.
 Result SaveThrough(SourceRef source, const std::function<SinkRef(const std::string&)>& create,
-                   const std::string& path, Progress& progress) {
+                   const std::string& path, Progress& progress, const TagList* tags = nullptr) {
   // Written beside the old file, which stays untouched until the new one is complete.
   ReplacingFile replacing(path);
   Result result;
@@ -184,6 +186,7 @@ Result SaveThrough(SourceRef source, const std::function<SinkRef(const std::stri
     result = Pump(*reader, *writer, progress, "Speichere Datei...");
   }
   if (result != kDone) return result;
+  if (tags != nullptr && WriteTags(*tags, replacing.temporary_path(), path) == TagWrite::kFailed) return kFailed;
   return replacing.Commit() ? kDone : kFailed;
 }
 
@@ -202,7 +205,7 @@ Result SaveSource(SourceRef source, const WaveFormat& format, const std::string&
   if (const FileFormat* entry = FormatForPath(path); entry->save) return entry->save(std::move(source), path, progress, options);
   return SaveThrough(
       std::move(source), [&](const std::string& file) { return CreateFormatWriter(format, path, file, options); },
-      path, progress);
+      path, progress, options.tags);
 }
 
 }  // namespace sonavel

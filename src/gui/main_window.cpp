@@ -736,7 +736,8 @@ void MainWindow::RefreshCommands() {
   set(command_id::kUndo, document != nullptr ? undo.undo_text : "Rückgängig \tCtrl+Z", undo.undo_enabled);
   set(command_id::kRedo, document != nullptr ? undo.redo_text : "", undo.redo_enabled);
   set(command_id::kSave, "", document != nullptr && document->state.modified != 0);
-  for (int id : {command_id::kClose, command_id::kSaveAs}) set(id, "", document != nullptr && CommandAvailable(id));
+  for (int id : {command_id::kClose, command_id::kSaveAs, command_id::kEditTags})
+    set(id, "", document != nullptr && CommandAvailable(id));
   // Paste and Paste Mix need audio on the frame's clipboard.
   for (int id : {command_id::kPaste, command_id::kPasteMix}) set(id, "", document != nullptr && clipboard_.HasAudio());
   const int speed = transport_->Speed();
@@ -777,6 +778,8 @@ bool MainWindow::RunCommand(int id) {
       return document != nullptr && SaveDocument(*document, false);
     case command_id::kSaveAs:  // Speichern Als
       return document != nullptr && SaveDocument(*document, true);
+    case command_id::kEditTags:  // ID3 Tags bearbeiten...
+      return document != nullptr && EditTagsCommand(*document, ui());
     case command_id::kExit:  // quit
       return close();
     case command_id::kOptions: {  // Einstellungen...

@@ -6,6 +6,7 @@
 #include "gui/raw_dialog.h"
 #include "gui/encoder_dialog.h"
 #include "gui/publishing_dialog.h"
+#include "gui/tag_dialog.h"
 #include "gui/wav_format_dialog.h"
 
 #include <QDialog>
@@ -181,6 +182,8 @@ bool QtUi::AskRawSettings(RawDialog& dialog) { return RunRawDialog(parent_, dial
 
 bool QtUi::AskEncoderSettings(EncoderDialog& dialog) { return RunEncoderDialog(parent_, dialog); }
 bool QtUi::AskPublishingSettings(PublishingDialog& dialog) { return RunPublishingDialog(parent_, dialog); }
+
+bool QtUi::AskTags(TagDialog& dialog) { return RunTagDialog(parent_, dialog); }
 
 bool QtUi::ChooseWavFormat(WavFormatDialog& dialog) { return RunWavFormatDialog(parent_, dialog); }
 

@@ -32,6 +32,7 @@ class QtUi final : public Ui {
   bool ChooseWavFormat(WavFormatDialog& dialog) override;
   bool AskEncoderSettings(EncoderDialog& dialog) override;
   bool AskPublishingSettings(PublishingDialog& dialog) override;
+  bool AskTags(TagDialog& dialog) override;
 
  private:
   QWidget* parent_;

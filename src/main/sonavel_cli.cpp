@@ -31,6 +31,7 @@
 #include "formats/playlists.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
+#include "formats/tag_files.h"
 #include "formats/wav_reader.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -51,6 +52,7 @@ constexpr const char* kUsage =
     "                             [--raw RATE:CHANNELS:CODEC] [--gapless on|off] [NAME=VALUE ...]\n"
     "  sonavel-cli effect NAME IN OUT [VALUE=NUMBER ...]\n"
     "  sonavel-cli effect --list\n"
+    "  sonavel-cli tags FILE [NAME=TEXT ...]\n"
     "  sonavel-cli --version\n"
     "\n"
     "TAG is a WAV format tag by number (1, 3, 6, 7, 0x11, 2, 0x31) or name (pcm, float,\n"
@@ -64,6 +66,10 @@ constexpr const char* kUsage =
     "CODEC 0 Dialogic ADPCM (always mono), 1 G711 uLaw, 2 G711 aLaw, 3 16 bit PCM (LE),\n"
     "4 8 bit unsigned, 5 8 bit signed, 6 16 bit PCM (BE). A raw OUT takes its rate and\n"
     "channels from them.\n"
+    "\n"
+    "tags prints the tags of a .wav or .mp3 FILE as NAME=TEXT lines, or writes the given ones\n"
+    "into it (TITLE, ARTIST, ALBUM, GENRE, TRACKNUMBER, DATE, COMMENT); the file's other tags\n"
+    "stay. convert carries the tags of IN into a .wav or .mp3 OUT.\n"
     "\n"
     "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
     "whole of IN and saves OUT; parameters not given come from the stored values.\n"
@@ -379,6 +385,10 @@ Result Convert(const std::vector<std::string>& args, Ui& ui) {
         if (key->key.name == name) settings.Set(key->key.group, name, value);
   OpenOptions files;
   if (!RawOptions(options.raw ? &*options.raw : nullptr, settings, files, ui)) return kFailed;
+  // The tags go from IN to OUT as the editor's open and save carry them.
+  TagList tags;
+  ReadTags(tags, in);
+  files.tags = &tags;
   // Without edits the file streams into the new one, never loaded into blocks.
   SourceRef reader = OpenOrComplain(in, ui, files);
   if (!reader) return kFailed;
@@ -573,6 +583,46 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   return SaveSoundFile(OpenSoundReader(document->sound), format, args[3], ui, files);
 }
 
+// Prints the tags of `args[1]`, or writes the NAME=TEXT pairs after it into the file.
+Result Tags(const std::vector<std::string>& args, Ui& ui) {
+  const std::string& path = args[1];
+  if (!HasTags(path)) {
+    Fail(ui, "\"" + path + "\" carries no tags: only .wav and .mp3 files have them.");
+    return kFailed;
+  }
+  if (!std::filesystem::is_regular_file(path)) {
+    Fail(ui, "Cannot open \"" + path + "\".");
+    return kFailed;
+  }
+  TagList given;
+  for (std::size_t i = 2; i < args.size(); ++i) {
+    const std::size_t equals = args[i].find('=');
+    if (equals == std::string::npos || !IsTagName(args[i].substr(0, equals))) {
+      Fail(ui, "\"" + args[i] + "\" is no tag (NAME=TEXT with NAME one of TITLE, ARTIST, ALBUM, GENRE, "
+               "TRACKNUMBER, DATE, COMMENT).");
+      return kFailed;
+    }
+    given.Set(args[i].substr(0, equals), args[i].substr(equals + 1));
+  }
+  if (args.size() == 2) {
+    TagList tags;
+    ReadTags(tags, path);
+    for (const std::string_view name : kTagNames)
+      if (const std::string text = tags.Get(name); !text.empty())
+        std::printf("%s=%s\n", std::string(name).c_str(), text.c_str());
+    return kDone;
+  }
+  switch (WriteTags(given, path)) {
+    case TagWrite::kWritten: return kDone;
+    case TagWrite::kSkipped:
+      Fail(ui, "\"" + path + "\" was left alone: it is no RIFF/WAVE file, or not one whose tags can be written.");
+      return kFailed;
+    case TagWrite::kFailed: break;
+  }
+  Fail(ui, "Cannot write the tags into \"" + path + "\".");
+  return kFailed;
+}
+
 int Main(int argc, char** argv) {
   ConsoleUi ui;
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -587,6 +637,7 @@ int Main(int argc, char** argv) {
   if (args[0] == "info" && args.size() >= 2) return Info(args, ui);
   if (args[0] == "effect") return ApplyEffect(args, ui);
   if (args[0] == "convert" && args.size() >= 3) return Convert(args, ui);
+  if (args[0] == "tags" && args.size() >= 2) return Tags(args, ui);
   std::fputs(kUsage, stderr);
   return kFailed;
 }

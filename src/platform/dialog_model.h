@@ -143,6 +143,13 @@ struct PublishingDialog {
   std::function<void()> mp3_settings;
 };
 
+// The tag editor "LAudioTagDataEditor": a text field per tag (name and text, in the dialog's
+// order; "GENRE" among them is the drop-down's text) and the genre names of the drop-down.
+struct TagDialog {
+  std::vector<std::pair<std::string, std::string>> fields;
+  std::vector<std::string> genres;
+};
+
 // The answer that changes and loses nothing: Cancel where offered, else No, else Abort/Ok.
 MessageAnswer SafeAnswer(MessageButtons buttons);
 

@@ -157,6 +157,24 @@ bool ScriptedUi::AskPublishingSettings(PublishingDialog& dialog) {
   return true;
 }
 
+bool ScriptedUi::AskTags(TagDialog& dialog) {
+  tag_dialogs_.push_back(dialog);
+  requests_.push_back("LAudioTagDataEditor");
+  if (tag_answers_.empty()) return false;
+  const std::optional<TagAnswer> answer = std::move(tag_answers_.front());
+  tag_answers_.pop_front();
+  if (!answer) return false;
+  for (const auto& [name, text] : *answer) {
+    const auto field = std::find_if(dialog.fields.begin(), dialog.fields.end(),
+                                    [&](const auto& each) { return each.first == name; });
+    if (field == dialog.fields.end()) return false;
+    if (name == "GENRE" && std::find(dialog.genres.begin(), dialog.genres.end(), text) == dialog.genres.end())
+      return false;
+    field->second = text;
+  }
+  return true;
+}
+
 std::optional<std::string> ScriptedUi::PromptText(std::string_view title, std::string_view,
                                                   std::string_view) {
   return NextChoice("prompt " + std::string(title));

@@ -49,6 +49,8 @@ class Ui {
   virtual bool AskEncoderSettings(EncoderDialog& dialog) = 0;
   // The publishing settings dialog; true on OK, with the typed address in the dialog.
   virtual bool AskPublishingSettings(PublishingDialog& dialog) = 0;
+  // The tag editor; true on OK, with the edited texts in the fields.
+  virtual bool AskTags(TagDialog& dialog) = 0;
 };
 
 // Records every message and answers from a queue; with the queue empty it gives the
@@ -119,6 +121,14 @@ class ScriptedUi final : public Ui {
   }
   // Each publishing dialog as it was shown, with the address it started with.
   const std::vector<PublishingDialog>& publishing_dialogs() const { return publishing_dialogs_; }
+  // The next tag editor's answer: the texts to type, by tag name ("GENRE" must be one of the
+  // drop-down's names, else the editor is cancelled); nothing cancels. With the queue empty,
+  // the editor is cancelled.
+  using TagAnswer = std::map<std::string, std::string>;
+  bool AskTags(TagDialog& dialog) override;
+  void QueueTagAnswer(std::optional<TagAnswer> answer) { tag_answers_.push_back(std::move(answer)); }
+  // Each tag editor as it was shown, with the texts it started with.
+  const std::vector<TagDialog>& tag_dialogs() const { return tag_dialogs_; }
   // Each encoder dialog as it was shown, with the values it started with.
   const std::vector<EncoderDialog>& encoder_dialogs() const { return encoder_dialogs_; }
   // Each WAV format chooser as it was shown, with the line it opened with.
@@ -157,6 +167,8 @@ class ScriptedUi final : public Ui {
   std::vector<EncoderDialog> encoder_dialogs_;
   std::deque<std::optional<PublishingAnswer>> publishing_answers_;
   std::vector<PublishingDialog> publishing_dialogs_;
+  std::deque<std::optional<TagAnswer>> tag_answers_;
+  std::vector<TagDialog> tag_dialogs_;
 
   std::optional<std::string> NextChoice(std::string request);
 };
@@ -185,6 +197,7 @@ class ConsoleUi final : public Ui {
   bool ChooseWavFormat(WavFormatDialog&) override { return true; }
   bool AskEncoderSettings(EncoderDialog&) override { return true; }
   bool AskPublishingSettings(PublishingDialog&) override { return true; }
+  bool AskTags(TagDialog&) override { return false; }
 };
 
 }  // namespace sonavel

@@ -11,6 +11,7 @@
 #include "formats/format_table.h"
 #include "formats/raw_settings.h"
 #include "formats/stored_format.h"
+#include "formats/tag_files.h"
 #include "formats/wav_reader.h"
 #include "store/block_table.h"
 #include "formats/wav_writer.h"
@@ -667,3 +668,58 @@ TEST_F(DocumentListTest, LowSpaceWarnsBelowThreeMegabytes) {
 
 }  // namespace
 }  // namespace sonavel
+
+namespace sonavel::testing {
+namespace {
+
+// Opening reads the file's tags; the tag editor shows them (the genre drop-down on the
+// stored name, else the first) and stores what OK gives, marking the document modified; the
+// save writes them into the file. Files other than WAV and MP3 have no editor.
+TEST_F(DocumentListTest, TagsTravelFromOpenThroughTheEditorIntoTheSave) {
+  const std::string path = JoinPath(folder_, "tagged.wav");
+  {
+    SinkRef writer = CreateWavWriter(PcmFormat(8000, 1, 16), path);
+    std::vector<std::int32_t> samples(100, 1600);
+    writer->Write(samples.data(), 100);
+  }
+  TagList given;
+  given.Set("ARTIST", "Bob");
+  given.Set("GENRE", "Dub Step");
+  ASSERT_EQ(WriteTags(given, path), TagWrite::kWritten);
+  DocumentList list;
+  DocumentRef document = OpenDocumentFile(list, path, ui_);
+  ASSERT_TRUE(document);
+  EXPECT_EQ(document->tags.Get("ARTIST"), "Bob");
+
+  ui_.QueueTagAnswer(ScriptedUi::TagAnswer{{"TITLE", "Lied"}, {"GENRE", "Synthpop"}});
+  ASSERT_TRUE(EditTagsCommand(*document, ui_));
+  ASSERT_EQ(ui_.tag_dialogs().size(), 1u);
+  const TagDialog& shown = ui_.tag_dialogs()[0];
+  ASSERT_EQ(shown.fields.size(), 7u);
+  EXPECT_EQ(shown.fields[1], (std::pair<std::string, std::string>{"ARTIST", "Bob"}));
+  EXPECT_EQ(shown.fields[3], (std::pair<std::string, std::string>{"GENRE", "Blues"}));  // no such genre
+  ASSERT_EQ(shown.genres.size(), 148u);
+  EXPECT_EQ(shown.genres[147], "Synthpop");
+  EXPECT_EQ(document->state.modified, 1);
+  EXPECT_EQ(document->tags.Get("TITLE"), "Lied");
+
+  ui_.QueueWavFormatAnswer("");
+  ASSERT_TRUE(SaveDocumentCommand(*document, ui_, *settings_, false));
+  TagList saved;
+  ReadTags(saved, path);
+  EXPECT_EQ(saved.Get("TITLE"), "Lied");
+  EXPECT_EQ(saved.Get("ARTIST"), "Bob");
+  EXPECT_EQ(saved.Get("GENRE"), "Synthpop");
+  // A second editor starts on the stored genre.
+  EXPECT_FALSE(EditTagsCommand(*document, ui_));
+  EXPECT_EQ(ui_.tag_dialogs()[1].fields[3].second, "Synthpop");
+
+  document->path = JoinPath(folder_, "tagged.aiff");
+  EXPECT_FALSE(EditTagsCommand(*document, ui_));
+  ASSERT_FALSE(ui_.shown().empty());
+  EXPECT_EQ(ui_.shown().back().text, "Nur wav und mp3 können bearbeitete Tags haben.");
+  EXPECT_EQ(ui_.tag_dialogs().size(), 2u);
+}
+
+}  // namespace
+}  // namespace sonavel::testing

@@ -89,6 +89,7 @@ class CancellingUi final : public Ui {
   bool ChooseWavFormat(WavFormatDialog& dialog) override { return inner_.ChooseWavFormat(dialog); }
   bool AskEncoderSettings(EncoderDialog& dialog) override { return inner_.AskEncoderSettings(dialog); }
   bool AskPublishingSettings(PublishingDialog& dialog) override { return inner_.AskPublishingSettings(dialog); }
+  bool AskTags(TagDialog& dialog) override { return inner_.AskTags(dialog); }
   std::optional<std::string> PromptText(std::string_view t, std::string_view l, std::string_view x) override {
     return inner_.PromptText(t, l, x);
   }

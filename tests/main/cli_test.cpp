@@ -591,3 +591,39 @@ TEST_F(CliTest, PlaylistAndFeedOutputsPublishAnMp3BesideThem) {
 
 }  // namespace
 }  // namespace sonavel
+
+namespace sonavel {
+namespace {
+
+// `tags` prints and writes a file's tags and refuses names it does not know; `convert`
+// carries the tags of IN into a WAV or MP3 OUT.
+TEST_F(CliTest, TagsArePrintedWrittenAndCarriedByConvert) {
+  using testing::Quote;
+  Sox("-r 8000 -n -c 1 -b 16 " + Quote(Path("in.wav")) + " synth 0.5 sine 440");
+  Outcome wrote = Cli("tags " + Quote(Path("in.wav")) + " 'TITLE=Lied über' ARTIST=Bob GENRE=Pop");
+  ASSERT_EQ(wrote.code, 0) << wrote.err;
+  Outcome printed = Cli("tags " + Quote(Path("in.wav")));
+  ASSERT_EQ(printed.code, 0) << printed.err;
+  EXPECT_EQ(printed.out, "TITLE=Lied über\nARTIST=Bob\nGENRE=Pop\n");
+
+  const std::vector<std::uint8_t> before = testing::ReadBytes(Path("in.wav"));
+  for (const char* refused : {"Titel=x", "TITLE", "=x"}) {
+    const Outcome bad = Cli("tags " + Quote(Path("in.wav")) + " " + Quote(refused));
+    EXPECT_EQ(bad.code, 2) << refused;
+    EXPECT_NE(bad.err.find("is no tag"), std::string::npos) << bad.err;
+  }
+  EXPECT_EQ(testing::ReadBytes(Path("in.wav")), before);
+  EXPECT_EQ(Cli("tags " + Quote(Path("missing.wav")) + " TITLE=x").code, 2);
+  EXPECT_FALSE(std::filesystem::exists(Path("missing.wav")));
+  EXPECT_EQ(Cli("tags " + Quote(Path("in.aiff"))).code, 2);
+
+  ASSERT_EQ(Cli("convert " + Quote(Path("in.wav")) + " " + Quote(Path("out.mp3"))).code, 0);
+  printed = Cli("tags " + Quote(Path("out.mp3")));
+  EXPECT_EQ(printed.out, "TITLE=Lied über\nARTIST=Bob\nGENRE=Pop\n");
+  ASSERT_EQ(Cli("convert " + Quote(Path("out.mp3")) + " " + Quote(Path("back.wav"))).code, 0);
+  printed = Cli("tags " + Quote(Path("back.wav")));
+  EXPECT_EQ(printed.out, "TITLE=Lied über\nARTIST=Bob\nGENRE=Pop\n");
+}
+
+}  // namespace
+}  // namespace sonavel
