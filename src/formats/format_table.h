@@ -38,11 +38,11 @@ struct OpenOptions {
   const SettingsReader* settings = nullptr;
   std::optional<RawSettings> raw;
   Settings* ask_raw_settings = nullptr;
+  // The tags a save writes into its finished file (formats that carry tags); null: none.
+  const TagList* tags = nullptr;
   // The file a save finally replaces, for writers that also write beside it (playlists and
   // feeds put their MP3 there); set by CreateFormatWriter.
   std::string target = {};
-  // The tags a save writes into its finished file (formats that carry tags); null: none.
-  const TagList* tags = nullptr;
 };
 
 struct FileFormat {

@@ -136,7 +136,8 @@ bool ScriptedUi::AskEncoderSettings(EncoderDialog& dialog) {
   const std::optional<EncoderAnswer> answer = std::move(encoder_answers_.front());
   encoder_answers_.pop_front();
   if (!answer) return false;
-  for (const auto& [name, value] : *answer) {
+  for (const auto& [answered, value] : *answer) {
+    const std::string& name = answered;  // clang 14 cannot capture a structured binding
     const auto control = std::find_if(dialog.controls.begin(), dialog.controls.end(),
                                       [&](const EncoderControl& each) { return each.name == name; });
     if (control == dialog.controls.end()) return false;
@@ -164,7 +165,8 @@ bool ScriptedUi::AskTags(TagDialog& dialog) {
   const std::optional<TagAnswer> answer = std::move(tag_answers_.front());
   tag_answers_.pop_front();
   if (!answer) return false;
-  for (const auto& [name, text] : *answer) {
+  for (const auto& [answered, text] : *answer) {
+    const std::string& name = answered;  // clang 14 cannot capture a structured binding
     const auto field = std::find_if(dialog.fields.begin(), dialog.fields.end(),
                                     [&](const auto& each) { return each.first == name; });
     if (field == dialog.fields.end()) return false;
