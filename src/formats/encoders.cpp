@@ -424,23 +424,17 @@ namespace {
 // Hands the frames to an encoder writing `named` (the file's name with the target's
 // extension, from which an encoder may choose its container, as for ".m4a") and puts that
 // in place of `file` once the encoder has ended well; otherwise it is removed.
-class NamedOutputSink final : public SampleSink {
+class NamedOutputSink final : public EncoderOutputSink {
  public:
   NamedOutputSink(SinkRef encoder, std::string named, std::string file)
-      : SampleSink(encoder->rate, encoder->channels),
-        encoder_(std::move(encoder)),
-        named_(std::move(named)),
-        file_(std::move(file)) {
-    status = encoder_->status;
-  }
+      : EncoderOutputSink(std::move(encoder)), named_(std::move(named)), file_(std::move(file)) {}
   ~NamedOutputSink() override {
     encoder_.Reset();  // an unfinished encoder is ended before its file goes
     if (written_ >= 0) ::close(written_);
     if (!placed_) RemoveFile(named_);
   }
   void Write(const std::int32_t* buffer, std::int32_t frames) override {
-    encoder_->Write(buffer, frames);
-    Mirror();
+    EncoderOutputSink::Write(buffer, frames);
     // The file must be on the disk before it replaces the target: its writing to the disk
     // is started as it grows, so that little is left to wait for at the end.
     if ((frames_since_flush_ += frames) >= kFlushFrames) {
@@ -448,10 +442,6 @@ class NamedOutputSink final : public SampleSink {
       if (written_ < 0) written_ = ::open(named_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
       if (written_ >= 0) ::sync_file_range(written_, 0, 0, SYNC_FILE_RANGE_WRITE);
     }
-  }
-  void Seek(std::int32_t frame) override {
-    encoder_->Seek(frame);
-    Mirror();
   }
   void Finish() override {
     encoder_->Finish();
@@ -461,13 +451,8 @@ class NamedOutputSink final : public SampleSink {
   }
 
  private:
-  void Mirror() {
-    position = encoder_->position;
-    status = encoder_->status;
-  }
   static constexpr std::int64_t kFlushFrames = 1 << 21;  // about 47 s at 44.1 kHz
 
-  SinkRef encoder_;
   std::string named_;
   std::string file_;
   bool placed_ = false;

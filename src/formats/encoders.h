@@ -85,6 +85,31 @@ std::string EncoderValueRefusal(std::string_view extension, std::string_view nam
 // The settings a writer reads: those of `options`, else the defaults.
 const SettingsReader& SettingsOf(const OpenOptions& options);
 
+// Hands every frame to an encoder's sink and shows its position and status: the base of
+// the writers that do something with the encoder's file once it is finished.
+class EncoderOutputSink : public SampleSink {
+ public:
+  explicit EncoderOutputSink(SinkRef encoder)
+      : SampleSink(encoder->rate, encoder->channels), encoder_(std::move(encoder)) {
+    Mirror();
+  }
+  void Write(const std::int32_t* buffer, std::int32_t frames) override {
+    encoder_->Write(buffer, frames);
+    Mirror();
+  }
+  void Seek(std::int32_t frame) override {
+    encoder_->Seek(frame);
+    Mirror();
+  }
+
+ protected:
+  void Mirror() {
+    position = encoder_->position;
+    status = encoder_->status;
+  }
+  SinkRef encoder_;
+};
+
 // The format entries of the encoded files: ".ogg", ".flac", ".aac" (ADTS), ".m4a" (MPEG-4),
 // ".amr" (written only, their reading goes through the converters), and the writer side of
 // ".mp3". Each encoder writes a file named with the target's extension, which tells it the

@@ -98,29 +98,18 @@ std::string PercentEncoded(std::string_view text) {
 // Hands the frames to the MP3 encoder, which writes the temporary sibling of the MP3; on
 // Finish the MP3 replaces its old file only when the encoder ended well, and the playlist
 // or feed is written into the save's own file, which the save then commits.
-class PublishingSink final : public SampleSink {
+class PublishingSink final : public EncoderOutputSink {
  public:
   PublishingSink(PublishingKind kind, SinkRef encoder, std::unique_ptr<ReplacingFile> mp3, std::string mp3_name,
                  File text, std::string root_url)
-      : SampleSink(encoder->rate, encoder->channels),
+      : EncoderOutputSink(std::move(encoder)),
         kind_(kind),
-        encoder_(std::move(encoder)),
         mp3_(std::move(mp3)),
         mp3_name_(std::move(mp3_name)),
         text_(std::move(text)),
-        root_url_(std::move(root_url)) {
-    Mirror();
-  }
+        root_url_(std::move(root_url)) {}
   ~PublishingSink() override {
     encoder_.Reset();  // an unfinished encoder is ended before its file is removed
-  }
-  void Write(const std::int32_t* buffer, std::int32_t frames) override {
-    encoder_->Write(buffer, frames);
-    Mirror();
-  }
-  void Seek(std::int32_t frame) override {
-    encoder_->Seek(frame);
-    Mirror();
   }
   void Finish() override {
     encoder_->Finish();
@@ -138,13 +127,7 @@ class PublishingSink final : public SampleSink {
   }
 
  private:
-  void Mirror() {
-    position = encoder_->position;
-    status = encoder_->status;
-  }
-
   PublishingKind kind_;
-  SinkRef encoder_;
   std::unique_ptr<ReplacingFile> mp3_;
   std::string mp3_name_;
   File text_;
