@@ -1,6 +1,7 @@
 #include "document/bookmark_file.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <limits>
@@ -42,11 +43,6 @@ std::string_view FirstCharacters(std::string_view text, std::size_t characters) 
 std::int32_t ClampToInt32(std::int64_t value) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
                                                              std::numeric_limits<std::int32_t>::max()));
-}
-
-Message FullMessage() {
-  return {"Ein Dokument kann höchstens " + std::to_string(kMaxBookmarks) + " Lesezeichen haben.", "Sonavel",
-          MessageIcon::kWarning, MessageButtons::kOk};
 }
 
 std::string Cut(std::string_view text, std::size_t characters) {
@@ -103,6 +99,23 @@ void MarkModified(AudioDocument& document) {
 }  // namespace
 
 std::uint32_t BookmarkClock() { return static_cast<std::uint32_t>(std::time(nullptr)); }
+
+Message FullMessage() {
+  return {"Ein Dokument kann höchstens " + std::to_string(kMaxBookmarks) + " Lesezeichen haben.", "Sonavel",
+          MessageIcon::kWarning, MessageButtons::kOk};
+}
+
+std::string LastUsedText(std::uint32_t seconds) {
+  const std::time_t time = seconds;
+  std::tm local{};
+  char date[32] = "";
+  char clock[32] = "";
+  if (seconds != 0 && ::localtime_r(&time, &local)) {
+    std::snprintf(date, sizeof date, "%.4d-%.2d-%.2d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    std::snprintf(clock, sizeof clock, "%.2d:%.2d:%.2d", local.tm_hour, local.tm_min, local.tm_sec);
+  }
+  return std::string(date) + " " + clock;
+}
 
 std::int32_t FrameToBookmarkMs(const AudioDocument& document, std::int64_t frame) {
   return ClampToInt32(FramesToMs(frame, document.sound.rate));

@@ -23,6 +23,12 @@ namespace sonavel {
 // Seconds since 1970 now, as the bookmarks store them.
 std::uint32_t BookmarkClock();
 
+// Why no further bookmark can be added to a full list.
+Message FullMessage();
+
+// The last-used time as the lists show it: local "YYYY-MM-DD hh:mm:ss", a blank for 0.
+std::string LastUsedText(std::uint32_t seconds);
+
 // A frame as milliseconds (limited to the 32-bit field) and back; a position read back is
 // limited to the sound, so a bookmark beyond its end (the sound got shorter) lands at the end.
 std::int32_t FrameToBookmarkMs(const AudioDocument& document, std::int64_t frame);
