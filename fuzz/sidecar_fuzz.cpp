@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::optional<std::vector<std::uint8_t>> written = BookmarkFileBytes(first);
   Check(written.has_value(), "a read list can be written");
   BookmarkList second;
-  Check(ReadBookmarks(*MemoryBytes(*written), second) == BookmarkRead::kRead, "written bytes read whole");
+  Check(ReadBookmarks(*MemoryBytes(*written), second) == BookmarkRead::kRead,
+        "written bytes read whole");
   Check(BookmarkFileBytes(second) == written, "a written list reads back to the same bytes");
   return 0;
 }

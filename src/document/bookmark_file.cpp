@@ -15,12 +15,14 @@ namespace sonavel {
 namespace {
 
 constexpr std::uint8_t kSidecarVersion = 2;
-constexpr std::size_t kLongLength = 255;     // the length byte that announces a u32 length
+constexpr std::size_t kLongLength = 255;  // the length byte that announces a u32 length
 constexpr std::size_t kMaxWrittenBytes = 259;
-constexpr std::size_t kMaxKeptBytes = 519;   // what the reader keeps of one string
+constexpr std::size_t kMaxKeptBytes = 519;  // what the reader keeps of one string
 constexpr std::size_t kMaxPathBytes = 259;
 
-bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool IsContinuation(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
 
 // At most `bytes` bytes, never ending inside a UTF-8 sequence.
 std::string_view CutUtf8(std::string_view text, std::size_t bytes) {
@@ -41,8 +43,8 @@ std::string_view FirstCharacters(std::string_view text, std::size_t characters) 
 }
 
 std::int32_t ClampToInt32(std::int64_t value) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
-                                                             std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 std::string Cut(std::string_view text, std::size_t characters) {
@@ -67,7 +69,8 @@ class Reader {
     if (length == kLongLength) length = Unsigned(4);
     if (!ok_) return {};
     std::string text(std::min(length, kMaxKeptBytes), '\0');
-    if (bytes_.Read(text.data(), text.size()) != text.size() || !bytes_.Skip(length - text.size())) ok_ = false;
+    if (bytes_.Read(text.data(), text.size()) != text.size() || !bytes_.Skip(length - text.size()))
+      ok_ = false;
     return Cut(CutUtf8(text, kMaxKeptBytes), kMaxBookmarkName);
   }
 
@@ -98,11 +101,13 @@ void MarkModified(AudioDocument& document) {
 
 }  // namespace
 
-std::uint32_t BookmarkClock() { return static_cast<std::uint32_t>(std::time(nullptr)); }
+std::uint32_t BookmarkClock() {
+  return static_cast<std::uint32_t>(std::time(nullptr));
+}
 
 Message FullMessage() {
-  return {"Ein Dokument kann höchstens " + std::to_string(kMaxBookmarks) + " Lesezeichen haben.", "Sonavel",
-          MessageIcon::kWarning, MessageButtons::kOk};
+  return {"Ein Dokument kann höchstens " + std::to_string(kMaxBookmarks) + " Lesezeichen haben.",
+          "Sonavel", MessageIcon::kWarning, MessageButtons::kOk};
 }
 
 std::string LastUsedText(std::uint32_t seconds) {
@@ -111,7 +116,8 @@ std::string LastUsedText(std::uint32_t seconds) {
   char date[32] = "";
   char clock[32] = "";
   if (seconds != 0 && ::localtime_r(&time, &local)) {
-    std::snprintf(date, sizeof date, "%.4d-%.2d-%.2d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    std::snprintf(date, sizeof date, "%.4d-%.2d-%.2d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday);
     std::snprintf(clock, sizeof clock, "%.2d:%.2d:%.2d", local.tm_hour, local.tm_min, local.tm_sec);
   }
   return std::string(date) + " " + clock;
@@ -122,19 +128,23 @@ std::int32_t FrameToBookmarkMs(const AudioDocument& document, std::int64_t frame
 }
 
 std::int32_t BookmarkFrame(const AudioDocument& document, std::int32_t ms) {
-  return static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(MsToFrames(ms, document.sound.rate), 0, SoundLength(document.sound)));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(MsToFrames(ms, document.sound.rate), 0,
+                                                            SoundLength(document.sound)));
 }
 
-std::optional<Message> AddBookmark(AudioDocument& document, std::string_view name, std::uint32_t now) {
+std::optional<Message> AddBookmark(AudioDocument& document, std::string_view name,
+                                   std::uint32_t now) {
   if (document.bookmarks.full()) return FullMessage();
-  document.bookmarks.Add({Cut(name, kMaxBookmarkName), Cut(DisplayTitle(document), kMaxBookmarkName),
+  document.bookmarks.Add({Cut(name, kMaxBookmarkName),
+                          Cut(DisplayTitle(document), kMaxBookmarkName),
                           FrameToBookmarkMs(document, document.state.cursor), 1, now});
   MarkModified(document);
   return std::nullopt;
 }
 
-Bookmark* FindBookmark(AudioDocument& document, std::string_view name) { return document.bookmarks.Find(name); }
+Bookmark* FindBookmark(AudioDocument& document, std::string_view name) {
+  return document.bookmarks.Find(name);
+}
 
 bool HasBookmark(const AudioDocument& document, std::string_view name) {
   return document.bookmarks.Find(name) != nullptr;
@@ -153,7 +163,9 @@ bool RemoveAllBookmarks(AudioDocument& document) {
   return true;
 }
 
-std::size_t BookmarkCount(const AudioDocument& document) { return document.bookmarks.size(); }
+std::size_t BookmarkCount(const AudioDocument& document) {
+  return document.bookmarks.size();
+}
 
 bool RenameBookmark(AudioDocument& document, std::string_view old_name, std::string_view new_name) {
   Bookmark* bookmark = document.bookmarks.Find(old_name);
@@ -166,12 +178,15 @@ bool RenameBookmark(AudioDocument& document, std::string_view old_name, std::str
 std::optional<Message> NewBookmarkNameProblem(const std::vector<const AudioDocument*>& documents,
                                               std::string_view new_name) {
   const std::string name = SanitiseName(new_name);
-  if (name.empty()) return Message{"The name must contain text.", "Name Invalid", MessageIcon::kError};
+  if (name.empty())
+    return Message{"The name must contain text.", "Name Invalid", MessageIcon::kError};
   for (const AudioDocument* document : documents)
     if (HasBookmark(*document, name))
-      return Message{"The bookmark cannot be renamed because another bookmark with the same name already exists. "
-                     "Please try another name.",
-                     "Bookmark Name Exists", MessageIcon::kError};
+      return Message{
+          "The bookmark cannot be renamed because another bookmark with the same name already "
+          "exists. "
+          "Please try another name.",
+          "Bookmark Name Exists", MessageIcon::kError};
   return std::nullopt;
 }
 
@@ -186,13 +201,15 @@ bool GoToBookmark(AudioDocument& document, std::string_view name, std::uint32_t 
 }
 
 std::string DefaultBookmarkName(const AudioDocument& document) {
-  return Cut(DisplayTitle(document), 60) + "@" + FormatTimeHundredths(FramesToMs(document.state.cursor, document.sound.rate));
+  return Cut(DisplayTitle(document), 60) + "@" +
+         FormatTimeHundredths(FramesToMs(document.state.cursor, document.sound.rate));
 }
 
 std::string DefaultRegionName(const AudioDocument& document) {
   const std::int32_t rate = document.sound.rate;
-  return Cut(DisplayTitle(document), 55) + "@" + FormatTimeHundredths(FramesToMs(document.state.selection_start, rate)) +
-         "-" + FormatTimeHundredths(FramesToMs(document.state.selection_end, rate));
+  return Cut(DisplayTitle(document), 55) + "@" +
+         FormatTimeHundredths(FramesToMs(document.state.selection_start, rate)) + "-" +
+         FormatTimeHundredths(FramesToMs(document.state.selection_end, rate));
 }
 
 Region MakeRegion(const AudioDocument& document, std::string_view name) {
@@ -210,7 +227,8 @@ std::string BookmarkSidecarPath(std::string_view document_path) {
   const std::size_t folder = document_path.find_last_of("/\\");
   const std::size_t dot = document_path.rfind('.');
   std::string path(document_path);
-  const bool has_extension = dot != std::string_view::npos && dot != 0 && (folder == std::string_view::npos || dot > folder);
+  const bool has_extension = dot != std::string_view::npos && dot != 0 &&
+                             (folder == std::string_view::npos || dot > folder);
   if (has_extension) path = std::string(document_path.substr(0, dot)) + ".wbm";
   return std::string(CutUtf8(path, kMaxPathBytes));
 }
@@ -269,8 +287,8 @@ std::optional<Message> SaveBookmarkFile(AudioDocument& document) {
   const std::optional<std::vector<std::uint8_t>> bytes = BookmarkFileBytes(document.bookmarks);
   if (!bytes) return FullMessage();
   if (!ReplaceFileContents(path, bytes->data(), bytes->size()))
-    return Message{"Die Lesezeichen konnten nicht in \"" + path + "\" gespeichert werden.", "Sonavel",
-                   MessageIcon::kWarning, MessageButtons::kOk};
+    return Message{"Die Lesezeichen konnten nicht in \"" + path + "\" gespeichert werden.",
+                   "Sonavel", MessageIcon::kWarning, MessageButtons::kOk};
   if (path == document.unread_sidecar) document.unread_sidecar.clear();
   return std::nullopt;
 }

@@ -37,7 +37,8 @@ std::int32_t BookmarkFrame(const AudioDocument& document, std::int32_t ms);
 // Builds a bookmark at the cursor with the display title, use count 1 and `now`, inserts it
 // sorted and marks the document modified. A message (and nothing added) when the document
 // already holds the most bookmarks its sidecar can store.
-std::optional<Message> AddBookmark(AudioDocument& document, std::string_view name, std::uint32_t now);
+std::optional<Message> AddBookmark(AudioDocument& document, std::string_view name,
+                                   std::uint32_t now);
 Bookmark* FindBookmark(AudioDocument& document, std::string_view name);
 bool HasBookmark(const AudioDocument& document, std::string_view name);
 // Removes every bookmark of that name; marks the document modified when any went.

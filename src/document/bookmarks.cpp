@@ -6,7 +6,9 @@ namespace sonavel {
 
 namespace {
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 template <typename List, typename Item>
 Item* FindByName(List& items, std::string_view name) {
@@ -41,22 +43,31 @@ std::string SanitiseName(std::string_view name) {
 
 bool BookmarkList::Add(Bookmark bookmark) {
   if (full()) return false;
-  auto after = std::upper_bound(bookmarks_.begin(), bookmarks_.end(), bookmark.position,
-                                [](std::int32_t position, const Bookmark& b) { return position < b.position; });
+  auto after = std::upper_bound(
+      bookmarks_.begin(), bookmarks_.end(), bookmark.position,
+      [](std::int32_t position, const Bookmark& b) { return position < b.position; });
   bookmarks_.insert(after, std::move(bookmark));
   return true;
 }
 
-Bookmark* BookmarkList::Find(std::string_view name) { return FindByName<std::vector<Bookmark>, Bookmark>(bookmarks_, name); }
+Bookmark* BookmarkList::Find(std::string_view name) {
+  return FindByName<std::vector<Bookmark>, Bookmark>(bookmarks_, name);
+}
 
 const Bookmark* BookmarkList::Find(std::string_view name) const {
   return FindByName<const std::vector<Bookmark>, const Bookmark>(bookmarks_, name);
 }
 
-bool BookmarkList::Remove(std::string_view name) { return RemoveByName(bookmarks_, name); }
+bool BookmarkList::Remove(std::string_view name) {
+  return RemoveByName(bookmarks_, name);
+}
 
-Region* RegionList::Find(std::string_view name) { return FindByName<std::vector<Region>, Region>(regions_, name); }
+Region* RegionList::Find(std::string_view name) {
+  return FindByName<std::vector<Region>, Region>(regions_, name);
+}
 
-bool RegionList::Remove(std::string_view name) { return RemoveByName(regions_, name); }
+bool RegionList::Remove(std::string_view name) {
+  return RemoveByName(regions_, name);
+}
 
 }  // namespace sonavel

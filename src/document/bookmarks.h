@@ -17,8 +17,8 @@ inline constexpr std::size_t kMaxBookmarkName = 259;
 
 struct Bookmark {
   std::string name;
-  std::string source_title;  // the document's display title when the bookmark was made
-  std::int32_t position = 0;  // milliseconds from the start of the sound
+  std::string source_title;    // the document's display title when the bookmark was made
+  std::int32_t position = 0;   // milliseconds from the start of the sound
   std::uint8_t use_count = 1;  // raised by each jump, wrapping after 255
   // Seconds since 1970; 0: never recorded. Unsigned, so that times after 2038 stay
   // in the future.

@@ -28,7 +28,8 @@ Bytes FileBytes(const std::string& path) {
 }
 
 void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 // The sidecar's edge cases side by side: a name cut from 300 to 259 bytes (long length
@@ -45,8 +46,10 @@ BookmarkList EdgeList() {
 
 Bytes Text(std::size_t length, char c, bool long_form) {
   Bytes out;
-  if (long_form) out = {255, static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8), 0, 0};
-  else out = {static_cast<std::uint8_t>(length)};
+  if (long_form)
+    out = {255, static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8), 0, 0};
+  else
+    out = {static_cast<std::uint8_t>(length)};
   out.insert(out.end(), length, static_cast<std::uint8_t>(c));
   return out;
 }
@@ -91,7 +94,8 @@ TEST(BookmarkFileTest, TheSidecarsBytesAreExactAndReadBackWhole) {
   EXPECT_EQ(read.bookmarks()[1].last_used, 0xF0000000u);
 
   // A file listed out of order is read sorted.
-  Bytes reversed = {2, 2, 1, 'l', 0, 0x10, 0, 0, 0, 1, 0, 0, 0, 0, 1, 'e', 0, 0x01, 0, 0, 0, 1, 0, 0, 0, 0};
+  Bytes reversed = {2, 2, 1,   'l', 0,    0x10, 0, 0, 0, 1, 0, 0, 0,
+                    0, 1, 'e', 0,   0x01, 0,    0, 0, 1, 0, 0, 0, 0};
   BookmarkList sorted;
   EXPECT_EQ(ReadBookmarks(*MemoryBytes(reversed), sorted), BookmarkRead::kRead);
   ASSERT_EQ(sorted.size(), 2u);
@@ -105,11 +109,13 @@ TEST(BookmarkFileTest, TheReaderDropsWhatIsCutShortAndOldVersions) {
   const Bytes whole = EdgeBytes();
   for (const std::size_t cut : {whole.size() - 1, whole.size() - 17}) {
     BookmarkList read;
-    EXPECT_EQ(ReadBookmarks(*MemoryBytes(Bytes(whole.begin(), whole.begin() + cut)), read), BookmarkRead::kTruncated);
+    EXPECT_EQ(ReadBookmarks(*MemoryBytes(Bytes(whole.begin(), whole.begin() + cut)), read),
+              BookmarkRead::kTruncated);
     EXPECT_EQ(read.size(), 2u) << cut;
   }
   BookmarkList none;
-  EXPECT_EQ(ReadBookmarks(*MemoryBytes({2, 1, 255, 0xFF, 0xFF, 0xFF, 0xFF, 'a', 0}), none), BookmarkRead::kTruncated);
+  EXPECT_EQ(ReadBookmarks(*MemoryBytes({2, 1, 255, 0xFF, 0xFF, 0xFF, 0xFF, 'a', 0}), none),
+            BookmarkRead::kTruncated);
   EXPECT_EQ(ReadBookmarks(*MemoryBytes({1, 1, 0, 0}), none), BookmarkRead::kOldVersion);
   EXPECT_EQ(ReadBookmarks(*MemoryBytes({}), none), BookmarkRead::kOldVersion);
   EXPECT_EQ(none.size(), 0u);
@@ -201,7 +207,6 @@ TEST_F(BookmarkTest, ARegionKeepsItsAudio) {
   EXPECT_TRUE(regions.Remove("r"));
 }
 
-
 // Saving writes the sidecar beside the file, opening reads it; a save without bookmarks
 // deletes it, unless it existed but could not be read; a sidecar that cannot be written
 // is reported and the save itself stands.
@@ -238,7 +243,8 @@ TEST_F(BookmarkTest, TheSidecarFollowsOpenAndSave) {
   const std::size_t before = ui_.shown().size();
   EXPECT_TRUE(SaveDocumentTo(*old, path, ui_));
   ASSERT_EQ(ui_.shown().size(), before + 1);
-  EXPECT_EQ(ui_.shown().back().text, "Die Lesezeichen konnten nicht in \"" + sidecar + "\" gespeichert werden.");
+  EXPECT_EQ(ui_.shown().back().text,
+            "Die Lesezeichen konnten nicht in \"" + sidecar + "\" gespeichert werden.");
 }
 
 }  // namespace
