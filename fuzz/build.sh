@@ -56,6 +56,7 @@ link media_output formats store platform
 link dct formats store platform
 link text_inputs document effects effects/dsp formats store platform
 link tags formats store platform
+link sidecar document effects effects/dsp formats store platform
 
 # Seeds for ffprobe's lines.
 mkdir -p "$out/media_output_seeds" "$out/media_output_corpus"
@@ -92,6 +93,16 @@ mkdir -p "$out/wav_reader_seeds" "$out/wav_reader_corpus"
 mkdir -p "$out/format_readers_seeds" "$out/format_readers_corpus"
 mkdir -p "$out/dct_seeds" "$out/dct_corpus"
 mkdir -p "$out/tags_seeds" "$out/tags_corpus"
+mkdir -p "$out/sidecar_seeds" "$out/sidecar_corpus"
+# Two bookmarks, the second with a name in the 255-and-u32 length form.
+printf '\x02\x02\x01a\x00\x05\x00\x00\x00\x01\x00\x00\x00\x00\xff\x02\x00\x00\x00bc\x01t\x09\x00\x00\x00\x02\x07\x00\x00\x80' > "$out/sidecar_seeds/two"
+for tests in "$root"/build/debug/tests/document/document_tests "$root"/build/core/tests/document/document_tests; do
+  if [ -x "$tests" ]; then
+    # The sidecar tests' exact edge-case file.
+    SONAVEL_SIDECAR_FUZZ_SEEDS="$out/sidecar_seeds" "$tests" --gtest_filter='BookmarkFileTest.*' >/dev/null
+    break
+  fi
+done
 for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/tests/formats/formats_tests; do
   if [ -x "$tests" ]; then
     SONAVEL_FUZZ_SEEDS="$out/wav_reader_seeds" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
@@ -144,7 +155,7 @@ fi
 
 run_all() {
   local target
-  for target in segment_ops wav_reader format_readers mp3_frames media_output text_inputs dct tags; do
+  for target in segment_ops wav_reader format_readers mp3_frames media_output text_inputs dct tags sidecar; do
     "$out/${target}_fuzz" -max_len=4096 "$@" -artifact_prefix="$out/$target-" \
       "$out/${target}_corpus" "$out/${target}_seeds"
   done

@@ -80,6 +80,8 @@ class AudioDocument final : public Counted {
   std::int32_t mark_start = 0;
   std::int32_t mark_end = 0;
   BookmarkList bookmarks;
+  // A bookmark sidecar that exists but could not be read: a save without bookmarks keeps it.
+  std::string unread_sidecar;
 
   void AddObserver(DocumentObserver* observer);
   void RemoveObserver(DocumentObserver* observer);

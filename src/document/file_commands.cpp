@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "document/bookmark_file.h"
 #include "document/document_list.h"
 #include "effects/resampler.h"
 #include "formats/open_file.h"
@@ -155,6 +156,8 @@ bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui, co
   const bool renamed = document.path != path;
   document.path = path;
   document.file_format = written;
+  // The bookmarks follow the audio to its new place.
+  if (const std::optional<Message> problem = SaveBookmarkFile(document)) ui.ShowMessage(*problem);
   // Too little space left afterwards: the file may be incomplete, so the changes stay marked.
   if (LowSpaceCheckAt(ui, MaybeNotSavedText(path), path)) document.state.modified = 0;
   document.Notify(kModifiedChanged | (renamed ? unsigned{kTitleChanged} : 0u));
@@ -209,6 +212,7 @@ DocumentRef OpenDocumentFile(DocumentList& list, const std::string& path, Ui& ui
     if (OpenSoundFile(path, document->sound, *progress, ui, &document->file_format, options) != kDone) return {};
   }
   ReadTags(document->tags, path);
+  LoadBookmarkFile(*document);
   document->state.modified = 0;
   document->state.view_end = SoundLength(document->sound);
   RefreshAfterSoundChange(*document);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -15,6 +16,8 @@
 
 #include "app/command_table.h"
 #include "document/audio_document.h"
+#include "document/bookmark_file.h"
+#include "document/edit_commands.h"
 #include "document/effect_command.h"
 #include "document/file_commands.h"
 #include "effects/effect.h"
@@ -53,6 +56,7 @@ constexpr const char* kUsage =
     "  sonavel-cli effect NAME IN OUT [VALUE=NUMBER ...]\n"
     "  sonavel-cli effect --list\n"
     "  sonavel-cli tags FILE [NAME=TEXT ...]\n"
+    "  sonavel-cli bookmarks FILE [add NAME TIME | remove NAME]\n"
     "  sonavel-cli --version\n"
     "\n"
     "TAG is a WAV format tag by number (1, 3, 6, 7, 0x11, 2, 0x31) or name (pcm, float,\n"
@@ -70,6 +74,10 @@ constexpr const char* kUsage =
     "tags prints the tags of a .wav or .mp3 FILE as NAME=TEXT lines, or writes the given ones\n"
     "into it (TITLE, ARTIST, ALBUM, GENRE, TRACKNUMBER, DATE, COMMENT); the file's other tags\n"
     "stay. convert carries the tags of IN into a .wav or .mp3 OUT.\n"
+    "\n"
+    "bookmarks lists the bookmarks kept beside FILE (its .wbm file) as NAME, position,\n"
+    "use count and last use, separated by tabs; add sets one at TIME (h:mm:ss.hh or\n"
+    "seconds), remove deletes every bookmark of that name.\n"
     "\n"
     "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
     "whole of IN and saves OUT; parameters not given come from the stored values.\n"
@@ -623,6 +631,60 @@ Result Tags(const std::vector<std::string>& args, Ui& ui) {
   return kFailed;
 }
 
+// Lists the bookmarks of the sidecar beside `args[1]`, or adds or removes one.
+Result Bookmarks(const std::vector<std::string>& args, Ui& ui) {
+  const std::string& path = args[1];
+  const bool add = args.size() == 5 && args[2] == "add";
+  const bool remove = args.size() == 4 && args[2] == "remove";
+  if (args.size() != 2 && !add && !remove) {
+    Fail(ui, "bookmarks takes FILE, FILE add NAME TIME or FILE remove NAME.");
+    return kFailed;
+  }
+  if (!std::filesystem::is_regular_file(path)) {
+    Fail(ui, "Cannot open \"" + path + "\".");
+    return kFailed;
+  }
+  AudioDocument document(44100, 1, path);
+  LoadBookmarkFile(document);
+  if (!document.unread_sidecar.empty()) {
+    Fail(ui, "Cannot read the bookmarks in \"" + document.unread_sidecar + "\".");
+    return kFailed;
+  }
+  if (args.size() == 2) {
+    for (const Bookmark& bookmark : document.bookmarks.bookmarks())
+      std::printf("%s\t%s\t%u\t%s\n", bookmark.name.c_str(), FormatTimeHundredths(bookmark.position).c_str(),
+                  unsigned{bookmark.use_count}, LastUsedText(bookmark.last_used).c_str());
+    return kDone;
+  }
+  const std::string& name = args[3];
+  if (remove) {
+    if (!RemoveBookmarks(document, name)) {
+      Fail(ui, "There is no bookmark \"" + name + "\".");
+      return kFailed;
+    }
+  } else {
+    const std::int64_t ms = IsTypedTime(args[4]) ? ParseTypedTime(args[4]) : -1;
+    if (ms < 0 || ms > std::numeric_limits<std::int32_t>::max()) {
+      Fail(ui, "\"" + args[4] + "\" is no time from 0 on (h:mm:ss.hh or seconds).");
+      return kFailed;
+    }
+    if (name.empty() || name.size() > kMaxBookmarkName || HasBookmark(document, name)) {
+      Fail(ui, "\"" + name + "\" is empty, longer than 259 bytes or already a bookmark.");
+      return kFailed;
+    }
+    Bookmark bookmark{name, DisplayTitle(document), static_cast<std::int32_t>(ms), 1, BookmarkClock()};
+    if (!document.bookmarks.Add(std::move(bookmark))) {
+      Fail(ui, FullMessage().text);
+      return kFailed;
+    }
+  }
+  if (const std::optional<Message> problem = SaveBookmarkFile(document)) {
+    Fail(ui, problem->text);
+    return kFailed;
+  }
+  return kDone;
+}
+
 int Main(int argc, char** argv) {
   ConsoleUi ui;
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -638,6 +700,7 @@ int Main(int argc, char** argv) {
   if (args[0] == "effect") return ApplyEffect(args, ui);
   if (args[0] == "convert" && args.size() >= 3) return Convert(args, ui);
   if (args[0] == "tags" && args.size() >= 2) return Tags(args, ui);
+  if (args[0] == "bookmarks" && args.size() >= 2) return Bookmarks(args, ui);
   std::fputs(kUsage, stderr);
   return kFailed;
 }

@@ -625,5 +625,39 @@ TEST_F(CliTest, TagsArePrintedWrittenAndCarriedByConvert) {
   EXPECT_EQ(printed.out, "TITLE=Lied über\nARTIST=Bob\nGENRE=Pop\n");
 }
 
+// `bookmarks` adds to, lists and removes from the sidecar beside a file, writing the bytes
+// an editor's save would, deletes the sidecar with the last bookmark, and refuses bad
+// times, names, actions and unreadable sidecars with exit 2, leaving the sidecar alone.
+TEST_F(CliTest, BookmarksChangeTheSidecarBesideTheFile) {
+  WriteBytes(Path("song.mp3"), {0});
+  const std::string file = Quote(Path("song.mp3"));
+  ASSERT_EQ(Cli("bookmarks " + file + " add Refrain 1:02.345").code, 0);
+  ASSERT_EQ(Cli("bookmarks " + file + " add Intro 0").code, 0);
+  const std::vector<std::uint8_t> sidecar = ReadBytes(Path("song.wbm"));
+  ASSERT_EQ(sidecar.size(), 2u + 24u + 26u);
+  const std::vector<std::uint8_t> first = {2, 2, 5, 'I', 'n', 't', 'r', 'o', 8, 's', 'o', 'n', 'g', '.', 'm', 'p', '3', 0, 0, 0, 0, 1};
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), sidecar.begin()));
+  const Outcome listed = Cli("bookmarks " + file);
+  ASSERT_EQ(listed.code, 0) << listed.err;
+  EXPECT_EQ(listed.out.substr(0, 19), "Intro\t0:00:00.00\t1\t");
+  EXPECT_NE(listed.out.find("\nRefrain\t0:01:02.35\t1\t"), std::string::npos) << listed.out;
+
+  for (const char* refused : {"add x -1", "add x 1:xx", "add Intro 5", "add '' 5", "remove Outro", "drop x", "add x"}) {
+    const Outcome bad = Cli("bookmarks " + file + " " + refused);
+    EXPECT_EQ(bad.code, 2) << refused;
+    EXPECT_FALSE(bad.err.empty()) << refused;
+  }
+  EXPECT_EQ(ReadBytes(Path("song.wbm")), sidecar);
+
+  ASSERT_EQ(Cli("bookmarks " + file + " remove intro").code, 0);
+  ASSERT_EQ(Cli("bookmarks " + file + " remove REFRAIN").code, 0);
+  EXPECT_FALSE(std::filesystem::exists(Path("song.wbm")));
+
+  WriteBytes(Path("song.wbm"), {1, 0});
+  EXPECT_EQ(Cli("bookmarks " + file + " add x 1").code, 2);
+  EXPECT_EQ(ReadBytes(Path("song.wbm")), (std::vector<std::uint8_t>{1, 0}));
+  EXPECT_EQ(Cli("bookmarks " + Quote(Path("missing.wav"))).code, 2);
+}
+
 }  // namespace
 }  // namespace sonavel
