@@ -28,6 +28,15 @@ std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
   return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | std::uint32_t{bytes[at + 3]} << 24;
 }
 
+// With SONAVEL_PROJECT_FUZZ_SEEDS naming a folder, the files of these tests become the
+// project fuzz target's seeds.
+void KeepSeed(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+  const char* seeds = std::getenv("SONAVEL_PROJECT_FUZZ_SEEDS");
+  if (seeds == nullptr || *seeds == '\0') return;
+  std::ofstream(JoinPath(seeds, name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                               static_cast<std::streamsize>(bytes.size()));
+}
+
 class CancelAfter final : public Progress {
  public:
   explicit CancelAfter(int pumps) : pumps_(pumps) {}
@@ -171,6 +180,7 @@ TEST_F(ProjectFileTest, RoundTripIsBitExact) {
     EXPECT_EQ(loaded.regions[0].end, 2500);
     EXPECT_EQ(ReadAll(loaded.regions[0].audio), ReadAll(project.regions[0].audio));
     EXPECT_EQ(Saved(loaded), first);
+    KeepSeed("round-trip.snp", first);
   }
   ExpectNoLeak();
 }
@@ -203,6 +213,8 @@ open(sys.argv[2], 'wb').write(one)
   const std::string two = PathFor("two.snp");
   const std::string one = PathFor("one.snp");
   ASSERT_EQ(std::system(("python3 " + script + " " + two + " " + one).c_str()), 0);
+  KeepSeed("version2.snp", FileBytes(two));
+  KeepSeed("version1.snp", FileBytes(one));
   {
     Project project;
     std::string error;
@@ -257,6 +269,7 @@ TEST_F(ProjectFileTest, RefusesDamagedInputAndKeepsTheOldFileOnFailedSaves) {
     project.regions.resize(1);
     project.regions[0].audio = WriteSound({5}, 1, 44100);
     const auto good = Saved(project);
+    KeepSeed("small.snp", good);
     std::string error;
 
     // Every cut of the file fails; what was complete before the cut stays.
