@@ -40,6 +40,19 @@ class ProjectWriter {
     for (int shift = 0; shift < 32; shift += 8)
       buffer_.push_back(static_cast<std::uint8_t>(bits >> shift));
   }
+  // Samples in one piece: the buffer grows once, then each is stored little-endian.
+  void Samples(const std::int32_t* samples, std::size_t count) {
+    const std::size_t at = buffer_.size();
+    buffer_.resize(at + count * 4);
+    std::uint8_t* out = buffer_.data() + at;
+    for (std::size_t i = 0; i < count; ++i) {
+      const auto bits = static_cast<std::uint32_t>(samples[i]);
+      out[4 * i] = static_cast<std::uint8_t>(bits);
+      out[4 * i + 1] = static_cast<std::uint8_t>(bits >> 8);
+      out[4 * i + 2] = static_cast<std::uint8_t>(bits >> 16);
+      out[4 * i + 3] = static_cast<std::uint8_t>(bits >> 24);
+    }
+  }
   void Text(const std::string& text) {
     const std::string cut = CutUtf8(text, kMaxProjectText);
     if (cut.size() < 255) {
