@@ -66,10 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> first = SaveBytes(project);
     sonavel::Project again;
     if (Load(first, again) != sonavel::kDone) __builtin_trap();
-    if (again.documents.size() != project.documents.size() || again.regions.size() != project.regions.size())
+    if (again.documents.size() != project.documents.size() ||
+        again.regions.size() != project.regions.size())
       __builtin_trap();
     for (std::size_t i = 0; i < project.regions.size(); ++i)
-      if (sonavel::SoundLength(again.regions[i].audio) != sonavel::SoundLength(project.regions[i].audio))
+      if (sonavel::SoundLength(again.regions[i].audio) !=
+          sonavel::SoundLength(project.regions[i].audio))
         __builtin_trap();
     if (SaveBytes(again) != first) __builtin_trap();
   }

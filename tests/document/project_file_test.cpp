@@ -33,8 +33,9 @@ std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
 void KeepSeed(const std::string& name, const std::vector<std::uint8_t>& bytes) {
   const char* seeds = std::getenv("SONAVEL_PROJECT_FUZZ_SEEDS");
   if (seeds == nullptr || *seeds == '\0') return;
-  std::ofstream(JoinPath(seeds, name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                               static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(JoinPath(seeds, name), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 class CancelAfter final : public Progress {
