@@ -57,6 +57,7 @@ link dct formats store platform
 link text_inputs document effects effects/dsp formats store platform
 link tags formats store platform
 link sidecar document effects effects/dsp formats store platform
+link project document effects effects/dsp formats store platform
 
 # Seeds for ffprobe's lines.
 mkdir -p "$out/media_output_seeds" "$out/media_output_corpus"
@@ -117,6 +118,15 @@ for tests in "$root"/build/debug/tests/formats/formats_tests "$root"/build/core/
     break
   fi
 done
+# Seeds for the project reader: the files the project tests write (both versions).
+mkdir -p "$out/project_seeds" "$out/project_corpus"
+for tests in "$root"/build/debug/tests/document/document_tests "$root"/build/core/tests/document/document_tests; do
+  if [ -x "$tests" ]; then
+    SONAVEL_PROJECT_FUZZ_SEEDS="$out/project_seeds" "$tests" --gtest_filter='ProjectFileTest.*' >/dev/null
+    break
+  fi
+done
+printf '\x02\x00\x00' > "$out/project_seeds/empty"
 
 # Seeds for the headerless readers: the first byte b picks the table entry after WAV
 # (b % 6: 0 AU, 1 AIFF, 2 raw, 3 VOX, 4 GSM, 5 MP3 in the table's present order) and the raw
@@ -155,7 +165,7 @@ fi
 
 run_all() {
   local target
-  for target in segment_ops wav_reader format_readers mp3_frames media_output text_inputs dct tags sidecar; do
+  for target in segment_ops wav_reader format_readers mp3_frames media_output text_inputs dct tags sidecar project; do
     "$out/${target}_fuzz" -max_len=4096 "$@" -artifact_prefix="$out/$target-" \
       "$out/${target}_corpus" "$out/${target}_seeds"
   done

@@ -20,6 +20,7 @@
 #include "document/edit_commands.h"
 #include "document/effect_command.h"
 #include "document/file_commands.h"
+#include "document/project_file.h"
 #include "effects/effect.h"
 #include "effects/envelope.h"
 #include "effects/resampler.h"
@@ -57,6 +58,9 @@ constexpr const char* kUsage =
     "  sonavel-cli effect --list\n"
     "  sonavel-cli tags FILE [NAME=TEXT ...]\n"
     "  sonavel-cli bookmarks FILE [add NAME TIME | remove NAME]\n"
+    "  sonavel-cli project info PROJECT.snp\n"
+    "  sonavel-cli project create PROJECT.snp FILE ...\n"
+    "  sonavel-cli project extract PROJECT.snp FOLDER\n"
     "  sonavel-cli --version\n"
     "\n"
     "TAG is a WAV format tag by number (1, 3, 6, 7, 0x11, 2, 0x31) or name (pcm, float,\n"
@@ -78,6 +82,10 @@ constexpr const char* kUsage =
     "bookmarks lists the bookmarks kept beside FILE (its .wbm file) as NAME, position,\n"
     "use count and last use, separated by tabs; add sets one at TIME (h:mm:ss.hh or\n"
     "seconds), remove deletes every bookmark of that name.\n"
+    "project info lists a project's documents and regions; create builds a project from\n"
+    "audio files (each a document with its whole audio); extract writes every document and\n"
+    "region of a project as a WAV file (the stored WAV save format) into FOLDER, named\n"
+    "NN-TITLE.wav and region-NN-NAME.wav.\n"
     "\n"
     "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
     "whole of IN and saves OUT; parameters not given come from the stored values.\n"
@@ -685,6 +693,107 @@ Result Bookmarks(const std::vector<std::string>& args, Ui& ui) {
   return kDone;
 }
 
+// A file name part of `text`: characters a file name cannot hold become "_".
+std::string FileNameOf(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 32 || std::string_view("\"*/:<>?\\|").find(c) != std::string_view::npos) c = '_';
+  return text.empty() || text == "." || text == ".." ? "_" : text;
+}
+
+void PrintAudio(const Sound& sound) {
+  std::printf("  %d Hz, %d channel(s), %d frames\n", sound.rate, sound.channels, SoundLength(sound));
+}
+
+// project info|create|extract.
+Result ProjectVerb(const std::vector<std::string>& args, Ui& ui) {
+  const std::string& verb = args[1];
+  const std::string& path = args[2];
+  if (!((verb == "info" && args.size() == 3) || (verb == "extract" && args.size() == 4) ||
+        (verb == "create" && args.size() >= 4))) {
+    std::fputs(kUsage, stderr);
+    return kFailed;
+  }
+  if (verb != "create" && !std::filesystem::is_regular_file(path)) {
+    Fail(ui, "Kann Dateien zum lesen \"" + path + "\" nicht öffnen.");
+    return kFailed;
+  }
+  if (verb == "extract" && !std::filesystem::is_directory(args[3])) {
+    Fail(ui, "\"" + args[3] + "\" is no folder.");
+    return kFailed;
+  }
+  RunFolder run_folder;
+  Registry registry;
+  Settings settings(registry);
+  ConsoleProgress progress;
+  std::string error;
+  Project project;
+  if (verb == "create") {
+    if (args.size() - 3 > kMaxProjectCount) {
+      Fail(ui, "Ein Projekt kann höchstens 255 Dateien enthalten.");
+      return kFailed;
+    }
+    OpenOptions files;
+    if (!RawOptions(nullptr, settings, files, ui)) return kFailed;
+    for (std::size_t i = 3; i < args.size(); ++i) {
+      ProjectDocument& document = project.documents.emplace_back();
+      std::error_code ignored;
+      const std::filesystem::path absolute = std::filesystem::absolute(args[i], ignored);
+      document.path = absolute.empty() ? args[i] : absolute.lexically_normal().string();
+      if (const Result loaded = LoadFile(args[i], document.audio, ui, files); loaded != kDone) return loaded;
+      document.view_end = SoundLength(document.audio);
+    }
+    const Result saved = SaveProject(project, path, progress, error);
+    if (saved == kFailed) Fail(ui, error);
+    return saved;
+  }
+  if (const Result loaded = LoadProjectFile(path, project, progress, error); loaded != kDone) {
+    if (loaded == kFailed) Fail(ui, error);
+    return loaded;
+  }
+  if (verb == "info") {
+    std::printf("%zu document(s)\n", project.documents.size());
+    for (const ProjectDocument& document : project.documents) {
+      std::printf("%s\n", document.path.c_str());
+      PrintAudio(document.audio);
+      std::printf("  cursor %d, selection %d-%d, view %d-%d, %zu bookmark(s)\n", document.cursor,
+                  document.selection_start, document.selection_end, document.view_start, document.view_end,
+                  document.bookmarks.size());
+      for (const Bookmark& mark : document.bookmarks)
+        std::printf("  bookmark \"%s\" at %s\n", mark.name.c_str(), FormatTimeHundredths(mark.position).c_str());
+    }
+    std::printf("%zu region(s)\n", project.regions.size());
+    for (const ProjectRegion& region : project.regions) {
+      std::printf("\"%s\" %s-%s from \"%s\"\n", region.name.c_str(), FormatTimeHundredths(region.start).c_str(),
+                  FormatTimeHundredths(region.end).c_str(), region.source_title.c_str());
+      PrintAudio(region.audio);
+    }
+    return kDone;
+  }
+  const auto extract = [&](const Sound& sound, const std::string& name) {
+    const std::string out = JoinPath(args[3], name + ".wav");
+    const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(sound.rate), sound.channels);
+    const Result saved = SaveSoundFile(OpenSoundReader(sound), format, out, ui);
+    if (saved == kDone) std::printf("%s\n", out.c_str());
+    return saved;
+  };
+  // "01-", "02-", ... in list order.
+  const auto number = [](std::size_t i) {
+    const std::string digits = std::to_string(i + 1);
+    return (digits.size() < 2 ? "0" + digits : digits) + "-";
+  };
+  for (std::size_t i = 0; i < project.documents.size(); ++i) {
+    const std::string& stored = project.documents[i].path;
+    std::string title = FileNameOf(stored.substr(stored.find_last_of("/\\") + 1));
+    if (const std::size_t dot = title.rfind('.'); dot != std::string::npos && dot > 0) title.resize(dot);
+    if (const Result saved = extract(project.documents[i].audio, number(i) + title); saved != kDone) return saved;
+  }
+  for (std::size_t i = 0; i < project.regions.size(); ++i) {
+    const std::string name = "region-" + number(i) + FileNameOf(project.regions[i].name);
+    if (const Result saved = extract(project.regions[i].audio, name); saved != kDone) return saved;
+  }
+  return kDone;
+}
+
 int Main(int argc, char** argv) {
   ConsoleUi ui;
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -701,6 +810,7 @@ int Main(int argc, char** argv) {
   if (args[0] == "convert" && args.size() >= 3) return Convert(args, ui);
   if (args[0] == "tags" && args.size() >= 2) return Tags(args, ui);
   if (args[0] == "bookmarks" && args.size() >= 2) return Bookmarks(args, ui);
+  if (args[0] == "project" && args.size() >= 3) return ProjectVerb(args, ui);
   std::fputs(kUsage, stderr);
   return kFailed;
 }

@@ -661,3 +661,51 @@ TEST_F(CliTest, BookmarksChangeTheSidecarBesideTheFile) {
 
 }  // namespace
 }  // namespace sonavel
+
+namespace sonavel {
+namespace {
+
+// A project built from files holds their samples, and extracting it gives WAVs that sox
+// reads as the very samples it read from the sources; bad input exits with 2.
+TEST_F(CliTest, ProjectCreateInfoExtractKeepTheSamples) {
+  const std::string a = Path("Lied.wav");
+  const std::string b = Path("noise.wav");
+  ASSERT_EQ(testing::RunCommand("sox -n -r 22050 -c 2 -b 16 " + Quote(a) + " synth 0.5 sine 440 sine 660"), 0);
+  ASSERT_EQ(testing::RunCommand("sox -n -r 8000 -c 1 -b 16 " + Quote(b) + " synth 1.1 whitenoise vol 0.7"), 0);
+  const std::string project = Path("p.snp");
+  ASSERT_EQ(Cli("project create " + Quote(project) + " " + Quote(a) + " " + Quote(b)).code, 0);
+  const Outcome info = Cli("project info " + Quote(project));
+  ASSERT_EQ(info.code, 0) << info.err;
+  EXPECT_NE(info.out.find("2 document(s)\n" + a + "\n  22050 Hz, 2 channel(s), 11025 frames\n"), std::string::npos)
+      << info.out;
+  EXPECT_NE(info.out.find(b + "\n  8000 Hz, 1 channel(s), 8800 frames\n"), std::string::npos) << info.out;
+
+  const std::string folder = Path("out");
+  std::filesystem::create_directory(folder);
+  ASSERT_EQ(Cli("project extract " + Quote(project) + " " + Quote(folder)).code, 0);
+  for (const auto& [source, extracted] : {std::pair{a, "01-Lied.wav"}, std::pair{b, "02-noise.wav"}}) {
+    const std::string left = Path("left.raw");
+    const std::string right = Path("right.raw");
+    ASSERT_EQ(testing::RunCommand("sox " + Quote(source) + " -t raw -e signed-integer -b 16 " + Quote(left)), 0);
+    ASSERT_EQ(testing::RunCommand("sox " + Quote(folder + "/" + extracted) + " -t raw -e signed-integer -b 16 " +
+                                  Quote(right)),
+              0);
+    const auto expected = testing::RawSamples(left, 2);
+    EXPECT_GT(expected.size(), 8000u);
+    EXPECT_EQ(testing::RawSamples(right, 2), expected) << extracted;
+  }
+
+  auto bytes = ReadBytes(project);
+  WriteBytes(Path("cut.snp"), {bytes.begin(), bytes.end() - 1});
+  const Outcome cut = Cli("project info " + Quote(Path("cut.snp")));
+  EXPECT_EQ(cut.code, 2);
+  EXPECT_NE(cut.err.find("Das Projekt ist unvollständig oder beschädigt."), std::string::npos);
+  EXPECT_EQ(Cli("project info " + Quote(a)).code, 2);
+  EXPECT_EQ(Cli("project extract " + Quote(project) + " " + Quote(Path("missing"))).code, 2);
+  EXPECT_EQ(Cli("project create " + Quote(Path("q.snp")) + " " + Quote(Path("missing.wav"))).code, 2);
+  EXPECT_FALSE(std::filesystem::exists(Path("q.snp")));
+  EXPECT_EQ(Cli("project frobnicate " + Quote(project)).code, 2);
+}
+
+}  // namespace
+}  // namespace sonavel

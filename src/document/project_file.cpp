@@ -1,0 +1,386 @@
+#include "document/project_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "formats/wav_reader.h"
+#include "platform/file.h"
+#include "store/block_writer.h"
+#include "store/segment_reader.h"
+
+namespace sonavel {
+namespace {
+
+constexpr std::size_t kFixedText = 260;      // a version 1 string field
+constexpr std::size_t kKeptTextBytes = 519;  // the most bytes of a stored string kept
+constexpr std::size_t kMaxTextCharacters = 259;
+constexpr char kSaveTitle[] = "Speichere Projekt";
+constexpr char kLoadTitle[] = "Lade Projekt";
+constexpr char kDamaged[] = "Das Projekt ist unvollständig oder beschädigt.";
+
+std::string WithPath(const char* format, const std::string& path) {
+  std::vector<char> text(std::strlen(format) + path.size() + 1);
+  std::snprintf(text.data(), text.size(), format, path.c_str());
+  return text.data();
+}
+
+bool IsContinuation(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Collects a project's bytes and writes them to the file in pieces.
+class ProjectWriter {
+ public:
+  explicit ProjectWriter(File& file) : file_(file) {}
+
+  void U8(std::uint8_t value) { buffer_.push_back(value); }
+  void I32(std::int32_t value) {
+    const auto bits = static_cast<std::uint32_t>(value);
+    for (int shift = 0; shift < 32; shift += 8)
+      buffer_.push_back(static_cast<std::uint8_t>(bits >> shift));
+  }
+  // Samples in one piece: the buffer grows once, then each is stored little-endian.
+  void Samples(const std::int32_t* samples, std::size_t count) {
+    const std::size_t at = buffer_.size();
+    buffer_.resize(at + count * 4);
+    std::uint8_t* out = buffer_.data() + at;
+    for (std::size_t i = 0; i < count; ++i) {
+      const auto bits = static_cast<std::uint32_t>(samples[i]);
+      out[4 * i] = static_cast<std::uint8_t>(bits);
+      out[4 * i + 1] = static_cast<std::uint8_t>(bits >> 8);
+      out[4 * i + 2] = static_cast<std::uint8_t>(bits >> 16);
+      out[4 * i + 3] = static_cast<std::uint8_t>(bits >> 24);
+    }
+  }
+  void Text(const std::string& text) {
+    const std::string cut = CutUtf8(text, kMaxProjectText);
+    if (cut.size() < 255) {
+      U8(static_cast<std::uint8_t>(cut.size()));
+    } else {
+      U8(255);
+      I32(static_cast<std::int32_t>(cut.size()));
+    }
+    buffer_.insert(buffer_.end(), cut.begin(), cut.end());
+  }
+  bool Flush() {
+    const bool ok = file_.Write(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return ok;
+  }
+
+ private:
+  File& file_;
+  std::vector<std::uint8_t> buffer_;
+};
+
+void WriteBookmarks(ProjectWriter& out, const std::vector<Bookmark>& bookmarks) {
+  out.U8(static_cast<std::uint8_t>(bookmarks.size()));
+  for (const Bookmark& mark : bookmarks) {
+    out.Text(mark.name);
+    out.Text(mark.source_title);
+    out.I32(mark.position);
+    out.U8(mark.use_count);
+    out.I32(mark.last_used);
+  }
+}
+
+// The audio header and the sound's frames in chunks; kCancelled when the user cancels.
+Result WriteAudio(ProjectWriter& out, const Sound& sound, Progress& progress) {
+  const std::int32_t frames = SoundLength(sound);
+  out.I32(sound.rate);
+  out.U8(sound.channels);
+  out.I32(frames);
+  if (!out.Flush()) return kFailed;
+  SourceRef reader = OpenSoundReader(sound);
+  std::vector<std::int32_t> chunk(static_cast<std::size_t>(kChunkFrames) * sound.channels);
+  for (std::int32_t done = 0; done < frames;) {
+    const std::int32_t count = std::min(kChunkFrames, frames - done);
+    reader->Read(chunk.data(), count);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(count) * sound.channels; ++i)
+      out.I32(chunk[i]);
+    if (!out.Flush()) return kFailed;
+    done += count;
+    progress.SetFraction(static_cast<double>(done) / frames);
+    if (progress.Pump()) return kCancelled;
+  }
+  return kDone;
+}
+
+// Reads a project's fields; every read checks the bytes left and fails rather than
+// making a value up.
+class ProjectReader {
+ public:
+  explicit ProjectReader(ByteSource& bytes) : bytes_(bytes) {}
+
+  std::int64_t Left() const { return std::max<std::int64_t>(bytes_.Size() - bytes_.Tell(), 0); }
+  bool Bytes(void* buffer, std::size_t count) { return bytes_.Read(buffer, count) == count; }
+  bool U8(std::uint8_t& value) { return Bytes(&value, 1); }
+  bool I32(std::int32_t& value) {
+    std::uint8_t raw[4];
+    if (!Bytes(raw, 4)) return false;
+    value = static_cast<std::int32_t>(std::uint32_t{raw[0]} | std::uint32_t{raw[1]} << 8 |
+                                      std::uint32_t{raw[2]} << 16 | std::uint32_t{raw[3]} << 24);
+    return true;
+  }
+  bool Text(std::string& text) {
+    std::uint8_t short_length = 0;
+    if (!U8(short_length)) return false;
+    std::int64_t length = short_length;
+    if (short_length == 255) {
+      std::int32_t wide = 0;
+      if (!I32(wide)) return false;
+      length = static_cast<std::uint32_t>(wide);
+    }
+    if (length > Left()) return false;
+    const std::size_t kept =
+        static_cast<std::size_t>(std::min<std::int64_t>(length, kKeptTextBytes));
+    text.assign(kept, '\0');
+    if (!Bytes(text.data(), kept) || !bytes_.Skip(length - static_cast<std::int64_t>(kept)))
+      return false;
+    text = LimitCharacters(CutUtf8(text, kept));
+    return true;
+  }
+  // A version 1 field: 260 bytes up to the first NUL, in the single-byte Western code
+  // page, converted to UTF-8.
+  bool FixedText(std::string& text) {
+    char raw[kFixedText];
+    if (!Bytes(raw, kFixedText)) return false;
+    text.clear();
+    for (std::size_t i = 0; i < kFixedText - 1 && raw[i] != '\0'; ++i) {
+      const auto c = static_cast<unsigned char>(raw[i]);
+      if (c < 0x80) {
+        text.push_back(static_cast<char>(c));
+      } else {
+        text.push_back(static_cast<char>(0xC0 | c >> 6));
+        text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+      }
+    }
+    return true;
+  }
+  bool AnyText(int version, std::string& text) {
+    return version == 1 ? FixedText(text) : Text(text);
+  }
+
+  bool ReadBookmark(int version, Bookmark& mark) {
+    return AnyText(version, mark.name) && AnyText(version, mark.source_title) &&
+           I32(mark.position) && U8(mark.use_count) && I32(mark.last_used);
+  }
+
+  // The audio header, checked as a WAV load checks it, then the frames into a new block
+  // file. The frames must all be there.
+  Result Audio(Sound& sound, Progress& progress) {
+    std::int32_t rate = 0;
+    std::uint8_t channels = 0;
+    std::int32_t frames = 0;
+    if (!I32(rate) || !U8(channels) || !I32(frames)) return kFailed;
+    if (rate < 1 || static_cast<std::uint32_t>(rate) > kMaxWavRate || channels < 1 || frames < 0)
+      return kFailed;
+    const std::int64_t frame_bytes = std::int64_t{4} * channels;
+    if (frames > Left() / frame_bytes) return kFailed;
+    sound = Sound(rate, channels);
+    SinkRef writer = CreateBlockWriter(sound, rate, channels);
+    if ((writer->status & kSinkUnusable) != 0) return kFailed;
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(kChunkFrames * frame_bytes));
+    std::vector<std::int32_t> chunk(static_cast<std::size_t>(kChunkFrames) * channels);
+    for (std::int32_t done = 0; done < frames;) {
+      const std::int32_t count = std::min(kChunkFrames, frames - done);
+      const std::size_t samples = static_cast<std::size_t>(count) * channels;
+      if (!Bytes(raw.data(), samples * 4)) return kFailed;
+      for (std::size_t i = 0; i < samples; ++i) {
+        const std::uint8_t* b = &raw[i * 4];
+        chunk[i] = static_cast<std::int32_t>(std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
+                                             std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24);
+      }
+      writer->Write(chunk.data(), count);
+      done += count;
+      progress.SetFraction(static_cast<double>(done) / frames);
+      if (progress.Pump()) return kCancelled;
+    }
+    if ((writer->status & kSinkWriteFailed) != 0) return kFailed;
+    return kDone;
+  }
+
+ private:
+  // At most kMaxTextCharacters characters.
+  static std::string LimitCharacters(std::string text) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (IsContinuation(text[i])) continue;
+      if (++characters > kMaxTextCharacters) {
+        text.resize(i);
+        break;
+      }
+    }
+    return text;
+  }
+
+  ByteSource& bytes_;
+};
+
+std::string FileNamePart(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           const auto lower = [](char c) {
+             return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+           };
+           return lower(x) == lower(y);
+         });
+}
+
+}  // namespace
+
+std::string CutUtf8(const std::string& text, std::size_t bytes) {
+  if (text.size() <= bytes) return text;
+  std::size_t end = bytes;
+  while (end > 0 && IsContinuation(text[end])) --end;
+  return text.substr(0, end);
+}
+
+Result SaveProject(const Project& project, const std::string& path, Progress& progress,
+                   std::string& error) {
+  if (project.documents.size() > kMaxProjectCount) {
+    error = "Ein Projekt kann höchstens 255 Dateien enthalten.";
+    return kFailed;
+  }
+  if (project.regions.size() > kMaxProjectCount) {
+    error = "Ein Projekt kann höchstens 255 Bereiche enthalten.";
+    return kFailed;
+  }
+  for (const ProjectDocument& document : project.documents) {
+    if (document.bookmarks.size() > kMaxProjectCount) {
+      error = WithPath(
+          "Die Datei \"%s\" hat mehr als 255 Lesezeichen; ein Projekt kann nur 255 je Datei "
+          "speichern.",
+          document.path);
+      return kFailed;
+    }
+  }
+  ReplacingFile file(path);
+  if (!file.IsOpen()) {
+    error = WithPath("Kann Dateien zum Beschreiben \"%s\" nicht öffnen.", path);
+    return kFailed;
+  }
+  const std::string write_failed =
+      WithPath("Das Projekt \"%s\" konnte nicht vollständig geschrieben werden.", path);
+  ProjectWriter out(file.file());
+  out.U8(kProjectVersion);
+  progress.SetTexts(kSaveTitle, "Speichere Dateien...");
+  out.U8(static_cast<std::uint8_t>(project.documents.size()));
+  for (const ProjectDocument& document : project.documents) {
+    out.Text(document.path);
+    for (std::int32_t position : {document.cursor, document.selection_start, document.selection_end,
+                                  document.view_start, document.view_end})
+      out.I32(position);
+    WriteBookmarks(out, document.bookmarks);
+    const Result result = WriteAudio(out, document.audio, progress);
+    if (result != kDone) {
+      if (result == kFailed) error = write_failed;
+      return result;
+    }
+  }
+  progress.SetTexts(kSaveTitle, "Speichere Bereich...");
+  out.U8(static_cast<std::uint8_t>(project.regions.size()));
+  for (const ProjectRegion& region : project.regions) {
+    out.Text(region.name);
+    out.Text(region.source_title);
+    out.I32(region.start);
+    out.I32(region.end);
+    const Result result = WriteAudio(out, region.audio, progress);
+    if (result != kDone) {
+      if (result == kFailed) error = write_failed;
+      return result;
+    }
+  }
+  if (!out.Flush() || !file.Commit()) {
+    error = write_failed;
+    return kFailed;
+  }
+  return kDone;
+}
+
+Result LoadProject(ByteSource& bytes, Project& project, Progress& progress, std::string& error) {
+  ProjectReader in(bytes);
+  std::uint8_t version = 0;
+  if (!in.U8(version) || (version != 1 && version != 2)) {
+    error = "Diese Datei passt nicht zur aktuellen Sonavel Version oder sie ist beschädigt.";
+    return kFailed;
+  }
+  const auto fail = [&](Result result) {
+    if (result == kFailed) error = kDamaged;
+    return result;
+  };
+  progress.SetTexts(kLoadTitle, "Lade Dateien...");
+  std::uint8_t count = 0;
+  if (!in.U8(count)) return fail(kFailed);
+  for (int i = 0; i < count; ++i) {
+    ProjectDocument document;
+    if (version == 1) {
+      std::string ignored;
+      if (!in.FixedText(document.path) || !in.FixedText(ignored)) return fail(kFailed);
+    } else if (!in.Text(document.path)) {
+      return fail(kFailed);
+    }
+    for (std::int32_t* position :
+         {&document.cursor, &document.selection_start, &document.selection_end,
+          &document.view_start, &document.view_end})
+      if (!in.I32(*position)) return fail(kFailed);
+    if (version == 2) {
+      std::uint8_t marks = 0;
+      if (!in.U8(marks)) return fail(kFailed);
+      document.bookmarks.resize(marks);
+      for (Bookmark& mark : document.bookmarks)
+        if (!in.ReadBookmark(version, mark)) return fail(kFailed);
+    }
+    if (const Result result = in.Audio(document.audio, progress); result != kDone)
+      return fail(result);
+    project.documents.push_back(std::move(document));
+  }
+  if (version == 1) {
+    // Each record goes to the first document whose title (its file name) equals the
+    // record's source title, ignoring case; a record that matches none is dropped.
+    std::uint8_t skipped = 0;
+    std::uint8_t marks = 0;
+    if (!in.U8(skipped) || !in.U8(marks)) return fail(kFailed);
+    for (int i = 0; i < marks; ++i) {
+      Bookmark mark;
+      if (!in.ReadBookmark(version, mark)) return fail(kFailed);
+      for (ProjectDocument& document : project.documents) {
+        if (EqualIgnoringCase(FileNamePart(document.path), mark.source_title)) {
+          document.bookmarks.push_back(std::move(mark));
+          break;
+        }
+      }
+    }
+  }
+  progress.SetTexts(kLoadTitle, "Lade Bereich...");
+  if (!in.U8(count)) return fail(kFailed);
+  for (int i = 0; i < count; ++i) {
+    ProjectRegion region;
+    if (!in.AnyText(version, region.name) || !in.AnyText(version, region.source_title) ||
+        !in.I32(region.start) || !in.I32(region.end))
+      return fail(kFailed);
+    if (version == 1) region.source_title = FileNamePart(region.source_title);
+    if (const Result result = in.Audio(region.audio, progress); result != kDone)
+      return fail(result);
+    project.regions.push_back(std::move(region));
+  }
+  return kDone;
+}
+
+Result LoadProjectFile(const std::string& path, Project& project, Progress& progress,
+                       std::string& error) {
+  std::unique_ptr<ByteSource> bytes = OpenFileBytes(path);
+  if (bytes == nullptr) {
+    error = WithPath("Kann Dateien zum lesen \"%s\" nicht öffnen.", path);
+    return kFailed;
+  }
+  bytes = ReadAheadBytes(std::move(bytes));
+  return LoadProject(*bytes, project, progress, error);
+}
+
+}  // namespace sonavel
