@@ -81,7 +81,7 @@ void WriteBookmarks(ProjectWriter& out, const std::vector<Bookmark>& bookmarks) 
     out.Text(mark.source_title);
     out.I32(mark.position);
     out.U8(mark.use_count);
-    out.I32(mark.last_used);
+    out.I32(static_cast<std::int32_t>(mark.last_used));
   }
 }
 
@@ -164,7 +164,14 @@ class ProjectReader {
 
   bool ReadBookmark(int version, Bookmark& mark) {
     return AnyText(version, mark.name) && AnyText(version, mark.source_title) &&
-           I32(mark.position) && U8(mark.use_count) && I32(mark.last_used);
+           I32(mark.position) && U8(mark.use_count) && LastUsed(mark.last_used);
+  }
+  // "Last used" is unsigned: dates after 2038 stay right, earlier values keep their bytes.
+  bool LastUsed(std::uint32_t& value) {
+    std::int32_t stored = 0;
+    if (!I32(stored)) return false;
+    value = static_cast<std::uint32_t>(stored);
+    return true;
   }
 
   // The audio header, checked as a WAV load checks it, then the frames into a new block
