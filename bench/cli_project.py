@@ -9,13 +9,9 @@ import os
 import subprocess
 import sys
 
-from peer_timing import cli_env, make_signal, run_cases
+from peer_timing import cli_arguments, make_signal, run_cases
 
-cli, folder = sys.argv[1], sys.argv[2]
-seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 3600
-runs = int(sys.argv[4]) if len(sys.argv) > 4 else 5
-env = cli_env(folder)
-env["TMPDIR"] = folder
+cli, folder, seconds, runs, env = cli_arguments(sys.argv)
 
 
 def path(name):

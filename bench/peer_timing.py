@@ -61,16 +61,23 @@ def side_by_side(name, ours, peer_name, peer, runs, env, target):
     return met
 
 
-def open_and_save_arguments(argv):
-    """SONAVEL_CLI OPEN_ONLY WORK_FOLDER [SECONDS] [RUNS] of the open-and-save benchmarks:
-    the three paths, the seconds (an hour) and runs (5), and the environment with our
-    folders and the temporary files inside the work folder."""
-    cli, open_only, folder = argv[1], argv[2], argv[3]
-    seconds = int(argv[4]) if len(argv) > 4 else 3600
-    runs = int(argv[5]) if len(argv) > 5 else 5
+def cli_arguments(argv):
+    """SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS] of the command-line benchmarks: the two
+    paths, the seconds (an hour) and runs (5), and the environment with our folders and the
+    temporary files inside the work folder."""
+    cli, folder = argv[1], argv[2]
+    seconds = int(argv[3]) if len(argv) > 3 else 3600
+    runs = int(argv[4]) if len(argv) > 4 else 5
     env = cli_env(folder)
     env["TMPDIR"] = folder
-    return cli, open_only, folder, seconds, runs, env
+    return cli, folder, seconds, runs, env
+
+
+def open_and_save_arguments(argv):
+    """SONAVEL_CLI OPEN_ONLY WORK_FOLDER [SECONDS] [RUNS] of the open-and-save benchmarks:
+    as cli_arguments, with the path of `open_only` second."""
+    cli, folder, seconds, runs, env = cli_arguments([argv[0], argv[1]] + argv[3:])
+    return cli, argv[2], folder, seconds, runs, env
 
 
 def run_cases(cases, runs, env):
