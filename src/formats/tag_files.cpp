@@ -224,59 +224,7 @@ std::string SubChunk(std::string_view id, const std::string& text) {
   return bytes + Padded(text);
 }
 
-class FileBytes final : public EditableBytes {
- public:
-  explicit FileBytes(File file) : file_(std::move(file)) {}
-  std::size_t Read(void* buffer, std::size_t bytes) override { return file_.Read(buffer, bytes); }
-  bool Seek(std::int64_t offset) override { return offset >= 0 && file_.Seek(offset); }
-  std::int64_t Tell() const override { return file_.Tell(); }
-  std::int64_t Size() const override { return file_.Size(); }
-  bool Write(const void* buffer, std::size_t bytes) override { return file_.Write(buffer, bytes); }
-
- private:
-  File file_;
-};
-
-class MemoryEditable final : public EditableBytes {
- public:
-  explicit MemoryEditable(std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
-  std::size_t Read(void* buffer, std::size_t bytes) override {
-    if (position_ >= bytes_.size()) return 0;
-    const std::size_t count = std::min(bytes, bytes_.size() - position_);
-    std::memcpy(buffer, bytes_.data() + position_, count);
-    position_ += count;
-    return count;
-  }
-  bool Seek(std::int64_t offset) override {
-    if (offset < 0) return false;
-    position_ = static_cast<std::size_t>(offset);
-    return true;
-  }
-  std::int64_t Tell() const override { return static_cast<std::int64_t>(position_); }
-  std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
-  bool Write(const void* buffer, std::size_t bytes) override {
-    if (position_ + bytes > bytes_.size()) bytes_.resize(position_ + bytes);
-    std::memcpy(bytes_.data() + position_, buffer, bytes);
-    position_ += bytes;
-    return true;
-  }
-
- private:
-  std::vector<std::uint8_t>& bytes_;
-  std::size_t position_ = 0;
-};
-
 }  // namespace
-
-std::unique_ptr<EditableBytes> OpenEditableFile(const std::string& path) {
-  File file(path, File::Mode::kReadWrite);
-  if (!file.IsOpen()) return nullptr;
-  return std::make_unique<FileBytes>(std::move(file));
-}
-
-std::unique_ptr<EditableBytes> EditableMemory(std::vector<std::uint8_t>& bytes) {
-  return std::make_unique<MemoryEditable>(bytes);
-}
 
 std::string TagTextFromDisk(std::string_view bytes) {
   bytes = bytes.substr(0, bytes.find('\0'));

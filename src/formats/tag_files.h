@@ -16,18 +16,6 @@
 
 namespace sonavel {
 
-// Bytes that a tag writer changes in place: a ByteSource that can also write at its position
-// (writing beyond the end extends it).
-class EditableBytes : public ByteSource {
- public:
-  virtual bool Write(const void* buffer, std::size_t bytes) = 0;
-};
-// An existing file opened for reading and writing; null when it does not exist or cannot be
-// opened so. Nothing is ever created.
-std::unique_ptr<EditableBytes> OpenEditableFile(const std::string& path);
-// The bytes of `bytes`, which the writes change; `bytes` must outlive the result.
-std::unique_ptr<EditableBytes> EditableMemory(std::vector<std::uint8_t>& bytes);
-
 // The text conversion at the file boundary. Reading: `bytes` up to the first zero, taken as
 // they are when they are valid UTF-8, else as Windows-1252. Writing: at most `limit`
 // characters (one byte each); characters Windows-1252 lacks become "?".

@@ -7,21 +7,24 @@ namespace sonavel {
 
 namespace {
 
-class FileBytes final : public ByteSource {
+// Writes fail on a file opened for reading only.
+class FileBytes final : public EditableBytes {
  public:
   explicit FileBytes(File file) : file_(std::move(file)) {}
   std::size_t Read(void* buffer, std::size_t bytes) override { return file_.Read(buffer, bytes); }
   bool Seek(std::int64_t offset) override { return offset >= 0 && file_.Seek(offset); }
   std::int64_t Tell() const override { return file_.Tell(); }
   std::int64_t Size() const override { return file_.Size(); }
+  bool Write(const void* buffer, std::size_t bytes) override { return file_.Write(buffer, bytes); }
 
  private:
   File file_;
 };
 
-class Memory final : public ByteSource {
+// Bytes held elsewhere, read and changed in place.
+class MemoryView : public EditableBytes {
  public:
-  explicit Memory(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  explicit MemoryView(std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
   std::size_t Read(void* buffer, std::size_t bytes) override {
     const std::int64_t size = Size();
     const std::size_t n = position_ >= size ? 0 : static_cast<std::size_t>(std::min<std::int64_t>(
@@ -37,10 +40,26 @@ class Memory final : public ByteSource {
   }
   std::int64_t Tell() const override { return position_; }
   std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
+  bool Write(const void* buffer, std::size_t bytes) override {
+    const auto end = static_cast<std::size_t>(position_) + bytes;
+    if (end > bytes_.size()) bytes_.resize(end);
+    if (bytes > 0) std::memcpy(bytes_.data() + position_, buffer, bytes);
+    position_ = static_cast<std::int64_t>(end);
+    return true;
+  }
 
  private:
-  std::vector<std::uint8_t> bytes_;
+  std::vector<std::uint8_t>& bytes_;
   std::int64_t position_ = 0;
+};
+
+// Bytes of its own, held in memory.
+struct OwnedBytes {
+  std::vector<std::uint8_t> owned;
+};
+class Memory final : private OwnedBytes, public MemoryView {
+ public:
+  explicit Memory(std::vector<std::uint8_t> bytes) : OwnedBytes{std::move(bytes)}, MemoryView(owned) {}
 };
 
 // The bytes from start_ to start_ + filled_ are held in buffer_; the next read begins at
@@ -106,6 +125,16 @@ std::unique_ptr<ByteSource> OpenFileBytes(const std::string& path) {
 
 std::unique_ptr<ByteSource> MemoryBytes(std::vector<std::uint8_t> bytes) {
   return std::make_unique<Memory>(std::move(bytes));
+}
+
+std::unique_ptr<EditableBytes> OpenEditableFile(const std::string& path) {
+  File file(path, File::Mode::kReadWrite);
+  if (!file.IsOpen()) return nullptr;
+  return std::make_unique<FileBytes>(std::move(file));
+}
+
+std::unique_ptr<EditableBytes> EditableMemory(std::vector<std::uint8_t>& bytes) {
+  return std::make_unique<MemoryView>(bytes);
 }
 
 std::unique_ptr<ByteSource> ReadAheadBytes(std::unique_ptr<ByteSource> inner, std::size_t piece) {

@@ -27,10 +27,22 @@ class ByteSource {
   bool Skip(std::int64_t bytes) { return bytes >= 0 && Seek(Tell() + bytes); }
 };
 
+// Bytes that a writer changes in place (tags): a ByteSource that can also write at its
+// position (writing beyond the end extends it).
+class EditableBytes : public ByteSource {
+ public:
+  virtual bool Write(const void* buffer, std::size_t bytes) = 0;
+};
+
 // A file's bytes; null when the file cannot be opened for reading.
 std::unique_ptr<ByteSource> OpenFileBytes(const std::string& path);
 // Bytes held in memory.
 std::unique_ptr<ByteSource> MemoryBytes(std::vector<std::uint8_t> bytes);
+// An existing file opened for reading and writing; null when it does not exist or cannot be
+// opened so. Nothing is ever created.
+std::unique_ptr<EditableBytes> OpenEditableFile(const std::string& path);
+// The bytes of `bytes`, which the writes change; `bytes` must outlive the result.
+std::unique_ptr<EditableBytes> EditableMemory(std::vector<std::uint8_t>& bytes);
 // `inner` read ahead in pieces of `piece` bytes, so that the many small reads of a sample
 // reader cost one call of the file each piece, and a seek within the piece none. Reads at
 // or beyond what was read ahead go to `inner` again, so a file still growing is followed;
