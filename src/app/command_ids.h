@@ -13,6 +13,10 @@ inline constexpr int kSave = 1004;
 inline constexpr int kSaveAs = 1005;
 inline constexpr int kOptions = 1010;
 inline constexpr int kLoadCdTracks = 1011;
+inline constexpr int kOpenProject = 1013;
+inline constexpr int kCloseProject = 1014;
+inline constexpr int kSaveProject = 1015;
+inline constexpr int kSaveProjectAs = 1016;
 inline constexpr int kEditTags = 1019;
 inline constexpr int kExit = 1048;
 
@@ -48,6 +52,21 @@ inline constexpr int kRegionList = 8000;
 inline constexpr int kSetBookmark = 8001;
 inline constexpr int kBookmarkList = 8003;
 inline constexpr int kAddRegion = 8004;
+inline constexpr int kJoinRegions = 8005;
+// Shown in the bookmark menu while the bookmark list is open.
+inline constexpr int kGoToBookmark = 8006;
+inline constexpr int kRenameBookmark = 8007;
+inline constexpr int kDeleteBookmarks = 8008;
+inline constexpr int kDeleteAllBookmarks = 8009;
+// Shown in the bookmark menu while the region list is open.
+inline constexpr int kPlayRegion = 8011;
+inline constexpr int kRenameRegion = 8012;
+inline constexpr int kSaveRegion = 8013;
+inline constexpr int kCopyRegionToNew = 8014;
+inline constexpr int kDeleteRegions = 8015;
+inline constexpr int kDeleteAllRegions = 8016;
+inline constexpr int kExportRegions = 8017;
+inline constexpr int kCopyRegionsToCd = 8018;
 
 inline constexpr int kCommandBar = 9001;
 inline constexpr int kMainToolbar = 9002;

@@ -198,6 +198,22 @@ MenuItem BookmarkMenu() {
                  });
 }
 
+}  // namespace
+
+std::vector<MenuItem> BookmarkListItems() {
+  return {Item(8006, "Zu Lesezeichen gehen"), Item(8007, "Lesezeichen umbenennen"), Item(8008, "Lesezeichen löschen"),
+          Item(8009, "Alle Lesezeichen löschen")};
+}
+
+std::vector<MenuItem> RegionListItems() {
+  return {Item(8011, "Bereich abspielen"),      Item(8012, "Bereich umbenennen"),
+          Item(8013, "Bereich speichern..."),   Item(8014, "Bereich in neue Datei kopieren"),
+          Item(8015, "Bereich(e) löschen"),     Item(8016, "Alle Bereiche löschen"),
+          Item(8017, "Nach Ordner exportieren"), Item(8018, "Bereich(e) auf CD kopieren...")};
+}
+
+namespace {
+
 MenuItem ViewMenu() {
   return Submenu("&Betrachten",
                  {

@@ -38,6 +38,11 @@ std::vector<MenuItem> DocumentContextMenu();
 // Context menu of the format field: sample rate and channel conversion.
 std::vector<MenuItem> ConversionContextMenu();
 
+// The items the bookmark menu gets while the bookmark list (8006 … 8009) or the region
+// list (8011 … 8018) is open.
+std::vector<MenuItem> BookmarkListItems();
+std::vector<MenuItem> RegionListItems();
+
 std::vector<ToolButton> MainToolbar();
 std::vector<ToolButton> EffectsToolbar();
 

@@ -629,28 +629,51 @@ QAction* MainWindow::CommandAction(int id) const {
   return found != actions_.end() ? found->second : nullptr;
 }
 
+void MainWindow::ConfigureAction(QAction* action, int id) {
+  action->setData(id);
+  action->setEnabled(CommandAvailable(id));
+  connect(action, &QAction::triggered, this, [this, id] { Dispatch(id); });
+  connect(action, &QAction::hovered, this, [this, id] {
+    const std::string help = MenuHelpText(id);
+    if (!help.empty()) statusBar()->showMessage(Q(help), 12000);
+  });
+  actions_[id] = action;
+  if (id == kCloseId) close_action_ = action;
+}
+
 void MainWindow::BuildMenus() {
   // One action per command id, shared by the menu and the toolbars.
-  auto configure = [this](QAction* action, int id) {
-    action->setData(id);
-    action->setEnabled(CommandAvailable(id));
-    connect(action, &QAction::triggered, this, [this, id] { Dispatch(id); });
-    connect(action, &QAction::hovered, this, [this, id] {
-      const std::string help = MenuHelpText(id);
-      if (!help.empty()) statusBar()->showMessage(Q(help), 12000);
-    });
-    actions_.emplace(id, action);
-    if (id == kCloseId) close_action_ = action;
-  };
+  auto configure = [this](QAction* action, int id) { ConfigureAction(action, id); };
   for (const MenuItem& top : MainMenu()) {
     QMenu* menu = menuBar()->addMenu(Q(top.text));
     FillMenu(menu, top.children, configure);
     if (top.text == "&Datei") file_menu_ = menu;
     if (top.text == "&Fenster") window_menu_ = menu;
+    if (top.text == "&Lesezeichen") bookmark_menu_ = menu;
   }
   if (file_menu_ != nullptr) connect(file_menu_, &QMenu::aboutToShow, this, [this] { RebuildRecentItems(); });
   if (window_menu_ != nullptr) connect(window_menu_, &QMenu::aboutToShow, this, [this] { RebuildWindowItems(); });
   RebuildRecentItems();
+  RefreshCommands();
+}
+
+void MainWindow::ShowListItems(const std::vector<MenuItem>& items, bool shown) {
+  if (bookmark_menu_ == nullptr || items.empty()) return;
+  const int first = items.front().id;
+  std::vector<QAction*>& added = list_actions_[first];
+  for (QAction* action : added) {
+    bookmark_menu_->removeAction(action);
+    if (const int id = action->data().toInt(); id != 0) actions_.erase(id);
+    action->deleteLater();
+  }
+  added.clear();
+  if (!shown) return;
+  added.push_back(bookmark_menu_->addSeparator());
+  for (const MenuItem& item : items) {
+    QAction* action = bookmark_menu_->addAction(Q(item.text));
+    ConfigureAction(action, item.id);
+    added.push_back(action);
+  }
   RefreshCommands();
 }
 

@@ -14,6 +14,7 @@
 #include "gui/qt_main_thread_queue.h"
 #include "app/recent_files.h"
 #include "document/audio_document.h"
+#include "document/bookmarks.h"
 #include "document/document_list.h"
 #include "gui/qt_ui.h"
 
@@ -72,6 +73,11 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   // Shows the free space of the working folder's file system in the status bar.
   void RefreshFreeSpace();
   QWidget* splash() const { return splash_; }
+  // The frame's regions: one list for all documents.
+  RegionList& regions() { return regions_; }
+  // Adds `items` (BookmarkListItems or RegionListItems) to the bookmark menu while a list
+  // window is open (`shown`), and takes them away again when it closes.
+  void ShowListItems(const std::vector<MenuItem>& items, bool shown);
 
   // What the command line asks of the frame.
   void ShowFrame() override;
@@ -125,6 +131,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   void RefreshTimeDisplays();
   void ShowContextMenu(const std::vector<MenuItem>& items, const QPoint& where);
   void BuildMenus();
+  // Makes `action` run command `id`, with its status-bar help, as CommandAction(id).
+  void ConfigureAction(QAction* action, int id);
   void BuildToolbars();
   void RebuildRecentItems();
   void RebuildWindowItems();
@@ -142,11 +150,15 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   PlaybackEngine engine_{queue_};
   std::unique_ptr<Transport> transport_;
   DocumentList documents_list_;
+  RegionList regions_;
   RecentFiles recent_;
   QLabel* format_;
   std::map<int, QAction*> actions_;
   QMenu* file_menu_ = nullptr;
   QMenu* window_menu_ = nullptr;
+  QMenu* bookmark_menu_ = nullptr;
+  // The items each list window added to the bookmark menu, by its first command id.
+  std::map<int, std::vector<QAction*>> list_actions_;
   QAction* close_action_ = nullptr;
   std::vector<QAction*> recent_actions_;
   std::vector<QAction*> window_actions_;
