@@ -786,4 +786,8 @@ bool IsTypedTime(std::string_view text) {
 
 std::string TypedTimeText(std::int64_t milliseconds) { return FormatTimeHundredths(milliseconds); }
 
+bool InsertFileJob(Sound& target, std::int32_t at, const Sound& source, Ui& ui) {
+  return PasteJob(target, at, at, source, ui, true).has_value();
+}
+
 }  // namespace sonavel

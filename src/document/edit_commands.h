@@ -94,6 +94,12 @@ struct EditContext {
 // leaves their values as they are. `validate` refuses a volume above 100.
 
 
+// The insert job "Datei einfügen": `source` goes into `target` at frame `at`, converted to
+// the target's rate and channels first when they differ (under the progress window). False,
+// with the target unchanged, when the conversion was cancelled or failed or the result would
+// be longer than a sound can hold.
+bool InsertFileJob(Sound& target, std::int32_t at, const Sound& source, Ui& ui);
+
 // The edit command ids this module carries out.
 bool IsEditCommand(int id);
 // Runs edit command `id` (2002 … 2032) on context.document; false when it did nothing

@@ -182,6 +182,11 @@ bool SaveDocumentCommand(AudioDocument& document, Ui& ui, Settings& settings, bo
   return path && SaveDocumentTo(document, *path, ui, options);
 }
 
+Result SaveSoundToNewFile(const Sound& sound, const std::string& path, Ui& ui, const OpenOptions& options) {
+  const WaveFormat format = NewFileFormat(path, static_cast<std::uint32_t>(sound.rate), sound.channels, options);
+  return SaveSoundFile(OpenSoundReader(sound), format, path, ui, options);
+}
+
 bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings) {
   const std::optional<std::string> path = ChooseSavePath(ui, settings, DisplayTitle(document));
   if (!path) return false;
@@ -195,9 +200,8 @@ bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings) {
   }
   Sound part(document.sound.rate, document.sound.channels);
   CopyRange(document.sound, part, start, end);
-  const OpenOptions options{&settings, std::nullopt, &settings, &document.tags};
-  const WaveFormat format = NewFileFormat(*path, static_cast<std::uint32_t>(part.rate), part.channels, options);
-  return SaveSoundFile(OpenSoundReader(part), format, *path, ui, options) == kDone;
+  return SaveSoundToNewFile(part, *path, ui, OpenOptions{&settings, std::nullopt, &settings, &document.tags}) ==
+         kDone;
 }
 
 std::optional<std::string> ChooseFileToOpen(Ui& ui) { return ui.ChooseOpenFile("Öffnen", OpenFileFilter(), ""); }

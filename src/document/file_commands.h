@@ -59,6 +59,11 @@ bool SaveDocumentCommand(AudioDocument& document, Ui& ui, Settings& settings, bo
 // files by their settings in `options`.
 bool SaveDocumentTo(AudioDocument& document, const std::string& path, Ui& ui, const OpenOptions& options = {});
 
+// Saves `sound` into a file other than a document's own through SaveSoundFile: WAV in the
+// stored save format (after the format options when `options` ask for them), the other
+// formats at the sound's rate and channels.
+Result SaveSoundToNewFile(const Sound& sound, const std::string& path, Ui& ui, const OpenOptions& options);
+
 // "Speicher markierte Region als...": the selection (the whole sound without one) into a file chosen
 // as for Save As, in the stored save format.
 bool SaveSelectionCommand(AudioDocument& document, Ui& ui, Settings& settings);

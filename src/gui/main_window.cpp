@@ -38,6 +38,8 @@
 #include "gui/level_meter.h"
 #include "views/wave_mouse.h"
 #include "gui/options_dialog.h"
+#include "gui/region_dialogs.h"
+#include "gui/region_list_window.h"
 #include "platform/paths.h"
 #include "platform/setting_keys.h"
 #include "platform/settings.h"
@@ -132,7 +134,10 @@ void MainWindow::ShowTransportState(std::uint16_t state) {
   down(kScrubButton, state == PlaybackEngine::kScrubbing);
   down(kStopButton, state == PlaybackEngine::kClosed);
   // An effect dialog's preview that ran to its end shows its button idle again.
-  if (state == PlaybackEngine::kClosed) NotifyEffectPreviewStopped();
+  if (state == PlaybackEngine::kClosed) {
+    NotifyEffectPreviewStopped();
+    NotifyJoinPreviewStopped();
+  }
   for (QMdiSubWindow* window : documents_->subWindowList())
     if (auto* document_window = qobject_cast<DocumentWindow*>(window))
       document_window->SetScrubbing(state == PlaybackEngine::kScrubbing &&
@@ -759,7 +764,7 @@ void MainWindow::RefreshCommands() {
   set(command_id::kUndo, document != nullptr ? undo.undo_text : "Rückgängig \tCtrl+Z", undo.undo_enabled);
   set(command_id::kRedo, document != nullptr ? undo.redo_text : "", undo.redo_enabled);
   set(command_id::kSave, "", document != nullptr && document->state.modified != 0);
-  for (int id : {command_id::kClose, command_id::kSaveAs, command_id::kEditTags})
+  for (int id : {command_id::kClose, command_id::kSaveAs, command_id::kEditTags, command_id::kAddRegion})
     set(id, "", document != nullptr && CommandAvailable(id));
   // Paste and Paste Mix need audio on the frame's clipboard.
   for (int id : {command_id::kPaste, command_id::kPasteMix}) set(id, "", document != nullptr && clipboard_.HasAudio());
@@ -923,6 +928,7 @@ bool MainWindow::RunCommand(int id) {
                             [this] { return engine_.State() != PlaybackEngine::kClosed; }};
         return RunEditCommand(id, context);
       }
+      if (IsRegionCommand(id)) return RunRegionCommand(*this, id);
       if (const EffectDefinition* effect = FindEffect(id)) {
         if (document == nullptr) return false;
         DocumentServices services{ui(), settings_, *transport_};

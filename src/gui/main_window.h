@@ -75,6 +75,10 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   QWidget* splash() const { return splash_; }
   // The frame's regions: one list for all documents.
   RegionList& regions() { return regions_; }
+  Settings& settings() { return settings_; }
+  // Opens `sound` as a new untitled document window (split, copy to new, regions), arranged
+  // when "AutoArrangeWindows" is set.
+  void OpenUntitled(Sound sound);
   // Adds `items` (BookmarkListItems or RegionListItems) to the bookmark menu while a list
   // window is open (`shown`), and takes them away again when it closes.
   void ShowListItems(const std::vector<MenuItem>& items, bool shown);
@@ -137,8 +141,6 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   void RebuildRecentItems();
   void RebuildWindowItems();
   DocumentWindow* AddDocumentWindow(const DocumentRef& document);
-  // Opens `sound` as a new untitled document window (split, copy to new).
-  void OpenUntitled(Sound sound);
   void DocumentActivated();
 
   Settings& settings_;

@@ -4,6 +4,7 @@
 
 #include "gui/progress_dialog.h"
 #include "gui/raw_dialog.h"
+#include "gui/region_dialogs.h"
 #include "gui/encoder_dialog.h"
 #include "gui/publishing_dialog.h"
 #include "gui/tag_dialog.h"
@@ -184,6 +185,10 @@ bool QtUi::AskEncoderSettings(EncoderDialog& dialog) { return RunEncoderDialog(p
 bool QtUi::AskPublishingSettings(PublishingDialog& dialog) { return RunPublishingDialog(parent_, dialog); }
 
 bool QtUi::AskTags(TagDialog& dialog) { return RunTagDialog(parent_, dialog); }
+
+bool QtUi::AskExportRegions(ExportRegionsDialog& dialog) { return RunExportRegionsDialog(parent_, dialog); }
+
+bool QtUi::AskJoinRegions(JoinRegionsDialog& dialog) { return RunJoinRegionsDialog(parent_, dialog); }
 
 bool QtUi::ChooseWavFormat(WavFormatDialog& dialog) { return RunWavFormatDialog(parent_, dialog); }
 

@@ -33,6 +33,8 @@ class QtUi final : public Ui {
   bool AskEncoderSettings(EncoderDialog& dialog) override;
   bool AskPublishingSettings(PublishingDialog& dialog) override;
   bool AskTags(TagDialog& dialog) override;
+  bool AskExportRegions(ExportRegionsDialog& dialog) override;
+  bool AskJoinRegions(JoinRegionsDialog& dialog) override;
 
  private:
   QWidget* parent_;

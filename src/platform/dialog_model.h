@@ -3,6 +3,7 @@
 // the parameter dialogs of the effects and edit commands. The Ui port (platform/ui.h) shows
 // them; the effects describe theirs without needing the port.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -148,6 +149,36 @@ struct PublishingDialog {
 struct TagDialog {
   std::vector<std::pair<std::string, std::string>> fields;
   std::vector<std::string> genres;
+};
+
+// The region list's export dialog "Nach Ordner exportieren": the regions to export (one
+// row each: the name and the length in the short time form), the target folder (typed, or
+// chosen through a folder chooser) and the file format as an index into `extensions`. On
+// OK `folder` and `format` hold the user's choice; the caller checks both.
+struct ExportRegionsDialog {
+  std::string title = "Nach Ordner exportieren";
+  std::vector<std::pair<std::string, std::string>> regions;
+  std::string folder;
+  std::vector<std::string> extensions;
+  int format = 0;
+};
+
+// The join dialog "Bereiche zusammenfügen": every region as a row (name, "%s-%s" of start
+// and end, source title) and the join list, empty at first, as indices into the rows in
+// join order ("Add" appends the chosen rows, "Remove" takes entries out). The play button
+// plays a row through `start_preview` (false: nothing plays) and reads "Stop" until
+// `stop_preview` or the end of the preview. The settings button edits `auto_gap` and
+// `gap_ms` and, when accepted, hands them to `store_gap`. OK is possible only with a
+// non-empty join list, which `joined` then holds.
+struct JoinRegionsDialog {
+  std::string title = "Bereiche zusammenfügen";
+  std::vector<std::array<std::string, 3>> regions;
+  std::vector<int> joined;
+  bool auto_gap = true;
+  int gap_ms = 300;
+  std::function<bool(int row)> start_preview;
+  std::function<void()> stop_preview;
+  std::function<void(bool auto_gap, int gap_ms)> store_gap;
 };
 
 // The answer that changes and loses nothing: Cancel where offered, else No, else Abort/Ok.

@@ -170,6 +170,17 @@ inline constexpr IntSetting kFadeOutTime{kStoredValuesGroup, "FadeOutTime", 250}
 inline constexpr IntSetting kSilenceTimes{kStoredValuesGroup, "SilenceTimes", 0};
 inline constexpr IntSetting kRepeatNumTimes{kStoredValuesGroup, "RepeatNumTimes", 1};
 
+// ---- regions ----
+
+// The folder the region save dialog last used.
+inline constexpr TextSetting kSaveRegionDir{kSettingsGroup, "SaveRegionDir", ""};
+// The export dialog's target folder and format (an index into the export extensions).
+inline constexpr TextSetting kExportRegionFolder{kSettingsGroup, "ExportRegionFolder", ""};
+inline constexpr IntSetting kExportRegionFormat{kSettingsGroup, "ExportRegionFormat", 0};
+// Joining regions puts AutoGapTime milliseconds of silence between them when AutoGap is set.
+inline constexpr BoolSetting kAutoGap{kSettingsGroup, "AutoGap", true};
+inline constexpr IntSetting kAutoGapTime{kSettingsGroup, "AutoGapTime", 300};
+
 // ---- components ----
 
 // The hosts that serve the component installers under "components/<name>": the download
@@ -218,7 +229,9 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kFlacChannels),        NameOf(kFlacSampleRate),       NameOf(kAacAverageBitRate),
     NameOf(kAacAbrBitRate),       NameOf(kAacVbrQuality),        NameOf(kAacForceMpeg2),
     NameOf(kAacDisableTns),       NameOf(kAmrModeRateSelection), NameOf(kRssRootUrl),
-    NameOf(kComponentsHost),      NameOf(kMainHost),
+    NameOf(kComponentsHost),      NameOf(kMainHost),             NameOf(kSaveRegionDir),
+    NameOf(kExportRegionFolder),  NameOf(kExportRegionFormat),   NameOf(kAutoGap),
+    NameOf(kAutoGapTime),
 };
 
 constexpr bool AllNamedOnce() {

@@ -177,6 +177,35 @@ bool ScriptedUi::AskTags(TagDialog& dialog) {
   return true;
 }
 
+bool ScriptedUi::AskExportRegions(ExportRegionsDialog& dialog) {
+  export_dialogs_.push_back(dialog);
+  requests_.push_back(dialog.title);
+  if (export_answers_.empty()) return false;
+  const std::optional<ExportAnswer> answer = std::move(export_answers_.front());
+  export_answers_.pop_front();
+  if (!answer) return false;
+  dialog.folder = answer->folder;
+  dialog.format = answer->format;
+  return true;
+}
+
+bool ScriptedUi::AskJoinRegions(JoinRegionsDialog& dialog) {
+  join_dialogs_.push_back(dialog);
+  requests_.push_back(dialog.title);
+  if (join_answers_.empty()) return false;
+  const std::optional<JoinAnswer> answer = std::move(join_answers_.front());
+  join_answers_.pop_front();
+  if (!answer) return false;
+  if (answer->gap) {
+    dialog.auto_gap = answer->gap->first;
+    dialog.gap_ms = answer->gap->second;
+    if (dialog.store_gap) dialog.store_gap(dialog.auto_gap, dialog.gap_ms);
+  }
+  for (int row : answer->rows)
+    if (row >= 0 && static_cast<std::size_t>(row) < dialog.regions.size()) dialog.joined.push_back(row);
+  return !dialog.joined.empty();
+}
+
 std::optional<std::string> ScriptedUi::PromptText(std::string_view title, std::string_view,
                                                   std::string_view) {
   return NextChoice("prompt " + std::string(title));

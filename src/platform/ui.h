@@ -51,6 +51,9 @@ class Ui {
   virtual bool AskPublishingSettings(PublishingDialog& dialog) = 0;
   // The tag editor; true on OK, with the edited texts in the fields.
   virtual bool AskTags(TagDialog& dialog) = 0;
+  // The region export and join dialogs; true on OK, with the choices in the dialog.
+  virtual bool AskExportRegions(ExportRegionsDialog& dialog) = 0;
+  virtual bool AskJoinRegions(JoinRegionsDialog& dialog) = 0;
 };
 
 // Records every message and answers from a queue; with the queue empty it gives the
@@ -127,6 +130,26 @@ class ScriptedUi final : public Ui {
   using TagAnswer = std::map<std::string, std::string>;
   bool AskTags(TagDialog& dialog) override;
   void QueueTagAnswer(std::optional<TagAnswer> answer) { tag_answers_.push_back(std::move(answer)); }
+  // The next export dialog's answer: the folder and the format index to take; nothing
+  // cancels. With the queue empty, the dialog is cancelled.
+  struct ExportAnswer {
+    std::string folder;
+    int format = 0;
+  };
+  bool AskExportRegions(ExportRegionsDialog& dialog) override;
+  void QueueExportAnswer(std::optional<ExportAnswer> answer) { export_answers_.push_back(std::move(answer)); }
+  const std::vector<ExportRegionsDialog>& export_dialogs() const { return export_dialogs_; }
+  // The next join dialog's answer: first the gap settings to accept through the settings
+  // button (none: the button is not pressed), then the rows to add, in order; nothing
+  // cancels. An empty join list cannot be accepted and cancels. With the queue empty, the
+  // dialog is cancelled.
+  struct JoinAnswer {
+    std::vector<int> rows;
+    std::optional<std::pair<bool, int>> gap;
+  };
+  bool AskJoinRegions(JoinRegionsDialog& dialog) override;
+  void QueueJoinAnswer(std::optional<JoinAnswer> answer) { join_answers_.push_back(std::move(answer)); }
+  const std::vector<JoinRegionsDialog>& join_dialogs() const { return join_dialogs_; }
   // Each tag editor as it was shown, with the texts it started with.
   const std::vector<TagDialog>& tag_dialogs() const { return tag_dialogs_; }
   // Each encoder dialog as it was shown, with the values it started with.
@@ -169,6 +192,10 @@ class ScriptedUi final : public Ui {
   std::vector<PublishingDialog> publishing_dialogs_;
   std::deque<std::optional<TagAnswer>> tag_answers_;
   std::vector<TagDialog> tag_dialogs_;
+  std::deque<std::optional<ExportAnswer>> export_answers_;
+  std::vector<ExportRegionsDialog> export_dialogs_;
+  std::deque<std::optional<JoinAnswer>> join_answers_;
+  std::vector<JoinRegionsDialog> join_dialogs_;
 
   std::optional<std::string> NextChoice(std::string request);
 };
@@ -198,6 +225,8 @@ class ConsoleUi final : public Ui {
   bool AskEncoderSettings(EncoderDialog&) override { return true; }
   bool AskPublishingSettings(PublishingDialog&) override { return true; }
   bool AskTags(TagDialog&) override { return false; }
+  bool AskExportRegions(ExportRegionsDialog&) override { return false; }
+  bool AskJoinRegions(JoinRegionsDialog&) override { return false; }
 };
 
 }  // namespace sonavel

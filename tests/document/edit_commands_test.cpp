@@ -90,6 +90,8 @@ class CancellingUi final : public Ui {
   bool AskEncoderSettings(EncoderDialog& dialog) override { return inner_.AskEncoderSettings(dialog); }
   bool AskPublishingSettings(PublishingDialog& dialog) override { return inner_.AskPublishingSettings(dialog); }
   bool AskTags(TagDialog& dialog) override { return inner_.AskTags(dialog); }
+  bool AskExportRegions(ExportRegionsDialog& dialog) override { return inner_.AskExportRegions(dialog); }
+  bool AskJoinRegions(JoinRegionsDialog& dialog) override { return inner_.AskJoinRegions(dialog); }
   std::optional<std::string> PromptText(std::string_view t, std::string_view l, std::string_view x) override {
     return inner_.PromptText(t, l, x);
   }
