@@ -150,6 +150,13 @@ TEST_F(RegionCommandsTest, RegionKeepsItsAudioAndChoosingSelectsItInTheTitledDoc
   EXPECT_FALSE(ChooseRegion(frame, 0));
   EXPECT_EQ(plays_, 1);
 
+  // A copy to a new document holds the region's audio, untitled and modified.
+  ASSERT_TRUE(CopyRegionToNew(frame, 1));
+  const AudioDocument& copy = *documents_.documents().back();
+  EXPECT_EQ(DisplayTitle(copy), "Unbenannt 1");
+  EXPECT_EQ(copy.state.modified, 1);
+  EXPECT_EQ(ReadAll(copy.sound), Slice(samples, 100, 200));
+
   // Deleting asks first; No keeps the regions.
   ui_.QueueAnswer(MessageAnswer::kNo);
   EXPECT_FALSE(DeleteRegions(frame, {0}));
@@ -273,6 +280,19 @@ TEST_F(RegionCommandsTest, ExportWritesWhatSoxReadsAndStopsAtAnInvalidName) {
   ASSERT_TRUE(ExportRegions(frame, {1}));
   EXPECT_EQ(sox_samples(JoinPath(out, "zwei.au")), as16(stereo));
   EXPECT_EQ(settings_->Read(setting::kExportRegionFormat), 2);
+
+  // Saving one region: the dialog in "SaveRegionDir", ".wav" added to a bare name, and the
+  // question before replacing a file.
+  settings_->Write(setting::kSaveRegionDir, out);
+  ui_.QueueChoice(JoinPath(out, "zwei"));
+  ui_.QueueAnswer(MessageAnswer::kYes);
+  ui_.QueueWavFormatAnswer("");
+  ASSERT_TRUE(SaveRegionCommand(frame, 0));
+  EXPECT_EQ(ui_.save_suggestions().back(), JoinPath(out, "Teil eins.wav"));
+  EXPECT_EQ(
+      Shown().back().text,
+      "Es existiert bereits eine andere Datei mit dem selben Namen. Möchten sie diese erstezen?");
+  EXPECT_EQ(sox_samples(JoinPath(out, "zwei.wav")), as16(mono));
 }
 
 }  // namespace
