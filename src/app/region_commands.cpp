@@ -14,6 +14,7 @@
 #include "platform/settings.h"
 #include "store/segment_reader.h"
 #include "store/time.h"
+#include "views/wave_mouse.h"
 
 namespace sonavel {
 
@@ -72,8 +73,12 @@ std::array<std::string, 3> RegionRow(const Region& region) {
 
 bool AddRegionCommand(RegionFrame& frame) {
   AudioDocument* document = frame.active();
-  if (document == nullptr || document->state.selection_end <= document->state.selection_start)
+  if (document == nullptr) return false;
+  if (document->state.selection_end <= document->state.selection_start) {
+    frame.ui.ShowMessage({"Bitte markieren sie zuerst den Bereich, den sie speichern möchten.",
+                          "Sonavel", MessageIcon::kInformation, MessageButtons::kOk});
     return false;
+  }
   std::string offered = DefaultRegionName(*document);
   std::string name;
   for (;;) {
@@ -111,7 +116,12 @@ bool ChooseRegion(RegionFrame& frame, std::size_t index) {
     const std::int32_t start = BookmarkFrame(document, region.start);
     const std::int32_t end = BookmarkFrame(document, std::max(region.start, region.end));
     SetSelection(document, start, end, start);
-    document.Notify(kSelectionChanged | kCursorChanged);
+    // The view scrolls, keeping its width, so that the region's start shows.
+    const FrameRange view = KeepCursorVisible({document.state.view_start, document.state.view_end},
+                                              start, SoundLength(document.sound));
+    document.state.view_start = static_cast<std::int32_t>(view.start);
+    document.state.view_end = static_cast<std::int32_t>(view.end);
+    document.Notify(kSelectionChanged | kCursorChanged | kViewChanged);
     if (frame.settings.Read(setting::kPlayRegion)) frame.play();
     return true;
   }
@@ -230,8 +240,12 @@ bool ExportRegions(RegionFrame& frame, const std::vector<std::size_t>& indices) 
     frame.ui.ShowMessage(Refusal("Bitte wählen sie ein Dateiformat aus der Liste.", dialog.title));
     return false;
   }
+  if (dialog.folder.empty()) {
+    frame.ui.ShowMessage(Refusal("Bitte wählen sie einen Zielordner.", dialog.title));
+    return false;
+  }
   std::error_code ignored;
-  if (dialog.folder.empty() || !std::filesystem::is_directory(dialog.folder, ignored)) {
+  if (!std::filesystem::is_directory(dialog.folder, ignored)) {
     frame.ui.ShowMessage(
         Refusal("Der Ordner \"" + dialog.folder + "\" existiert nicht.", dialog.title));
     return false;

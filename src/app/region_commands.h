@@ -51,7 +51,7 @@ std::array<std::string, 3> RegionRow(const Region& region);
 
 // "Bereich hinzufügen": asks for the name (offering DefaultRegionName), replaces a region of
 // that name after asking, appends the region of the selection and refreshes or opens the
-// list. False when cancelled or without a selection.
+// list. False when cancelled, or without a selection (after saying so).
 bool AddRegionCommand(RegionFrame& frame);
 
 // Choosing a region (by its index): the open document whose display title is the region's

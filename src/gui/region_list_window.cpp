@@ -100,6 +100,7 @@ std::optional<std::size_t> RegionListWindow::CurrentIndex() const {
 void RegionListWindow::NameEdited(int row, const QString& text) {
   if (row < 0) return;
   RegionFrame frame = FrameOf(main_);
+  frame.regions_changed = nullptr;  // refreshed below, once the edit is over
   const std::size_t index = static_cast<std::size_t>(row);
   if (index < main_.regions().regions().size() &&
       text.toStdString() == main_.regions().regions()[index].name)

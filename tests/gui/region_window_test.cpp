@@ -106,6 +106,14 @@ TEST(RegionFrame, AddChoosePlayAndJoinThroughTheFrame) {
   EXPECT_EQ(device->Samples(), FileSamples16(first, 2205, 11025));
   EXPECT_EQ(eins->state.cursor, 2205);
 
+  // Renaming in place keeps the sanitised name; a name another region has is refused.
+  list->list()->topLevelItem(1)->setText(0, "Zwei/Ende");
+  ASSERT_TRUE(WaitUntil([&] { return list->list()->topLevelItem(1)->text(0) == "ZweiEnde"; }));
+  EXPECT_EQ(window.regions().regions()[1].name, "ZweiEnde");
+  list->list()->topLevelItem(1)->setText(0, "anfang");
+  ASSERT_TRUE(WaitUntil([&] { return list->list()->topLevelItem(1)->text(0) == "ZweiEnde"; }));
+  EXPECT_EQ(ui.shown().back().caption, "Bereichsname existiert");
+
   // Join with the 300 ms gap: the mono result takes the stereo region's left channel.
   ui.QueueJoinAnswer(ScriptedUi::JoinAnswer{{0, 1}, std::nullopt});
   ASSERT_TRUE(window.Dispatch(command_id::kJoinRegions));
