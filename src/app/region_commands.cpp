@@ -80,7 +80,6 @@ bool AddRegionCommand(RegionFrame& frame) {
     return false;
   }
   std::string offered = DefaultRegionName(*document);
-  std::string name;
   for (;;) {
     const std::optional<std::string> typed =
         frame.ui.PromptText("Bereich hinzufügen", "Name für Bereich eingeben", offered);
@@ -90,18 +89,19 @@ bool AddRegionCommand(RegionFrame& frame) {
       frame.ui.ShowMessage(Refusal("Der Name muss Text enthalten.", "Ungültiger Name"));
       continue;
     }
-    if (frame.regions.Find(*typed) != nullptr) {
+    // The name as the region keeps it (cut to its longest) is the one compared.
+    Region region = MakeRegion(*document, *typed);
+    if (frame.regions.Find(region.name) != nullptr) {
       const MessageAnswer answer = frame.ui.ShowMessage(Question(
           "Ein anderer Bereich mit diesem Namen existiert bereits. Möchten sie ihn ersetzen?",
           "Sonavel", MessageButtons::kYesNoCancel));
       if (answer == MessageAnswer::kCancel) return false;
       if (answer != MessageAnswer::kYes) continue;
-      frame.regions.Remove(*typed);
+      frame.regions.Remove(region.name);
     }
-    name = *typed;
+    frame.regions.Append(std::move(region));
     break;
   }
-  frame.regions.Append(MakeRegion(*document, name));
   if (frame.regions_changed) frame.regions_changed(true);
   return true;
 }
