@@ -625,7 +625,9 @@ void MainWindow::RebuildCommandBar() {
   for (const auto& [id, text] : lists) {
     QAction* action = command_bar_->addAction(text);
     action->setData(id);
-    action->setEnabled(false);  // those windows come with their own features
+    // The other windows come with their own features.
+    action->setEnabled(id == 201);
+    if (id == 201) connect(action, &QAction::triggered, this, [this] { Dispatch(command_id::kRegionList); });
   }
 }
 

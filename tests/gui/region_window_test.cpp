@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QToolBar>
 #include <QTreeWidget>
 #include <filesystem>
 
@@ -191,8 +192,12 @@ TEST(RegionFrame, TheJoinAndExportDialogs) {
   EXPECT_EQ(SoundLength(window.ActiveDocument()->sound),
             4410 + 5512 + 14100);  // 250 ms at 22.05 kHz
 
-  // Export the selected regions to a folder as AU files.
-  ASSERT_TRUE(window.Dispatch(command_id::kRegionList));
+  // The command bar's "Bereiche" opens the list; export the selected regions as AU files.
+  QAction* button = nullptr;
+  for (QAction* action : window.command_bar()->actions())
+    if (action->data().toInt() == 201) button = action;
+  ASSERT_NE(button, nullptr);
+  button->trigger();
   RegionListWindow* list = ListOf(window);
   ASSERT_NE(list, nullptr);
   list->list()->topLevelItem(0)->setSelected(true);
