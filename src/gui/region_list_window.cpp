@@ -5,6 +5,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QShortcut>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -52,6 +53,10 @@ RegionListWindow::RegionListWindow(MainWindow& main)
   connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
     if (!filling_ && column == 0) NameEdited(list_->indexOfTopLevelItem(item), item->text(0));
   });
+  // Del deletes the selected regions, after the question.
+  auto* remove = new QShortcut(QKeySequence::Delete, list_, nullptr, nullptr, Qt::WidgetShortcut);
+  connect(remove, &QShortcut::activated, this,
+          [this] { main_.Dispatch(command_id::kDeleteRegions); });
   connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     QMenu menu(this);
     for (const MenuItem& item : RegionListItems()) {

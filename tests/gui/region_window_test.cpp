@@ -124,6 +124,15 @@ TEST(RegionFrame, AddChoosePlayAndJoinThroughTheFrame) {
   EXPECT_EQ(joined->state.modified, 1);
   EXPECT_EQ(SoundLength(joined->sound), 8820 + 6615 + 22050);
 
+  // Del asks before deleting the selected regions.
+  list->list()->clearSelection();
+  list->list()->topLevelItem(1)->setSelected(true);
+  ui.QueueAnswer(MessageAnswer::kYes);
+  QTest::keyClick(list->list(), Qt::Key_Delete);
+  EXPECT_EQ(ui.shown().back().text, "Markierte(n) Bereich(e) löschen?");
+  ASSERT_EQ(window.regions().regions().size(), 1u);
+  EXPECT_EQ(list->list()->topLevelItemCount(), 1);
+
   // Closing the list takes its items away again.
   list->close();
   QTest::qWait(20);
