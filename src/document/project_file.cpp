@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "document/bookmark_file.h"
 #include "formats/wav_reader.h"
 #include "platform/file.h"
 #include "store/block_writer.h"
@@ -13,8 +14,6 @@ namespace sonavel {
 namespace {
 
 constexpr std::size_t kFixedText = 260;      // a version 1 string field
-constexpr std::size_t kKeptTextBytes = 519;  // the most bytes of a stored string kept
-constexpr std::size_t kMaxTextCharacters = 259;
 constexpr char kSaveTitle[] = "Speichere Projekt";
 constexpr char kLoadTitle[] = "Lade Projekt";
 constexpr char kDamaged[] = "Das Projekt ist unvollständig oder beschädigt.";
@@ -23,10 +22,6 @@ std::string WithPath(const char* format, const std::string& path) {
   std::vector<char> text(std::strlen(format) + path.size() + 1);
   std::snprintf(text.data(), text.size(), format, path.c_str());
   return text.data();
-}
-
-bool IsContinuation(char c) {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
 // Collects a project's bytes and writes them to the file in pieces.
@@ -53,16 +48,7 @@ class ProjectWriter {
       out[4 * i + 3] = static_cast<std::uint8_t>(bits >> 24);
     }
   }
-  void Text(const std::string& text) {
-    const std::string cut = CutUtf8(text, kMaxProjectText);
-    if (cut.size() < 255) {
-      U8(static_cast<std::uint8_t>(cut.size()));
-    } else {
-      U8(255);
-      I32(static_cast<std::int32_t>(cut.size()));
-    }
-    buffer_.insert(buffer_.end(), cut.begin(), cut.end());
-  }
+  void Text(const std::string& text) { PutStoredText(buffer_, text); }
   bool Flush() {
     const bool ok = file_.Write(buffer_.data(), buffer_.size());
     buffer_.clear();
@@ -123,24 +109,7 @@ class ProjectReader {
                                       std::uint32_t{raw[2]} << 16 | std::uint32_t{raw[3]} << 24);
     return true;
   }
-  bool Text(std::string& text) {
-    std::uint8_t short_length = 0;
-    if (!U8(short_length)) return false;
-    std::int64_t length = short_length;
-    if (short_length == 255) {
-      std::int32_t wide = 0;
-      if (!I32(wide)) return false;
-      length = static_cast<std::uint32_t>(wide);
-    }
-    if (length > Left()) return false;
-    const std::size_t kept =
-        static_cast<std::size_t>(std::min<std::int64_t>(length, kKeptTextBytes));
-    text.assign(kept, '\0');
-    if (!Bytes(text.data(), kept) || !bytes_.Skip(length - static_cast<std::int64_t>(kept)))
-      return false;
-    text = LimitCharacters(CutUtf8(text, kept));
-    return true;
-  }
+  bool Text(std::string& text) { return ReadStoredText(bytes_, text); }
   // A version 1 field: 260 bytes up to the first NUL, in the single-byte Western code
   // page, converted to UTF-8.
   bool FixedText(std::string& text) {
@@ -209,19 +178,6 @@ class ProjectReader {
   }
 
  private:
-  // At most kMaxTextCharacters characters.
-  static std::string LimitCharacters(std::string text) {
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (IsContinuation(text[i])) continue;
-      if (++characters > kMaxTextCharacters) {
-        text.resize(i);
-        break;
-      }
-    }
-    return text;
-  }
-
   ByteSource& bytes_;
 };
 
@@ -240,13 +196,6 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
-
-std::string CutUtf8(const std::string& text, std::size_t bytes) {
-  if (text.size() <= bytes) return text;
-  std::size_t end = bytes;
-  while (end > 0 && IsContinuation(text[end])) --end;
-  return text.substr(0, end);
-}
 
 Result SaveProject(const Project& project, const std::string& path, Progress& progress,
                    std::string& error) {

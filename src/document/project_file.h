@@ -5,8 +5,8 @@
 //
 // Layout (little-endian, no padding): version u8 (2 is written, 1 is still read),
 // document count u8, the document blocks, (version 1 only) a bookmark block, region
-// count u8, the region blocks. A string is a length byte (0 … 254), or 255 and a u32
-// length, then that many bytes of UTF-8.
+// count u8, the region blocks. A string is in the sidecar's form (PutStoredText): a length
+// byte (0 … 254), or 255 and a u32 length, then that many bytes of UTF-8.
 //   document: path string, cursor, selection start, selection end, view start, view end
 //             (i32 frames), bookmark count u8 and records (name string, source title
 //             string, position i32 ms, use count u8, last used i32), audio block.
@@ -29,8 +29,6 @@
 namespace sonavel {
 
 inline constexpr std::uint8_t kProjectVersion = 2;
-// The most bytes of a name the writer stores; longer names are cut at a character boundary.
-inline constexpr std::size_t kMaxProjectText = 259;
 // Counts are one byte wide.
 inline constexpr std::size_t kMaxProjectCount = 255;
 
@@ -73,8 +71,5 @@ Result LoadProject(ByteSource& bytes, Project& project, Progress& progress, std:
 // LoadProject on the file at `path`.
 Result LoadProjectFile(const std::string& path, Project& project, Progress& progress,
                        std::string& error);
-
-// `text` cut to at most `bytes` bytes without splitting a UTF-8 character.
-std::string CutUtf8(const std::string& text, std::size_t bytes);
 
 }  // namespace sonavel
