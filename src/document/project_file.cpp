@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "document/bookmark_file.h"
+#include "formats/pump.h"
 #include "formats/wav_reader.h"
 #include "platform/file.h"
 #include "store/block_writer.h"
@@ -35,25 +36,16 @@ class ProjectWriter {
     for (int shift = 0; shift < 32; shift += 8)
       buffer_.push_back(static_cast<std::uint8_t>(bits >> shift));
   }
-  // Samples in one piece: the buffer grows once, then each is stored little-endian.
-  void Samples(const std::int32_t* samples, std::size_t count) {
-    const std::size_t at = buffer_.size();
-    buffer_.resize(at + count * 4);
-    std::uint8_t* out = buffer_.data() + at;
-    for (std::size_t i = 0; i < count; ++i) {
-      const auto bits = static_cast<std::uint32_t>(samples[i]);
-      out[4 * i] = static_cast<std::uint8_t>(bits);
-      out[4 * i + 1] = static_cast<std::uint8_t>(bits >> 8);
-      out[4 * i + 2] = static_cast<std::uint8_t>(bits >> 16);
-      out[4 * i + 3] = static_cast<std::uint8_t>(bits >> 24);
-    }
-  }
   void Text(const std::string& text) { PutStoredText(buffer_, text); }
   bool Flush() {
     const bool ok = file_.Write(buffer_.data(), buffer_.size());
     buffer_.clear();
     return ok;
   }
+  // The file, for what writes straight into it after a Flush.
+  File& file() { return file_; }
+  // Where the next value lands in the file.
+  std::int64_t Offset() const { return file_.Tell() + static_cast<std::int64_t>(buffer_.size()); }
 
  private:
   File& file_;
@@ -71,26 +63,81 @@ void WriteBookmarks(ProjectWriter& out, const std::vector<Bookmark>& bookmarks) 
   }
 }
 
-// The audio header and the sound's frames in chunks; kCancelled when the user cancels.
-Result WriteAudio(ProjectWriter& out, const Sound& sound, Progress& progress) {
-  const std::int32_t frames = SoundLength(sound);
-  out.I32(sound.rate);
-  out.U8(sound.channels);
-  out.I32(frames);
-  if (!out.Flush()) return kFailed;
-  SourceRef reader = OpenSoundReader(sound);
-  std::vector<std::int32_t> chunk(static_cast<std::size_t>(kChunkFrames) * sound.channels);
-  for (std::int32_t done = 0; done < frames;) {
-    const std::int32_t count = std::min(kChunkFrames, frames - done);
-    reader->Read(chunk.data(), count);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(count) * sound.channels; ++i)
-      out.I32(chunk[i]);
-    if (!out.Flush()) return kFailed;
-    done += count;
-    progress.SetFraction(static_cast<double>(done) / frames);
-    if (progress.Pump()) return kCancelled;
+void PutLittleEndian(std::uint8_t* out, std::int32_t value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+}
+
+// An audio block written straight into the project file: the header with the frame count
+// left open, the frames as they come, and the count once the source has ended. What a
+// coded source delivered past its real end (the pump seeks back) is cut off at the finish.
+class AudioBlockSink final : public SampleSink {
+ public:
+  AudioBlockSink(File& file, std::int32_t sample_rate, std::uint8_t channel_count)
+      : SampleSink(sample_rate, channel_count), file_(file), count_at_(file.Tell() + 5), data_at_(count_at_ + 4) {
+    std::uint8_t header[9] = {};
+    PutLittleEndian(header, rate);
+    header[4] = channels;
+    if (count_at_ < 5 || !file_.Write(header, sizeof header)) status |= kSinkWriteFailed;
   }
-  return kDone;
+
+  void Write(const std::int32_t* buffer, std::int32_t frames) override {
+    const std::size_t samples = static_cast<std::size_t>(frames) * channels;
+    bytes_.resize(samples * 4);
+    for (std::size_t i = 0; i < samples; ++i) PutLittleEndian(&bytes_[4 * i], buffer[i]);
+    if (!file_.Write(bytes_.data(), bytes_.size())) status |= kSinkWriteFailed;
+    position += frames;
+  }
+  void Seek(std::int32_t frame) override {
+    position = frame;
+    if (!file_.Seek(End())) status |= kSinkWriteFailed;
+  }
+  void Finish() override {
+    std::uint8_t count[4];
+    PutLittleEndian(count, position);
+    if (!file_.Truncate(End()) || !file_.Seek(count_at_) || !file_.Write(count, 4) || !file_.Seek(End()))
+      status |= kSinkWriteFailed;
+  }
+
+ private:
+  std::int64_t End() const { return data_at_ + std::int64_t{position} * channels * 4; }
+
+  File& file_;
+  const std::int64_t count_at_;  // where the frame count goes
+  const std::int64_t data_at_;   // where the first frame goes
+  std::vector<std::uint8_t> bytes_;
+};
+
+// Passes the bar and the cancel through, but keeps the texts the save set.
+class KeptTexts final : public Progress {
+ public:
+  explicit KeptTexts(Progress& inner) : inner_(inner) {}
+  void SetTexts(std::string_view, std::string_view) override {}
+  void SetFraction(double done) override { inner_.SetFraction(done); }
+  bool Pump() override { return inner_.Pump(); }
+
+ private:
+  Progress& inner_;
+};
+
+// The audio block of `source` from its position to its end; kCancelled when the user
+// cancels, kFailed when the source failed or the file did not take the bytes.
+// `frames` (when given) receives the frames written.
+Result WriteAudio(ProjectWriter& out, SampleSource& source, Progress& progress, std::int32_t* frames = nullptr) {
+  if (!out.Flush()) return kFailed;
+  SinkRef sink = MakeCounted<AudioBlockSink>(out.file(), source.rate, source.channels);
+  KeptTexts texts(progress);
+  const Result result = Pump(source, *sink, texts, "");
+  if (frames != nullptr) *frames = sink->position;
+  return result;
+}
+
+// Writes `value` at `offset` of the file and comes back to its end.
+bool Patch(File& file, std::int64_t offset, std::int32_t value) {
+  std::uint8_t bytes[4];
+  PutLittleEndian(bytes, value);
+  const std::int64_t end = file.Tell();
+  return end >= 0 && file.Seek(offset) && file.Write(bytes, 4) && file.Seek(end);
 }
 
 // Reads a project's fields; every read checks the bytes left and fails rather than
@@ -229,13 +276,22 @@ Result SaveProject(const Project& project, const std::string& path, Progress& pr
   out.U8(static_cast<std::uint8_t>(project.documents.size()));
   for (const ProjectDocument& document : project.documents) {
     out.Text(document.path);
+    const bool streamed = static_cast<bool>(document.open_audio);
+    const std::int64_t view_end_at = out.Offset() + 16;
     for (std::int32_t position : {document.cursor, document.selection_start, document.selection_end,
-                                  document.view_start, document.view_end})
+                                  streamed ? 0 : document.view_start, streamed ? 0 : document.view_end})
       out.I32(position);
     WriteBookmarks(out, document.bookmarks);
-    const Result result = WriteAudio(out, document.audio, progress);
+    SourceRef source = streamed ? document.open_audio() : OpenSoundReader(document.audio);
+    if (!source) return kFailed;  // the opener has told why
+    std::int32_t frames = 0;
+    Result result = WriteAudio(out, *source, progress, &frames);
+    if (result == kDone && streamed && !Patch(out.file(), view_end_at, frames)) result = kFailed;
     if (result != kDone) {
-      if (result == kFailed) error = write_failed;
+      if (result == kFailed)
+        error = source->status != kStatusOk
+                    ? WithPath("Die Datei \"%s\" konnte nicht vollständig gelesen werden.", document.path)
+                    : write_failed;
       return result;
     }
   }
@@ -246,7 +302,7 @@ Result SaveProject(const Project& project, const std::string& path, Progress& pr
     out.Text(region.source_title);
     out.I32(region.start);
     out.I32(region.end);
-    const Result result = WriteAudio(out, region.audio, progress);
+    const Result result = WriteAudio(out, *OpenSoundReader(region.audio), progress);
     if (result != kDone) {
       if (result == kFailed) error = write_failed;
       return result;

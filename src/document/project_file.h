@@ -17,6 +17,7 @@
 // the documents, one skipped byte, a u8 count and that many bookmark records.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "platform/progress.h"
 #include "platform/result.h"
 #include "store/sound.h"
+#include "store/stream.h"
 
 namespace sonavel {
 
@@ -41,6 +43,10 @@ struct ProjectDocument {
   std::int32_t view_end = 0;
   std::vector<Bookmark> bookmarks;
   Sound audio;
+  // When set, the save streams the audio block from the source this opens (from its
+  // position to its end) instead of writing `audio`, and stores the view as the whole
+  // sound; a null source fails the save, the opener having told why.
+  std::function<SourceRef()> open_audio;
 };
 
 struct ProjectRegion {
@@ -59,7 +65,8 @@ struct Project {
 // Writes `project` to `path` in the current version under a temporary sibling that
 // replaces the file only when complete, so a failed or cancelled save keeps the old file.
 // More than 255 documents, regions or bookmarks of one document are refused before
-// anything is written. On failure `error` holds the message.
+// anything is written. On failure `error` holds the message (none when an `open_audio`
+// gave no source: it has told the user why).
 Result SaveProject(const Project& project, const std::string& path, Progress& progress,
                    std::string& error);
 
