@@ -36,7 +36,13 @@ void TellFailure(Ui& ui, const std::string& text, const std::string& reason) {
 }  // namespace
 
 DocumentRef DocumentFromProject(ProjectDocument& stored) {
-  DocumentRef document = MakeCounted<AudioDocument>(stored.audio.rate, stored.audio.channels, stored.path);
+  // A folder that is no absolute path here (a project from another system, "C:\Musik\a.wav")
+  // would make a save write beside the program's current folder: the document keeps its
+  // file name only, and saving it asks where to.
+  std::string path = stored.path;
+  if (const std::size_t folder = path.find_last_of("/\\"); folder != std::string::npos && !path.starts_with('/'))
+    path.erase(0, folder + 1);
+  DocumentRef document = MakeCounted<AudioDocument>(stored.audio.rate, stored.audio.channels, path);
   document->sound = std::move(stored.audio);
   const std::int32_t length = SoundLength(document->sound);
   const auto limit = [length](std::int32_t frame) { return std::clamp(frame, 0, length); };

@@ -76,8 +76,9 @@ class ProjectCommands {
   std::string path_;
 };
 
-// A loaded project document as an editor document: its stored path, positions limited to
-// its sound (an empty or broken view shows the whole sound), its bookmarks, not modified.
+// A loaded project document as an editor document: its stored path (only the file name of
+// one that is no absolute path here, so that saving asks where to), positions limited to its
+// sound (an empty or broken view shows the whole sound), its bookmarks, not modified.
 DocumentRef DocumentFromProject(ProjectDocument& stored);
 
 }  // namespace sonavel

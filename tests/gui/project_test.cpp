@@ -16,6 +16,7 @@
 #include "app/command_ids.h"
 #include "devices/capture_output.h"
 #include "document/bookmark_file.h"
+#include "document/project_file.h"
 #include "document/working_folder.h"
 #include "formats/wav_reader.h"
 #include "gui/main_window.h"
@@ -222,6 +223,24 @@ TEST_F(ProjectFrameTest, PlaysAndSavesWithoutItsSourceFiles) {
   EXPECT_NE(LastMessage().text.find(source), std::string::npos) << LastMessage().text;
   EXPECT_EQ(LastMessage().icon, MessageIcon::kError);
   EXPECT_NE(document.state.modified, 0);
+
+  // A path from another system keeps only its file name: saving asks where to.
+  Project foreign;
+  for (const char* path : {"C:\\Musik\\alt.wav", "unter/neu.wav"}) {
+    ProjectDocument& stored = foreign.documents.emplace_back();
+    stored.path = path;
+    stored.audio = Sound(8000, 1);
+  }
+  SilentProgress progress;
+  std::string error;
+  ASSERT_EQ(SaveProject(foreign, Path("fremd.snp"), progress, error), kDone) << error;
+  ui_.QueueAnswer(MessageAnswer::kNo);
+  ASSERT_TRUE(window.LoadProject(Path("fremd.snp")));
+  ASSERT_EQ(window.document_list().documents().size(), 2u);
+  EXPECT_EQ(window.document_list().documents()[0]->path, "alt.wav");
+  EXPECT_EQ(window.document_list().documents()[1]->path, "neu.wav");
+  EXPECT_FALSE(window.Dispatch(command_id::kSave));
+  EXPECT_EQ(ui_.requests().back(), "save Audiodatei speichern als");
   window.close();
 }
 
