@@ -25,6 +25,11 @@ std::string WithPath(const char* format, const std::string& path) {
   return text.data();
 }
 
+void PutLittleEndian(std::uint8_t* out, std::int32_t value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+}
+
 // Collects a project's bytes and writes them to the file in pieces.
 class ProjectWriter {
  public:
@@ -32,9 +37,8 @@ class ProjectWriter {
 
   void U8(std::uint8_t value) { buffer_.push_back(value); }
   void I32(std::int32_t value) {
-    const auto bits = static_cast<std::uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8)
-      buffer_.push_back(static_cast<std::uint8_t>(bits >> shift));
+    buffer_.resize(buffer_.size() + 4);
+    PutLittleEndian(&buffer_[buffer_.size() - 4], value);
   }
   void Text(const std::string& text) { PutStoredText(buffer_, text); }
   bool Flush() {
@@ -61,11 +65,6 @@ void WriteBookmarks(ProjectWriter& out, const std::vector<Bookmark>& bookmarks) 
     out.U8(mark.use_count);
     out.I32(static_cast<std::int32_t>(mark.last_used));
   }
-}
-
-void PutLittleEndian(std::uint8_t* out, std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
 }
 
 // An audio block written straight into the project file: the header with the frame count
