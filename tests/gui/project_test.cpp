@@ -144,6 +144,10 @@ TEST_F(ProjectFrameTest, SavedClosedAndOpenedAgainWithPositionsBookmarksSamplesA
             (std::vector<std::string>{"open Projekt öffnen", "progress Lade Projekt"}));
   EXPECT_EQ(KeptOf(window), before);
   EXPECT_EQ(window.documents()->subWindowList().size(), 2);
+  window.resize(900, 600);
+  window.documents()->tileSubWindows();
+  QTest::qWait(50);
+  testing::SaveScreenshot(window, "main_window_project_opened");
   const std::vector<Bookmark>& marks = window.document_list().documents()[0]->bookmarks.bookmarks();
   ASSERT_EQ(marks.size(), 2u);
   EXPECT_EQ(marks[0].name, "Eins");
