@@ -15,6 +15,7 @@ namespace sonavel {
 namespace {
 
 constexpr std::size_t kFixedText = 260;      // a version 1 string field
+constexpr std::int64_t kWritebackBytes = std::int64_t{8} << 20;
 constexpr char kSaveTitle[] = "Speichere Projekt";
 constexpr char kLoadTitle[] = "Lade Projekt";
 constexpr char kDamaged[] = "Das Projekt ist unvollständig oder beschädigt.";
@@ -86,6 +87,12 @@ class AudioBlockSink final : public SampleSink {
     for (std::size_t i = 0; i < samples; ++i) PutLittleEndian(&bytes_[4 * i], buffer[i]);
     if (!file_.Write(bytes_.data(), bytes_.size())) status |= kSinkWriteFailed;
     position += frames;
+    // The disk starts on what is written while the rest comes, so the commit's sync at the
+    // end of a long block does not wait for all of it.
+    if (const std::int64_t end = End(); end - written_back_ >= kWritebackBytes) {
+      file_.StartWriteback(written_back_, end - written_back_);
+      written_back_ = end;
+    }
   }
   void Seek(std::int32_t frame) override {
     position = frame;
@@ -104,6 +111,7 @@ class AudioBlockSink final : public SampleSink {
   File& file_;
   const std::int64_t count_at_;  // where the frame count goes
   const std::int64_t data_at_;   // where the first frame goes
+  std::int64_t written_back_ = data_at_;  // where the writeback asked for so far ends
   std::vector<std::uint8_t> bytes_;
 };
 
