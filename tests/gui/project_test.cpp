@@ -123,6 +123,15 @@ TEST_F(ProjectFrameTest, SavedClosedAndOpenedAgainWithPositionsBookmarksSamplesA
   EXPECT_EQ(bytes[0], 2);
   EXPECT_EQ(bytes[1], 2);
 
+  // A save that fails keeps the documents' changes and says why; the path is taken anyway.
+  stereo.state.modified = 1;
+  ui_.QueueChoice(Path("fehlt/kaputt.snp"));
+  EXPECT_FALSE(window.Dispatch(command_id::kSaveProjectAs));
+  EXPECT_EQ(LastMessage().text, "Sonavel could not save the project.\n\nKann Dateien zum Beschreiben \"" +
+                                    Path("fehlt/kaputt.snp") + "\" nicht öffnen.");
+  EXPECT_NE(stereo.state.modified, 0);
+  EXPECT_EQ(Title(), "Sonavel - kaputt.snp");
+
   // Closing asks about the project; No leaves nothing open and the title bare.
   ui_.QueueAnswer(MessageAnswer::kNo);
   ASSERT_TRUE(window.Dispatch(command_id::kCloseProject));
