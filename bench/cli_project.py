@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Times the project verbs on an hour of 44.1 kHz stereo, in one run: `sonavel-cli project
-create` of the WAV (load into the store, then every sample out as 32 bits) against
+create` of the WAV (every sample streamed straight into the project as 32 bits) against
 `sox IN.wav -t raw -e signed-integer -b 32 OUT.raw`, and `project extract` of that project
 into 16-bit WAV against the reverse, `sox -t raw -e signed-integer -b 32 ... -b 16 OUT.wav`;
 target 1.0 each. Each figure is the median of the ratios of runs taken side by side.

@@ -16,13 +16,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool IsProject(const std::string& path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  const std::size_t dot = path.rfind('.');
-  return dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
-         Lower(path.substr(dot)) == ".snp";
-}
-
 // Opens every non-empty line of a list file; false when the file cannot be read.
 bool OpenList(const std::string& path, CommandTarget& target, bool& opened) {
   std::ifstream list(path);
@@ -36,6 +29,13 @@ bool OpenList(const std::string& path, CommandTarget& target, bool& opened) {
 }
 
 }  // namespace
+
+bool IsProjectPath(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::size_t dot = path.rfind('.');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
+         Lower(path.substr(dot)) == ".snp";
+}
 
 void ProcessCommandLine(const std::vector<std::string>& arguments, CommandTarget& target) {
   target.ShowFrame();
@@ -86,7 +86,7 @@ void ProcessCommandLine(const std::vector<std::string>& arguments, CommandTarget
           if (OpenList(list, target, opened)) break;
         }
       }
-    } else if (IsProject(arguments[i])) {
+    } else if (IsProjectPath(arguments[i])) {
       opened |= target.LoadProject(arguments[i]);
     } else if (!arguments[i].empty()) {
       opened |= target.OpenDocument(arguments[i]);

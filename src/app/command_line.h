@@ -35,4 +35,7 @@ class CommandTarget {
 // `arguments` as the program got them: the first is the program path and is skipped.
 void ProcessCommandLine(const std::vector<std::string>& arguments, CommandTarget& target);
 
+// Whether `path` names a project: its extension is ".snp" (ignoring case).
+bool IsProjectPath(const std::string& path);
+
 }  // namespace sonavel

@@ -24,13 +24,6 @@ bool IsContinuation(char c) {
   return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
-// At most `bytes` bytes, never ending inside a UTF-8 sequence.
-std::string_view CutUtf8(std::string_view text, std::size_t bytes) {
-  if (text.size() <= bytes) return text;
-  while (bytes > 0 && IsContinuation(text[bytes])) --bytes;
-  return text.substr(0, bytes);
-}
-
 // At most `characters` UTF-8 characters.
 std::string_view FirstCharacters(std::string_view text, std::size_t characters) {
   std::size_t end = 0;
@@ -51,6 +44,7 @@ std::string Cut(std::string_view text, std::size_t characters) {
   return std::string(FirstCharacters(text, characters));
 }
 
+// Little-endian unsigned fields of 1 to 4 bytes; a field cut short clears ok().
 class Reader {
  public:
   explicit Reader(ByteSource& bytes) : bytes_(bytes) {}
@@ -65,13 +59,9 @@ class Reader {
   }
 
   std::string Text() {
-    std::size_t length = Unsigned(1);
-    if (length == kLongLength) length = Unsigned(4);
-    if (!ok_) return {};
-    std::string text(std::min(length, kMaxKeptBytes), '\0');
-    if (bytes_.Read(text.data(), text.size()) != text.size() || !bytes_.Skip(length - text.size()))
-      ok_ = false;
-    return Cut(CutUtf8(text, kMaxKeptBytes), kMaxBookmarkName);
+    std::string text;
+    if (!ReadStoredText(bytes_, text)) ok_ = false;
+    return text;
   }
 
  private:
@@ -83,7 +73,20 @@ void PutUnsigned(std::vector<std::uint8_t>& out, std::uint32_t value, std::size_
   for (std::size_t i = 0; i < size; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-void PutText(std::vector<std::uint8_t>& out, std::string_view text) {
+void MarkModified(AudioDocument& document) {
+  document.state.modified = 1;
+  document.Notify(kModifiedChanged);
+}
+
+}  // namespace
+
+std::string_view CutUtf8(std::string_view text, std::size_t bytes) {
+  if (text.size() <= bytes) return text;
+  while (bytes > 0 && IsContinuation(text[bytes])) --bytes;
+  return text.substr(0, bytes);
+}
+
+void PutStoredText(std::vector<std::uint8_t>& out, std::string_view text) {
   const std::string_view cut = CutUtf8(text, kMaxWrittenBytes);
   if (cut.size() < kLongLength) {
     PutUnsigned(out, static_cast<std::uint32_t>(cut.size()), 1);
@@ -94,12 +97,17 @@ void PutText(std::vector<std::uint8_t>& out, std::string_view text) {
   out.insert(out.end(), cut.begin(), cut.end());
 }
 
-void MarkModified(AudioDocument& document) {
-  document.state.modified = 1;
-  document.Notify(kModifiedChanged);
+bool ReadStoredText(ByteSource& bytes, std::string& text) {
+  Reader reader(bytes);
+  std::uint32_t length = reader.Unsigned(1);
+  if (length == kLongLength) length = reader.Unsigned(4);
+  // A length beyond the bytes left is damage, not a reason to allocate or skip.
+  if (!reader.ok() || length > std::max<std::int64_t>(bytes.Size() - bytes.Tell(), 0)) return false;
+  std::string raw(std::min<std::size_t>(length, kMaxKeptBytes), '\0');
+  if (bytes.Read(raw.data(), raw.size()) != raw.size() || !bytes.Skip(length - raw.size())) return false;
+  text = Cut(CutUtf8(raw, kMaxKeptBytes), kMaxBookmarkName);
+  return true;
 }
-
-}  // namespace
 
 std::uint32_t BookmarkClock() {
   return static_cast<std::uint32_t>(std::time(nullptr));
@@ -256,8 +264,8 @@ std::optional<std::vector<std::uint8_t>> BookmarkFileBytes(const BookmarkList& l
   if (list.size() > kMaxBookmarks) return std::nullopt;
   std::vector<std::uint8_t> out{kSidecarVersion, static_cast<std::uint8_t>(list.size())};
   for (const Bookmark& bookmark : list.bookmarks()) {
-    PutText(out, bookmark.name);
-    PutText(out, bookmark.source_title);
+    PutStoredText(out, bookmark.name);
+    PutStoredText(out, bookmark.source_title);
     PutUnsigned(out, static_cast<std::uint32_t>(bookmark.position), 4);
     PutUnsigned(out, bookmark.use_count, 1);
     PutUnsigned(out, bookmark.last_used, 4);

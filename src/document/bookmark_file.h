@@ -20,6 +20,16 @@
 
 namespace sonavel {
 
+// The string form of the sidecar, which projects store their texts in too: a length byte
+// (0 … 254), or 255 and a u32 length, then the bytes. At most 259 bytes are written, cut at
+// a character boundary.
+void PutStoredText(std::vector<std::uint8_t>& out, std::string_view text);
+// Reads one stored string into `text`: at most 519 bytes of it are kept and then at most
+// 259 characters. False when the bytes end before the string does (`text` is then unset).
+bool ReadStoredText(ByteSource& bytes, std::string& text);
+// `text` cut to at most `bytes` bytes without splitting a UTF-8 character.
+std::string_view CutUtf8(std::string_view text, std::size_t bytes);
+
 // Seconds since 1970 now, as the bookmarks store them.
 std::uint32_t BookmarkClock();
 

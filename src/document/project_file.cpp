@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "document/bookmark_file.h"
+#include "formats/pump.h"
 #include "formats/wav_reader.h"
 #include "platform/file.h"
 #include "store/block_writer.h"
@@ -13,8 +15,7 @@ namespace sonavel {
 namespace {
 
 constexpr std::size_t kFixedText = 260;      // a version 1 string field
-constexpr std::size_t kKeptTextBytes = 519;  // the most bytes of a stored string kept
-constexpr std::size_t kMaxTextCharacters = 259;
+constexpr std::int64_t kWritebackBytes = std::int64_t{8} << 20;
 constexpr char kSaveTitle[] = "Speichere Projekt";
 constexpr char kLoadTitle[] = "Lade Projekt";
 constexpr char kDamaged[] = "Das Projekt ist unvollständig oder beschädigt.";
@@ -25,8 +26,9 @@ std::string WithPath(const char* format, const std::string& path) {
   return text.data();
 }
 
-bool IsContinuation(char c) {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+void PutLittleEndian(std::uint8_t* out, std::int32_t value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
 }
 
 // Collects a project's bytes and writes them to the file in pieces.
@@ -36,38 +38,19 @@ class ProjectWriter {
 
   void U8(std::uint8_t value) { buffer_.push_back(value); }
   void I32(std::int32_t value) {
-    const auto bits = static_cast<std::uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8)
-      buffer_.push_back(static_cast<std::uint8_t>(bits >> shift));
+    buffer_.resize(buffer_.size() + 4);
+    PutLittleEndian(&buffer_[buffer_.size() - 4], value);
   }
-  // Samples in one piece: the buffer grows once, then each is stored little-endian.
-  void Samples(const std::int32_t* samples, std::size_t count) {
-    const std::size_t at = buffer_.size();
-    buffer_.resize(at + count * 4);
-    std::uint8_t* out = buffer_.data() + at;
-    for (std::size_t i = 0; i < count; ++i) {
-      const auto bits = static_cast<std::uint32_t>(samples[i]);
-      out[4 * i] = static_cast<std::uint8_t>(bits);
-      out[4 * i + 1] = static_cast<std::uint8_t>(bits >> 8);
-      out[4 * i + 2] = static_cast<std::uint8_t>(bits >> 16);
-      out[4 * i + 3] = static_cast<std::uint8_t>(bits >> 24);
-    }
-  }
-  void Text(const std::string& text) {
-    const std::string cut = CutUtf8(text, kMaxProjectText);
-    if (cut.size() < 255) {
-      U8(static_cast<std::uint8_t>(cut.size()));
-    } else {
-      U8(255);
-      I32(static_cast<std::int32_t>(cut.size()));
-    }
-    buffer_.insert(buffer_.end(), cut.begin(), cut.end());
-  }
+  void Text(const std::string& text) { PutStoredText(buffer_, text); }
   bool Flush() {
     const bool ok = file_.Write(buffer_.data(), buffer_.size());
     buffer_.clear();
     return ok;
   }
+  // The file, for what writes straight into it after a Flush.
+  File& file() { return file_; }
+  // Where the next value lands in the file.
+  std::int64_t Offset() const { return file_.Tell() + static_cast<std::int64_t>(buffer_.size()); }
 
  private:
   File& file_;
@@ -85,26 +68,83 @@ void WriteBookmarks(ProjectWriter& out, const std::vector<Bookmark>& bookmarks) 
   }
 }
 
-// The audio header and the sound's frames in chunks; kCancelled when the user cancels.
-Result WriteAudio(ProjectWriter& out, const Sound& sound, Progress& progress) {
-  const std::int32_t frames = SoundLength(sound);
-  out.I32(sound.rate);
-  out.U8(sound.channels);
-  out.I32(frames);
-  if (!out.Flush()) return kFailed;
-  SourceRef reader = OpenSoundReader(sound);
-  std::vector<std::int32_t> chunk(static_cast<std::size_t>(kChunkFrames) * sound.channels);
-  for (std::int32_t done = 0; done < frames;) {
-    const std::int32_t count = std::min(kChunkFrames, frames - done);
-    reader->Read(chunk.data(), count);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(count) * sound.channels; ++i)
-      out.I32(chunk[i]);
-    if (!out.Flush()) return kFailed;
-    done += count;
-    progress.SetFraction(static_cast<double>(done) / frames);
-    if (progress.Pump()) return kCancelled;
+// An audio block written straight into the project file: the header with the frame count
+// left open, the frames as they come, and the count once the source has ended. What a
+// coded source delivered past its real end (the pump seeks back) is cut off at the finish.
+class AudioBlockSink final : public SampleSink {
+ public:
+  AudioBlockSink(File& file, std::int32_t sample_rate, std::uint8_t channel_count)
+      : SampleSink(sample_rate, channel_count), file_(file), count_at_(file.Tell() + 5), data_at_(count_at_ + 4) {
+    std::uint8_t header[9] = {};
+    PutLittleEndian(header, rate);
+    header[4] = channels;
+    if (count_at_ < 5 || !file_.Write(header, sizeof header)) status |= kSinkWriteFailed;
   }
-  return kDone;
+
+  void Write(const std::int32_t* buffer, std::int32_t frames) override {
+    const std::size_t samples = static_cast<std::size_t>(frames) * channels;
+    bytes_.resize(samples * 4);
+    for (std::size_t i = 0; i < samples; ++i) PutLittleEndian(&bytes_[4 * i], buffer[i]);
+    if (!file_.Write(bytes_.data(), bytes_.size())) status |= kSinkWriteFailed;
+    position += frames;
+    // The disk starts on what is written while the rest comes, so the commit's sync at the
+    // end of a long block does not wait for all of it.
+    if (const std::int64_t end = End(); end - written_back_ >= kWritebackBytes) {
+      file_.StartWriteback(written_back_, end - written_back_);
+      written_back_ = end;
+    }
+  }
+  void Seek(std::int32_t frame) override {
+    position = frame;
+    if (!file_.Seek(End())) status |= kSinkWriteFailed;
+  }
+  void Finish() override {
+    std::uint8_t count[4];
+    PutLittleEndian(count, position);
+    if (!file_.Truncate(End()) || !file_.Seek(count_at_) || !file_.Write(count, 4) || !file_.Seek(End()))
+      status |= kSinkWriteFailed;
+  }
+
+ private:
+  std::int64_t End() const { return data_at_ + std::int64_t{position} * channels * 4; }
+
+  File& file_;
+  const std::int64_t count_at_;  // where the frame count goes
+  const std::int64_t data_at_;   // where the first frame goes
+  std::int64_t written_back_ = data_at_;  // where the writeback asked for so far ends
+  std::vector<std::uint8_t> bytes_;
+};
+
+// Passes the bar and the cancel through, but keeps the texts the save set.
+class KeptTexts final : public Progress {
+ public:
+  explicit KeptTexts(Progress& inner) : inner_(inner) {}
+  void SetTexts(std::string_view, std::string_view) override {}
+  void SetFraction(double done) override { inner_.SetFraction(done); }
+  bool Pump() override { return inner_.Pump(); }
+
+ private:
+  Progress& inner_;
+};
+
+// The audio block of `source` from its position to its end; kCancelled when the user
+// cancels, kFailed when the source failed or the file did not take the bytes.
+// `frames` (when given) receives the frames written.
+Result WriteAudio(ProjectWriter& out, SampleSource& source, Progress& progress, std::int32_t* frames = nullptr) {
+  if (!out.Flush()) return kFailed;
+  SinkRef sink = MakeCounted<AudioBlockSink>(out.file(), source.rate, source.channels);
+  KeptTexts texts(progress);
+  const Result result = Pump(source, *sink, texts, "");
+  if (frames != nullptr) *frames = sink->position;
+  return result;
+}
+
+// Writes `value` at `offset` of the file and comes back to its end.
+bool Patch(File& file, std::int64_t offset, std::int32_t value) {
+  std::uint8_t bytes[4];
+  PutLittleEndian(bytes, value);
+  const std::int64_t end = file.Tell();
+  return end >= 0 && file.Seek(offset) && file.Write(bytes, 4) && file.Seek(end);
 }
 
 // Reads a project's fields; every read checks the bytes left and fails rather than
@@ -123,24 +163,7 @@ class ProjectReader {
                                       std::uint32_t{raw[2]} << 16 | std::uint32_t{raw[3]} << 24);
     return true;
   }
-  bool Text(std::string& text) {
-    std::uint8_t short_length = 0;
-    if (!U8(short_length)) return false;
-    std::int64_t length = short_length;
-    if (short_length == 255) {
-      std::int32_t wide = 0;
-      if (!I32(wide)) return false;
-      length = static_cast<std::uint32_t>(wide);
-    }
-    if (length > Left()) return false;
-    const std::size_t kept =
-        static_cast<std::size_t>(std::min<std::int64_t>(length, kKeptTextBytes));
-    text.assign(kept, '\0');
-    if (!Bytes(text.data(), kept) || !bytes_.Skip(length - static_cast<std::int64_t>(kept)))
-      return false;
-    text = LimitCharacters(CutUtf8(text, kept));
-    return true;
-  }
+  bool Text(std::string& text) { return ReadStoredText(bytes_, text); }
   // A version 1 field: 260 bytes up to the first NUL, in the single-byte Western code
   // page, converted to UTF-8.
   bool FixedText(std::string& text) {
@@ -209,19 +232,6 @@ class ProjectReader {
   }
 
  private:
-  // At most kMaxTextCharacters characters.
-  static std::string LimitCharacters(std::string text) {
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (IsContinuation(text[i])) continue;
-      if (++characters > kMaxTextCharacters) {
-        text.resize(i);
-        break;
-      }
-    }
-    return text;
-  }
-
   ByteSource& bytes_;
 };
 
@@ -240,13 +250,6 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
-
-std::string CutUtf8(const std::string& text, std::size_t bytes) {
-  if (text.size() <= bytes) return text;
-  std::size_t end = bytes;
-  while (end > 0 && IsContinuation(text[end])) --end;
-  return text.substr(0, end);
-}
 
 Result SaveProject(const Project& project, const std::string& path, Progress& progress,
                    std::string& error) {
@@ -280,13 +283,22 @@ Result SaveProject(const Project& project, const std::string& path, Progress& pr
   out.U8(static_cast<std::uint8_t>(project.documents.size()));
   for (const ProjectDocument& document : project.documents) {
     out.Text(document.path);
+    const bool streamed = static_cast<bool>(document.open_audio);
+    const std::int64_t view_end_at = out.Offset() + 16;
     for (std::int32_t position : {document.cursor, document.selection_start, document.selection_end,
-                                  document.view_start, document.view_end})
+                                  streamed ? 0 : document.view_start, streamed ? 0 : document.view_end})
       out.I32(position);
     WriteBookmarks(out, document.bookmarks);
-    const Result result = WriteAudio(out, document.audio, progress);
+    SourceRef source = streamed ? document.open_audio() : OpenSoundReader(document.audio);
+    if (!source) return kFailed;  // the opener has told why
+    std::int32_t frames = 0;
+    Result result = WriteAudio(out, *source, progress, &frames);
+    if (result == kDone && streamed && !Patch(out.file(), view_end_at, frames)) result = kFailed;
     if (result != kDone) {
-      if (result == kFailed) error = write_failed;
+      if (result == kFailed)
+        error = source->status != kStatusOk
+                    ? WithPath("Die Datei \"%s\" konnte nicht vollständig gelesen werden.", document.path)
+                    : write_failed;
       return result;
     }
   }
@@ -297,7 +309,7 @@ Result SaveProject(const Project& project, const std::string& path, Progress& pr
     out.Text(region.source_title);
     out.I32(region.start);
     out.I32(region.end);
-    const Result result = WriteAudio(out, region.audio, progress);
+    const Result result = WriteAudio(out, *OpenSoundReader(region.audio), progress);
     if (result != kDone) {
       if (result == kFailed) error = write_failed;
       return result;

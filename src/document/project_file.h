@@ -5,8 +5,8 @@
 //
 // Layout (little-endian, no padding): version u8 (2 is written, 1 is still read),
 // document count u8, the document blocks, (version 1 only) a bookmark block, region
-// count u8, the region blocks. A string is a length byte (0 … 254), or 255 and a u32
-// length, then that many bytes of UTF-8.
+// count u8, the region blocks. A string is in the sidecar's form (PutStoredText): a length
+// byte (0 … 254), or 255 and a u32 length, then that many bytes of UTF-8.
 //   document: path string, cursor, selection start, selection end, view start, view end
 //             (i32 frames), bookmark count u8 and records (name string, source title
 //             string, position i32 ms, use count u8, last used i32), audio block.
@@ -17,6 +17,7 @@
 // the documents, one skipped byte, a u8 count and that many bookmark records.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,12 +26,11 @@
 #include "platform/progress.h"
 #include "platform/result.h"
 #include "store/sound.h"
+#include "store/stream.h"
 
 namespace sonavel {
 
 inline constexpr std::uint8_t kProjectVersion = 2;
-// The most bytes of a name the writer stores; longer names are cut at a character boundary.
-inline constexpr std::size_t kMaxProjectText = 259;
 // Counts are one byte wide.
 inline constexpr std::size_t kMaxProjectCount = 255;
 
@@ -43,6 +43,10 @@ struct ProjectDocument {
   std::int32_t view_end = 0;
   std::vector<Bookmark> bookmarks;
   Sound audio;
+  // When set, the save streams the audio block from the source this opens (from its
+  // position to its end) instead of writing `audio`, and stores the view as the whole
+  // sound; a null source fails the save, the opener having told why.
+  std::function<SourceRef()> open_audio;
 };
 
 struct ProjectRegion {
@@ -61,7 +65,8 @@ struct Project {
 // Writes `project` to `path` in the current version under a temporary sibling that
 // replaces the file only when complete, so a failed or cancelled save keeps the old file.
 // More than 255 documents, regions or bookmarks of one document are refused before
-// anything is written. On failure `error` holds the message.
+// anything is written. On failure `error` holds the message (none when an `open_audio`
+// gave no source: it has told the user why).
 Result SaveProject(const Project& project, const std::string& path, Progress& progress,
                    std::string& error);
 
@@ -73,8 +78,5 @@ Result LoadProject(ByteSource& bytes, Project& project, Progress& progress, std:
 // LoadProject on the file at `path`.
 Result LoadProjectFile(const std::string& path, Project& project, Progress& progress,
                        std::string& error);
-
-// `text` cut to at most `bytes` bytes without splitting a UTF-8 character.
-std::string CutUtf8(const std::string& text, std::size_t bytes);
 
 }  // namespace sonavel

@@ -288,8 +288,13 @@ void DocumentWindow::DocumentChanged(AudioDocument&, unsigned changes) {
     emit changed();
 }
 
+void DocumentWindow::Discard() {
+  ask_before_close_ = false;
+  close();
+}
+
 void DocumentWindow::closeEvent(QCloseEvent* event) {
-  if (!ConfirmClose(*document_, ui_, save_)) {
+  if (ask_before_close_ && !ConfirmClose(*document_, ui_, save_)) {
     event->ignore();
     return;
   }

@@ -44,6 +44,8 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
   void ToggleVerticalZoom();
   // While scrubbing the cursor marker covers the looped snippet (25 ms); else it is a line.
   void SetScrubbing(bool scrubbing);
+  // Closes without the question about unsaved changes (the user was asked for all of them).
+  void Discard();
 
  signals:
   void closed(DocumentWindow* window);
@@ -73,6 +75,7 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
   DocumentRef document_;
   Ui& ui_;
   bool scrubbing_ = false;
+  bool ask_before_close_ = true;
   std::function<bool(AudioDocument&)> save_;
   QWidget* body_;
   WaveView* overview_;

@@ -33,6 +33,7 @@
 #include "document/file_commands.h"
 #include "gui/document_window.h"
 #include "gui/effect_dialog.h"
+#include "gui/frame_projects.h"
 #include "devices/mixer.h"
 #include "gui/key_codes.h"
 #include "gui/level_meter.h"
@@ -99,6 +100,7 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
 
   connect(documents_, &QMdiArea::subWindowActivated, this, [this] { DocumentActivated(); });
   transport_ = std::make_unique<Transport>(engine_, settings_, *ui_in_use_, *this);
+  projects_ = std::make_unique<FrameProjects>(*this, *ui_in_use_, settings_);
   BuildMenus();
   BuildToolbars();
   BuildCommandBar();
@@ -389,6 +391,8 @@ bool MainWindow::OpenDocument(const std::string& path) {
   return true;
 }
 
+bool MainWindow::LoadProject(const std::string& path) { return projects_->commands().OpenProjectFile(path); }
+
 bool MainWindow::SaveDocument(AudioDocument& document, bool save_as) {
   if (!SaveDocumentCommand(document, ui(), settings_, save_as)) return false;
   recent_.AddRecentFile(document.path);
@@ -570,9 +574,16 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 void MainWindow::OpenDroppedFiles(const QList<QUrl>& urls) {
   // Each dropped file opens as a document, in drop order, under the wait cursor.
+  // A project among them opens as a project.
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  for (const QUrl& url : urls)
-    if (url.isLocalFile()) OpenDocument(url.toLocalFile().toStdString());
+  for (const QUrl& url : urls) {
+    if (!url.isLocalFile()) continue;
+    const std::string path = url.toLocalFile().toStdString();
+    if (IsProjectPath(path))
+      LoadProject(path);
+    else
+      OpenDocument(path);
+  }
   QApplication::restoreOverrideCursor();
 }
 
@@ -801,6 +812,14 @@ bool MainWindow::RunCommand(int id) {
       std::optional<std::string> path = ChooseFileToOpen(ui());
       return path && OpenDocument(*path);
     }
+    case command_id::kOpenProject:
+      return projects_->commands().Open();
+    case command_id::kCloseProject:
+      return projects_->commands().Close();
+    case command_id::kSaveProject:
+      return projects_->commands().Save();
+    case command_id::kSaveProjectAs:
+      return projects_->commands().SaveAs();
     case command_id::kClose:  // Schliessen
       CloseActive();
       return true;

@@ -35,6 +35,7 @@ class QToolButton;
 namespace sonavel {
 
 class DocumentWindow;
+class FrameProjects;
 class Settings;
 
 class LevelMeter;
@@ -79,6 +80,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   // Opens `sound` as a new untitled document window (split, copy to new, regions), arranged
   // when "AutoArrangeWindows" is set.
   void OpenUntitled(Sound sound);
+  // Opens a window on a document of the frame's list and makes it the active one.
+  DocumentWindow* AddDocumentWindow(const DocumentRef& document);
   // Adds `items` (BookmarkListItems or RegionListItems) to the bookmark menu while a list
   // window is open (`shown`), and takes them away again when it closes.
   void ShowListItems(const std::vector<MenuItem>& items, bool shown);
@@ -99,7 +102,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   void RunBatchScript(const std::string&) override {}
   void OpenBatchWindow() override {}
   bool OpenDocument(const std::string& path) override;
-  bool LoadProject(const std::string&) override { return false; }
+  // Opens the project at `path` (the command line, a drop) as "Projekt öffnen" does.
+  bool LoadProject(const std::string& path) override;
   // The splash shows at most once in the frame's life: not again for the command lines
   // that later starts hand over.
   void ShowSplash() override;
@@ -140,7 +144,6 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   void BuildToolbars();
   void RebuildRecentItems();
   void RebuildWindowItems();
-  DocumentWindow* AddDocumentWindow(const DocumentRef& document);
   void DocumentActivated();
 
   Settings& settings_;
@@ -151,6 +154,7 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   QtClipboard system_clipboard_;
   PlaybackEngine engine_{queue_};
   std::unique_ptr<Transport> transport_;
+  std::unique_ptr<FrameProjects> projects_;
   DocumentList documents_list_;
   RegionList regions_;
   RecentFiles recent_;

@@ -83,9 +83,9 @@ constexpr const char* kUsage =
     "use count and last use, separated by tabs; add sets one at TIME (h:mm:ss.hh or\n"
     "seconds), remove deletes every bookmark of that name.\n"
     "project info lists a project's documents and regions; create builds a project from\n"
-    "audio files (each a document with its whole audio); extract writes every document and\n"
-    "region of a project as a WAV file (the stored WAV save format) into FOLDER, named\n"
-    "NN-TITLE.wav and region-NN-NAME.wav.\n"
+    "audio files (each a document with its whole audio and the bookmarks of its .wbm\n"
+    "sidecar); extract writes every document and region of a project as a WAV file (the\n"
+    "stored WAV save format) into FOLDER, named NN-TITLE.wav and region-NN-NAME.wav.\n"
     "\n"
     "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
     "whole of IN and saves OUT; parameters not given come from the stored values.\n"
@@ -735,15 +735,32 @@ Result ProjectVerb(const std::vector<std::string>& args, Ui& ui) {
     OpenOptions files;
     if (!RawOptions(nullptr, settings, files, ui)) return kFailed;
     for (std::size_t i = 3; i < args.size(); ++i) {
+      const std::string& file = args[i];
+      if (!std::filesystem::is_regular_file(file)) {
+        Fail(ui, "Cannot open \"" + file + "\".");
+        return kFailed;
+      }
       ProjectDocument& document = project.documents.emplace_back();
       std::error_code ignored;
-      const std::filesystem::path absolute = std::filesystem::absolute(args[i], ignored);
-      document.path = absolute.empty() ? args[i] : absolute.lexically_normal().string();
-      if (const Result loaded = LoadFile(args[i], document.audio, ui, files); loaded != kDone) return loaded;
-      document.view_end = SoundLength(document.audio);
+      const std::filesystem::path absolute = std::filesystem::absolute(file, ignored);
+      document.path = absolute.empty() ? file : absolute.lexically_normal().string();
+      // The file's bookmarks come along from its sidecar, as when the editor opens it.
+      AudioDocument sidecar(44100, 1, file);
+      LoadBookmarkFile(sidecar);
+      if (!sidecar.unread_sidecar.empty()) {
+        Fail(ui, "Cannot read the bookmarks in \"" + sidecar.unread_sidecar + "\".");
+        return kFailed;
+      }
+      document.bookmarks = sidecar.bookmarks.bookmarks();
+      // Each file is opened only when its turn comes and streams straight into the project.
+      document.open_audio = [&ui, &files, file] {
+        SourceRef reader = OpenOrComplain(file, ui, files);
+        if (reader) std::fputs(ShortDataNote(EntryFor(file), *reader).c_str(), stderr);
+        return reader;
+      };
     }
     const Result saved = SaveProject(project, path, progress, error);
-    if (saved == kFailed) Fail(ui, error);
+    if (saved == kFailed && !error.empty()) Fail(ui, error);
     return saved;
   }
   if (const Result loaded = LoadProjectFile(path, project, progress, error); loaded != kDone) {

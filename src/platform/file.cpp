@@ -100,6 +100,10 @@ std::int64_t File::Size() const {
   return static_cast<std::int64_t>(info.st_size);
 }
 
+void File::StartWriteback(std::int64_t offset, std::int64_t bytes) {
+  if (fd_ >= 0 && offset >= 0 && bytes > 0) ::sync_file_range(fd_, offset, bytes, SYNC_FILE_RANGE_WRITE);
+}
+
 bool File::Sync() {
   if (fd_ < 0) return false;
   int result;

@@ -43,6 +43,9 @@ class File {
   std::int64_t Size() const;
   // Flushes what was written to the disk; false when the disk did not take it.
   bool Sync();
+  // Starts writing `bytes` from `offset` to the disk without waiting for it, so that a
+  // large file's Sync at the end finds most of it written already. A hint: nothing fails.
+  void StartWriteback(std::int64_t offset, std::int64_t bytes);
 
  private:
   friend class ReplacingFile;

@@ -13,6 +13,8 @@ namespace sonavel::setting {
 
 inline constexpr std::string_view kSettingsGroup = "Settings";
 inline constexpr std::string_view kStoredValuesGroup = "StoredValues";
+// A group of its own (not "StoredValues"): the project chooser's folder has always lived here.
+inline constexpr std::string_view kStoreValuesGroup = "StoreValues";
 inline constexpr std::string_view kMainWindowGroup = "MainWindow";
 inline constexpr std::string_view kRecentGroup = "Recent";
 inline constexpr std::string_view kRawAudioGroup = "RawAudio";
@@ -74,6 +76,9 @@ inline constexpr TextSetting kSaveAsDir{kSettingsGroup, "SaveAsDir", ""};
 inline constexpr TextSetting kSaveAsFormat{kSettingsGroup, "SaveAsFormat", "wav"};
 inline constexpr TextSetting kMixFileDir{kSettingsGroup, "MixFileDir", ""};
 inline constexpr TextSetting kInsertFileDir{kSettingsGroup, "InsertFileDir", ""};
+// The folders of the project choosers: open, and save as.
+inline constexpr TextSetting kOpenProjectDir{kStoreValuesGroup, "OpenProjectDir", ""};
+inline constexpr TextSetting kSaveProjectAsDir{kSettingsGroup, "SaveProjectAsDir", ""};
 
 // How headerless files (".raw", ".snd") and ".vox" files are read and written: rate,
 // channels and the sample coding by number (0 VOX ADPCM, 1 µ-law, 2 A-law, 3 16-bit
@@ -213,7 +218,8 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kPromptSampleAndChannels), NameOf(kSelectedSampleRate), NameOf(kSelectedChannels),
     NameOf(kDefaultSampleRate),   NameOf(kDefaultChannels),      NameOf(kUseDefaultWorkingDir),
     NameOf(kWorkingFolder),       NameOf(kSaveAsDir),            NameOf(kMixFileDir),
-    NameOf(kInsertFileDir),       NameOf(kSoundOutDevice),       NameOf(kPlaySpeed),
+    NameOf(kInsertFileDir),       NameOf(kOpenProjectDir),       NameOf(kSaveProjectAsDir),
+    NameOf(kSoundOutDevice),       NameOf(kPlaySpeed),
     NameOf(kPlayRepeat),          NameOf(kPlayWhenOpen),         NameOf(kPlayBookMark),
     NameOf(kPlayRegion),          NameOf(kAutoPlaybackAfterEffects), NameOf(kReduceVolWhenRewind),
     NameOf(kAutoTrimThreshold),   NameOf(kPasteMixVolume),       NameOf(kLongerSelection),

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <tuple>
 
@@ -672,12 +676,19 @@ TEST_F(CliTest, ProjectCreateInfoExtractKeepTheSamples) {
   const std::string b = Path("noise.wav");
   ASSERT_EQ(testing::RunCommand("sox -n -r 22050 -c 2 -b 16 " + Quote(a) + " synth 0.5 sine 440 sine 660"), 0);
   ASSERT_EQ(testing::RunCommand("sox -n -r 8000 -c 1 -b 16 " + Quote(b) + " synth 1.1 whitenoise vol 0.7"), 0);
+  // The first file's sidecar comes along into the project.
+  ASSERT_EQ(Cli("bookmarks " + Quote(a) + " add Refrain 0.25").code, 0);
   const std::string project = Path("p.snp");
   ASSERT_EQ(Cli("project create " + Quote(project) + " " + Quote(a) + " " + Quote(b)).code, 0);
   const Outcome info = Cli("project info " + Quote(project));
   ASSERT_EQ(info.code, 0) << info.err;
-  EXPECT_NE(info.out.find("2 document(s)\n" + a + "\n  22050 Hz, 2 channel(s), 11025 frames\n"), std::string::npos)
+  EXPECT_NE(info.out.find("2 document(s)\n" + a +
+                          "\n  22050 Hz, 2 channel(s), 11025 frames\n"
+                          "  cursor 0, selection 0-0, view 0-11025, 1 bookmark(s)\n"
+                          "  bookmark \"Refrain\" at 0:00:00.25\n"),
+            std::string::npos)
       << info.out;
+  EXPECT_NE(info.out.find("  cursor 0, selection 0-0, view 0-8800, 0 bookmark(s)\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find(b + "\n  8000 Hz, 1 channel(s), 8800 frames\n"), std::string::npos) << info.out;
 
   const std::string folder = Path("out");
@@ -705,6 +716,43 @@ TEST_F(CliTest, ProjectCreateInfoExtractKeepTheSamples) {
   EXPECT_EQ(Cli("project create " + Quote(Path("q.snp")) + " " + Quote(Path("missing.wav"))).code, 2);
   EXPECT_FALSE(std::filesystem::exists(Path("q.snp")));
   EXPECT_EQ(Cli("project frobnicate " + Quote(project)).code, 2);
+}
+
+// A create killed while it writes leaves the project it was replacing whole and loadable.
+TEST_F(CliTest, ProjectCreateKilledMidSaveKeepsTheOldProject) {
+  const std::string small = Path("small.wav");
+  const std::string large = Path("large.wav");
+  ASSERT_EQ(testing::RunCommand("sox -n -r 8000 -c 1 -b 16 " + Quote(small) + " synth 0.2 sine 300"), 0);
+  ASSERT_EQ(testing::RunCommand("sox -n -r 44100 -c 2 -b 16 " + Quote(large) + " synth 600 sine 440"), 0);
+  const std::string project = Path("keep.snp");
+  ASSERT_EQ(Cli("project create " + Quote(project) + " " + Quote(small)).code, 0);
+  const std::vector<std::uint8_t> old_bytes = ReadBytes(project);
+  const std::string old_info = Cli("project info " + Quote(project)).out;
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execl(SONAVEL_CLI, SONAVEL_CLI, "project", "create", project.c_str(), large.c_str(), small.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Killed once its temporary file holds a good part of the 212 MB it is writing.
+  std::uintmax_t seen = 0;
+  for (int wait = 0; wait < 3000 && seen < 20'000'000; ++wait) {
+    for (const auto& entry : std::filesystem::directory_iterator(Path("")))
+      if (entry.path().filename().string().starts_with("keep.snp.part-")) seen = entry.file_size();
+    ::usleep(10'000);
+  }
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the create ended before it could be killed";
+  EXPECT_GE(seen, 20'000'000u);
+  EXPECT_EQ(ReadBytes(project), old_bytes);
+  const Outcome info = Cli("project info " + Quote(project));
+  EXPECT_EQ(info.code, 0) << info.err;
+  EXPECT_EQ(info.out, old_info);
+  EXPECT_NE(info.out.find("1 document(s)\n" + small + "\n  8000 Hz, 1 channel(s), 1600 frames\n"), std::string::npos);
 }
 
 }  // namespace
