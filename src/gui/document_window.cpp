@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "document/bookmark_file.h"
 #include "document/document_list.h"
 #include "gui/wave_view.h"
 #include "store/time.h"
@@ -180,7 +181,7 @@ void DocumentWindow::ShowMarkers() {
   const std::int64_t length = SoundLength(document_->sound);
   std::vector<WaveBookmark> bookmarks;
   for (const Bookmark& mark : document_->bookmarks.bookmarks())
-    bookmarks.push_back({mark.name, mark.position, MsToFrames(mark.position, document_->sound.rate)});
+    bookmarks.push_back({mark.name, mark.position, BookmarkFrame(*document_, mark.position)});
   for (WaveView* view : {overview_, main_}) {
     view->SetEndMarker(length);
     view->SetSelection(state.selection_start, state.selection_end);
@@ -260,9 +261,7 @@ void DocumentWindow::Notice(WaveView* view, const WaveNotice& notice) {
       const auto& moved = view->markers().bookmarks();
       for (std::size_t i = 0; i < marks.size() && i < moved.size(); ++i) marks[i].position = moved[i].position_ms;
       document_->state.modified = 1;
-      document_->Notify(kModifiedChanged);
-      overview_->update();
-      main_->update();
+      document_->Notify(kModifiedChanged | kBookmarksChanged);
       break;
     }
     case WaveCode::kBeyondRight:
@@ -281,8 +280,9 @@ void DocumentWindow::DocumentChanged(AudioDocument&, unsigned changes) {
     Reattach();
   } else {
     if ((changes & kViewChanged) != 0) ShowRange();
-    if ((changes & (kSelectionChanged | kCursorChanged)) != 0) ShowMarkers();
+    if ((changes & (kSelectionChanged | kCursorChanged | kBookmarksChanged)) != 0) ShowMarkers();
   }
+  if ((changes & kBookmarksChanged) != 0) emit bookmarksChanged();
   if ((changes & (kTitleChanged | kModifiedChanged | kSoundChanged)) != 0) RefreshTitle();
   if ((changes & (kUndoChanged | kModifiedChanged | kSoundChanged | kSelectionChanged | kCursorChanged)) != 0)
     emit changed();

@@ -29,6 +29,7 @@
 #include "app/command_table.h"
 #include "app/placement.h"
 #include "gui/about_box.h"
+#include "gui/bookmark_list_window.h"
 #include "document/effect_command.h"
 #include "document/file_commands.h"
 #include "gui/document_window.h"
@@ -97,6 +98,7 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
 
   connect(documents_, &QMdiArea::subWindowActivated, this, [this] { DocumentActivated(); });
   transport_ = std::make_unique<Transport>(engine_, settings_, *ui_in_use_, *this);
+  bookmarks_ = std::make_unique<FrameBookmarks>(*this, settings_);
   BuildMenus();
   BuildToolbars();
   BuildCommandBar();
@@ -119,6 +121,7 @@ MainWindow::~MainWindow() {
   documents_->disconnect(this);
   // Stopped while the transport still answers the engine's last reports.
   engine_.Close();
+  bookmarks_.reset();
   transport_.reset();
 }
 
@@ -335,6 +338,7 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
   connect(window, &DocumentWindow::closed, this, [this](DocumentWindow* closing) {
     transport_->DocumentClosing(&closing->document());
     documents_list_.Remove(&closing->document());
+    bookmarks_->Refresh();
     // Once the window is gone from the area.
     QTimer::singleShot(0, this, [this] { RebuildCommandBar(); });
   });
@@ -347,12 +351,14 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
     if (engine_.State() != PlaybackEngine::kClosed && transport_->playing() != nullptr) transport_->Play();
   });
   connect(window, &DocumentWindow::edgeTracking, this, &MainWindow::EdgeTracking);
+  connect(window, &DocumentWindow::bookmarksChanged, this, [this] { bookmarks_->Refresh(); });
   connect(window, &DocumentWindow::contextMenuWanted, this,
           [this](const QPoint& where) { ShowContextMenu(DocumentContextMenu(), where); });
   documents_->addSubWindow(window);
   window->show();
   documents_->setActiveSubWindow(window);
   DocumentActivated();
+  bookmarks_->Refresh();
   return window;
 }
 
@@ -759,7 +765,7 @@ void MainWindow::RefreshCommands() {
   set(command_id::kUndo, document != nullptr ? undo.undo_text : "Rückgängig \tCtrl+Z", undo.undo_enabled);
   set(command_id::kRedo, document != nullptr ? undo.redo_text : "", undo.redo_enabled);
   set(command_id::kSave, "", document != nullptr && document->state.modified != 0);
-  for (int id : {command_id::kClose, command_id::kSaveAs, command_id::kEditTags})
+  for (int id : {command_id::kClose, command_id::kSaveAs, command_id::kEditTags, command_id::kSetBookmark})
     set(id, "", document != nullptr && CommandAvailable(id));
   // Paste and Paste Mix need audio on the frame's clipboard.
   for (int id : {command_id::kPaste, command_id::kPasteMix}) set(id, "", document != nullptr && clipboard_.HasAudio());
@@ -911,6 +917,13 @@ bool MainWindow::RunCommand(int id) {
     case command_id::kTileVertically:
       documents_->tileSubWindows();
       return true;
+    case command_id::kSetBookmark:
+    case command_id::kBookmarkList:
+    case command_id::kGoToBookmark:
+    case command_id::kRenameBookmark:
+    case command_id::kDeleteBookmarks:
+    case command_id::kDeleteAllBookmarks:
+      return bookmarks_->RunCommand(id);
     case command_id::kAbout:  // Über
       ShowAboutBox(this);
       return true;

@@ -35,6 +35,7 @@ class QToolButton;
 namespace sonavel {
 
 class DocumentWindow;
+class FrameBookmarks;
 class Settings;
 
 class LevelMeter;
@@ -78,6 +79,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   // Adds `items` (BookmarkListItems or RegionListItems) to the bookmark menu while a list
   // window is open (`shown`), and takes them away again when it closes.
   void ShowListItems(const std::vector<MenuItem>& items, bool shown);
+  // The bookmark commands and the bookmark list window.
+  FrameBookmarks& bookmarks() { return *bookmarks_; }
 
   // What the command line asks of the frame.
   void ShowFrame() override;
@@ -151,6 +154,7 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   std::unique_ptr<Transport> transport_;
   DocumentList documents_list_;
   RegionList regions_;
+  std::unique_ptr<FrameBookmarks> bookmarks_;
   RecentFiles recent_;
   QLabel* format_;
   std::map<int, QAction*> actions_;

@@ -33,6 +33,7 @@ class QtUi final : public Ui {
   bool AskEncoderSettings(EncoderDialog& dialog) override;
   bool AskPublishingSettings(PublishingDialog& dialog) override;
   bool AskTags(TagDialog& dialog) override;
+  std::optional<int> ChooseFromList(std::string_view title, const std::vector<std::string>& items) override;
 
  private:
   QWidget* parent_;

@@ -51,6 +51,9 @@ class Ui {
   virtual bool AskPublishingSettings(PublishingDialog& dialog) = 0;
   // The tag editor; true on OK, with the edited texts in the fields.
   virtual bool AskTags(TagDialog& dialog) = 0;
+  // A small chooser listing `items` under `title`; the index of the one chosen, nullopt
+  // when cancelled.
+  virtual std::optional<int> ChooseFromList(std::string_view title, const std::vector<std::string>& items) = 0;
 };
 
 // Records every message and answers from a queue; with the queue empty it gives the
@@ -76,7 +79,15 @@ class ScriptedUi final : public Ui {
   std::optional<std::string> PromptText(std::string_view title, std::string_view label,
                                         std::string_view text) override;
 
+  // Lists answer from the choice queue too: the item with the queued text is chosen; a text
+  // not among the items cancels.
+  std::optional<int> ChooseFromList(std::string_view title, const std::vector<std::string>& items) override;
+
   void QueueChoice(std::optional<std::string> choice) { choices_.push_back(std::move(choice)); }
+  // Each prompt as it was shown: its label and the text it offered.
+  const std::vector<std::pair<std::string, std::string>>& prompts() const { return prompts_; }
+  // The items of each list chooser shown, in order.
+  const std::vector<std::vector<std::string>>& list_offers() const { return list_offers_; }
 
   // The next effect dialog's answer: the values to type, by field name (fields not named
   // keep their text), and for the envelope editor its points; nothing cancels. An answer
@@ -157,6 +168,8 @@ class ScriptedUi final : public Ui {
   std::deque<std::optional<std::string>> choices_;
   std::vector<std::string> requests_;
   std::vector<std::string> save_suggestions_;
+  std::vector<std::pair<std::string, std::string>> prompts_;
+  std::vector<std::vector<std::string>> list_offers_;
   std::deque<std::optional<EffectAnswer>> effect_answers_;
   std::vector<EffectDialog> effect_dialogs_;
   std::deque<std::optional<RawAnswer>> raw_answers_;
@@ -198,6 +211,9 @@ class ConsoleUi final : public Ui {
   bool AskEncoderSettings(EncoderDialog&) override { return true; }
   bool AskPublishingSettings(PublishingDialog&) override { return true; }
   bool AskTags(TagDialog&) override { return false; }
+  std::optional<int> ChooseFromList(std::string_view, const std::vector<std::string>&) override {
+    return std::nullopt;
+  }
 };
 
 }  // namespace sonavel
