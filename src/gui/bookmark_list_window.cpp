@@ -107,6 +107,8 @@ BookmarkListWindow::BookmarkListWindow(FrameBookmarks& bookmarks, QWidget* paren
   tree_->setColumnCount(4);
   tree_->setHeaderLabels({"Name", "Position", "Anzahl", "Zuletzt benutzt"});
   tree_->setRootIsDecorated(false);
+  tree_->setAlternatingRowColors(true);
+  tree_->setUniformRowHeights(true);
   tree_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   tree_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
   tree_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -137,7 +139,12 @@ void BookmarkListWindow::ShowRows() {
     item->setSelected(was_selected);
     if (row.name == current) tree_->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
   }
-  for (int column = 0; column < 3; ++column) tree_->resizeColumnToContents(column);
+  // Wide enough for the contents with some air, and never narrower than a usual name.
+  constexpr int kMinimumWidths[] = {180, 90, 60};
+  for (int column = 0; column < 3; ++column) {
+    tree_->resizeColumnToContents(column);
+    tree_->setColumnWidth(column, std::max(tree_->columnWidth(column) + 12, kMinimumWidths[column]));
+  }
 }
 
 std::string BookmarkListWindow::CurrentName() const {

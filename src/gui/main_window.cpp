@@ -626,7 +626,9 @@ void MainWindow::RebuildCommandBar() {
   for (const auto& [id, text] : lists) {
     QAction* action = command_bar_->addAction(text);
     action->setData(id);
-    action->setEnabled(false);  // those windows come with their own features
+    // The bookmark list opens from here; the other windows come with their own features.
+    action->setEnabled(id == 200);
+    if (id == 200) connect(action, &QAction::triggered, this, [this] { Dispatch(command_id::kBookmarkList); });
   }
 }
 
