@@ -104,6 +104,8 @@ DocumentWindow::DocumentWindow(DocumentRef document, Ui& ui, std::function<bool(
   connect(main_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { emit contextMenuWanted(main_->mapToGlobal(at)); });
   body_->installEventFilter(this);
+  overview_->installEventFilter(this);
+  main_->installEventFilter(this);
   setWidget(body_);
   resize(640, 300);
   document_->AddObserver(this);
@@ -115,6 +117,15 @@ DocumentWindow::~DocumentWindow() { document_->RemoveObserver(this); }
 
 bool DocumentWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == body_ && event->type() == QEvent::Resize) Layout();
+  if ((watched == main_ || watched == overview_) && event->type() == QEvent::MouseButtonRelease &&
+      bookmark_moved_) {
+    // Once the view has ended the drag: its bookmarks follow the document's order.
+    bookmark_moved_ = false;
+    QTimer::singleShot(0, this, [this] {
+      document_->bookmarks.Sort();
+      document_->Notify(kBookmarksChanged);
+    });
+  }
   return QMdiSubWindow::eventFilter(watched, event);
 }
 
@@ -261,6 +272,7 @@ void DocumentWindow::Notice(WaveView* view, const WaveNotice& notice) {
       const auto& moved = view->markers().bookmarks();
       for (std::size_t i = 0; i < marks.size() && i < moved.size(); ++i) marks[i].position = moved[i].position_ms;
       document_->state.modified = 1;
+      bookmark_moved_ = true;
       document_->Notify(kModifiedChanged | kBookmarksChanged);
       break;
     }

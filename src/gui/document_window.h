@@ -75,6 +75,8 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
   DocumentRef document_;
   Ui& ui_;
   bool scrubbing_ = false;
+  // A bookmark is being dragged: the list is sorted again when the mouse lets go.
+  bool bookmark_moved_ = false;
   std::function<bool(AudioDocument&)> save_;
   QWidget* body_;
   WaveView* overview_;
