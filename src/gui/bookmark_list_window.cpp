@@ -1,5 +1,6 @@
 #include "gui/bookmark_list_window.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QMdiArea>
@@ -117,6 +118,14 @@ BookmarkListWindow::BookmarkListWindow(FrameBookmarks& bookmarks, QWidget* paren
   connect(tree_, &QTreeWidget::itemActivated, this,
           [this] { bookmarks_.frame_.Dispatch(command_id::kGoToBookmark); });
   connect(tree_, &QWidget::customContextMenuRequested, this, &BookmarkListWindow::ShowContextMenu);
+  // The Delete key deletes the selected rows (a name being edited takes the key itself).
+  auto* remove = new QAction(this);
+  remove->setShortcut(QKeySequence::Delete);
+  remove->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(remove, &QAction::triggered, this, [this] {
+    if (!SelectedNames().empty()) bookmarks_.frame_.Dispatch(command_id::kDeleteBookmarks);
+  });
+  addAction(remove);
   ShowRows();
   resize(560, 260);
   // Beside the frame's right edge, where it covers the least of the documents.

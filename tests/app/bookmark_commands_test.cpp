@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app_fixture.h"
+#include "devices/capture_output.h"
 #include "devices/main_thread_queue.h"
 #include "platform/ui.h"
 #include "store/store_fixture.h"
@@ -26,8 +27,10 @@ class TwoDocuments final : public BookmarkHost {
   void ActivateDocument(AudioDocument& document) override {
     active = &document;
     activations.push_back(DisplayTitle(document));
+    if (transport != nullptr) transport->SetActiveDocument(&document);
   }
   std::vector<AudioDocument*> documents;
+  Transport* transport = nullptr;
   AudioDocument* active = nullptr;
   std::vector<std::string> activations;
 };
@@ -84,6 +87,8 @@ class BookmarkCommandTest : public testing::StoreTest {
     document_.state.view_end = 1000;
     host_.documents = {&other_, &document_};
     host_.active = &other_;
+    host_.transport = transport_.get();
+    engine_.SetOutputFactory([this](int) { return device_; });
   }
   void TearDown() override {
     transport_.reset();
@@ -101,7 +106,24 @@ class BookmarkCommandTest : public testing::StoreTest {
   AudioDocument document_{1000, 1, "/a/lied.wav"};
   AudioDocument other_{1000, 1, "/a/anderes.wav"};
   TwoDocuments host_;
+  std::shared_ptr<CaptureOutput> device_ = std::make_shared<CaptureOutput>(NullOutput::Pace::kRealTime);
 };
+
+TEST_F(BookmarkCommandTest, PlaybackThatRanGoesOnFromTheBookmark) {
+  document_.bookmarks.Add({"Mitte", "", 3000, 1, 0});
+  transport_->SetActiveDocument(&other_);
+  ASSERT_TRUE(transport_->Play());
+  ASSERT_EQ(transport_->playing(), &other_);
+  BookmarkContext context = Context();
+  ASSERT_TRUE(GoToBookmarkCommand(context, "mitte"));
+  EXPECT_EQ(host_.activations, std::vector<std::string>{"lied.wav"});
+  EXPECT_EQ(engine_.State(), PlaybackEngine::kPlaying);
+  EXPECT_EQ(transport_->playing(), &document_);
+  EXPECT_EQ(document_.state.cursor, 3000);
+  EXPECT_EQ(document_.state.view_start, 2000);
+  EXPECT_EQ(document_.bookmarks.bookmarks()[0].use_count, 2);
+  transport_->Stop();
+}
 
 TEST_F(BookmarkCommandTest, SelectsFromTheBookmarkToAnotherOfItsDocument) {
   document_.bookmarks.Add({"Spät", "", 6000, 1, 0});

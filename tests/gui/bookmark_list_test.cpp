@@ -179,12 +179,15 @@ TEST(BookmarkList, AddRenameGoToAndDeleteThroughTheFrame) {
   EXPECT_EQ(capture->Samples(), expected16);
   EXPECT_EQ(Rows(tree)[1][2], "2");
 
-  // Delete the selected rows, then everything; each asks first.
+  // Delete the selected rows by the Delete key, then everything; each asks first.
   ui.Clear();
   tree->clearSelection();
   Row(tree, "Verseins")->setSelected(true);
   ui.QueueAnswer(MessageAnswer::kYes);
-  ASSERT_TRUE(window.Dispatch(8008));
+  list->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(list));
+  QTest::keyClick(tree, Qt::Key_Delete);  // as 8008
+  ASSERT_FALSE(ui.shown().empty());
   EXPECT_EQ(ui.shown().back().text, "Markierte(s) Leszeichen löschen?");
   EXPECT_EQ(ui.shown().back().caption, "Löschen bestätigen");
   ASSERT_EQ(eins->bookmarks.size(), 1u);
