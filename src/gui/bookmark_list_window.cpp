@@ -171,7 +171,12 @@ std::vector<std::string> BookmarkListWindow::SelectedNames() const {
 }
 
 void BookmarkListWindow::StartRename() {
-  if (QTreeWidgetItem* item = tree_->currentItem()) tree_->editItem(item, 0);
+  QTreeWidgetItem* item = tree_->currentItem();
+  if (item == nullptr) return;
+  // From the frame's menu the list is not the active window yet.
+  activateWindow();
+  tree_->setFocus();
+  tree_->editItem(item, 0);
 }
 
 bool BookmarkListWindow::SelectToBookmark() {
@@ -185,15 +190,18 @@ bool BookmarkListWindow::SelectToBookmark() {
 
 void BookmarkListWindow::NameEdited(QTreeWidgetItem* item, int column) {
   if (column != 0) return;
-  // Copied first: a message box's event loop may rebuild the rows meanwhile.
   const std::string old_name = item->data(0, kNameRole).toString().toStdString();
   const std::string new_name = item->text(0).toStdString();
   if (new_name == old_name) return;
-  BookmarkContext context = bookmarks_.Context();
-  RenameBookmarkCommand(context, old_name, new_name);
-  bookmarks_.frame_.RefreshCommands();
-  // A refused name goes back to the old one; an accepted one shows sanitised.
-  bookmarks_.Refresh();
+  // Once the edit is committed: a message box's event loop may rebuild the rows, which
+  // must not happen under the item being changed.
+  QTimer::singleShot(0, this, [this, old_name, new_name] {
+    BookmarkContext context = bookmarks_.Context();
+    RenameBookmarkCommand(context, old_name, new_name);
+    bookmarks_.frame_.RefreshCommands();
+    // A refused name goes back to the old one; an accepted one shows sanitised.
+    bookmarks_.Refresh();
+  });
 }
 
 void BookmarkListWindow::ShowContextMenu(const QPoint& where) {

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTest>
@@ -40,9 +41,9 @@ QMdiSubWindow* WindowOf(MainWindow& frame, const AudioDocument* document) {
   return nullptr;
 }
 
-// The list's rows as shown, once the pending refresh ran.
+// The list's rows as shown, once pending work ran (a rename, then the refresh it asks for).
 Texts Rows(QTreeWidget* tree) {
-  QApplication::processEvents();
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
   Texts rows;
   for (int i = 0; i < tree->topLevelItemCount(); ++i) {
     std::array<std::string, 4> row;
@@ -67,6 +68,7 @@ TEST(BookmarkList, AddRenameGoToAndDeleteThroughTheFrame) {
   window.engine().SetOutputFactory([capture](int) { return capture; });
   window.resize(900, 600);
   window.show();
+  EXPECT_FALSE(window.CommandAction(8001)->isEnabled());  // no document yet
   ASSERT_TRUE(window.OpenDocument(WriteTone(test.folder, "eins.wav", 1, 44100)));  // 2 s at 22050 Hz
   ASSERT_TRUE(window.OpenDocument(WriteTone(test.folder, "zwei.wav", 2, 22050)));
   AudioDocument* eins = window.document_list().documents()[0].get();
@@ -78,7 +80,8 @@ TEST(BookmarkList, AddRenameGoToAndDeleteThroughTheFrame) {
   SetSelection(*zwei, 11025, 11025, 11025);
   const std::uint32_t before = BookmarkClock();
   ui.QueueChoice("Intro");
-  ASSERT_TRUE(window.Dispatch(8001));
+  ASSERT_TRUE(window.CommandAction(8001)->isEnabled());
+  window.CommandAction(8001)->trigger();  // the menu's "Lesezeichen setzen\tCtrl+B"
   EXPECT_EQ(ui.prompts().back(), (Prompt{"Name für Lesezeichen eingeben", "zwei.wav@0:00:00.50"}));
   ASSERT_EQ(zwei->bookmarks.size(), 1u);
   EXPECT_EQ(zwei->bookmarks.bookmarks()[0].position, 500);
@@ -138,14 +141,22 @@ TEST(BookmarkList, AddRenameGoToAndDeleteThroughTheFrame) {
   // Renamed in place: a colon between letters goes; nothing valid, or a name taken in
   // another document, is refused and the row shows the old name again.
   eins->state.modified = 0;
-  Row(tree, "Strophe")->setText(0, "Vers:eins");
+  tree->setCurrentItem(Row(tree, "Strophe"));
+  ASSERT_TRUE(window.Dispatch(8007));  // "Lesezeichen umbenennen" opens the name for editing
+  ASSERT_TRUE(QTest::qWaitForWindowActive(list));
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClicks(editor, "Vers:eins");
+  QTest::keyClick(editor, Qt::Key_Return);
+  EXPECT_EQ(Rows(tree)[0][0], "Verseins");
   EXPECT_EQ(marks[0].name, "Verseins");
   EXPECT_EQ(eins->state.modified, 1);
-  EXPECT_EQ(Rows(tree)[0][0], "Verseins");
   ui.Clear();
   Row(tree, "Verseins")->setText(0, "...");
   EXPECT_EQ(Rows(tree)[0][0], "Verseins");
   Row(tree, "Verseins")->setText(0, "refrain");
+  EXPECT_EQ(Rows(tree)[0][0], "Verseins");
   ASSERT_EQ(ui.shown().size(), 2u);
   EXPECT_EQ(ui.shown()[0].text, "The name must contain text.");
   EXPECT_EQ(ui.shown()[0].caption, "Name Invalid");
@@ -207,13 +218,19 @@ TEST(BookmarkList, AddRenameGoToAndDeleteThroughTheFrame) {
   EXPECT_TRUE(WindowOf(window, zwei)->isWindowModified());
   EXPECT_TRUE(Rows(tree).empty());
 
+  // A bookmark made anywhere shows at once; a closed document takes its rows along.
+  ASSERT_FALSE(AddBookmark(*zwei, "Coda", 0));
+  EXPECT_EQ(Rows(tree), (Texts{{"Coda", "0:00:00.00", "1", " "}}));
+  zwei->state.modified = 0;
+  WindowOf(window, zwei)->close();
+  EXPECT_TRUE(Rows(tree).empty());
+
   // Closed, the list takes its items out of the menu again.
   list->close();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(window.bookmarks().list(), nullptr);
   EXPECT_EQ(window.CommandAction(8006), nullptr);
   eins->state.modified = 0;
-  zwei->state.modified = 0;
   window.close();
   SetWorkingFolder("");
 }
