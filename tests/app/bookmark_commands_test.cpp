@@ -148,7 +148,7 @@ TEST_F(BookmarkCommandTest, SelectsFromTheBookmarkToAnotherOfItsDocument) {
 }
 
 TEST_F(BookmarkCommandTest, AFullListIsRefusedBeforeTheNameIsAsked) {
-  for (int i = 0; i < 255; ++i) ASSERT_FALSE(AddBookmark(other_, "m" + std::to_string(i), 0));
+  for (int i = 0; i < 255; ++i) ASSERT_FALSE(AddBookmark(other_, std::to_string(i) + "m", 0));
   other_.state.modified = 0;
   BookmarkContext context = Context();
   EXPECT_FALSE(AddBookmarkCommand(context));
