@@ -52,6 +52,7 @@ enum DocumentChange : unsigned {
   kModifiedChanged = 1u << 4,
   kTitleChanged = 1u << 5,
   kUndoChanged = 1u << 6,  // the undo and redo menu texts
+  kBookmarksChanged = 1u << 7,  // a bookmark came, went, was renamed, moved or jumped to
 };
 
 class AudioDocument;

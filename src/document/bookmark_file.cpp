@@ -75,7 +75,7 @@ void PutUnsigned(std::vector<std::uint8_t>& out, std::uint32_t value, std::size_
 
 void MarkModified(AudioDocument& document) {
   document.state.modified = 1;
-  document.Notify(kModifiedChanged);
+  document.Notify(kModifiedChanged | kBookmarksChanged);
 }
 
 }  // namespace
@@ -205,6 +205,7 @@ bool GoToBookmark(AudioDocument& document, std::string_view name, std::uint32_t 
   bookmark->last_used = now;
   const std::int32_t frame = BookmarkFrame(document, bookmark->position);
   SetSelection(document, frame, frame, frame);
+  document.Notify(kBookmarksChanged);
   return true;
 }
 

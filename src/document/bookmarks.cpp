@@ -62,6 +62,11 @@ bool BookmarkList::Remove(std::string_view name) {
   return RemoveByName(bookmarks_, name);
 }
 
+void BookmarkList::Sort() {
+  std::stable_sort(bookmarks_.begin(), bookmarks_.end(),
+                   [](const Bookmark& a, const Bookmark& b) { return a.position < b.position; });
+}
+
 Region* RegionList::Find(std::string_view name) {
   return FindByName<std::vector<Region>, Region>(regions_, name);
 }

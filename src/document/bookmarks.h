@@ -47,6 +47,9 @@ class BookmarkList {
   const Bookmark* Find(std::string_view name) const;
   // Removes every bookmark of that name; true when any was removed.
   bool Remove(std::string_view name);
+  // Back in position order after positions changed in place; equal positions keep their
+  // order.
+  void Sort();
 
  private:
   std::vector<Bookmark> bookmarks_;

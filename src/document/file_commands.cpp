@@ -117,7 +117,9 @@ std::optional<std::string> ChooseSavePath(Ui& ui, Settings& settings, const std:
   for (;;) {
     const std::string folder = settings.Read(setting::kSaveAsDir);
     // The stored extension is offered only when a save may ask for it.
-    std::string extension = "." + settings.Read(setting::kSaveAsFormat);
+    // Appended rather than built with "." + text: GCC 12 warns falsely about the latter.
+    std::string extension = ".";
+    extension += settings.Read(setting::kSaveAsFormat);
     if (!IsSaveFileType(extension)) extension = ".wav";
     std::optional<std::string> path =
         ui.ChooseSaveFile("Audiodatei speichern als", SaveFileFilter(), JoinPath(folder, Stem(title) + extension));

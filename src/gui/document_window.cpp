@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "document/bookmark_file.h"
 #include "document/document_list.h"
 #include "gui/wave_view.h"
 #include "store/time.h"
@@ -103,6 +104,8 @@ DocumentWindow::DocumentWindow(DocumentRef document, Ui& ui, std::function<bool(
   connect(main_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { emit contextMenuWanted(main_->mapToGlobal(at)); });
   body_->installEventFilter(this);
+  overview_->installEventFilter(this);
+  main_->installEventFilter(this);
   setWidget(body_);
   resize(640, 300);
   document_->AddObserver(this);
@@ -114,6 +117,15 @@ DocumentWindow::~DocumentWindow() { document_->RemoveObserver(this); }
 
 bool DocumentWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == body_ && event->type() == QEvent::Resize) Layout();
+  if ((watched == main_ || watched == overview_) && event->type() == QEvent::MouseButtonRelease &&
+      bookmark_moved_) {
+    // Once the view has ended the drag: its bookmarks follow the document's order.
+    bookmark_moved_ = false;
+    QTimer::singleShot(0, this, [this] {
+      document_->bookmarks.Sort();
+      document_->Notify(kBookmarksChanged);
+    });
+  }
   return QMdiSubWindow::eventFilter(watched, event);
 }
 
@@ -180,7 +192,7 @@ void DocumentWindow::ShowMarkers() {
   const std::int64_t length = SoundLength(document_->sound);
   std::vector<WaveBookmark> bookmarks;
   for (const Bookmark& mark : document_->bookmarks.bookmarks())
-    bookmarks.push_back({mark.name, mark.position, MsToFrames(mark.position, document_->sound.rate)});
+    bookmarks.push_back({mark.name, mark.position, BookmarkFrame(*document_, mark.position)});
   for (WaveView* view : {overview_, main_}) {
     view->SetEndMarker(length);
     view->SetSelection(state.selection_start, state.selection_end);
@@ -260,9 +272,8 @@ void DocumentWindow::Notice(WaveView* view, const WaveNotice& notice) {
       const auto& moved = view->markers().bookmarks();
       for (std::size_t i = 0; i < marks.size() && i < moved.size(); ++i) marks[i].position = moved[i].position_ms;
       document_->state.modified = 1;
-      document_->Notify(kModifiedChanged);
-      overview_->update();
-      main_->update();
+      bookmark_moved_ = true;
+      document_->Notify(kModifiedChanged | kBookmarksChanged);
       break;
     }
     case WaveCode::kBeyondRight:
@@ -281,8 +292,9 @@ void DocumentWindow::DocumentChanged(AudioDocument&, unsigned changes) {
     Reattach();
   } else {
     if ((changes & kViewChanged) != 0) ShowRange();
-    if ((changes & (kSelectionChanged | kCursorChanged)) != 0) ShowMarkers();
+    if ((changes & (kSelectionChanged | kCursorChanged | kBookmarksChanged)) != 0) ShowMarkers();
   }
+  if ((changes & kBookmarksChanged) != 0) emit bookmarksChanged();
   if ((changes & (kTitleChanged | kModifiedChanged | kSoundChanged)) != 0) RefreshTitle();
   if ((changes & (kUndoChanged | kModifiedChanged | kSoundChanged | kSelectionChanged | kCursorChanged)) != 0)
     emit changed();

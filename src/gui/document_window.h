@@ -51,6 +51,8 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
   void closed(DocumentWindow* window);
   // The document changed in a way the frame shows (undo texts, modified, times).
   void changed();
+  // A bookmark of the document came, went, was renamed, moved or jumped to.
+  void bookmarksChanged();
   // A right click on the sound: the frame shows the document context menu there.
   void contextMenuWanted(const QPoint& global_position);
   // A click or drag in a view ended and the document took its selection and cursor.
@@ -76,6 +78,8 @@ class DocumentWindow final : public QMdiSubWindow, public DocumentObserver {
   Ui& ui_;
   bool scrubbing_ = false;
   bool ask_before_close_ = true;
+  // A bookmark is being dragged: the list is sorted again when the mouse lets go.
+  bool bookmark_moved_ = false;
   std::function<bool(AudioDocument&)> save_;
   QWidget* body_;
   WaveView* overview_;

@@ -29,6 +29,7 @@
 #include "app/command_table.h"
 #include "app/placement.h"
 #include "gui/about_box.h"
+#include "gui/bookmark_list_window.h"
 #include "document/effect_command.h"
 #include "document/file_commands.h"
 #include "gui/document_window.h"
@@ -101,6 +102,7 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
   connect(documents_, &QMdiArea::subWindowActivated, this, [this] { DocumentActivated(); });
   transport_ = std::make_unique<Transport>(engine_, settings_, *ui_in_use_, *this);
   projects_ = std::make_unique<FrameProjects>(*this, *ui_in_use_, settings_);
+  bookmarks_ = std::make_unique<FrameBookmarks>(*this, settings_);
   BuildMenus();
   BuildToolbars();
   BuildCommandBar();
@@ -123,6 +125,7 @@ MainWindow::~MainWindow() {
   documents_->disconnect(this);
   // Stopped while the transport still answers the engine's last reports.
   engine_.Close();
+  bookmarks_.reset();
   transport_.reset();
 }
 
@@ -342,6 +345,7 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
   connect(window, &DocumentWindow::closed, this, [this](DocumentWindow* closing) {
     transport_->DocumentClosing(&closing->document());
     documents_list_.Remove(&closing->document());
+    bookmarks_->Refresh();
     // Once the window is gone from the area.
     QTimer::singleShot(0, this, [this] { RebuildCommandBar(); });
   });
@@ -354,12 +358,14 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
     if (engine_.State() != PlaybackEngine::kClosed && transport_->playing() != nullptr) transport_->Play();
   });
   connect(window, &DocumentWindow::edgeTracking, this, &MainWindow::EdgeTracking);
+  connect(window, &DocumentWindow::bookmarksChanged, this, [this] { bookmarks_->Refresh(); });
   connect(window, &DocumentWindow::contextMenuWanted, this,
           [this](const QPoint& where) { ShowContextMenu(DocumentContextMenu(), where); });
   documents_->addSubWindow(window);
   window->show();
   documents_->setActiveSubWindow(window);
   DocumentActivated();
+  bookmarks_->Refresh();
   return window;
 }
 
@@ -636,9 +642,11 @@ void MainWindow::RebuildCommandBar() {
   for (const auto& [id, text] : lists) {
     QAction* action = command_bar_->addAction(text);
     action->setData(id);
-    // The other windows come with their own features.
-    action->setEnabled(id == 201);
-    if (id == 201) connect(action, &QAction::triggered, this, [this] { Dispatch(command_id::kRegionList); });
+    // The bookmark and region lists open from here; the other windows come with their own
+    // features.
+    const int list = id == 200 ? command_id::kBookmarkList : id == 201 ? command_id::kRegionList : 0;
+    action->setEnabled(list != 0);
+    if (list != 0) connect(action, &QAction::triggered, this, [this, list] { Dispatch(list); });
   }
 }
 
@@ -777,7 +785,8 @@ void MainWindow::RefreshCommands() {
   set(command_id::kUndo, document != nullptr ? undo.undo_text : "Rückgängig \tCtrl+Z", undo.undo_enabled);
   set(command_id::kRedo, document != nullptr ? undo.redo_text : "", undo.redo_enabled);
   set(command_id::kSave, "", document != nullptr && document->state.modified != 0);
-  for (int id : {command_id::kClose, command_id::kSaveAs, command_id::kEditTags, command_id::kAddRegion})
+  for (int id : {command_id::kClose, command_id::kSaveAs, command_id::kEditTags, command_id::kAddRegion,
+                 command_id::kSetBookmark})
     set(id, "", document != nullptr && CommandAvailable(id));
   // Paste and Paste Mix need audio on the frame's clipboard.
   for (int id : {command_id::kPaste, command_id::kPasteMix}) set(id, "", document != nullptr && clipboard_.HasAudio());
@@ -937,6 +946,13 @@ bool MainWindow::RunCommand(int id) {
     case command_id::kTileVertically:
       documents_->tileSubWindows();
       return true;
+    case command_id::kSetBookmark:
+    case command_id::kBookmarkList:
+    case command_id::kGoToBookmark:
+    case command_id::kRenameBookmark:
+    case command_id::kDeleteBookmarks:
+    case command_id::kDeleteAllBookmarks:
+      return bookmarks_->RunCommand(id);
     case command_id::kAbout:  // Über
       ShowAboutBox(this);
       return true;

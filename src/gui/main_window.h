@@ -36,6 +36,7 @@ namespace sonavel {
 
 class DocumentWindow;
 class FrameProjects;
+class FrameBookmarks;
 class Settings;
 
 class LevelMeter;
@@ -85,6 +86,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   // Adds `items` (BookmarkListItems or RegionListItems) to the bookmark menu while a list
   // window is open (`shown`), and takes them away again when it closes.
   void ShowListItems(const std::vector<MenuItem>& items, bool shown);
+  // The bookmark commands and the bookmark list window.
+  FrameBookmarks& bookmarks() { return *bookmarks_; }
 
   // What the command line asks of the frame.
   void ShowFrame() override;
@@ -157,6 +160,7 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   std::unique_ptr<FrameProjects> projects_;
   DocumentList documents_list_;
   RegionList regions_;
+  std::unique_ptr<FrameBookmarks> bookmarks_;
   RecentFiles recent_;
   QLabel* format_;
   std::map<int, QAction*> actions_;

@@ -17,6 +17,7 @@
 #include <QFormLayout>
 #include <QIntValidator>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -199,6 +200,24 @@ std::optional<std::string> QtUi::PromptText(std::string_view title, std::string_
       QInputDialog::getText(parent_, Q(title), Q(label), QLineEdit::Normal, Q(text), &accepted);
   if (!accepted) return std::nullopt;
   return answer.toStdString();
+}
+
+std::optional<int> QtUi::ChooseFromList(std::string_view title, const std::vector<std::string>& items) {
+  QDialog dialog(parent_);
+  dialog.setObjectName("ChooseFromList");
+  dialog.setWindowTitle(Q(title));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* list = new QListWidget(&dialog);
+  for (const std::string& item : items) list->addItem(Q(item));
+  list->setCurrentRow(0);
+  layout->addWidget(list);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  layout->addWidget(buttons);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  QObject::connect(list, &QListWidget::itemActivated, &dialog, &QDialog::accept);
+  if (dialog.exec() != QDialog::Accepted || list->currentRow() < 0) return std::nullopt;
+  return list->currentRow();
 }
 
 }  // namespace sonavel

@@ -35,6 +35,7 @@ class QtUi final : public Ui {
   bool AskTags(TagDialog& dialog) override;
   bool AskExportRegions(ExportRegionsDialog& dialog) override;
   bool AskJoinRegions(JoinRegionsDialog& dialog) override;
+  std::optional<int> ChooseFromList(std::string_view title, const std::vector<std::string>& items) override;
 
  private:
   QWidget* parent_;

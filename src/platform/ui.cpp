@@ -206,9 +206,19 @@ bool ScriptedUi::AskJoinRegions(JoinRegionsDialog& dialog) {
   return !dialog.joined.empty();
 }
 
-std::optional<std::string> ScriptedUi::PromptText(std::string_view title, std::string_view,
-                                                  std::string_view) {
+std::optional<std::string> ScriptedUi::PromptText(std::string_view title, std::string_view label,
+                                                  std::string_view text) {
+  prompts_.emplace_back(label, text);
   return NextChoice("prompt " + std::string(title));
+}
+
+std::optional<int> ScriptedUi::ChooseFromList(std::string_view title, const std::vector<std::string>& items) {
+  list_offers_.push_back(items);
+  const std::optional<std::string> choice = NextChoice("list " + std::string(title));
+  if (!choice) return std::nullopt;
+  const auto found = std::find(items.begin(), items.end(), *choice);
+  if (found == items.end()) return std::nullopt;
+  return static_cast<int>(found - items.begin());
 }
 
 ConsoleProgress::ConsoleProgress() : terminal_(::isatty(STDERR_FILENO) == 1) {}

@@ -54,6 +54,9 @@ class Ui {
   // The region export and join dialogs; true on OK, with the choices in the dialog.
   virtual bool AskExportRegions(ExportRegionsDialog& dialog) = 0;
   virtual bool AskJoinRegions(JoinRegionsDialog& dialog) = 0;
+  // A small chooser listing `items` under `title`; the index of the one chosen, nullopt
+  // when cancelled.
+  virtual std::optional<int> ChooseFromList(std::string_view title, const std::vector<std::string>& items) = 0;
 };
 
 // Records every message and answers from a queue; with the queue empty it gives the
@@ -79,7 +82,15 @@ class ScriptedUi final : public Ui {
   std::optional<std::string> PromptText(std::string_view title, std::string_view label,
                                         std::string_view text) override;
 
+  // Lists answer from the choice queue too: the item with the queued text is chosen; a text
+  // not among the items cancels.
+  std::optional<int> ChooseFromList(std::string_view title, const std::vector<std::string>& items) override;
+
   void QueueChoice(std::optional<std::string> choice) { choices_.push_back(std::move(choice)); }
+  // Each prompt as it was shown: its label and the text it offered.
+  const std::vector<std::pair<std::string, std::string>>& prompts() const { return prompts_; }
+  // The items of each list chooser shown, in order.
+  const std::vector<std::vector<std::string>>& list_offers() const { return list_offers_; }
 
   // The next effect dialog's answer: the values to type, by field name (fields not named
   // keep their text), and for the envelope editor its points; nothing cancels. An answer
@@ -180,6 +191,8 @@ class ScriptedUi final : public Ui {
   std::deque<std::optional<std::string>> choices_;
   std::vector<std::string> requests_;
   std::vector<std::string> save_suggestions_;
+  std::vector<std::pair<std::string, std::string>> prompts_;
+  std::vector<std::vector<std::string>> list_offers_;
   std::deque<std::optional<EffectAnswer>> effect_answers_;
   std::vector<EffectDialog> effect_dialogs_;
   std::deque<std::optional<RawAnswer>> raw_answers_;
@@ -227,6 +240,9 @@ class ConsoleUi final : public Ui {
   bool AskTags(TagDialog&) override { return false; }
   bool AskExportRegions(ExportRegionsDialog&) override { return false; }
   bool AskJoinRegions(JoinRegionsDialog&) override { return false; }
+  std::optional<int> ChooseFromList(std::string_view, const std::vector<std::string>&) override {
+    return std::nullopt;
+  }
 };
 
 }  // namespace sonavel

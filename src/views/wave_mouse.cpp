@@ -118,7 +118,6 @@ void WaveMarkers::SetSelection(const WaveMapping& mapping, std::int64_t start, s
 
 void WaveMarkers::SetBookmarks(std::vector<WaveBookmark> bookmarks) {
   bookmarks_ = std::move(bookmarks);
-  for (auto& bookmark : bookmarks_) bookmark.frame = MsToFrames(bookmark.position_ms, rate_);
   if (dragged_bookmark_ >= static_cast<int>(bookmarks_.size())) dragged_bookmark_ = -1;
   if (hovered_bookmark_ >= static_cast<int>(bookmarks_.size())) {
     hovered_bookmark_ = -1;

@@ -83,7 +83,8 @@ class WaveMarkers {
   std::vector<PixelStrip> SetEndMarker(const WaveMapping& mapping, std::int64_t frame);
   std::vector<PixelStrip> SetSelectionStart(const WaveMapping& mapping, std::int64_t frame);
   std::vector<PixelStrip> SetSelectionEnd(const WaveMapping& mapping, std::int64_t frame);
-  // Takes the names and millisecond positions; the frames follow from the rate.
+  // Takes the names, millisecond positions and frames as the document places them (a
+  // bookmark beyond the sound's end is drawn at the end).
   void SetBookmarks(std::vector<WaveBookmark> bookmarks);
 
   WaveMouseResult Press(const WaveMapping& mapping, int x, int y, bool shift);

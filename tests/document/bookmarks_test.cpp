@@ -180,7 +180,7 @@ TEST_F(BookmarkTest, NamesJumpsAndLimits) {
   EXPECT_EQ(FormatTimeSeconds(-1499), "-0:00:01");
   EXPECT_EQ(FormatTimeHundredths(-1234), "-0:00:01.23");
 
-  for (int i = 1; i < 255; ++i) EXPECT_FALSE(AddBookmark(document, "n" + std::to_string(i), 0));
+  for (int i = 1; i < 255; ++i) EXPECT_FALSE(AddBookmark(document, std::to_string(i) + "n", 0));
   const std::optional<Message> refused = AddBookmark(document, "zu viel", 0);
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->text, "Ein Dokument kann höchstens 255 Lesezeichen haben.");

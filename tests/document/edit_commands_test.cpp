@@ -95,6 +95,9 @@ class CancellingUi final : public Ui {
   std::optional<std::string> PromptText(std::string_view t, std::string_view l, std::string_view x) override {
     return inner_.PromptText(t, l, x);
   }
+  std::optional<int> ChooseFromList(std::string_view t, const std::vector<std::string>& items) override {
+    return inner_.ChooseFromList(t, items);
+  }
 
  private:
   ScriptedUi& inner_;

@@ -116,6 +116,23 @@ TEST_F(WaveWindowTest, SelectionEdgesAndBookmarksCanBeDragged) {
   EXPECT_EQ(Document().bookmarks.bookmarks()[0].position,
             static_cast<std::int32_t>(FramesToMs(View()->mapping().Frame(mark_x - 150), 22050)));
   EXPECT_EQ(Document().state.modified, 1);
+
+  // Dragged past another bookmark, it takes its place in position order once let go.
+  const std::int32_t moved_ms = Document().bookmarks.bookmarks()[0].position;
+  Document().bookmarks.Add(Bookmark{"Brücke", "stereo.wav", moved_ms + 2});
+  Document().Notify(kBookmarksChanged);
+  const int from_x = View()->mapping().X(MsToFrames(moved_ms, 22050));
+  Mouse(View(), QEvent::MouseMove, from_x, Qt::NoModifier, handle_y);
+  Mouse(View(), QEvent::MouseButtonPress, from_x, Qt::NoModifier, handle_y);
+  Mouse(View(), QEvent::MouseMove, from_x + 120, Qt::NoModifier, handle_y);
+  Mouse(View(), QEvent::MouseButtonRelease, from_x + 120, Qt::NoModifier, handle_y);
+  QApplication::processEvents();
+  const auto& marks = Document().bookmarks.bookmarks();
+  ASSERT_EQ(marks.size(), 2u);
+  EXPECT_EQ(marks[0].name, "Brücke");
+  EXPECT_EQ(marks[1].name, "Refrain");
+  EXPECT_EQ(marks[1].position, static_cast<std::int32_t>(FramesToMs(View()->mapping().Frame(from_x + 120), 22050)));
+  EXPECT_EQ(View()->markers().bookmarks()[0].name, "Brücke");
 }
 
 TEST_F(WaveWindowTest, EachDisplayModeIsDrawnAndPhotographed) {

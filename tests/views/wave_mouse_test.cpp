@@ -196,7 +196,7 @@ TEST_F(WaveMouseTest, HeldEdgeFollowsAScroll) {
 }
 
 TEST_F(WaveMouseTest, HoveringABookmark) {
-  markers.SetBookmarks({{"Intro", 50, 0}, {"Refrain", 52, 0}});
+  markers.SetBookmarks({{"Intro", 50, 400}, {"Refrain", 52, 416}});
   ASSERT_EQ(markers.bookmarks()[0].frame, 400);  // column 50, drawn at pixel 51
   ASSERT_EQ(markers.bookmarks()[1].frame, 416);  // column 52, pixel 53
 
@@ -221,7 +221,7 @@ TEST_F(WaveMouseTest, HoveringABookmark) {
 
 TEST_F(WaveMouseTest, DraggingABookmark) {
   markers.set_rate(11025);
-  markers.SetBookmarks({{"Intro", 50, 0}});
+  markers.SetBookmarks({{"Intro", 50, 551}});
   ASSERT_EQ(markers.bookmarks()[0].frame, 551);  // column 68, pixel 69
   Select(100, 200);
 
@@ -375,7 +375,7 @@ TEST_F(WaveMouseTest, CursorPlacement) {
 
 TEST_F(WaveMouseTest, PaintPassInOrder) {
   markers.SetCursor(mapping, 400, 0);  // pixel 51
-  markers.SetBookmarks({{"Intro", 100, 0}});  // frame 800, pixel 101
+  markers.SetBookmarks({{"Intro", 100, 800}});  // pixel 101
   std::vector<std::uint8_t> upper(129, 128);
   std::vector<std::uint8_t> lower(129, 255);
 
