@@ -120,6 +120,7 @@ void ProjectCommands::Show(Project& project) {
   for (ProjectRegion& stored : project.regions)
     regions.Append({std::move(stored.audio), std::move(stored.name), std::move(stored.source_title), stored.start,
                     stored.end});
+  frame_.RegionsReplaced();
 }
 
 Result ProjectCommands::Write(const std::string& path, std::string& error) {
@@ -201,6 +202,7 @@ bool ProjectCommands::Close() {
   frame_.StopPlayback();
   frame_.DiscardAllDocuments();
   frame_.Regions().Clear();
+  frame_.RegionsReplaced();
   path_.clear();
   frame_.ProjectPathChanged();
   return true;

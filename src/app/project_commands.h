@@ -31,6 +31,8 @@ class ProjectFrame {
   virtual void PlayActive() = 0;
   // The project path changed: the frame shows ProjectCommands::FrameTitle().
   virtual void ProjectPathChanged() = 0;
+  // The region list was replaced or emptied: an open region list shows it again.
+  virtual void RegionsReplaced() = 0;
 };
 
 // The frame's current project and the commands on it. Paths compare exactly, as file

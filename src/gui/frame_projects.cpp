@@ -6,6 +6,7 @@
 #include "app/command_ids.h"
 #include "gui/document_window.h"
 #include "gui/main_window.h"
+#include "gui/region_list_window.h"
 
 namespace sonavel {
 
@@ -26,6 +27,8 @@ void FrameProjects::ShowDocument(const DocumentRef& document) {
 }
 
 void FrameProjects::PlayActive() { frame_.Dispatch(command_id::kPlay); }
+
+void FrameProjects::RegionsReplaced() { FrameOf(frame_).regions_changed(false); }
 
 void FrameProjects::ProjectPathChanged() { frame_.setWindowTitle(QString::fromStdString(commands_.FrameTitle())); }
 

@@ -23,6 +23,7 @@ class FrameProjects final : public ProjectFrame {
   void ShowDocument(const DocumentRef& document) override;
   void PlayActive() override;
   void ProjectPathChanged() override;
+  void RegionsReplaced() override;
 
  private:
   MainWindow& frame_;

@@ -6,6 +6,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTest>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <filesystem>
@@ -132,9 +133,17 @@ TEST_F(ProjectFrameTest, SavedClosedAndOpenedAgainWithPositionsBookmarksSamplesA
   EXPECT_NE(stereo.state.modified, 0);
   EXPECT_EQ(Title(), "Sonavel - kaputt.snp");
 
-  // Closing asks about the project; No leaves nothing open and the title bare.
+  // Closing asks about the project; No leaves nothing open and the title bare. An open
+  // region list follows the frame's regions.
+  ASSERT_TRUE(window.Dispatch(command_id::kRegionList));
+  QWidget* region_list = window.findChild<QWidget*>("RegionList");
+  ASSERT_NE(region_list, nullptr);
+  auto* region_rows = region_list->findChild<QTreeWidget*>();
+  ASSERT_NE(region_rows, nullptr);
+  EXPECT_EQ(region_rows->topLevelItemCount(), 1);
   ui_.QueueAnswer(MessageAnswer::kNo);
   ASSERT_TRUE(window.Dispatch(command_id::kCloseProject));
+  EXPECT_EQ(region_rows->topLevelItemCount(), 0);
   EXPECT_EQ(LastMessage().text, kSaveQuestion);
   EXPECT_EQ(LastMessage().buttons, MessageButtons::kYesNoCancel);
   EXPECT_TRUE(window.document_list().documents().empty());
@@ -168,6 +177,7 @@ TEST_F(ProjectFrameTest, SavedClosedAndOpenedAgainWithPositionsBookmarksSamplesA
   EXPECT_EQ(region.source_title, "mono.wav");
   EXPECT_EQ(region.start, 100);
   EXPECT_EQ(region.end, 200);
+  EXPECT_EQ(region_rows->topLevelItemCount(), 1);
   EXPECT_EQ(Samples(region.audio), region_samples);
   EXPECT_EQ(Title(), "Sonavel - sitzung.snp");
   for (const DocumentRef& document : window.document_list().documents()) EXPECT_EQ(document->state.modified, 0);
