@@ -175,6 +175,7 @@ const std::vector<EffectDefinition>& EffectCatalogue() {
     AddGainEffects(effects);
     AddDynamicsEffects(effects);
     AddRateEffects(effects);
+    AddDelayEffects(effects);
     return effects;
   }();
   return catalogue;
