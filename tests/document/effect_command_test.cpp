@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+#include <random>
+
 #include "document_fixture.h"
+#include "effects/delay_effects.h"
+#include "store/segment_reader.h"
 #include "effects/filter_source.h"
 #include "store/time.h"
 
@@ -180,6 +186,109 @@ TEST_F(EffectCommandTest, StereoOnlyEffectsRefuseMono) {
   EXPECT_EQ(ui_.shown()[0].icon, MessageIcon::kQuestion);
   EXPECT_TRUE(ui_.effect_dialogs().empty());
   EXPECT_EQ(ReadAll(document_->sound), Ramp(40000));
+}
+
+// Echo, reverb, chorus, flanger and phaser as the editor runs them: each refused value
+// shows its own message, a preset's values render exactly the effect's chain over the
+// selection, the values are stored under the effect's key, playback starts at the lead-in,
+// and undo brings back every sample.
+TEST_F(EffectCommandTest, DelayEffectsCheckTheirValuesRenderAPresetAndUndoExactly) {
+  settings_->WriteUserValue("Settings", "AutoPlaybackAfterEffects", 1);
+  std::mt19937 random(5);
+  std::vector<std::int32_t> original(20000);
+  for (std::int32_t& s : original) s = static_cast<std::int32_t>(random() % 60001) * 16 - 480000;
+  struct Case {
+    int id;
+    std::string name;
+    std::string key;
+    std::vector<std::pair<EffectValues, std::string>> refused;  // one bad value each, its message
+    std::vector<std::string> presets;
+    std::size_t preset;
+    std::function<SourceRef(SourceRef)> chain;  // the chosen preset's chain
+    std::int32_t lead_in;                       // frames at 8000 Hz
+  };
+  const std::string chorus_gain = "Steigerung in Prozent muß zwischen 0 und 100 liegen.";
+  const std::vector<Case> cases = {
+      {4004, "Echo", "StoredValues",
+       {{{{"EchoTime", "3001"}}, "Echo muss zwischen 10 and 3000ms. Bitte noch einmal versuchen."},
+        {{{"EchoTime", "9"}}, "Echo muss zwischen 10 and 3000ms. Bitte noch einmal versuchen."},
+        {{{"EchoGain", "100"}}, "Echo Lautstärke muss unter 100% liegen. Bitte noch einmal versuchen."}},
+       {"Wohnzimmer", "Höhle", "Grand Canyon"}, 1, [](SourceRef s) { return MakeEcho(s, 400, 40); }, 4000},
+      {4005, "Reverb", "StoredValues",
+       {{{{"ReverbLevel", "101"}}, "Hall Level muss unter 100 kiegen. Bitte noch einmal versuchen."},
+        {{{"ReverbTime", "49"}}, "Verzögerung muss zwischen 50 und 1000 liegen. Bitte noch einmal versuchen."},
+        {{{"ReverbTime", "1001"}}, "Verzögerung muss zwischen 50 und 1000 liegen. Bitte noch einmal versuchen."}},
+       {"Wohnzimmer", "Badezimmer", "Auditorium", "Hangar"}, 1, [](SourceRef s) { return MakeReverb(s, 250, 50); },
+       8000},
+      {4025, "Chorus", "Chorus",
+       {{{{"Gain", "101"}}, chorus_gain},
+        {{{"Depth", "31"}}, "Tiefe in Prozent muß zwischen 0 und 30 liegen."},
+        {{{"Mod", "2.5"}}, "Modulation (der Verzögerung) muß zwischen 0 und 2Hz liegen."},
+        {{{"Time", "101"}}, "Verzögerungszeit muß zwischen 0 und 100 Millisekunden liegen"}},
+       {"Stark - Kurze Verzögerung", "Stark - Lange Verzögerung", "Leicht - Kurze Verzögerung",
+        "Leicht - Lange Verzögerung"},
+       0, [](SourceRef s) { return MakeChorus(s, 40, 5, 80, 0.5); }, 4000},
+      {4026, "Flanger", "Flanger",
+       {{{{"Gain", "-1"}}, chorus_gain},
+        {{{"Depth", "101"}}, "Tiefe in Prozent muß zwischen 0 und 100 liegen."},
+        {{{"Mod", "5.1"}}, "Die Modulation (der Verzögerung) muß zwischen 0 und 5Hz liegen."},
+        {{{"Time", "11"}}, "Verzögerungszeit muß zwischen 0 und 10 Millisekunden liegen"}},
+       {"Stark", "Mittel", "Leicht"}, 1, [](SourceRef s) { return MakeFlanger(s, 5, 70, 90, 0.5); }, 4000},
+      {4027, "Phaser", "Phaser",
+       {{{{"Gain", "101"}}, chorus_gain},
+        {{{"Time", "11"}}, "Verzögerungszeit muß zwischen 0 und 10 Millisekunden liegen"}},
+       {"Stark", "Mittel", "Leicht"}, 2, [](SourceRef s) { return MakePhaser(s, 7, 50); }, 4000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    document_ = MakeCounted<AudioDocument>(8000, 1, "Unbenannt 1");
+    document_->sound = WriteSound(original, 1, 8000);
+    SetSelection(*document_, 12000, 16000, 12000);
+    const EffectDefinition* effect = FindEffect(c.id);
+    ASSERT_NE(effect, nullptr);
+    EXPECT_EQ(effect->undo_name, c.name);
+    std::vector<std::string> names;
+    for (const EffectPreset& preset : effect->presets) names.push_back(preset.name);
+    EXPECT_EQ(names, c.presets);
+    EffectValues defaults;
+    for (const EffectParameter& parameter : effect->parameters) {
+      EXPECT_EQ(parameter.key, c.key);
+      defaults[parameter.name] = parameter.fallback;
+    }
+    for (const auto& [bad, message] : c.refused) {
+      EffectValues answer = defaults;
+      for (const auto& [name, value] : bad) answer[name] = value;
+      ui_.QueueEffectAnswer(ScriptedUi::EffectAnswer{answer, {}});
+    }
+    EffectValues chosen;
+    for (std::size_t i = 0; i < effect->parameters.size(); ++i)
+      chosen[effect->parameters[i].name] = effect->presets[c.preset].values[i];
+    ui_.QueueEffectAnswer(ScriptedUi::EffectAnswer{chosen, {}});
+    playback_.calls.clear();
+    const std::size_t messages_before = ui_.shown().size();
+    DocumentServices services = Services();
+    ASSERT_EQ(RunEffectCommand(*document_, services, *settings_, *effect), kDone);
+
+    ASSERT_EQ(ui_.shown().size(), messages_before + c.refused.size());
+    for (std::size_t i = 0; i < c.refused.size(); ++i) {
+      EXPECT_EQ(ui_.shown()[messages_before + i].text, c.refused[i].second);
+      EXPECT_EQ(ui_.shown()[messages_before + i].caption, "Ungültiger Wert");
+    }
+    for (const auto& [name, value] : chosen) EXPECT_EQ(settings_->ReadUserText(c.key, name, ""), value) << name;
+    const std::vector<std::int32_t> selection(original.begin() + 12000, original.begin() + 16000);
+    const Sound selected = WriteSound(selection, 1, 8000);
+    SourceRef chain = c.chain(OpenSoundReader(selected));
+    std::vector<std::int32_t> expected = original;
+    chain->Read(expected.data() + 12000, 4000);
+    const std::vector<std::int32_t> after = ReadAll(document_->sound);
+    EXPECT_EQ(document_->sound.channels, 1);  // the chorus too comes back mono
+    EXPECT_EQ(after, expected);
+    EXPECT_NE(after, original);
+    EXPECT_EQ(playback_.calls, (std::vector<std::string>{"stop", "play " + std::to_string(12000 - c.lead_in)}));
+    EXPECT_EQ(UndoMenuState(*document_).undo_text, "Rückgängig " + c.name + "\tCtrl+Z");
+    ASSERT_TRUE(Undo(*document_));
+    EXPECT_EQ(ReadAll(document_->sound), original);
+  }
 }
 
 }  // namespace
