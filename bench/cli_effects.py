@@ -20,6 +20,11 @@ pairs = [
     ("dc offset / highpass 10", ["DC Offset Correction"], ["highpass", "10"]),
     ("compressor / compand", ["Dynamic Range Compressor", "CompressorThreshold=-20", "CompressorRatio=2"],
      ["compand", "0.005,0.05", "-20,-20,0,-10"]),
+    ("echo", ["Echo"], ["echo", "0.8", "0.9", "800", "0.5"]),
+    ("reverb", ["Reverb"], ["reverb"]),
+    ("chorus", ["Chorus"], ["chorus", "0.7", "0.9", "40", "0.7", "0.5", "2", "-s"]),
+    ("flanger", ["Flanger"], ["flanger"]),
+    ("phaser", ["Phaser"], ["phaser", "0.8", "0.74", "5", "0.4", "0.5", "-s"]),
 ]
 out_cli = os.path.join(folder, "out-cli.wav")
 out_sox = os.path.join(folder, "out-sox.wav")

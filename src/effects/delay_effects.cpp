@@ -166,30 +166,42 @@ void ChorusFilter::Read(std::int32_t* buffer, std::int32_t frames) {
   upstream->Read(buffer, frames);
   CheckUpstream();
   if (channels != 2) return;
+  // Locals, so that the stores into the ring and the buffer do not reload the state.
+  std::int32_t* const ring = ring_.data();
   const std::int32_t length = static_cast<std::int32_t>(ring_.size());
-  const double d = delay_;
+  const double d = delay_, f = depth_, g1 = gain1_, g2 = gain2_, i1 = step1_, i2 = step2_;
+  double p1 = phase1_, p2 = phase2_;
+  std::int32_t w = write_;
+  // The left sample `back` frames before the current one; the right one follows it.
+  auto back = [&](std::int32_t frames_back) {
+    std::int32_t index = w - 2 * frames_back;
+    return ring + (index < 0 ? index + length : index);
+  };
   for (std::int32_t i = 0; i < frames; ++i) {
-    const double d1 = std::sin(phase1_) * depth_ + d;
-    phase1_ += step1_;
-    const double d2 = std::sin(phase2_) * depth_ + d;
-    phase2_ += step2_;
+    const double d1 = std::sin(p1) * f + d;
+    p1 += i1;
+    const double d2 = std::sin(p2) * f + d;
+    p2 += i2;
     const std::int32_t h1 = static_cast<std::int32_t>(d1);
     const std::int32_t h2 = static_cast<std::int32_t>(d2);
     const double a1 = d1 - h1;
     const double a2 = d2 - h2;
     std::int32_t* frame = buffer + 2 * static_cast<std::int64_t>(i);
-    ring_[static_cast<std::size_t>(write_)] = frame[0];
-    ring_[static_cast<std::size_t>(write_) + 1] = frame[1];
-    const std::int64_t left = std::int64_t{frame[0]} + Voice(a1, Back(write_, h1, 0), Back(write_, h1 + 1, 0), gain1_) +
-                              Voice(a2, Back(write_, h2, 0), Back(write_, h2 + 1, 0), gain2_);
-    const std::int64_t right = std::int64_t{frame[1]} +
-                               Voice(a1, Back(write_, h1, 1), Back(write_, h1 + 1, 1), gain2_) +
-                               Voice(a2, Back(write_, h2, 1), Back(write_, h2 + 1, 1), gain1_);
-    frame[0] = Saturate(left);
-    frame[1] = Saturate(right);
-    write_ += 2;
-    if (write_ == length) write_ = 0;
+    const std::int32_t xl = frame[0], xr = frame[1];
+    ring[w] = xl;
+    ring[w + 1] = xr;
+    const std::int32_t* n1 = back(h1);
+    const std::int32_t* f1 = back(h1 + 1);
+    const std::int32_t* n2 = back(h2);
+    const std::int32_t* f2 = back(h2 + 1);
+    frame[0] = Saturate(std::int64_t{xl} + Voice(a1, n1[0], f1[0], g1) + Voice(a2, n2[0], f2[0], g2));
+    frame[1] = Saturate(std::int64_t{xr} + Voice(a1, n1[1], f1[1], g2) + Voice(a2, n2[1], f2[1], g1));
+    w += 2;
+    if (w == length) w = 0;
   }
+  phase1_ = p1;
+  phase2_ = p2;
+  write_ = w;
 }
 
 FlangerFilter::FlangerFilter(SourceRef source, int time_ms, int depth_percent, int gain_percent, double mod_hz)
@@ -222,20 +234,29 @@ void FlangerFilter::Read(std::int32_t* buffer, std::int32_t frames) {
     phase_ += step_ * frames;
     return;
   }
-  const double d = delay_;
+  const double d = delay_, f = depth_, g = gain_, step = step_;
+  double phase = phase_;
+  std::int32_t* const ring = ring_.data();
+  std::int32_t w = write_;
   for (std::int64_t k = 0; k < total; k += c) {
-    const double delay = std::sin(phase_) * depth_ + d;
-    phase_ += step_;
+    const double delay = std::sin(phase) * f + d;
+    phase += step;
     const std::int32_t h = static_cast<std::int32_t>(delay);
     const double a = delay - h;
+    std::int32_t near = w - h * c;
+    if (near < 0) near += length;
+    std::int32_t far = near - c;
+    if (far < 0) far += length;
     for (int ch = 0; ch < c; ++ch) {
       const std::int32_t x = buffer[k + ch];
-      ring_[static_cast<std::size_t>(write_ + ch)] = x;
-      buffer[k + ch] = Saturate(x + Voice(a, Back(write_, h, ch), Back(write_, h + 1, ch), gain_));
+      ring[w + ch] = x;
+      buffer[k + ch] = Saturate(x + Voice(a, ring[near + ch], ring[far + ch], g));
     }
-    write_ += c;
-    if (write_ == length) write_ = 0;
+    w += c;
+    if (w == length) w = 0;
   }
+  phase_ = phase;
+  write_ = w;
 }
 
 SourceRef MakeEcho(SourceRef source, int time_ms, int gain_percent) {

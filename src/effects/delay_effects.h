@@ -74,14 +74,6 @@ class SweptDelayFilter : public FilterSource {
   // d = clamp(time_ms, 0, 1000) × rate / 1000 frames, f = d × clamp(depth_percent, 0, 100)
   // / 100 frames, a ring of d + f + 2 frames.
   SweptDelayFilter(SourceRef source, int time_ms, int depth_percent);
-  // The sample `back` frames before the frame at `at` (the current frame is 0 back) of
-  // the channel at offset `channel`.
-  std::int32_t Back(std::int32_t at, std::int32_t back, int channel) const {
-    std::int32_t index = at - back * channels;
-    if (index < 0) index += static_cast<std::int32_t>(ring_.size());
-    return ring_[static_cast<std::size_t>(index + channel)];
-  }
-
   std::vector<std::int32_t> ring_;
   std::int32_t write_ = 0;
   std::int32_t delay_;

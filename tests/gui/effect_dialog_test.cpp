@@ -294,6 +294,43 @@ TEST(EffectDialogFields, APresetFillsTheFieldsAndEntryZeroDoesNothing) {
   EXPECT_EQ(description.fields[0].value, "200");
 }
 
+// The dialogs of echo, reverb, chorus, flanger and phaser as their commands describe them:
+// one edit per field under its control id, the presets under theirs, and a preset fills
+// every field.
+TEST(EffectDialogFields, DelayEffectDialogsShowTheirFieldsAndPresets) {
+  const std::vector<std::pair<int, QString>> shots = {
+      {4004, "effect_echo"}, {4005, "effect_reverb"}, {4025, "effect_chorus"}, {4026, "effect_flanger"},
+      {4027, "effect_phaser"}};
+  for (const auto& [id, shot] : shots) {
+    const EffectDefinition* effect = FindEffect(id);
+    ASSERT_NE(effect, nullptr);
+    EffectDialog description;
+    description.title = effect->undo_name;
+    description.presets = effect->presets;
+    description.presets_id = effect->presets_id;
+    for (const EffectParameter& parameter : effect->parameters)
+      description.fields.push_back(EffectField{parameter.id, parameter.name, parameter.label, parameter.fallback, {}});
+    description.validate = [effect](const std::vector<EffectField>& fields) {
+      return RefusalMessage(*effect, FieldValues(fields));
+    };
+    PreviewLog preview;
+    preview.Attach(description);
+    EXPECT_TRUE(RunDialog(description, [&, shot = shot](QDialog& dialog) {
+      EXPECT_EQ(dialog.windowTitle().toStdString(), effect->undo_name);
+      auto* presets = Find<QComboBox>(dialog, QString::number(effect->presets_id));
+      ASSERT_EQ(presets->count(), static_cast<int>(effect->presets.size()) + 1);
+      for (const EffectParameter& parameter : effect->parameters)
+        EXPECT_EQ(Find<QLineEdit>(dialog, QString::number(parameter.id))->text().toStdString(), parameter.fallback);
+      presets->setCurrentIndex(2);
+      for (std::size_t i = 0; i < effect->parameters.size(); ++i)
+        EXPECT_EQ(Find<QLineEdit>(dialog, QString::number(effect->parameters[i].id))->text().toStdString(),
+                  effect->presets[1].values[i]);
+      SaveScreenshot(dialog, shot);
+      Ok(dialog)->click();
+    }));
+  }
+}
+
 TEST(EffectDialogFields, AValueThatFailsTheCheckKeepsTheDialogOpen) {
   EffectDialog description = Amplify();
   SeenMessage message;
