@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "effects/dsp/fixed_point.h"
+#include "effects/dsp/sine.h"
 #include "effects/effect_groups.h"
 #include "effects/resampler.h"
 
@@ -178,9 +179,9 @@ void ChorusFilter::Read(std::int32_t* buffer, std::int32_t frames) {
     return ring + (index < 0 ? index + length : index);
   };
   for (std::int32_t i = 0; i < frames; ++i) {
-    const double d1 = std::sin(p1) * f + d;
+    const double d1 = Sine(p1) * f + d;
     p1 += i1;
-    const double d2 = std::sin(p2) * f + d;
+    const double d2 = Sine(p2) * f + d;
     p2 += i2;
     const std::int32_t h1 = static_cast<std::int32_t>(d1);
     const std::int32_t h2 = static_cast<std::int32_t>(d2);
@@ -239,7 +240,7 @@ void FlangerFilter::Read(std::int32_t* buffer, std::int32_t frames) {
   std::int32_t* const ring = ring_.data();
   std::int32_t w = write_;
   for (std::int64_t k = 0; k < total; k += c) {
-    const double delay = std::sin(phase) * f + d;
+    const double delay = Sine(phase) * f + d;
     phase += step;
     const std::int32_t h = static_cast<std::int32_t>(delay);
     const double a = delay - h;

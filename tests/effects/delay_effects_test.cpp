@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "effects/dsp/fft.h"
+#include "effects/dsp/sine.h"
 #include "effects/effect.h"
 #include "memory_source.h"
 
@@ -145,6 +146,22 @@ TEST(Reverb, ShortestRingTapsAndGainsAndTheModel) {
   const Samples grown = ReadInOddChunks(*MakeReverb(Memory(constant, 8000), 16, 100), 40000);
   EXPECT_EQ(grown.back(), kMax);
   for (std::int32_t y : grown) ASSERT_GE(y, 1 << 26);
+}
+
+TEST(SweptDelays, TheSweepSineIsWithinTwoUnitsInTheLastPlaceOfTheLibrarys) {
+  // The phases a sweep reaches (steps of 1.5π × 2 Hz / 44100 over a day) and random ones.
+  std::mt19937_64 random(3);
+  std::uniform_real_distribution<double> far(0, 1e6);
+  double phase = 0;
+  for (int i = 0; i < 2000000; ++i) {
+    const double x = i % 2 == 0 ? phase : far(random);
+    phase += 2 * 4.71238898038469 / 44100 * 37;
+    const double exact = std::sin(x);
+    const double ulp = std::nextafter(std::abs(exact), 2.0) - std::abs(exact);
+    ASSERT_LE(std::abs(Sine(x) - exact), 2 * std::max(ulp, 0x1p-60)) << x;
+  }
+  EXPECT_EQ(Sine(0.0), 0.0);
+  EXPECT_EQ(Sine(-1.0), -Sine(1.0));
 }
 
 TEST(SweptDelays, ChorusAndFlangerFollowTheirSweptTaps) {
