@@ -175,6 +175,7 @@ const std::vector<EffectDefinition>& EffectCatalogue() {
     AddGainEffects(effects);
     AddDynamicsEffects(effects);
     AddRateEffects(effects);
+    AddEqualizerEffects(effects);
     return effects;
   }();
   return catalogue;
