@@ -343,7 +343,18 @@ void FirEqualizer::Seek(std::int32_t frame) {
 
 SourceRef MakeFirEqualizer(SourceRef source, const EqualizerTable& table, bool exact) {
   if (source->channels != 1 && source->channels != 2) return source;
-  return MakeCounted<FirEqualizer>(std::move(source), ComputeFirCoefficients(table), exact);
+  const FirCoefficients c = ComputeFirCoefficients(table);
+  // A unit impulse (the flat curve) changes nothing but the low bits of samples beyond
+  // 16-bit full scale, which the block shift would drop: no filter.
+  FirCoefficients unit{};
+  unit[0] = 1 << 15;
+  if (c == unit) return source;
+  return MakeCounted<FirEqualizer>(std::move(source), c, exact);
+}
+
+SourceRef MakeTelephoneBand(SourceRef source) {
+  const EqualizerTable table = TelephoneTable(source->rate);
+  return MakeFirEqualizer(std::move(source), table);
 }
 
 EqualizerTable TelephoneTable(std::int32_t rate) {

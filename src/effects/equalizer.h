@@ -135,12 +135,14 @@ class FirEqualizer final : public FilterSource {
   std::vector<std::int32_t> output_;  // kBlock frames, interleaved
 };
 
-// The equaliser on `source` for `table`: the fast filter, or `source` itself for more than
-// two channels.
+// The equaliser on `source` for `table`: the fast filter (the exact one with `exact`), or
+// `source` itself for more than two channels or a flat table of 128.
 SourceRef MakeFirEqualizer(SourceRef source, const EqualizerTable& table, bool exact = false);
 
 // The telephone effect's band table: 100 from the 300 Hz bin to below the 3600 Hz bin,
 // else 0, with the bins b = min(614400 / N, 2047), c = min(7372800 / N, 2047), N = rate / 2.
 EqualizerTable TelephoneTable(std::int32_t rate);
+// The telephone effect's band filter at the source's rate (its soft clip follows).
+SourceRef MakeTelephoneBand(SourceRef source);
 
 }  // namespace sonavel
