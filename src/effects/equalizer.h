@@ -19,7 +19,7 @@ namespace sonavel {
 
 class SettingsReader;
 class Settings;
-class FftPlan;
+class UnorderedFft;
 
 inline constexpr int kEqualizerBins = 2048;
 using EqualizerTable = std::array<std::uint8_t, kEqualizerBins>;
@@ -127,7 +127,7 @@ class FirEqualizer final : public FilterSource {
   int shift_ = 0;       // s of the block
   std::int32_t position_ = 0;
   // Fast form: the kernel's spectrum and the block's output.
-  std::unique_ptr<FftPlan> plan_;
+  std::unique_ptr<UnorderedFft> plan_;
   std::vector<double> kernel_real_;
   std::vector<double> kernel_imaginary_;
   std::vector<double> real_;
