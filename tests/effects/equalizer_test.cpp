@@ -143,6 +143,37 @@ TEST(EqualizerTableTest, SegmentsEndAtTheNextPointsBinAndGapsTakeTheFirstHeight)
   EXPECT_EQ(phone[1843], 0);
 }
 
+TEST(UnorderedFftTest, GivesTheSpectrumInDigitReversedOrderAndBack) {
+  for (const int order : {2, 6, 14}) {
+    const UnorderedFft fast(order);
+    const FftPlan plan(order);
+    const std::int32_t n = plan.size();
+    ASSERT_EQ(fast.size(), n);
+    std::mt19937 random(order);
+    std::uniform_real_distribution<double> draw(-1.0, 1.0);
+    std::vector<double> re(n), im(n);
+    for (std::int32_t i = 0; i < n; ++i) {
+      re[i] = draw(random);
+      im[i] = draw(random);
+    }
+    std::vector<double> fre = re, fim = im, pre = re, pim = im;
+    fast.Forward(fre.data(), fim.data());
+    plan.Forward(pre.data(), pim.data());
+    double worst = 0;
+    for (std::int32_t k = 0; k < n; ++k) {
+      std::int32_t at = 0;
+      for (int digit = 0; digit < order / 2; ++digit) at = at * 4 + ((k >> (2 * digit)) & 3);
+      worst = std::max({worst, std::abs(fre[at] - n * pre[k]), std::abs(fim[at] - n * pim[k])});
+    }
+    EXPECT_LT(worst, 1e-10 * n) << order;
+    fast.Inverse(fre.data(), fim.data());
+    worst = 0;
+    for (std::int32_t i = 0; i < n; ++i)
+      worst = std::max({worst, std::abs(fre[i] - n * re[i]), std::abs(fim[i] - n * im[i])});
+    EXPECT_LT(worst, 1e-10 * n) << order;
+  }
+}
+
 TEST(FirCoefficientsTest, FlatIsAUnitImpulseAndTheFastSumEqualsTheDirectOne) {
   EqualizerTable flat;
   flat.fill(128);
