@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -83,8 +83,7 @@ TEST(EqualizerCurve, AxisAndPresetPointsAreExact) {
 }
 
 TEST(EqualizerCurve, PresetValuesLiveUnderTheirOwnKeyAndTheCurveInItsFile) {
-  const std::filesystem::path folder = std::filesystem::path(::getenv("TMPDIR") ? ::getenv("TMPDIR") : "/tmp") /
-                                       ("eq-settings-" + std::to_string(::getpid()));
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("eq-settings-" + std::to_string(::getpid()));
   std::filesystem::remove_all(folder);
   {
     Registry registry((folder / "user").string(), (folder / "machine").string());
