@@ -1,15 +1,20 @@
 #!/usr/bin/env python3
 """Times `sonavel-cli effect` against the nearest `sox` effect on the same 16-bit stereo
 WAV (load, effect, save for both), alternating the two, and prints the ratio of the best
-runs. Usage: cli_effects.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS]"""
+runs. Usage: cli_effects.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS] [CASE]; with CASE only the
+cases whose label contains it run."""
 import os
+import struct
+import subprocess
 import sys
+import wave
 
 from peer_timing import best_times, cli_env, make_signal
 
 cli, folder = sys.argv[1], sys.argv[2]
 seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 3600
 runs = int(sys.argv[4]) if len(sys.argv) > 4 else 3
+only = sys.argv[5] if len(sys.argv) > 5 else ""
 source = os.path.join(folder, f"effects-{seconds}s.wav")
 make_signal(source, seconds)
 
@@ -26,10 +31,36 @@ pairs = [
     ("flanger", ["Flanger"], ["flanger"]),
     ("phaser", ["Phaser"], ["phaser", "0.8", "0.74", "5", "0.4", "0.5", "-s"]),
 ]
+
+def equalizer_taps(preset):
+    """The 4095 taps of the equaliser for `preset` at 44.1 kHz, as sox's fir takes them: the
+    impulse response our command gives a full-scale 16-bit impulse."""
+    impulse = os.path.join(folder, "eq-impulse.wav")
+    response = os.path.join(folder, "eq-response.wav")
+    with wave.open(impulse, "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(44100)
+        frames = [0] * 8192
+        frames[4096] = 32767
+        out.writeframes(struct.pack("<8192h", *frames))
+    subprocess.run([cli, "effect", "Equalizer", impulse, response, f"EQPreset={preset}"], check=True,
+                   env=cli_env(folder), stderr=subprocess.DEVNULL)
+    with wave.open(response, "rb") as back:
+        samples = struct.unpack(f"<{back.getnframes()}h", back.readframes(back.getnframes()))
+    taps = os.path.join(folder, f"eq-taps-{preset}.txt")
+    with open(taps, "w") as out:
+        out.write("\n".join(repr(v / 32767) for v in samples[4096 - 2047:4096 + 2048]) + "\n")
+    return taps
+
+
+# The equaliser (band pass at its stored defaults) against sox's FIR filter with its taps.
+pairs.append(("equalizer / fir 4095", ["Equalizer", "EQPreset=1"], ["fir", equalizer_taps(1)]))
+
 out_cli = os.path.join(folder, "out-cli.wav")
 out_sox = os.path.join(folder, "out-sox.wav")
 failed = False
-for label, ours, theirs in pairs:
+for label, ours, theirs in (pair for pair in pairs if only in pair[0]):
     best = best_times({
         "sonavel-cli": ([cli, "effect", ours[0], source, out_cli] + ours[1:], out_cli),
         "sox": (["sox", source, out_sox] + theirs, out_sox),

@@ -64,12 +64,16 @@ mkdir -p "$out/media_output_seeds" "$out/media_output_corpus"
 printf 'sample_rate=44100\nchannels=2\nduration=12.345000\n' > "$out/media_output_seeds/probe"
 printf 'sample_rate=8000\r\nchannels=1\nduration=N/A\nsample_rate=9\n' > "$out/media_output_seeds/probe_na"
 
-# Seeds for the typed times (first byte 0 modulo 3), envelope files (1) and typed numbers (2).
+# Seeds for the typed times (first byte 0 modulo 4), envelope files (1), typed numbers (2)
+# and equaliser curves (3).
 mkdir -p "$out/text_inputs_seeds" "$out/text_inputs_corpus"
 printf '\x001:02:03.45' > "$out/text_inputs_seeds/time"
 printf '\x00-90.5' > "$out/text_inputs_seeds/negative"
 printf '\x01\x03\x00\x80\x80\x00\xff\x80' > "$out/text_inputs_seeds/envelope"
 printf '\x02 -12 ' > "$out/text_inputs_seeds/number"
+printf '\x03\x02\x00\x80\xff\x80' > "$out/text_inputs_seeds/equalizer_flat"
+printf '\x03\x06\x00\x3f\xa8\x3f\xb2\x7f\xd3\x7f\xda\x3f\xff\x3f' > "$out/text_inputs_seeds/equalizer_bandpass"
+printf '\x03\x04\x40\xc8\x80\x00\x20\x10\xff\xff' > "$out/text_inputs_seeds/equalizer_gap_falling"
 
 # Seeds for the range edits: four bytes per operation (code, p1, p2, p3; a parameter byte
 # b means b % 64 - 16).

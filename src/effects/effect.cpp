@@ -176,6 +176,7 @@ const std::vector<EffectDefinition>& EffectCatalogue() {
     AddDynamicsEffects(effects);
     AddRateEffects(effects);
     AddDelayEffects(effects);
+    AddEqualizerEffects(effects);
     return effects;
   }();
   return catalogue;

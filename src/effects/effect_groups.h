@@ -15,5 +15,7 @@ void AddDynamicsEffects(std::vector<EffectDefinition>& effects);
 void AddRateEffects(std::vector<EffectDefinition>& effects);
 // Echo, reverb, chorus, flanger and phaser.
 void AddDelayEffects(std::vector<EffectDefinition>& effects);
+// The drawn-curve equaliser.
+void AddEqualizerEffects(std::vector<EffectDefinition>& effects);
 
 }  // namespace sonavel

@@ -15,9 +15,13 @@ namespace sonavel {
 
 std::string EnvelopeFilePath() { return JoinPath(UserDataFolder(), "envelope.dat"); }
 
-EnvelopePoints LoadEnvelopePoints() {
+EnvelopePoints LoadEnvelopePoints() { return LoadPointList(EnvelopeFilePath()); }
+
+bool SaveEnvelopePoints(const EnvelopePoints& points) { return SavePointList(EnvelopeFilePath(), points); }
+
+EnvelopePoints LoadPointList(const std::string& path) {
   EnvelopePoints points;
-  File file(EnvelopeFilePath(), File::Mode::kRead);
+  File file(path, File::Mode::kRead);
   std::uint8_t count = 0;
   if (file.IsOpen() && file.Read(&count, 1) == 1) {
     std::uint8_t pairs[2 * kMaxEnvelopePoints];
@@ -34,15 +38,14 @@ EnvelopePoints LoadEnvelopePoints() {
   file.Close();
   if (points.empty()) {
     points = {{0, 128}, {255, 128}};
-    SaveEnvelopePoints(points);
+    SavePointList(path, points);
   }
   return points;
 }
 
-bool SaveEnvelopePoints(const EnvelopePoints& points) {
-  const std::string path = EnvelopeFilePath();
+bool SavePointList(const std::string& path, const EnvelopePoints& points) {
   std::error_code ignored;
-  std::filesystem::create_directories(UserDataFolder(), ignored);
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
   const std::size_t count = std::min(points.size(), kMaxEnvelopePoints);
   std::vector<std::uint8_t> bytes;
   bytes.push_back(static_cast<std::uint8_t>(count));

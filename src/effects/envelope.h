@@ -25,12 +25,16 @@ inline constexpr std::size_t kMaxEnvelopePoints = 64;
 // Where the point list lives: "envelope.dat" in UserDataFolder().
 std::string EnvelopeFilePath();
 
-// The stored list: at most 64 points, each x raised to at least the previous one. A
-// missing, empty or unreadable file gives the flat list {(0, 128), (255, 128)}, which is
-// then written back.
+// A point list file at `path` (one byte N, then N byte pairs): at most 64 points, each x
+// raised to at least the previous one. A missing, empty or unreadable file gives the flat
+// list {(0, 128), (255, 128)}, which is then written back.
+EnvelopePoints LoadPointList(const std::string& path);
+// Writes at most 64 points to a temporary file beside `path` and renames it over the old
+// one, creating the folder if need be. False (and the old file kept) on failure.
+bool SavePointList(const std::string& path, const EnvelopePoints& points);
+
+// The envelope's stored list and its writer (LoadPointList, SavePointList).
 EnvelopePoints LoadEnvelopePoints();
-// Writes at most 64 points to a temporary file beside the list and renames it over the
-// old one, creating the folder if need be. False (and the old file kept) on failure.
 bool SaveEnvelopePoints(const EnvelopePoints& points);
 
 // The gain curve of a point list over `length` frames in Q24. The first point counts as

@@ -193,7 +193,7 @@ TEST(EffectCatalogue, EffectsAnswerToTheirMenuTextsInAnyCaseUmlautsIncluded) {
 
 TEST(EffectCatalogue, EveryCommandHasOneEffectFoundByNameInAnyCase) {
   const auto& effects = EffectCatalogue();
-  ASSERT_EQ(effects.size(), 23u);
+  ASSERT_EQ(effects.size(), 24u);
   for (const EffectDefinition& effect : effects) {
     EXPECT_EQ(FindEffect(effect.command_id), &effect) << effect.undo_name;
     // Mono and Stereo share the name of their undo step; the first answers to it.
@@ -204,7 +204,8 @@ TEST(EffectCatalogue, EveryCommandHasOneEffectFoundByNameInAnyCase) {
   }
   EXPECT_EQ(FindEffectByName("normalisieren"), FindEffect(4002));
   EXPECT_EQ(FindEffectByName("Normalise"), nullptr);
-  EXPECT_EQ(FindEffect(4003), nullptr);  // the equaliser is not built yet
+  EXPECT_EQ(FindEffectByName("EQUALIZER"), FindEffect(4003));
+  EXPECT_EQ(FindEffect(4003)->lead_in_ms, 1000);
 }
 
 // A stored value read in two places must have one default, and the effects' values must not

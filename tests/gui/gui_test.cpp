@@ -31,6 +31,7 @@
 #include "gui/main_window.h"
 #include "gui/level_meter.h"
 #include "effects/effect.h"
+#include "effects/equalizer.h"
 #include "gui/document_window.h"
 #include "gui/wave_view.h"
 #include "gui_fixture.h"
@@ -461,6 +462,8 @@ TEST(MainFrame, EveryEffectRunsFromItsCommandAndUndoRestoresTheSound) {
       {"Nur Tonhöhe ändern", {{{"ConstSpeedPitch", "120"}}, {}}},
   };
   ASSERT_FALSE(EffectCatalogue().empty());
+  // The equaliser renders its stored curve: half the level everywhere.
+  ASSERT_TRUE(SaveEqualizerPoints({{0, 64}, {255, 64}}));
   for (const EffectDefinition& effect : EffectCatalogue()) {
     SCOPED_TRACE(effect.undo_name);
     SetSelection(document, 2000, 30000, 2000);
@@ -490,6 +493,7 @@ TEST(MainFrame, EveryEffectRunsFromItsCommandAndUndoRestoresTheSound) {
   EXPECT_EQ(UndoMenuState(document).undo_text, before.undo_text);
   window.close();
   SetWorkingFolder("");
+  std::filesystem::remove(EqualizerFilePath());
 }
 
 TEST(MainFrame, EditCommandsRunFromTheMenuWithTheFramesClipboard) {

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "effects/effect.h"
+#include "effects/equalizer.h"
 #include "effects/resampler.h"
 #include "formats/mp3_file.h"
 #include "formats/pump.h"
@@ -219,6 +220,43 @@ TEST_F(CliTest, StreamedEffectsEqualTheEditorsRenderAndSave) {
     ASSERT_EQ(outcome.code, 0) << outcome.err;
     EXPECT_EQ(SamplesOf(Path("cli.wav")), SamplesOf(Path("editor.wav")));
   }
+}
+
+// The equaliser renders the stored curve ("equalizer.dat", flat when missing: the file
+// comes back unchanged), or with EQPreset=N the curve of that preset's stored values.
+TEST_F(CliTest, EqualizerRendersTheStoredCurveOrAPreset) {
+  const std::string in = Path("in.wav");
+  Sox("-D -r 44100 -n -c 2 -b 16 " + Quote(in) + " synth 20000s sine 300 whitenoise gain -9");
+  const std::vector<std::int32_t> original = SamplesOf(in);
+  ASSERT_EQ(Cli("effect Equalizer " + Quote(in) + " " + Quote(Path("flat.wav"))).code, 0);
+  EXPECT_EQ(SamplesOf(Path("flat.wav")), original);
+  EXPECT_EQ(ReadBytes(EqualizerFilePath()), (std::vector<std::uint8_t>{2, 0, 128, 255, 128}));
+
+  // Each rendered file against the filter run here on the same samples, within the
+  // rounding to 16 bits.
+  auto expect_filtered = [&](const std::string& out, const EnvelopePoints& curve) {
+    SourceRef filter = MakeFirEqualizer(OpenWavReader(in), BuildEqualizerTable(curve, 44100));
+    std::vector<std::int32_t> expected(original.size());
+    filter->Read(expected.data(), static_cast<std::int32_t>(original.size() / 2));
+    const std::vector<std::int32_t> rendered = SamplesOf(out);
+    ASSERT_EQ(rendered.size(), expected.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) worst = std::max(worst, std::abs(rendered[i] - expected[i]));
+    EXPECT_LE(worst, 16) << out;
+    EXPECT_NE(rendered, original) << out;
+  };
+  const EnvelopePoints stop = BandPresetCurve(EqualizerPreset::kBandStop, {200, 2000, 300, 20});
+  ASSERT_TRUE(SaveEqualizerPoints(stop));
+  ASSERT_EQ(Cli("effect Equalizer " + Quote(in) + " " + Quote(Path("stop.wav"))).code, 0);
+  expect_filtered(Path("stop.wav"), stop);
+  {
+    Registry registry;
+    Settings settings(registry);
+    WriteBandValues(EqualizerPreset::kNotch, {1000, 1000, 0, 150}, settings);
+  }
+  ASSERT_EQ(Cli("effect Equalizer " + Quote(in) + " " + Quote(Path("notch.wav")) + " EQPreset=5").code, 0);
+  expect_filtered(Path("notch.wav"), BandPresetCurve(EqualizerPreset::kNotch, {1000, 1000, 0, 150}));
+  EXPECT_EQ(Cli("effect Equalizer " + Quote(in) + " " + Quote(Path("x.wav")) + " EQPreset=7").code, 2);
 }
 
 TEST_F(CliTest, EffectRefusesWhatItCannotDo) {

@@ -51,4 +51,26 @@ class FftPlan {
   std::vector<double> stage_sin_;
 };
 
+// A complex FFT of 4^k points for fast convolution, where the order of the bins does not
+// matter: the forward transform (unscaled, X[k] = Σ x[n] e^(−2πi kn / N)) leaves the
+// spectrum in base-4 digit-reversed order, and the inverse takes a spectrum in that order
+// back to natural order (unscaled too, so inverse after forward gives N × the input).
+// Radix-4 butterflies and no permutation pass: about half the memory traffic of FftPlan.
+class UnorderedFft {
+ public:
+  // Size N = 4^(order / 2): an odd order is lowered by one; at most FftPlan::kMaxOrder.
+  explicit UnorderedFft(int order);
+
+  std::int32_t size() const { return size_; }
+
+  void Forward(double* real, double* imaginary) const;
+  void Inverse(double* real, double* imaginary) const;
+
+ private:
+  std::int32_t size_;
+  // Per stage (span N first, down to 4), for j below a quarter span: cos and sin of
+  // 2π j / span, 2π 2j / span and 2π 3j / span, each run of a quarter span side by side.
+  std::vector<double> twiddles_;
+};
+
 }  // namespace sonavel
