@@ -512,7 +512,9 @@ bool CommandAvailable(int id) {
       4022, 4023, 4024, 5001, 5002, 5003, 5004, 5005, 5007, 5008, 5013, 5009, 5010, 5011, 5012, 5040, 9001,
       9002, 9003, 9004, 9005, 9090,
       // Bookmarks and regions; copying regions to a CD (8018) waits for CD writing.
-      8000, 8001, 8003, 8004, 8005, 8006, 8007, 8008, 8009, 8011, 8012, 8013, 8014, 8015, 8016, 8017};
+      8000, 8001, 8003, 8004, 8005, 8006, 8007, 8008, 8009, 8011, 8012, 8013, 8014, 8015, 8016, 8017,
+      // Distortion, AM radio, high-pass.
+      4028, 4029, 4031};
   return std::find(std::begin(kAvailable), std::end(kAvailable), id) != std::end(kAvailable);
 }
 

@@ -13,5 +13,7 @@ void AddGainEffects(std::vector<EffectDefinition>& effects);
 void AddDynamicsEffects(std::vector<EffectDefinition>& effects);
 // Sample rate and channel conversion, and the speed and pitch changes.
 void AddRateEffects(std::vector<EffectDefinition>& effects);
+// Distortion, the AM radio effect and the high-pass filter.
+void AddClipEffects(std::vector<EffectDefinition>& effects);
 
 }  // namespace sonavel
