@@ -20,7 +20,15 @@ pairs = [
     ("dc offset / highpass 10", ["DC Offset Correction"], ["highpass", "10"]),
     ("compressor / compand", ["Dynamic Range Compressor", "CompressorThreshold=-20", "CompressorRatio=2"],
      ["compand", "0.005,0.05", "-20,-20,0,-10"]),
+    ("distortion / overdrive", ["Verzerrung"], ["overdrive"]),
+    ("am radio / hp lp overdrive", ["AM Radioeffekt"],
+     ["highpass", "-1", "100", "lowpass", "-1", "5000", "overdrive"]),
+    ("high-pass / highpass 250", ["High-Pass Filter"], ["highpass", "250"]),
 ]
+# BENCH_ONLY="distortion,high-pass" runs just the pairs whose labels start so.
+only = [word for word in os.environ.get("BENCH_ONLY", "").split(",") if word]
+if only:
+    pairs = [pair for pair in pairs if any(pair[0].startswith(word) for word in only)]
 out_cli = os.path.join(folder, "out-cli.wav")
 out_sox = os.path.join(folder, "out-sox.wav")
 failed = False

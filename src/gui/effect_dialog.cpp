@@ -256,7 +256,9 @@ void EffectParameterDialog::AddFieldRows(QGridLayout* grid, int& row, const std:
     }
     caption->setBuddy(control);
     grid->addWidget(caption, row, 0);
-    grid->addWidget(control, row, 1);
+    // Edits reach under a decibel control's readout.
+    const bool slider = dialog_.fields[i].kind == EffectFieldKind::kDecibels;
+    grid->addWidget(control, row, 1, 1, slider ? 1 : 2);
     ++row;
   }
 }
