@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -194,22 +193,16 @@ int RunCommand(const std::string& command) {
   return status == -1 ? -1 : WEXITSTATUS(status);
 }
 
+// 16-bit samples as raw bytes in the machine's order (little-endian here, as told to sox).
 void WriteRaw16(const std::string& path, const std::vector<std::int16_t>& samples) {
-  std::ofstream file(path, std::ios::binary);
-  for (std::int16_t s : samples) {
-    const auto u = static_cast<std::uint16_t>(s);
-    const char bytes[2] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
-    file.write(bytes, 2);
-  }
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(2 * samples.size()));
 }
 
 std::vector<std::int16_t> ReadRaw16(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  const std::vector<char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  std::vector<std::int16_t> samples(bytes.size() / 2);
-  for (std::size_t i = 0; i < samples.size(); ++i)
-    samples[i] = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                           (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  std::vector<std::int16_t> samples(static_cast<std::size_t>(file.tellg()) / 2);
+  file.seekg(0).read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(2 * samples.size()));
   return samples;
 }
 
