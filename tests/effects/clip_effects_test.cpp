@@ -302,5 +302,19 @@ TEST(AmRadio, TheBandFollowsTheOnePoleModelAndItsCorners) {
   EXPECT_GT(curve.Clip(524272), 52180);
 }
 
+TEST(ClipPreviews, ClampTheDegreeAndPlayTheHighPassAsOnePoleAtTwiceTheFrequency) {
+  std::vector<std::int32_t> noise(4000);
+  std::uint32_t state = 7;
+  for (std::int32_t& x : noise) x = static_cast<std::int32_t>((state = state * 1664525u + 1013904223u) >> 12) - 524288;
+  auto render = [&noise](SourceRef chain) { return ReadInOddChunks(*chain, 4000); };
+  const EffectDefinition& distortion = *FindEffect(4028);
+  EXPECT_EQ(render(distortion.preview(Memory(noise, kRate), {{"Degree", "3"}, {"Level", "-8"}})),
+            render(MakeSoftClip(Memory(noise, kRate), -8, 1.0)));
+  const EffectDefinition& high_pass = *FindEffect(4031);
+  EXPECT_EQ(render(high_pass.preview(Memory(noise, kRate), {{"LowCutFreq", "250"}})),
+            render(MakeCounted<OnePoleHigh>(Memory(noise, kRate), 500.0)));
+  EXPECT_EQ(OnePoleCoefficient(500, kRate), 17);
+}
+
 }  // namespace
 }  // namespace sonavel
