@@ -30,6 +30,10 @@ pairs = [
     ("chorus", ["Chorus"], ["chorus", "0.7", "0.9", "40", "0.7", "0.5", "2", "-s"]),
     ("flanger", ["Flanger"], ["flanger"]),
     ("phaser", ["Phaser"], ["phaser", "0.8", "0.74", "5", "0.4", "0.5", "-s"]),
+    ("distortion / overdrive", ["Verzerrung"], ["overdrive"]),
+    ("am radio / hp lp overdrive", ["AM Radioeffekt"],
+     ["highpass", "-1", "100", "lowpass", "-1", "5000", "overdrive"]),
+    ("high-pass / highpass 250", ["High-Pass Filter"], ["highpass", "250"]),
 ]
 
 def equalizer_taps(preset):

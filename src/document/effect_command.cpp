@@ -27,6 +27,9 @@ EffectDialog BuildDialog(const EffectDefinition& effect, const EffectValues& val
     field.label = parameter.label;
     field.choices = parameter.choices;
     field.free_entry = parameter.free_entry;
+    field.kind = parameter.kind;
+    field.lowest = parameter.control_lowest;
+    field.highest = parameter.control_highest;
     const auto found = values.find(parameter.name);
     field.value = found != values.end() ? found->second : parameter.fallback;
     dialog.fields.push_back(std::move(field));

@@ -177,6 +177,7 @@ const std::vector<EffectDefinition>& EffectCatalogue() {
     AddRateEffects(effects);
     AddDelayEffects(effects);
     AddEqualizerEffects(effects);
+    AddClipEffects(effects);
     return effects;
   }();
   return catalogue;
@@ -239,6 +240,8 @@ EffectValues ReadEffectValues(const EffectDefinition& effect, const SettingsRead
     }
     std::optional<int> number = LeadingInt(text);
     if (number && parameter.short_value) number = static_cast<std::int16_t>(*number);
+    if (number && parameter.clamps_stored)
+      number = static_cast<int>(std::clamp<double>(*number, LowestValue(parameter), HighestValue(parameter)));
     if (!number || !in_range(*number)) number = TextToInt(parameter.fallback);
     values[parameter.name] = std::to_string(*number);
   }

@@ -114,6 +114,12 @@ struct EffectParameter {
   // the generic one names the field and its range.
   std::string too_high = {};
   std::string too_low = {};
+  // A stored number out of range is limited into it instead of giving the default.
+  bool clamps_stored = false;
+  // How the dialog shows it; a decibel control spans control_lowest … control_highest.
+  EffectFieldKind kind = EffectFieldKind::kText;
+  int control_lowest = 0;
+  int control_highest = 0;
 };
 
 // Why a typed value is refused.

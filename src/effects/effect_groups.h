@@ -17,5 +17,7 @@ void AddRateEffects(std::vector<EffectDefinition>& effects);
 void AddDelayEffects(std::vector<EffectDefinition>& effects);
 // The drawn-curve equaliser.
 void AddEqualizerEffects(std::vector<EffectDefinition>& effects);
+// Distortion, the AM radio effect and the high-pass filter.
+void AddClipEffects(std::vector<EffectDefinition>& effects);
 
 }  // namespace sonavel

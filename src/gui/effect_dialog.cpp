@@ -237,10 +237,28 @@ void EffectParameterDialog::AddFieldRows(QGridLayout* grid, int& row, const std:
       for (const auto& [name, text] : kCrossFadeLabels)
         if (dialog_.fields[i].name == name) label = text;
     auto* caption = new QLabel(label);
-    QWidget* control = BuildEditOrChoice(i);
+    QWidget* control = nullptr;
+    if (dialog_.fields[i].kind == EffectFieldKind::kDecibels) {
+      // A slider over whole decibels with its value beside it.
+      auto* readout = new QLabel;
+      readout->setMinimumWidth(readout->fontMetrics().horizontalAdvance("+127dB  "));
+      readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      QSlider* slider = BuildSlider(i, dialog_.fields[i].lowest, dialog_.fields[i].highest, readout);
+      slider->setTickInterval(1);
+      slider->setMinimumWidth(200);
+      const auto show = [readout](int value) { readout->setText(Q(DecibelControlText(value))); };
+      show(slider->value());
+      connect(slider, &QSlider::valueChanged, readout, show);
+      grid->addWidget(readout, row, 2);
+      control = slider;
+    } else {
+      control = BuildEditOrChoice(i);
+    }
     caption->setBuddy(control);
     grid->addWidget(caption, row, 0);
-    grid->addWidget(control, row, 1);
+    // Edits reach under a decibel control's readout.
+    const bool slider = dialog_.fields[i].kind == EffectFieldKind::kDecibels;
+    grid->addWidget(control, row, 1, 1, slider ? 1 : 2);
     ++row;
   }
 }

@@ -30,6 +30,11 @@ struct Message {
 // when the mix is longer than the selection, fade-out time).
 enum class EffectDialogKind { kFields, kEnvelope, kCompressor, kCrossFade, kStereoPan, kMix };
 
+// How a field is shown: an edit (or a drop-down, with choices), or a decibel control, a
+// slider over whole decibels from `lowest` to `highest` with the value beside it as
+// "-3dB", "0dB" or "+2dB" (widened to hold a value beyond that range).
+enum class EffectFieldKind { kText, kDecibels };
+
 struct EffectField {
   int id = 101;         // the control id
   std::string name;     // the stored value's name, e.g. "AmplifyGain"
@@ -39,7 +44,13 @@ struct EffectField {
   // with `free_entry` the text, which may also be typed.
   std::vector<std::string> choices;
   bool free_entry = false;
+  EffectFieldKind kind = EffectFieldKind::kText;
+  int lowest = 0;
+  int highest = 0;
 };
+
+// The decibel control's text of a value: "%ddB", with "+" before positive values.
+std::string DecibelControlText(int decibels);
 
 struct EffectPreset {
   std::string name;                 // shown in the drop-down (entry 0 "Voreinstellungen Wählen" is implied)

@@ -21,6 +21,10 @@ MessageAnswer SafeAnswer(MessageButtons buttons) {
   return MessageAnswer::kCancel;
 }
 
+std::string DecibelControlText(int decibels) {
+  return (decibels > 0 ? "+" : "") + std::to_string(decibels) + "dB";
+}
+
 std::string RawDialogRefusal(const RawDialog& dialog) {
   const std::optional<std::int64_t> rate = ParseWholeNumber(dialog.rate);
   if (!rate || *rate < kRawDialogMinimumRate || *rate > kRawDialogMaximumRate)

@@ -769,5 +769,79 @@ TEST(EffectDialogMix, AVolumeAbove100IsRefusedAndCancelKeepsTheFields) {
   EXPECT_EQ(Values(description), (std::vector<std::string>{"100", "50", "2", "1.5", "1", "0"}));
 }
 
+// ---- The decibel control, on the distortion and high-pass dialogs as the catalogue
+// describes them.
+
+EffectDialog FromCatalogue(int command_id) {
+  const EffectDefinition& effect = *FindEffect(command_id);
+  EffectDialog dialog;
+  dialog.title = effect.undo_name;
+  dialog.presets = effect.presets;
+  dialog.presets_id = effect.presets_id;
+  for (const EffectParameter& parameter : effect.parameters)
+    dialog.fields.push_back(EffectField{parameter.id, parameter.name, parameter.label, parameter.fallback, {}, false,
+                                        parameter.kind, parameter.control_lowest, parameter.control_highest});
+  dialog.validate = [&effect](const std::vector<EffectField>& fields) {
+    return RefusalMessage(effect, FieldValues(fields));
+  };
+  return dialog;
+}
+
+TEST(EffectDialogDecibels, TheDistortionLevelIsASliderWithItsDecibelText) {
+  EXPECT_EQ(DecibelControlText(-3), "-3dB");
+  EXPECT_EQ(DecibelControlText(0), "0dB");
+  EXPECT_EQ(DecibelControlText(3), "+3dB");
+  EffectDialog description = FromCatalogue(4028);
+  PreviewLog log;
+  log.Attach(description);
+  EXPECT_TRUE(RunDialog(description, [](QDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "Verzerrung");
+    auto* level = Find<QSlider>(dialog, "102");
+    auto* readout = Find<QLabel>(dialog, "102Value");
+    EXPECT_EQ(level->minimum(), -20);
+    EXPECT_EQ(level->maximum(), 3);
+    EXPECT_EQ(level->value(), -3);
+    EXPECT_EQ(readout->text(), "-3dB");
+    level->setValue(2);
+    EXPECT_EQ(readout->text(), "+2dB");
+    // "Heavy": degree 0.6, level -8 dB.
+    Find<QComboBox>(dialog, "103")->setCurrentIndex(2);
+    EXPECT_EQ(Find<QLineEdit>(dialog, "101")->text(), "0.6");
+    EXPECT_EQ(level->value(), -8);
+    EXPECT_EQ(readout->text(), "-8dB");
+    SaveScreenshot(dialog, "effect_distortion");
+    Ok(dialog)->click();
+  }));
+  EXPECT_EQ(description.fields[0].value, "0.6");
+  EXPECT_EQ(description.fields[1].value, "-8");
+
+  // A stored level beyond the control's range widens it rather than being changed.
+  description.fields[1].value = "-40";
+  EXPECT_TRUE(RunDialog(description, [](QDialog& dialog) {
+    EXPECT_EQ(Find<QSlider>(dialog, "102")->minimum(), -40);
+    EXPECT_EQ(Find<QLabel>(dialog, "102Value")->text(), "-40dB");
+    Ok(dialog)->click();
+  }));
+  EXPECT_EQ(description.fields[1].value, "-40");
+}
+
+TEST(EffectDialogDecibels, TheHighPassDialogTakesItsPresetsFromList102) {
+  EffectDialog description = FromCatalogue(4031);
+  PreviewLog log;
+  log.Attach(description);
+  EXPECT_TRUE(RunDialog(description, [](QDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "High-Pass Filter");
+    auto* presets = Find<QComboBox>(dialog, "102");
+    ASSERT_EQ(presets->count(), 3);
+    EXPECT_EQ(presets->itemText(1), "Allgemeines Audio Cleanup");
+    EXPECT_EQ(Find<QLineEdit>(dialog, "101")->text(), "250");
+    presets->setCurrentIndex(2);
+    EXPECT_EQ(Find<QLineEdit>(dialog, "101")->text(), "4000");
+    SaveScreenshot(dialog, "effect_high_pass");
+    Ok(dialog)->click();
+  }));
+  EXPECT_EQ(description.fields[0].value, "4000");
+}
+
 }  // namespace
 }  // namespace sonavel

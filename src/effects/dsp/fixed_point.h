@@ -25,6 +25,21 @@ inline std::int32_t Q24Multiply(std::int32_t x, std::int32_t g) {
   return static_cast<std::int32_t>(((xl * gh) >> 12) + ((xh * gl) >> 12) + xh * gh);
 }
 
+// The same split multiply kept in 64 bits, for operands whose product may not fit in 32
+// (it equals Q24Multiply wherever that result fits).
+inline std::int64_t Q24MultiplyWide(std::int64_t x, std::int64_t g) {
+  const std::int64_t xh = x >> 12;
+  const std::int64_t xl = x & 0xFFF;
+  const std::int64_t gh = g >> 12;
+  const std::int64_t gl = g & 0xFFF;
+  return ((xl * gh) >> 12) + ((xh * gl) >> 12) + xh * gh;
+}
+
+// A wide result limited to the 32-bit range, where plain 32-bit arithmetic would wrap.
+inline std::int32_t SaturateToInt32(std::int64_t value) {
+  return static_cast<std::int32_t>(value < INT32_MIN ? INT32_MIN : (value > INT32_MAX ? INT32_MAX : value));
+}
+
 inline std::int32_t PercentToQ9(std::int32_t percent) { return percent * 512 / 100; }
 inline std::int32_t Q9Multiply(std::int32_t x, std::int32_t g) {
   return static_cast<std::int32_t>((static_cast<std::int64_t>(x) * g) >> 9);
