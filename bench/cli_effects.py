@@ -60,6 +60,9 @@ def equalizer_taps(preset):
 
 # The equaliser (band pass at its stored defaults) against sox's FIR filter with its taps.
 pairs.append(("equalizer / fir 4095", ["Equalizer", "EQPreset=1"], ["fir", equalizer_taps(1)]))
+# The telephone effect: a 4095-tap band filter and a soft clip; sox does the same work with
+# 4095 taps (their values do not change its time) and its overdrive.
+pairs.append(("telephone / fir 4095 overdrive", ["Telefoneffekt"], ["fir", equalizer_taps(1), "overdrive"]))
 
 out_cli = os.path.join(folder, "out-cli.wav")
 out_sox = os.path.join(folder, "out-sox.wav")

@@ -21,11 +21,6 @@ constexpr std::int32_t kShortestEcho = 20;
 constexpr std::int32_t kShortestReverb = 128;
 constexpr std::int32_t kLongestSweepMs = 1000;
 
-std::int32_t Saturate(std::int64_t value) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
-                                                            std::numeric_limits<std::int32_t>::max()));
-}
-
 // `bound` times `factor`, held at the largest 32-bit value.
 std::int32_t ScaledBound(std::int32_t bound, double factor) {
   return static_cast<std::int32_t>(
@@ -62,7 +57,7 @@ void EchoFilter::Read(std::int32_t* buffer, std::int32_t frames) {
     std::int32_t* ring = ring_.data() + write_;
     std::int32_t* out = buffer + done;
     for (std::int32_t j = 0; j < run; ++j) {
-      const std::int32_t y = Saturate(out[j] + ((ring[j] * gain) >> 9));
+      const std::int32_t y = SaturateToInt32(out[j] + ((ring[j] * gain) >> 9));
       out[j] = y;
       ring[j] = y;
     }
@@ -118,7 +113,7 @@ void ReverbFilter::Read(std::int32_t* buffer, std::int32_t frames) {
     for (std::int64_t j = 0; j < run; ++j) {
       const std::int64_t y = out[j] + ((t1[j] * g1) >> 9) + ((t2[j] * g2) >> 9) + ((t3[j] * g3) >> 9) +
                              ((t4[j] * g4) >> 9) + ((w[j] * g5) >> 9);
-      const std::int32_t s = Saturate(y);
+      const std::int32_t s = SaturateToInt32(y);
       w[j] = s;
       out[j] = s;
     }
@@ -195,8 +190,8 @@ void ChorusFilter::Read(std::int32_t* buffer, std::int32_t frames) {
     const std::int32_t* f1 = back(h1 + 1);
     const std::int32_t* n2 = back(h2);
     const std::int32_t* f2 = back(h2 + 1);
-    frame[0] = Saturate(std::int64_t{xl} + Voice(a1, n1[0], f1[0], g1) + Voice(a2, n2[0], f2[0], g2));
-    frame[1] = Saturate(std::int64_t{xr} + Voice(a1, n1[1], f1[1], g2) + Voice(a2, n2[1], f2[1], g1));
+    frame[0] = SaturateToInt32(std::int64_t{xl} + Voice(a1, n1[0], f1[0], g1) + Voice(a2, n2[0], f2[0], g2));
+    frame[1] = SaturateToInt32(std::int64_t{xr} + Voice(a1, n1[1], f1[1], g2) + Voice(a2, n2[1], f2[1], g1));
     w += 2;
     if (w == length) w = 0;
   }
@@ -228,7 +223,7 @@ void FlangerFilter::Read(std::int32_t* buffer, std::int32_t frames) {
     for (std::int64_t k = 0; k < total; ++k) {
       const std::int32_t x = buffer[k];
       ring[write_] = x;
-      buffer[k] = Saturate(x + static_cast<std::int64_t>(gain_ * ring[tap]));
+      buffer[k] = SaturateToInt32(x + static_cast<std::int64_t>(gain_ * ring[tap]));
       if (++write_ == length) write_ = 0;
       if (++tap == length) tap = 0;
     }
@@ -251,7 +246,7 @@ void FlangerFilter::Read(std::int32_t* buffer, std::int32_t frames) {
     for (int ch = 0; ch < c; ++ch) {
       const std::int32_t x = buffer[k + ch];
       ring[w + ch] = x;
-      buffer[k + ch] = Saturate(x + Voice(a, ring[near + ch], ring[far + ch], g));
+      buffer[k + ch] = SaturateToInt32(x + Voice(a, ring[near + ch], ring[far + ch], g));
     }
     w += c;
     if (w == length) w = 0;

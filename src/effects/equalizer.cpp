@@ -6,6 +6,7 @@
 #include <limits>
 #include <numbers>
 
+#include "effects/clip_filters.h"
 #include "effects/dsp/fft.h"
 #include "effects/effect_groups.h"
 #include "platform/paths.h"
@@ -22,6 +23,7 @@ const std::array<const char*, kEqualizerPresets> kEqualizerPresetKeys = {
 namespace {
 
 constexpr int kEqualizerCommand = 4003;
+constexpr int kTelephoneCommand = 4030;
 constexpr double kLn16 = 2.77258872;
 constexpr int kHighestHz = 20000;
 // The frequency-sum size: a cosine transform over 2048 + 1 points is a real FFT of 4096.
@@ -364,6 +366,8 @@ SourceRef MakeTelephoneBand(SourceRef source) {
   return MakeFirEqualizer(std::move(source), table);
 }
 
+SourceRef MakeTelephone(SourceRef source) { return MakeSoftClip(MakeTelephoneBand(std::move(source)), -8, 0.1); }
+
 EqualizerTable TelephoneTable(std::int32_t rate) {
   std::int32_t half = rate / 2;
   if (half <= 0) half = 44100;
@@ -409,8 +413,24 @@ EffectDefinition Equalizer() {
   return effect;
 }
 
+EffectDefinition Telephone() {
+  EffectDefinition effect;
+  effect.command_id = kTelephoneCommand;
+  effect.undo_name = "Telefoneffekt";
+  effect.streams = true;
+  effect.run = [](EffectRun& run) {
+    return RunGenericEffect(
+        run.sound, run.start, run.end, [](SourceRef reader) { return MakeTelephone(std::move(reader)); },
+        "Telefoneffekt", run.progress, run.input, run.output);
+  };
+  return effect;
+}
+
 }  // namespace
 
-void AddEqualizerEffects(std::vector<EffectDefinition>& effects) { effects.push_back(Equalizer()); }
+void AddEqualizerEffects(std::vector<EffectDefinition>& effects) {
+  effects.push_back(Equalizer());
+  effects.push_back(Telephone());
+}
 
 }  // namespace sonavel

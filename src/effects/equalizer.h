@@ -144,5 +144,7 @@ SourceRef MakeFirEqualizer(SourceRef source, const EqualizerTable& table, bool e
 EqualizerTable TelephoneTable(std::int32_t rate);
 // The telephone effect's band filter at the source's rate (its soft clip follows).
 SourceRef MakeTelephoneBand(SourceRef source);
+// The whole telephone effect: the band filter, then a soft clip at -8 dB of degree 0.1.
+SourceRef MakeTelephone(SourceRef source);
 
 }  // namespace sonavel
