@@ -1,4 +1,5 @@
 #include "effects/equalizer.h"
+#include "effects/equalizer_dialog.h"
 
 #include <algorithm>
 #include <cmath>
@@ -388,6 +389,18 @@ EffectDefinition Equalizer() {
   effect.presets_id = 105;
   effect.lead_in_ms = 1000;
   effect.streams = true;
+  effect.dialog = EffectDialogKind::kEqualizer;
+  effect.has_dialog = true;
+  effect.has_preview = true;
+  effect.controls = [](Settings& settings, const EffectValues& values) {
+    return std::make_shared<EqualizerEditor>(settings, ValueInt(values, "EQPreset"));
+  };
+  // The dialog stores every change of its curve at once, so the stored curve is the one
+  // shown.
+  effect.preview = [](SourceRef reader, const EffectValues&) {
+    const EqualizerTable table = BuildEqualizerTable(LoadEqualizerPoints(), reader->rate);
+    return MakeFirEqualizer(std::move(reader), table);
+  };
   effect.run = [](EffectRun& run) {
     // The editor hands over its curve; else a chosen preset's stored values make it, and
     // without one the stored curve is used.
