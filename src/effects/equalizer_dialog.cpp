@@ -23,8 +23,10 @@ EqualizerWindowValue Field(const char* name, const char* label, int edit_id, int
   field.label = label;
   field.edit_id = edit_id;
   field.slider_id = edit_id + 1;
-  field.value = value;
   field.highest = percent ? kHighestPercent : kHighestHz;
+  // A stored level beyond the slider (Notch and Boost/Cut keep 1000 until first set) shows
+  // as the slider's top: the curve builder limits it below that anyway.
+  field.value = std::clamp(value, 0, field.highest);
   field.step = percent ? kPercentStep : kHzStep;
   return field;
 }
