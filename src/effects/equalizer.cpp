@@ -378,6 +378,37 @@ EqualizerTable TelephoneTable(std::int32_t rate) {
 
 namespace {
 
+// The selection alone: frames outside [start, end) read as zeros, so that the filter's
+// look-ahead and look-back see silence beyond the selection's ends.
+class SelectionOnly final : public FilterSource {
+ public:
+  SelectionOnly(SourceRef source, std::int32_t start, std::int32_t end)
+      : FilterSource(std::move(source)), start_(start), end_(end), position_(upstream->Position()) {}
+
+  void Read(std::int32_t* buffer, std::int32_t frames) override {
+    upstream->Read(buffer, frames);
+    CheckUpstream();
+    const std::int64_t from = position_;
+    const std::int64_t to = from + frames;
+    // Zero the frames before the start and from the end on.
+    const std::int64_t before = std::clamp<std::int64_t>(start_ - from, 0, frames);
+    const std::int64_t after = std::clamp<std::int64_t>(to - end_, 0, frames);
+    std::fill(buffer, buffer + before * channels, 0);
+    std::fill(buffer + (frames - after) * channels, buffer + std::int64_t{frames} * channels, 0);
+    position_ += frames;
+  }
+  std::int32_t Position() const override { return position_; }
+  void Seek(std::int32_t frame) override {
+    upstream->Seek(frame);
+    position_ = frame;
+  }
+
+ private:
+  std::int32_t start_;
+  std::int32_t end_;
+  std::int32_t position_;
+};
+
 EffectDefinition Equalizer() {
   EffectDefinition effect;
   effect.command_id = kEqualizerCommand;
@@ -416,7 +447,10 @@ EffectDefinition Equalizer() {
     }
     const EqualizerTable table = BuildEqualizerTable(points, run.sound.rate);
     return RunGenericEffect(
-        run.sound, run.start, run.end, [&](SourceRef reader) { return MakeFirEqualizer(std::move(reader), table); },
+        run.sound, run.start, run.end,
+        [&](SourceRef reader) {
+          return MakeFirEqualizer(MakeCounted<SelectionOnly>(std::move(reader), run.start, run.end), table);
+        },
         "Equalizing", run.progress, run.input, run.output);
   };
   return effect;

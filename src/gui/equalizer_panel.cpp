@@ -252,6 +252,11 @@ EqualizerPresetWindow::EqualizerPresetWindow(EqualizerControls& controls, QWidge
   move(x, y);
 }
 
+// The edits lose their focus while the window goes away: nothing more to apply then.
+EqualizerPresetWindow::~EqualizerPresetWindow() {
+  for (QLineEdit* edit : edits_) disconnect(edit, nullptr, this, nullptr);
+}
+
 void EqualizerPresetWindow::Load() {
   loading_ = true;
   window_ = controls_.Window();
@@ -336,9 +341,6 @@ void EqualizerPanel::OpenSettings() {
   if (window_ != nullptr) window_->close();
   window_ = new EqualizerPresetWindow(controls_, this);
   connect(window_, &EqualizerPresetWindow::CurveChanged, this, &EqualizerPanel::Refresh);
-  connect(window_, &QObject::destroyed, this, [this, shown = window_] {
-    if (window_ == shown) window_ = nullptr;
-  });
   window_->show();
 }
 

@@ -4,6 +4,7 @@
 // windows. The logic behind them is an EqualizerControls.
 
 #include <QDialog>
+#include <QPointer>
 #include <QWidget>
 
 #include <cstddef>
@@ -64,6 +65,7 @@ class EqualizerPresetWindow : public QDialog {
 
  public:
   EqualizerPresetWindow(EqualizerControls& controls, QWidget* parent);
+  ~EqualizerPresetWindow() override;
 
  signals:
   void CurveChanged();
@@ -104,7 +106,7 @@ class EqualizerPanel : public QWidget {
   EqualizerControls& controls_;
   EqualizerCurve* curve_;
   QComboBox* presets_;
-  EqualizerPresetWindow* window_ = nullptr;
+  QPointer<EqualizerPresetWindow> window_;
 };
 
 }  // namespace sonavel
