@@ -83,11 +83,12 @@ Result RunEffectCommand(AudioDocument& document, DocumentServices& services, Set
     if (effect.has_preview) CopyRange(document.sound, preview_sound, state.selection_start, state.selection_end);
     EffectDialog dialog = BuildDialog(effect, values, preview_sound, services.playback);
     dialog.points = points;
+    if (effect.controls) dialog.equalizer = effect.controls(settings, values);
     const bool accepted = services.ui.AskEffectParameters(dialog);
     if (dialog.stop_preview) dialog.stop_preview();
     if (!accepted) return kCancelled;
     values = FieldValues(dialog.fields);
-    points = dialog.points;
+    points = dialog.equalizer ? dialog.equalizer->points() : dialog.points;
   }
   if (effect.unchanged && effect.unchanged(values, document.sound)) return kDone;
   if (options.store_values && effect.remembers) {

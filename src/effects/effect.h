@@ -176,6 +176,9 @@ struct EffectDefinition {
   // The preview chain over a reader of the selection, with values clamped into range; empty
   // when the effect has no preview.
   std::function<SourceRef(SourceRef reader, const EffectValues&)> preview;
+  // The logic behind a special dialog's controls (the equaliser's), made when it opens;
+  // its curve is the one the effect renders.
+  std::function<std::shared_ptr<EqualizerControls>(Settings&, const EffectValues&)> controls;
 };
 
 // Every value of the effect's parameters, then the effect's own check; nullopt when all

@@ -1,4 +1,5 @@
 #include "effects/equalizer.h"
+#include "effects/equalizer_dialog.h"
 
 #include <algorithm>
 #include <cmath>
@@ -381,6 +382,37 @@ EqualizerTable TelephoneTable(std::int32_t rate) {
 
 namespace {
 
+// The selection alone: frames outside [start, end) read as zeros, so that the filter's
+// look-ahead and look-back see silence beyond the selection's ends.
+class SelectionOnly final : public FilterSource {
+ public:
+  SelectionOnly(SourceRef source, std::int32_t start, std::int32_t end)
+      : FilterSource(std::move(source)), start_(start), end_(end), position_(upstream->Position()) {}
+
+  void Read(std::int32_t* buffer, std::int32_t frames) override {
+    upstream->Read(buffer, frames);
+    CheckUpstream();
+    const std::int64_t from = position_;
+    const std::int64_t to = from + frames;
+    // Zero the frames before the start and from the end on.
+    const std::int64_t before = std::clamp<std::int64_t>(start_ - from, 0, frames);
+    const std::int64_t after = std::clamp<std::int64_t>(to - end_, 0, frames);
+    std::fill(buffer, buffer + before * channels, 0);
+    std::fill(buffer + (frames - after) * channels, buffer + std::int64_t{frames} * channels, 0);
+    position_ += frames;
+  }
+  std::int32_t Position() const override { return position_; }
+  void Seek(std::int32_t frame) override {
+    upstream->Seek(frame);
+    position_ = frame;
+  }
+
+ private:
+  std::int32_t start_;
+  std::int32_t end_;
+  std::int32_t position_;
+};
+
 EffectDefinition Equalizer() {
   EffectDefinition effect;
   effect.command_id = kEqualizerCommand;
@@ -392,6 +424,18 @@ EffectDefinition Equalizer() {
   effect.presets_id = 105;
   effect.lead_in_ms = 1000;
   effect.streams = true;
+  effect.dialog = EffectDialogKind::kEqualizer;
+  effect.has_dialog = true;
+  effect.has_preview = true;
+  effect.controls = [](Settings& settings, const EffectValues& values) {
+    return std::make_shared<EqualizerEditor>(settings, ValueInt(values, "EQPreset"));
+  };
+  // The dialog stores every change of its curve at once, so the stored curve is the one
+  // shown.
+  effect.preview = [](SourceRef reader, const EffectValues&) {
+    const EqualizerTable table = BuildEqualizerTable(LoadEqualizerPoints(), reader->rate);
+    return MakeFirEqualizer(std::move(reader), table);
+  };
   effect.run = [](EffectRun& run) {
     // The editor hands over its curve; else a chosen preset's stored values make it, and
     // without one the stored curve is used.
@@ -407,7 +451,10 @@ EffectDefinition Equalizer() {
     }
     const EqualizerTable table = BuildEqualizerTable(points, run.sound.rate);
     return RunGenericEffect(
-        run.sound, run.start, run.end, [&](SourceRef reader) { return MakeFirEqualizer(std::move(reader), table); },
+        run.sound, run.start, run.end,
+        [&](SourceRef reader) {
+          return MakeFirEqualizer(MakeCounted<SelectionOnly>(std::move(reader), run.start, run.end), table);
+        },
         "Equalizing", run.progress, run.input, run.output);
   };
   return effect;
@@ -420,7 +467,10 @@ EffectDefinition Telephone() {
   effect.streams = true;
   effect.run = [](EffectRun& run) {
     return RunGenericEffect(
-        run.sound, run.start, run.end, [](SourceRef reader) { return MakeTelephone(std::move(reader)); },
+        run.sound, run.start, run.end,
+        [&run](SourceRef reader) {
+          return MakeTelephone(MakeCounted<SelectionOnly>(std::move(reader), run.start, run.end));
+        },
         "Telefoneffekt", run.progress, run.input, run.output);
   };
   return effect;

@@ -24,6 +24,7 @@
 #include "effects/compressor.h"
 #include "gui/compressor_curve.h"
 #include "gui/envelope_editor.h"
+#include "gui/equalizer_panel.h"
 #include "platform/setting_keys.h"
 #include "platform/settings.h"
 
@@ -75,6 +76,7 @@ class EffectParameterDialog final : public QDialog {
   QWidget* BuildCompressor(std::vector<bool>& placed);
   QWidget* BuildStereoPan(std::vector<bool>& placed);
   QWidget* BuildMix(std::vector<bool>& placed);
+  QWidget* BuildEqualizer(std::vector<bool>& placed);
   void UpdateMixFadeTime();
   QString FieldText(std::size_t field) const;
   void SetFieldText(std::size_t field, const QString& text);
@@ -90,6 +92,7 @@ class EffectParameterDialog final : public QDialog {
   std::vector<QWidget*> controls_;
   EnvelopeEditor* envelope_ = nullptr;
   CompressorCurve* curve_ = nullptr;
+  EqualizerPanel* equalizer_ = nullptr;
   // The mix dialog's radio buttons (their ids are the values), the group holding them, the
   // fade time edit and whether the selection is empty.
   QButtonGroup* mix_choice_ = nullptr;
@@ -125,6 +128,7 @@ EffectParameterDialog::EffectParameterDialog(EffectDialog& dialog, QWidget* pare
     case EffectDialogKind::kCompressor: layout->addWidget(BuildCompressor(placed), 1); break;
     case EffectDialogKind::kStereoPan: layout->addWidget(BuildStereoPan(placed)); break;
     case EffectDialogKind::kMix: layout->addWidget(BuildMix(placed)); break;
+    case EffectDialogKind::kEqualizer: layout->addWidget(BuildEqualizer(placed), 1); break;
     case EffectDialogKind::kCrossFade:
       layout->addWidget(new QLabel("Die Auswahl wird entfernt, ihre beiden Ränder werden ineinander übergeblendet."));
       break;
@@ -580,11 +584,30 @@ void EffectParameterDialog::FieldChanged(std::size_t field) {
   }
 }
 
+QWidget* EffectParameterDialog::BuildEqualizer(std::vector<bool>& placed) {
+  if (!dialog_.equalizer) return new QWidget;
+  equalizer_ = new EqualizerPanel(*dialog_.equalizer);
+  // The drop-down is the preset field's control.
+  for (std::size_t field = 0; field < dialog_.fields.size(); ++field) {
+    if (dialog_.fields[field].id != dialog_.presets_id) continue;
+    controls_[field] = equalizer_->presets();
+    placed[field] = true;
+  }
+  // A changed curve plays from the start when the preview is on.
+  connect(equalizer_, &EqualizerPanel::CurveChanged, this, [this] {
+    if (!playing_) return;
+    StopPreview();
+    StartPreview();
+  });
+  return equalizer_;
+}
+
 EffectDialog EffectParameterDialog::Current() const {
   EffectDialog current = dialog_;
   for (std::size_t i = 0; i < current.fields.size(); ++i)
     if (controls_[i] != nullptr) current.fields[i].value = FieldText(i).toStdString();
   if (envelope_ != nullptr) current.points = envelope_->points();
+  if (equalizer_ != nullptr) current.points = dialog_.equalizer->points();
   return current;
 }
 
@@ -634,7 +657,7 @@ void EffectParameterDialog::accept() {
     return;
   }
   dialog_.fields = current.fields;
-  if (envelope_ != nullptr) dialog_.points = current.points;
+  if (envelope_ != nullptr || equalizer_ != nullptr) dialog_.points = current.points;
   QDialog::accept();
 }
 

@@ -12,13 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include "effects/envelope.h"
+
 namespace sonavel {
 
-// Points (x, y): x 0 … 255 across the selection, never decreasing; y the gain with 128 as
-// unity (y / 128).
-using EnvelopePoints = std::vector<std::pair<std::uint8_t, std::uint8_t>>;
-
-constexpr std::size_t kMaxEnvelopePoints = 64;
+// Points (x, y) and their limit of 64 come from the point-list file's reader: x 0 … 255
+// across the selection, never decreasing; y the gain with 128 as unity (y / 128).
 constexpr int kEnvelopeUnity = 128;
 
 // The flat curve at unity: {(0, 128), (255, 128)}.

@@ -6,6 +6,9 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,7 +31,8 @@ struct Message {
 // editors (the envelope curve, the compressor, the cross fade times, the stereo slider).
 // kMix: the mix dialog of the paste-mix and mix-file commands (volume, balance, what to do
 // when the mix is longer than the selection, fade-out time).
-enum class EffectDialogKind { kFields, kEnvelope, kCompressor, kCrossFade, kStereoPan, kMix };
+// kEqualizer: the equaliser's curve editor with its buttons, driven by `equalizer`.
+enum class EffectDialogKind { kFields, kEnvelope, kCompressor, kCrossFade, kStereoPan, kMix, kEqualizer };
 
 // How a field is shown: an edit (or a drop-down, with choices), or a decibel control, a
 // slider over whole decibels from `lowest` to `highest` with the value beside it as
@@ -57,6 +61,53 @@ struct EffectPreset {
   std::vector<std::string> values;  // one per field, in field order
 };
 
+// One value of an equaliser preset's settings window: an edit and a slider beside it.
+struct EqualizerWindowValue {
+  std::string name;   // the stored value's name, e.g. "StartFreq"
+  std::string label;
+  int edit_id = 101;
+  int slider_id = 102;
+  int value = 0;
+  int highest = 20000;  // the slider runs from 0
+  int step = 50;
+  bool enabled = true;
+};
+
+// A preset's modeless settings window ("BandPass Einstellungen").
+struct EqualizerWindow {
+  std::string title;
+  std::vector<EqualizerWindowValue> values;
+  int reset_id = 113;
+  int apply_id = 114;
+};
+
+// The equaliser dialog's logic behind its controls. Every change of the curve is stored
+// at once, as is every value a preset window takes.
+class EqualizerControls {
+ public:
+  using Points = std::vector<std::pair<std::uint8_t, std::uint8_t>>;
+  virtual ~EqualizerControls() = default;
+  virtual const Points& points() const = 0;
+  // The curve as the editor left it (a dragged point): stored and reloaded.
+  virtual void SetPoints(Points points) = 0;
+  virtual void Reset() = 0;  // button 102
+  virtual void Snap() = 0;   // button 104
+  // The drop-down 105: an entry above 0 rebuilds the curve from the preset's stored values.
+  virtual int preset() const = 0;
+  virtual void ChoosePreset(int index) = 0;
+  // Button 106: why no window can open (no preset chosen), or nothing.
+  virtual std::optional<Message> SettingsRefusal() const = 0;
+  // The chosen preset's window with its stored values.
+  virtual EqualizerWindow Window() const = 0;
+  // Values typed or slid in the window, by name: all checked first (empty when taken, else
+  // the message and nothing changes), then stored and the curve rebuilt.
+  virtual std::string ApplyWindowValues(const std::map<std::string, std::string>& values) = 0;
+  virtual void ResetWindow() = 0;
+  // Where the windows open, kept in the settings.
+  virtual std::pair<int, int> WindowPosition() const = 0;
+  virtual void SetWindowPosition(int x, int y) = 0;
+};
+
 struct EffectDialog {
   std::string title;
   EffectDialogKind kind = EffectDialogKind::kFields;
@@ -66,6 +117,8 @@ struct EffectDialog {
   // The envelope editor's points: byte pairs (x, y), x 0 … 255 across the selection, y
   // with 128 as unity.
   std::vector<std::pair<std::uint8_t, std::uint8_t>> points;
+  // The equaliser's controls (kEqualizer only).
+  std::shared_ptr<EqualizerControls> equalizer;
   // Checked at OK: empty when the fields are acceptable, else the message to show (under
   // "Ungültiger Wert"); the dialog then stays open.
   std::function<std::string(const std::vector<EffectField>&)> validate;

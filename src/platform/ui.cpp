@@ -83,6 +83,30 @@ std::optional<std::string> ScriptedUi::ChooseFolder(std::string_view title, std:
   return NextChoice("folder " + std::string(title));
 }
 
+bool ScriptedUi::AnswerEqualizer(const EffectAnswer& answer, EffectDialog& dialog) {
+  EqualizerControls& equalizer = *dialog.equalizer;
+  if (answer.equalizer_reset) equalizer.Reset();
+  if (answer.equalizer_preset > 0) {
+    equalizer.ChoosePreset(answer.equalizer_preset);
+    for (EffectField& field : dialog.fields)
+      if (field.id == dialog.presets_id) field.value = std::to_string(answer.equalizer_preset);
+  }
+  if (!answer.preset_values.empty()) {
+    if (const std::optional<Message> refused = equalizer.SettingsRefusal()) {
+      shown_.push_back(*refused);
+      return false;
+    }
+    if (const std::string refused = equalizer.ApplyWindowValues(answer.preset_values); !refused.empty()) {
+      shown_.push_back(Message{refused, "Ungültiger Wert", MessageIcon::kInformation, MessageButtons::kOk});
+      return false;
+    }
+  }
+  if (answer.equalizer_snap) equalizer.Snap();
+  if (!answer.points.empty()) equalizer.SetPoints(answer.points);
+  dialog.points = equalizer.points();
+  return true;
+}
+
 bool ScriptedUi::AskEffectParameters(EffectDialog& dialog) {
   effect_dialogs_.push_back(dialog);
   requests_.push_back(dialog.title);
@@ -94,6 +118,7 @@ bool ScriptedUi::AskEffectParameters(EffectDialog& dialog) {
       if (auto found = answer->values.find(field.name); found != answer->values.end()) field.value = found->second;
     }
     if (!answer->points.empty()) dialog.points = answer->points;
+    if (dialog.equalizer && !AnswerEqualizer(*answer, dialog)) continue;
     const std::string refused = dialog.validate ? dialog.validate(dialog.fields) : std::string();
     if (refused.empty()) return true;
     shown_.push_back(Message{refused, "Ungültiger Wert", MessageIcon::kInformation, MessageButtons::kOk});

@@ -96,9 +96,16 @@ class ScriptedUi final : public Ui {
   // keep their text), and for the envelope editor its points; nothing cancels. An answer
   // that fails the dialog's check is shown as its message and the next answer is tried,
   // as a user would correct the field. With the queue empty, dialogs are cancelled.
+  // The equaliser's answer works its controls in this order: reset, the preset chosen in
+  // the drop-down with the values typed into its window and applied (refused values are
+  // shown and the next answer is tried), snap, then the points as dragged.
   struct EffectAnswer {
     std::map<std::string, std::string> values;
     std::vector<std::pair<std::uint8_t, std::uint8_t>> points;
+    bool equalizer_reset = false;
+    int equalizer_preset = 0;  // 0 keeps the drop-down as it is
+    std::map<std::string, std::string> preset_values{};
+    bool equalizer_snap = false;
   };
   bool AskEffectParameters(EffectDialog& dialog) override;
   void QueueEffectAnswer(std::optional<EffectAnswer> answer) { effect_answers_.push_back(std::move(answer)); }
@@ -211,6 +218,8 @@ class ScriptedUi final : public Ui {
   std::vector<JoinRegionsDialog> join_dialogs_;
 
   std::optional<std::string> NextChoice(std::string request);
+  // Works the equaliser's controls as `answer` says; false when a value was refused.
+  bool AnswerEqualizer(const EffectAnswer& answer, EffectDialog& dialog);
 };
 
 // Headless: prints "caption: text" to standard error and gives the safe answer.

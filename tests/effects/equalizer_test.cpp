@@ -16,6 +16,7 @@
 #include "effects/dsp/fft.h"
 #include "effects/dsp/fixed_point.h"
 #include "effects/equalizer.h"
+#include "effects/equalizer_dialog.h"
 #include "memory_source.h"
 #include "platform/file.h"
 #include "platform/registry.h"
@@ -119,6 +120,92 @@ TEST(EqualizerCurve, PresetValuesLiveUnderTheirOwnKeyAndTheCurveInItsFile) {
   const EnvelopePoints loaded = LoadEqualizerPoints();
   ASSERT_EQ(loaded.size(), 64u);
   EXPECT_EQ(loaded[3], (std::pair<std::uint8_t, std::uint8_t>(6, 3)));
+  std::filesystem::remove(EqualizerFilePath());
+}
+
+TEST(EqualizerDialog, PointTipsRoundTheirDecibelsHalfAwayFromZero) {
+  EXPECT_EQ(EqualizerPointTip(0, 128), "0Hz, 100% (0dB)");
+  EXPECT_EQ(EqualizerPointTip(128, 255), "4029Hz, 200% (+6dB)");
+  EXPECT_EQ(EqualizerPointTip(255, 32), "19999Hz, 25% (-12dB)");
+  // -17.50 dB, -0.53 dB and +3.51 dB: past the half, away from zero.
+  EXPECT_EQ(EqualizerPointTip(50, 17), "963Hz, 13% (-18dB)");
+  EXPECT_EQ(EqualizerPointTip(100, 120), "2621Hz, 94% (-1dB)");
+  EXPECT_EQ(EqualizerPointTip(200, 191), "10397Hz, 149% (+4dB)");
+  // No level at all has no finite decibels.
+  EXPECT_EQ(EqualizerPointTip(0, 0), "0Hz, 0% (-∞dB)");
+}
+
+// The dialog's logic on a registry of its own: snap, reset, presets and their windows, each
+// change stored at once.
+TEST(EqualizerDialog, SnapResetAndPresetWindowsStoreEveryChange) {
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("eq-dialog-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(folder);
+  {
+    Registry registry((folder / "user").string(), (folder / "machine").string());
+    Settings settings(registry);
+    ASSERT_TRUE(SaveEqualizerPoints({{3, 128}, {100, 200}, {180, 40}, {250, 90}}));
+    EqualizerEditor editor(settings, 0);
+    // X(f(x)) truncates back one step; the last point goes to the end of the axis.
+    editor.Snap();
+    const EnvelopePoints snapped{{2, 128}, {99, 200}, {179, 40}, {255, 90}};
+    EXPECT_EQ(editor.points(), snapped);
+    EXPECT_EQ(LoadEqualizerPoints(), snapped);
+    editor.Reset();
+    EXPECT_EQ(editor.points(), (EnvelopePoints{{0, 128}, {255, 128}}));
+    EXPECT_EQ(LoadEqualizerPoints(), editor.points());
+
+    // Without a preset the settings window is refused.
+    const std::optional<Message> refused = editor.SettingsRefusal();
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->text, "Bitte wählen Sie eine Voreinstellung, bevor Sie das Einstellungsfenster öffnen.");
+    EXPECT_EQ(refused->caption, "Sonavel");
+    EXPECT_EQ(refused->icon, MessageIcon::kError);
+
+    // Notch: the slope is disabled and 0; typed values are checked all before any is kept.
+    editor.ChoosePreset(static_cast<int>(EqualizerPreset::kNotch));
+    EXPECT_FALSE(editor.SettingsRefusal().has_value());
+    EXPECT_EQ(editor.points(), BandPresetCurve(EqualizerPreset::kNotch, {8000, 12000, 1000, 1000}));
+    EqualizerWindow window = editor.Window();
+    EXPECT_EQ(window.title, "Notch Einstellungen");
+    ASSERT_EQ(window.values.size(), 4u);
+    EXPECT_EQ(window.values[2].name, "Slope");
+    EXPECT_FALSE(window.values[2].enabled);
+    EXPECT_EQ(window.values[2].value, 0);
+    EXPECT_EQ(window.values[3].value, 200);  // the stored 1000 at the slider's top
+    EXPECT_EQ(std::vector<int>({window.values[3].edit_id, window.values[3].slider_id, window.values[3].highest,
+                                window.values[3].step, window.reset_id, window.apply_id}),
+              std::vector<int>({107, 108, 200, 5, 113, 114}));
+    EXPECT_NE(editor.ApplyWindowValues({{"StartFreq", "5000"}, {"Amp", "abc"}}), "");
+    EXPECT_NE(editor.ApplyWindowValues({{"EndFreq", "20001"}}), "");
+    EXPECT_EQ(ReadBandValues(EqualizerPreset::kNotch, settings).start, 8000);
+    EXPECT_EQ(editor.ApplyWindowValues({{"StartFreq", "5000"}, {"EndFreq", "5000"}, {"Amp", "180"}}), "");
+    EXPECT_EQ(editor.points(), BandPresetCurve(EqualizerPreset::kNotch, {5000, 5000, 0, 180}));
+    EXPECT_EQ(LoadEqualizerPoints(), editor.points());
+    editor.ResetWindow();
+    const BandValues reset = ReadBandValues(EqualizerPreset::kNotch, settings);
+    EXPECT_EQ(std::vector<int>({reset.start, reset.end, reset.slope, reset.amp}),
+              std::vector<int>({9750, 10250, 0, 150}));
+    EXPECT_EQ(editor.points(), BandPresetCurve(EqualizerPreset::kNotch, reset));
+
+    // The pass window: three values, its own reset and apply ids and defaults.
+    editor.ChoosePreset(static_cast<int>(EqualizerPreset::kHighPass));
+    window = editor.Window();
+    EXPECT_EQ(window.title, "HighPass Einstellungen");
+    std::vector<int> ids;
+    for (const EqualizerWindowValue& value : window.values) ids.insert(ids.end(), {value.edit_id, value.slider_id});
+    EXPECT_EQ(ids, std::vector<int>({101, 102, 103, 104, 107, 108}));
+    EXPECT_EQ(std::make_pair(window.reset_id, window.apply_id), std::make_pair(111, 112));
+    EXPECT_EQ(editor.ApplyWindowValues({{"Freq", "12000"}, {"Slope", "3000"}, {"Amp", "10"}}), "");
+    EXPECT_EQ(editor.points(), PassPresetCurve(EqualizerPreset::kHighPass, {12000, 3000, 10}));
+    editor.ResetWindow();
+    const PassValues pass = ReadPassValues(EqualizerPreset::kHighPass, settings);
+    EXPECT_EQ(std::vector<int>({pass.freq, pass.slope, pass.amp}), std::vector<int>({4000, 1000, 50}));
+
+    editor.SetWindowPosition(321, 45);
+    EXPECT_EQ(EqualizerEditor(settings, 4).WindowPosition(), std::make_pair(321, 45));
+    EXPECT_EQ(settings.ReadInt("Settings", "EQWindowX", 0), 321);
+  }
+  std::filesystem::remove_all(folder);
   std::filesystem::remove(EqualizerFilePath());
 }
 
