@@ -178,6 +178,7 @@ const std::vector<EffectDefinition>& EffectCatalogue() {
     AddDelayEffects(effects);
     AddEqualizerEffects(effects);
     AddClipEffects(effects);
+    AddNoiseGateEffects(effects);
     return effects;
   }();
   return catalogue;

@@ -19,5 +19,7 @@ void AddDelayEffects(std::vector<EffectDefinition>& effects);
 void AddEqualizerEffects(std::vector<EffectDefinition>& effects);
 // Distortion, the AM radio effect and the high-pass filter.
 void AddClipEffects(std::vector<EffectDefinition>& effects);
+// The multi-band noise gate.
+void AddNoiseGateEffects(std::vector<EffectDefinition>& effects);
 
 }  // namespace sonavel
