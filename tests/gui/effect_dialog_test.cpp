@@ -843,5 +843,27 @@ TEST(EffectDialogDecibels, TheHighPassDialogTakesItsPresetsFromList102) {
   EXPECT_EQ(description.fields[0].value, "4000");
 }
 
+TEST(EffectDialogDecibels, TheNoiseGateDialogSpansMinus40To0AndTakesItsPreset) {
+  EffectDialog description = FromCatalogue(4010);
+  PreviewLog log;
+  log.Attach(description);
+  EXPECT_TRUE(RunDialog(description, [](QDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "Noise Reduction (Multi-band Noise Gating)");
+    auto* level = Find<QSlider>(dialog, "101");
+    EXPECT_EQ(level->minimum(), -40);
+    EXPECT_EQ(level->maximum(), 0);
+    EXPECT_EQ(level->value(), -30);
+    EXPECT_EQ(Find<QLabel>(dialog, "101Value")->text(), "-30dB");
+    auto* presets = Find<QComboBox>(dialog, "102");
+    ASSERT_EQ(presets->count(), 2);
+    EXPECT_EQ(presets->itemText(1), "Störgeräusche Entfernen");
+    presets->setCurrentIndex(1);
+    EXPECT_EQ(level->value(), -20);
+    SaveScreenshot(dialog, "effect_noise_gate");
+    Ok(dialog)->click();
+  }));
+  EXPECT_EQ(description.fields[0].value, "-20");
+}
+
 }  // namespace
 }  // namespace sonavel
