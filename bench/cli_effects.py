@@ -34,6 +34,10 @@ pairs = [
     ("am radio / hp lp overdrive", ["AM Radioeffekt"],
      ["highpass", "-1", "100", "lowpass", "-1", "5000", "overdrive"]),
     ("high-pass / highpass 250", ["High-Pass Filter"], ["highpass", "250"]),
+    # Four bands split at 400, 1100 and 2600 Hz, each gated below -40 dB.
+    ("noise gate / mcompand", ["Noise Reduction (Multi-band Noise Gating)"],
+     ["mcompand", "0.005,0.1 -90,-90,-41,-90,-40,-40", "400", "0.005,0.1 -90,-90,-41,-90,-40,-40", "1100",
+      "0.005,0.1 -90,-90,-41,-90,-40,-40", "2600", "0.005,0.1 -90,-90,-41,-90,-40,-40"]),
 ]
 
 def equalizer_taps(preset):
