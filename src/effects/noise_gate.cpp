@@ -40,10 +40,10 @@ NoiseGateFilter::NoiseGateFilter(SourceRef source, int level_db)
     threshold[band] = q > 0 ? std::min<std::int64_t>(kFactorNumerator / q, INT32_MAX) : INT32_MAX;
   }
   block = std::clamp(rate / kBlocksPerSecond, kShortestBlock, kLongestBlock);
-  const std::size_t set = std::size_t{kBands} * block * channels;
+  const std::size_t set = std::size_t{kBands} * static_cast<std::size_t>(block) * channels;
   current_.assign(set, 0);
   ahead_.assign(set, 0);
-  input_.assign(std::size_t{block} * channels, 0);
+  input_.assign(static_cast<std::size_t>(block) * channels, 0);
 }
 
 std::int32_t NoiseGateFilter::GateGain(std::int64_t level, std::int64_t factor) {
@@ -56,7 +56,7 @@ std::int32_t NoiseGateFilter::GateGain(std::int64_t level, std::int64_t factor) 
 void NoiseGateFilter::SplitBlock(std::vector<std::int32_t>& set) {
   upstream->Read(input_.data(), block);
   CheckUpstream();
-  const std::size_t band_size = std::size_t{block} * channels;
+  const std::size_t band_size = static_cast<std::size_t>(block) * channels;
   std::int32_t* band1 = set.data();
   std::int32_t* band2 = band1 + band_size;
   std::int32_t* band3 = band2 + band_size;
@@ -85,7 +85,7 @@ void NoiseGateFilter::SplitBlock(std::vector<std::int32_t>& set) {
 }
 
 std::array<std::int32_t, NoiseGateFilter::kBands> NoiseGateFilter::Targets(const std::vector<std::int32_t>& set) const {
-  const std::size_t band_size = std::size_t{block} * channels;
+  const std::size_t band_size = static_cast<std::size_t>(block) * channels;
   std::array<std::int64_t, kBands> p{};
   for (int band = 0; band < kBands; ++band) {
     const std::int32_t* samples = set.data() + band * band_size;
@@ -112,7 +112,7 @@ void NoiseGateFilter::Start() {
 
 void NoiseGateFilter::Read(std::int32_t* buffer, std::int32_t frames) {
   if (!started_) Start();
-  const std::size_t band_size = std::size_t{block} * channels;
+  const std::size_t band_size = static_cast<std::size_t>(block) * channels;
   for (std::int32_t n = 0; n < frames; ++n) {
     if (offset_ == block) {
       std::swap(current_, ahead_);
@@ -126,13 +126,13 @@ void NoiseGateFilter::Read(std::int32_t* buffer, std::int32_t frames) {
       }
       offset_ = 0;
     }
-    const std::size_t frame = std::size_t{static_cast<std::uint32_t>(offset_)} * channels;
+    const std::size_t frame = static_cast<std::size_t>(offset_) * channels;
     for (int ch = 0; ch < channels; ++ch) {
       std::int64_t sum = 0;
       for (int band = 0; band < kBands; ++band) {
         sum += Q24MultiplyWide(current_[band * band_size + frame + ch], gain[band]);
       }
-      buffer[std::size_t{static_cast<std::uint32_t>(n)} * channels + ch] = SaturateToInt32(sum);
+      buffer[static_cast<std::size_t>(n) * channels + ch] = SaturateToInt32(sum);
     }
     for (int band = 0; band < kBands; ++band) gain[band] += slope[band];
     ++offset_;

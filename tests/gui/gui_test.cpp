@@ -271,8 +271,8 @@ TEST(MainFrame, MenusTimeDisplaysCommandBarDropsAndCloseAll) {
                                  "&Betrachten", "&Fenster", "&Hilfe"}));
   ASSERT_NE(window.CommandAction(1002), nullptr);
   EXPECT_TRUE(window.CommandAction(1002)->isEnabled());
-  ASSERT_NE(window.CommandAction(4010), nullptr);
-  EXPECT_FALSE(window.CommandAction(4010)->isEnabled());
+  ASSERT_NE(window.CommandAction(4019), nullptr);
+  EXPECT_FALSE(window.CommandAction(4019)->isEnabled());
   EXPECT_FALSE(window.CommandAction(2001)->isEnabled());  // nothing to undo without a document
   EXPECT_EQ(window.TimeDisplay(130), "0:00:00.000");
 
