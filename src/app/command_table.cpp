@@ -516,7 +516,9 @@ bool CommandAvailable(int id) {
       // Bookmarks and regions; copying regions to a CD (8018) waits for CD writing.
       8000, 8001, 8003, 8004, 8005, 8006, 8007, 8008, 8009, 8011, 8012, 8013, 8014, 8015, 8016, 8017,
       // Distortion, AM radio, high-pass.
-      4028, 4029, 4030, 4031};
+      4028, 4029, 4030, 4031,
+      // Vocal reduction.
+      4032};
   return std::find(std::begin(kAvailable), std::end(kAvailable), id) != std::end(kAvailable);
 }
 
