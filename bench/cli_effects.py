@@ -34,6 +34,7 @@ pairs = [
     ("am radio / hp lp overdrive", ["AM Radioeffekt"],
      ["highpass", "-1", "100", "lowpass", "-1", "5000", "overdrive"]),
     ("high-pass / highpass 250", ["High-Pass Filter"], ["highpass", "250"]),
+    ("vocal reduction / remix -m 1,2i", ["Stimmen reduzieren"], ["remix", "-m", "1,2i"]),
 ]
 
 def equalizer_taps(preset):
