@@ -158,6 +158,8 @@ struct EffectDefinition {
   bool uses_envelope_file = false;  // the point list lives in "envelope.dat"
   // The run honours EffectRun::input and output, so a headless run need not load the file.
   bool streams = false;
+  // The channels a streaming run writes; 0: those of the input.
+  std::uint8_t streamed_channels = 0;
   // Playback lead-in after the effect in milliseconds; negative: no automatic playback
   // lead-in at all (the cursor goes to frame 0).
   std::int32_t lead_in_ms = 500;

@@ -42,6 +42,12 @@ namespace {
 // selection carries the difference in both channels.
 Result ReduceVocals(EffectRun& run) {
   run.progress.SetTexts("Reduce Vocals", {});
+  if (run.output) {
+    // A headless run streams the whole file into one channel.
+    SourceRef chain = VocalReductionChain(run.input, 1);
+    return CopyChunks(*chain, *run.output, run.start, run.end, run.progress, 0.0, 1.0, "Please wait...") ? kDone
+                                                                                                       : kCancelled;
+  }
   const bool whole = run.start <= 0 && run.end >= SoundLength(run.sound);
   const std::uint8_t channels = whole ? 1 : run.sound.channels;
   SourceRef chain = VocalReductionChain(OpenSoundReader(run.sound), channels);
@@ -70,6 +76,8 @@ void AddVocalEffects(std::vector<EffectDefinition>& effects) {
   effect.progress_title = "Reduce Vocals";
   effect.needs_stereo = true;
   effect.lead_in_ms = 1000;
+  effect.streams = true;
+  effect.streamed_channels = 1;
   effect.run = ReduceVocals;
   effects.push_back(std::move(effect));
 }
