@@ -38,6 +38,7 @@ pairs = [
     ("noise gate / mcompand", ["Noise Reduction (Multi-band Noise Gating)"],
      ["mcompand", "0.005,0.1 -90,-90,-41,-90,-40,-40", "400", "0.005,0.1 -90,-90,-41,-90,-40,-40", "1100",
       "0.005,0.1 -90,-90,-41,-90,-40,-40", "2600", "0.005,0.1 -90,-90,-41,-90,-40,-40"]),
+    ("vocal reduction / remix -m 1,2i", ["Stimmen reduzieren"], ["remix", "-m", "1,2i"]),
 ]
 
 def equalizer_taps(preset):

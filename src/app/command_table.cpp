@@ -517,8 +517,8 @@ bool CommandAvailable(int id) {
       8000, 8001, 8003, 8004, 8005, 8006, 8007, 8008, 8009, 8011, 8012, 8013, 8014, 8015, 8016, 8017,
       // Distortion, AM radio, high-pass.
       4028, 4029, 4030, 4031,
-      // The multi-band noise gate.
-      4010};
+      // The multi-band noise gate and vocal reduction.
+      4010, 4032};
   return std::find(std::begin(kAvailable), std::end(kAvailable), id) != std::end(kAvailable);
 }
 

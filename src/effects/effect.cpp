@@ -13,8 +13,8 @@
 namespace sonavel {
 
 bool CopyChunks(SampleSource& source, SampleSink& sink, std::int32_t start, std::int32_t end, Progress& progress,
-                double from, double to) {
-  progress.SetTexts({}, "Bitte warten...");
+                double from, double to, std::string_view detail) {
+  progress.SetTexts({}, detail);
   if (start > 0) source.Seek(start);
   const std::int64_t total = std::max<std::int64_t>(std::int64_t{end} - start, 1);
   std::vector<std::int32_t> buffer(static_cast<std::size_t>(kChunkFrames) * std::max<int>(source.channels, 1));
@@ -179,6 +179,7 @@ const std::vector<EffectDefinition>& EffectCatalogue() {
     AddEqualizerEffects(effects);
     AddClipEffects(effects);
     AddNoiseGateEffects(effects);
+    AddVocalEffects(effects);
     return effects;
   }();
   return catalogue;

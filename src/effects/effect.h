@@ -29,10 +29,10 @@ class Settings;
 
 // The chunked copy loop: seeks `source` to `start` (when above 0) and writes end - start
 // frames of it into `sink` in chunks of 8192 frames through one buffer, setting the
-// progress bar from `from` to `to` of its length and the second text line to
-// "Bitte warten...". False when the user cancelled.
+// progress bar from `from` to `to` of its length and the second text line to `detail`.
+// False when the user cancelled.
 bool CopyChunks(SampleSource& source, SampleSink& sink, std::int32_t start, std::int32_t end, Progress& progress,
-                double from = 0.0, double to = 1.0);
+                double from = 0.0, double to = 1.0, std::string_view detail = "Bitte warten...");
 
 // Renders `chain` (built on a reader over `sound`) over [start, end) into new block files
 // and replaces that range with them. `title` goes to the progress window's first line.
@@ -158,6 +158,8 @@ struct EffectDefinition {
   bool uses_envelope_file = false;  // the point list lives in "envelope.dat"
   // The run honours EffectRun::input and output, so a headless run need not load the file.
   bool streams = false;
+  // The channels a streaming run writes; 0: those of the input.
+  std::uint8_t streamed_channels = 0;
   // Playback lead-in after the effect in milliseconds; negative: no automatic playback
   // lead-in at all (the cursor goes to frame 0).
   std::int32_t lead_in_ms = 500;

@@ -21,5 +21,7 @@ void AddEqualizerEffects(std::vector<EffectDefinition>& effects);
 void AddClipEffects(std::vector<EffectDefinition>& effects);
 // The multi-band noise gate.
 void AddNoiseGateEffects(std::vector<EffectDefinition>& effects);
+// Vocal reduction.
+void AddVocalEffects(std::vector<EffectDefinition>& effects);
 
 }  // namespace sonavel

@@ -506,7 +506,8 @@ Result StreamEffect(const EffectDefinition& effect, const EffectValues& given, c
     return kFailed;
   }
   const std::int32_t length = reader->Length();
-  const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(reader->rate), reader->channels);
+  const std::uint8_t channels = effect.streamed_channels != 0 ? effect.streamed_channels : reader->channels;
+  const WaveFormat format = StoredFormatAt(static_cast<std::uint32_t>(reader->rate), channels);
   ReplacingFile replacing(out);
   int result;
   {

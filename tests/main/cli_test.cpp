@@ -259,6 +259,23 @@ TEST_F(CliTest, EqualizerRendersTheStoredCurveOrAPreset) {
   EXPECT_EQ(Cli("effect Equalizer " + Quote(in) + " " + Quote(Path("x.wav")) + " EQPreset=7").code, 2);
 }
 
+// Vocal reduction of a whole stereo file is one channel of left − right: on a file whose
+// difference stays within full scale, sox's remix of channel 1 and inverted channel 2.
+TEST_F(CliTest, VocalReductionEqualsSoxRemixOfLeftMinusRight) {
+  const std::string in = Path("stereo.wav");
+  // Two tones of about half scale: their difference comes within 5 % of full scale.
+  Sox("-D -r 44100 -n -c 2 -b 16 " + Quote(in) + " synth 44100s sine 440 sine 330 gain -6.1");
+  const Outcome reduced = Cli("effect \"Stimmen reduzieren\" " + Quote(in) + " " + Quote(Path("ours.wav")));
+  ASSERT_EQ(reduced.code, 0) << reduced.err;
+  Sox("-D " + Quote(in) + " " + Quote(Path("sox.wav")) + " remix -m 1,2i");
+  SourceRef ours = OpenWavReader(Path("ours.wav"));
+  ASSERT_EQ(ours->channels, 1);
+  const std::vector<std::int32_t> samples = Drain(*ours);
+  ASSERT_EQ(samples.size(), 44100u);
+  EXPECT_EQ(samples, SamplesOf(Path("sox.wav")));
+  EXPECT_GT(*std::max_element(samples.begin(), samples.end()), kFullScale * 95 / 100);
+}
+
 TEST_F(CliTest, EffectRefusesWhatItCannotDo) {
   const std::string in = Path("in.wav");
   Sox("-D -r 8000 -n -c 1 -b 16 " + Quote(in) + " synth 800s sine 440");
