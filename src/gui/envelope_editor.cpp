@@ -8,10 +8,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "gui/point_plot.h"
+
 namespace sonavel {
 namespace {
 
-constexpr double kHitRadius = 7.0;
 // The gains that get a grid line and a label: 200 % (almost), 150 %, 100 %, 50 %, 0 %.
 constexpr int kLabelledGains[] = {255, 192, 128, 64, 0};
 
@@ -107,31 +108,11 @@ QRectF EnvelopeEditor::PlotArea() const {
   return QRectF(left, top, std::max(10.0, width() - left - right), std::max(10.0, height() - top - bottom));
 }
 
-QPointF EnvelopeEditor::ToWidget(int x, int y) const {
-  const QRectF area = PlotArea();
-  return {area.left() + area.width() * x / 255.0, area.bottom() - area.height() * y / 255.0};
-}
+QPointF EnvelopeEditor::ToWidget(int x, int y) const { return PlotPosition(PlotArea(), x, y); }
 
-std::pair<int, int> EnvelopeEditor::FromWidget(QPointF at) const {
-  const QRectF area = PlotArea();
-  const int x = static_cast<int>(std::lround((at.x() - area.left()) / area.width() * 255.0));
-  const int y = static_cast<int>(std::lround((area.bottom() - at.y()) / area.height() * 255.0));
-  return {std::clamp(x, 0, 255), std::clamp(y, 0, 255)};
-}
+std::pair<int, int> EnvelopeEditor::FromWidget(QPointF at) const { return PlotValue(PlotArea(), at); }
 
-std::optional<std::size_t> EnvelopeEditor::PointAt(QPointF at) const {
-  std::optional<std::size_t> nearest;
-  double best = kHitRadius * kHitRadius;
-  for (std::size_t i = 0; i < points_.size(); ++i) {
-    const QPointF d = ToWidget(points_[i].first, points_[i].second) - at;
-    const double distance = QPointF::dotProduct(d, d);
-    if (distance <= best) {
-      best = distance;
-      nearest = i;
-    }
-  }
-  return nearest;
-}
+std::optional<std::size_t> EnvelopeEditor::PointAt(QPointF at) const { return PlotPointAt(PlotArea(), points_, at); }
 
 void EnvelopeEditor::paintEvent(QPaintEvent*) {
   QPainter painter(this);

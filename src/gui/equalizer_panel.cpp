@@ -20,11 +20,11 @@
 #include "effects/equalizer.h"
 #include "effects/equalizer_dialog.h"
 #include "gui/envelope_editor.h"
+#include "gui/point_plot.h"
 
 namespace sonavel {
 namespace {
 
-constexpr double kHitRadius = 7.0;
 // The frequencies labelled along the axis.
 constexpr int kLabelledHz[] = {100, 500, 1000, 2000, 5000, 10000, 20000};
 
@@ -53,30 +53,11 @@ QRectF EqualizerCurve::PlotArea() const {
   return QRectF(left, top, std::max(10.0, width() - left - 16), std::max(10.0, height() - top - bottom));
 }
 
-QPointF EqualizerCurve::ToWidget(int x, int y) const {
-  const QRectF area = PlotArea();
-  return {area.left() + area.width() * x / 255.0, area.bottom() - area.height() * y / 255.0};
-}
+QPointF EqualizerCurve::ToWidget(int x, int y) const { return PlotPosition(PlotArea(), x, y); }
 
-std::pair<int, int> EqualizerCurve::FromWidget(QPointF at) const {
-  const QRectF area = PlotArea();
-  const int x = static_cast<int>(std::lround((at.x() - area.left()) / area.width() * 255.0));
-  const int y = static_cast<int>(std::lround((area.bottom() - at.y()) / area.height() * 255.0));
-  return {std::clamp(x, 0, 255), std::clamp(y, 0, 255)};
-}
+std::pair<int, int> EqualizerCurve::FromWidget(QPointF at) const { return PlotValue(PlotArea(), at); }
 
-std::optional<std::size_t> EqualizerCurve::PointAt(QPointF at) const {
-  std::optional<std::size_t> nearest;
-  double best = kHitRadius * kHitRadius;
-  for (std::size_t i = 0; i < points_.size(); ++i) {
-    const QPointF d = ToWidget(points_[i].first, points_[i].second) - at;
-    if (const double distance = QPointF::dotProduct(d, d); distance <= best) {
-      best = distance;
-      nearest = i;
-    }
-  }
-  return nearest;
-}
+std::optional<std::size_t> EqualizerCurve::PointAt(QPointF at) const { return PlotPointAt(PlotArea(), points_, at); }
 
 void EqualizerCurve::paintEvent(QPaintEvent*) {
   QPainter painter(this);
