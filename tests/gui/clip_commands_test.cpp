@@ -27,12 +27,7 @@ using testing::WriteTone;
 constexpr std::int32_t kStart = 2000;
 constexpr std::int32_t kEnd = 30000;
 
-std::vector<std::int32_t> AllSamples(const Sound& sound) {
-  SourceRef reader = OpenSoundReader(sound);
-  std::vector<std::int32_t> samples(static_cast<std::size_t>(reader->Length()) * reader->channels);
-  reader->Read(samples.data(), reader->Length());
-  return samples;
-}
+using testing::AllSamples;
 
 // `original` with the stereo frames [kStart, kEnd) replaced by `chain` run over them alone.
 std::vector<std::int32_t> Expected(const std::vector<std::int32_t>& original,

@@ -35,12 +35,7 @@ namespace {
 
 using testing::TestSettings;
 
-std::vector<std::int32_t> AllSamples(const Sound& sound) {
-  SourceRef reader = OpenSoundReader(sound);
-  std::vector<std::int32_t> samples(static_cast<std::size_t>(reader->Length()) * reader->channels);
-  reader->Read(samples.data(), reader->Length());
-  return samples;
-}
+using testing::AllSamples;
 
 TEST(EqualizerCommand, ScriptedBandPassRendersItsCurveStoresItAndUndoes) {
   TestSettings test;

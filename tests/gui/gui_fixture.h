@@ -28,8 +28,18 @@
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/settings.h"
+#include "store/segment_reader.h"
+#include "store/sound.h"
 
 namespace sonavel::testing {
+
+// Every sample of `sound`, channels interleaved.
+inline std::vector<std::int32_t> AllSamples(const Sound& sound) {
+  SourceRef reader = OpenSoundReader(sound);
+  std::vector<std::int32_t> samples(static_cast<std::size_t>(reader->Length()) * reader->channels);
+  reader->Read(samples.data(), reader->Length());
+  return samples;
+}
 
 // Looks for the modal dialog named `name` every 10 ms and runs `steps` on it once.
 inline void RunStepsWhenUp(const QString& name, std::shared_ptr<std::function<void(QDialog&)>> steps,

@@ -431,12 +431,7 @@ TEST(MainFrame, TransportKeysButtonsAndPlayWhenOpen) {
 }
 
 // Every frame of a sound, as the segment reader delivers it.
-std::vector<std::int32_t> AllSamples(const Sound& sound) {
-  SourceRef reader = OpenSoundReader(sound);
-  std::vector<std::int32_t> samples(static_cast<std::size_t>(reader->Length()) * reader->channels);
-  reader->Read(samples.data(), reader->Length());
-  return samples;
-}
+using testing::AllSamples;
 
 TEST(MainFrame, EveryEffectRunsFromItsCommandAndUndoRestoresTheSound) {
   TestSettings test;

@@ -25,12 +25,7 @@ using testing::WriteTone;
 constexpr std::int32_t kStart = 3000;
 constexpr std::int32_t kEnd = 40000;
 
-std::vector<std::int32_t> AllSamples(const Sound& sound) {
-  SourceRef reader = OpenSoundReader(sound);
-  std::vector<std::int32_t> samples(static_cast<std::size_t>(reader->Length()) * reader->channels);
-  reader->Read(samples.data(), reader->Length());
-  return samples;
-}
+using testing::AllSamples;
 
 TEST(NoiseGateCommand, PresetRendersStoresAndUndoes) {
   TestSettings test;

@@ -26,12 +26,7 @@ constexpr std::int32_t kFrames = 22050 * 2;
 constexpr std::int32_t kStart = 20000;
 constexpr std::int32_t kEnd = 36000;
 
-std::vector<std::int32_t> AllSamples(const Sound& sound) {
-  SourceRef reader = OpenSoundReader(sound);
-  std::vector<std::int32_t> samples(static_cast<std::size_t>(reader->Length()) * reader->channels);
-  reader->Read(samples.data(), reader->Length());
-  return samples;
-}
+using testing::AllSamples;
 
 TEST(VocalCommand, RefusesMonoReducesPartsInStereoMakesTheWholeMonoAndUndoes) {
   TestSettings test;
