@@ -21,6 +21,7 @@
 #include "platform/file.h"
 #include "platform/registry.h"
 #include "platform/settings.h"
+#include "store/store_fixture.h"
 
 namespace sonavel {
 namespace {
@@ -86,6 +87,8 @@ TEST(EqualizerCurve, AxisAndPresetPointsAreExact) {
 TEST(EqualizerCurve, PresetValuesLiveUnderTheirOwnKeyAndTheCurveInItsFile) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("eq-settings-" + std::to_string(::getpid()));
   std::filesystem::remove_all(folder);
+  // The curve file lives in a data folder of this test alone.
+  testing::ScopedDataFolder data((folder / "data").string());
   {
     Registry registry((folder / "user").string(), (folder / "machine").string());
     Settings settings(registry);
@@ -120,7 +123,7 @@ TEST(EqualizerCurve, PresetValuesLiveUnderTheirOwnKeyAndTheCurveInItsFile) {
   const EnvelopePoints loaded = LoadEqualizerPoints();
   ASSERT_EQ(loaded.size(), 64u);
   EXPECT_EQ(loaded[3], (std::pair<std::uint8_t, std::uint8_t>(6, 3)));
-  std::filesystem::remove(EqualizerFilePath());
+  std::filesystem::remove_all(folder);
 }
 
 TEST(EqualizerDialog, PointTipsRoundTheirDecibelsHalfAwayFromZero) {
@@ -140,6 +143,8 @@ TEST(EqualizerDialog, PointTipsRoundTheirDecibelsHalfAwayFromZero) {
 TEST(EqualizerDialog, SnapResetAndPresetWindowsStoreEveryChange) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("eq-dialog-" + std::to_string(::getpid()));
   std::filesystem::remove_all(folder);
+  // The curve file lives in a data folder of this test alone.
+  testing::ScopedDataFolder data((folder / "data").string());
   {
     Registry registry((folder / "user").string(), (folder / "machine").string());
     Settings settings(registry);
@@ -206,7 +211,6 @@ TEST(EqualizerDialog, SnapResetAndPresetWindowsStoreEveryChange) {
     EXPECT_EQ(settings.ReadInt("Settings", "EQWindowX", 0), 321);
   }
   std::filesystem::remove_all(folder);
-  std::filesystem::remove(EqualizerFilePath());
 }
 
 TEST(EqualizerTableTest, SegmentsEndAtTheNextPointsBinAndGapsTakeTheFirstHeight) {

@@ -28,6 +28,7 @@
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/settings.h"
+#include "store/store_fixture.h"
 #include "store/segment_reader.h"
 #include "store/sound.h"
 
@@ -82,27 +83,6 @@ struct TestSettings {
   }();
   Registry registry;
   Settings settings;
-};
-
-// Points the per-user data folder ("WavCodec.wff", presets) at `folder` while it lives, so
-// that what a test stores there stays its own.
-class ScopedDataFolder {
- public:
-  explicit ScopedDataFolder(const std::string& folder) {
-    if (const char* old = std::getenv("SONAVEL_DATA_DIR")) saved_ = old;
-    ::setenv("SONAVEL_DATA_DIR", folder.c_str(), 1);
-  }
-  ~ScopedDataFolder() {
-    if (saved_)
-      ::setenv("SONAVEL_DATA_DIR", saved_->c_str(), 1);
-    else
-      ::unsetenv("SONAVEL_DATA_DIR");
-  }
-  ScopedDataFolder(const ScopedDataFolder&) = delete;
-  ScopedDataFolder& operator=(const ScopedDataFolder&) = delete;
-
- private:
-  std::optional<std::string> saved_;
 };
 
 inline void SaveScreenshot(QWidget& widget, const QString& name) {

@@ -435,6 +435,7 @@ using testing::AllSamples;
 
 TEST(MainFrame, EveryEffectRunsFromItsCommandAndUndoRestoresTheSound) {
   TestSettings test;
+  testing::ScopedDataFolder data(test.folder);  // the equaliser's curve file
   test.settings.WriteUserValue("Settings", "AutoPlaybackAfterEffects", 0);
   SetWorkingFolder(test.folder);
   ScriptedUi ui;
@@ -488,7 +489,6 @@ TEST(MainFrame, EveryEffectRunsFromItsCommandAndUndoRestoresTheSound) {
   EXPECT_EQ(UndoMenuState(document).undo_text, before.undo_text);
   window.close();
   SetWorkingFolder("");
-  std::filesystem::remove(EqualizerFilePath());
 }
 
 TEST(MainFrame, EditCommandsRunFromTheMenuWithTheFramesClipboard) {

@@ -5,7 +5,9 @@
 #include <stdlib.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,27 @@
 #include "store/sound.h"
 
 namespace sonavel::testing {
+
+// Points the per-user data folder ("WavCodec.wff", presets) at `folder` while it lives, so
+// that what a test stores there stays its own.
+class ScopedDataFolder {
+ public:
+  explicit ScopedDataFolder(const std::string& folder) {
+    if (const char* old = std::getenv("SONAVEL_DATA_DIR")) saved_ = old;
+    ::setenv("SONAVEL_DATA_DIR", folder.c_str(), 1);
+  }
+  ~ScopedDataFolder() {
+    if (saved_)
+      ::setenv("SONAVEL_DATA_DIR", saved_->c_str(), 1);
+    else
+      ::unsetenv("SONAVEL_DATA_DIR");
+  }
+  ScopedDataFolder(const ScopedDataFolder&) = delete;
+  ScopedDataFolder& operator=(const ScopedDataFolder&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
 
 inline std::string MakeTempFolder() {
   std::string pattern = JoinPath(TempFolder(), "sonavel-test-XXXXXX");
