@@ -23,5 +23,7 @@ void AddClipEffects(std::vector<EffectDefinition>& effects);
 void AddNoiseGateEffects(std::vector<EffectDefinition>& effects);
 // Vocal reduction.
 void AddVocalEffects(std::vector<EffectDefinition>& effects);
+// Automatic trimming.
+void AddSilenceEffects(std::vector<EffectDefinition>& effects);
 
 }  // namespace sonavel
