@@ -504,8 +504,8 @@ std::vector<int> AllCommandIds() {
 }
 
 bool CommandAvailable(int id) {
-  // The edit commands, but automatic trimming and splitting.
-  if (id >= 2002 && id <= 2032 && id != 2013 && id != 2024) return true;
+  // The edit commands, but 2024.
+  if (id >= 2002 && id <= 2032 && id != 2024) return true;
   static constexpr int kAvailable[] = {
       1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1010, 1013, 1014, 1015, 1016, 1019, 1048, 2001, 2033, 3002, 3003, 3004, 3005, 3006,
       3007, 3008, 3009, 3010, 3011, 4001, 4002, 4006, 4007, 4008, 4009, 4014, 4015, 4016, 4017, 4018, 4021,
@@ -518,7 +518,9 @@ bool CommandAvailable(int id) {
       // Distortion, AM radio, high-pass.
       4028, 4029, 4030, 4031,
       // The multi-band noise gate and vocal reduction.
-      4010, 4032};
+      4010, 4032,
+      // Automatic splitting.
+      2034};
   return std::find(std::begin(kAvailable), std::end(kAvailable), id) != std::end(kAvailable);
 }
 

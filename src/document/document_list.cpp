@@ -33,9 +33,9 @@ int DocumentList::UntitledNumber() const {
   return 1;
 }
 
-DocumentRef DocumentList::DocumentFromSound(Sound sound) {
-  DocumentRef document =
-      MakeCounted<AudioDocument>(sound.rate, sound.channels, "Unbenannt " + std::to_string(UntitledNumber()));
+DocumentRef DocumentList::DocumentFromSound(Sound sound, std::string path) {
+  if (path.empty()) path = "Unbenannt " + std::to_string(UntitledNumber());
+  DocumentRef document = MakeCounted<AudioDocument>(sound.rate, sound.channels, std::move(path));
   document->sound = std::move(sound);
   document->state.modified = 1;
   document->state.view_start = 0;

@@ -22,9 +22,9 @@ class DocumentList {
   // case); 1 when all are taken.
   int UntitledNumber() const;
 
-  // A new untitled document holding `sound` (its format included), marked modified and
-  // showing the whole sound.
-  DocumentRef DocumentFromSound(Sound sound);
+  // A new document holding `sound` (its format included), marked modified and showing the
+  // whole sound; untitled unless `path` names it.
+  DocumentRef DocumentFromSound(Sound sound, std::string path = {});
 
  private:
   std::vector<DocumentRef> documents_;

@@ -10,11 +10,8 @@
 #include "store/sound.h"
 
 namespace sonavel {
-namespace {
 
-// The dialog for `effect`, filled with `values`; its preview plays over `preview_sound`.
-EffectDialog BuildDialog(const EffectDefinition& effect, const EffectValues& values, const Sound& preview_sound,
-                         PlaybackControl& playback) {
+EffectDialog ParameterDialog(const EffectDefinition& effect, const EffectValues& values) {
   EffectDialog dialog;
   dialog.title = effect.undo_name;
   dialog.kind = effect.dialog;
@@ -38,6 +35,15 @@ EffectDialog BuildDialog(const EffectDefinition& effect, const EffectValues& val
   dialog.validate = [&effect](const std::vector<EffectField>& fields) {
     return RefusalMessage(effect, FieldValues(fields));
   };
+  return dialog;
+}
+
+namespace {
+
+// The dialog for `effect`, filled with `values`; its preview plays over `preview_sound`.
+EffectDialog BuildDialog(const EffectDefinition& effect, const EffectValues& values, const Sound& preview_sound,
+                         PlaybackControl& playback) {
+  EffectDialog dialog = ParameterDialog(effect, values);
   if (effect.has_preview && effect.preview) {
     // The preview plays the selection through the effect as the fields stand, from its start.
     dialog.start_preview = [&effect, &preview_sound, &playback](const EffectDialog& shown) {

@@ -11,6 +11,10 @@ namespace sonavel {
 
 class Settings;
 
+// The parameter dialog of `effect` without preview: its title, fields (filled with
+// `values`) and presets, and the check of its values at OK.
+EffectDialog ParameterDialog(const EffectDefinition& effect, const EffectValues& values);
+
 struct EffectCommandOptions {
   // Headless use: these values replace the stored ones and no dialog is shown; values
   // that fail the effect's check end the command with a message.

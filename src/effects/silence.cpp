@@ -86,9 +86,9 @@ std::vector<std::uint8_t> BuildPeakMap(const Sound& sound) {
   return map;
 }
 
-FrameRange TrimRange(const std::vector<std::uint8_t>& peak_map, std::uint8_t channels, std::int32_t length,
+LoudRange TrimRange(const std::vector<std::uint8_t>& peak_map, std::uint8_t channels, std::int32_t length,
                      int threshold_db) {
-  const FrameRange whole{0, length};
+  const LoudRange whole{0, length};
   if (channels == 0 || peak_map.empty()) return whole;
   const std::int64_t loudest = *std::max_element(peak_map.begin(), peak_map.end());
   // Wide: the loudest byte times a gain of up to 2^31.
@@ -97,7 +97,7 @@ FrameRange TrimRange(const std::vector<std::uint8_t>& peak_map, std::uint8_t cha
   // Entries count one per channel and block.
   const std::int64_t entries = static_cast<std::int64_t>(peak_map.size() / 2);
   auto loud = [&](std::int64_t i) { return peak_map[2 * i] > floor || peak_map[2 * i + 1] > floor; };
-  FrameRange kept = whole;
+  LoudRange kept = whole;
   for (std::int64_t i = channels; i < entries; ++i) {
     if (loud(i)) {
       kept.start = static_cast<std::int32_t>((i / channels - 1) * kPeakRunFrames);
@@ -122,7 +122,7 @@ std::int64_t SplitThreshold(int threshold_db) {
   return static_cast<std::int64_t>(std::pow(10.0, threshold_db / 20.0) * 131072.0);
 }
 
-std::optional<std::vector<FrameRange>> FindLoudRanges(SampleSource& reader, std::int32_t length, int threshold_db,
+std::optional<std::vector<LoudRange>> FindLoudRanges(SampleSource& reader, std::int32_t length, int threshold_db,
                                                       std::int32_t duration_ms, Progress& progress) {
   const std::int64_t block = SplitBlockFrames(reader.rate);
   const std::int64_t threshold = SplitThreshold(threshold_db);
@@ -131,7 +131,7 @@ std::optional<std::vector<FrameRange>> FindLoudRanges(SampleSource& reader, std:
   const std::int64_t minimum_quiet = rate * (duration_ms / 1000) + rate * (duration_ms % 1000) / 1000;
   const std::size_t samples = static_cast<std::size_t>(block) * reader.channels;
   std::vector<std::int32_t> buffer(samples);
-  std::vector<FrameRange> ranges;
+  std::vector<LoudRange> ranges;
   bool inside = false;
   std::int64_t start = 0;
   std::int64_t last = 0;
@@ -206,7 +206,7 @@ namespace {
 Result AutoTrim(EffectRun& run) {
   run.progress.SetTexts("AutoTrim", "Bitte warten...");
   const std::int32_t length = SoundLength(run.sound);
-  const FrameRange kept = TrimRange(BuildPeakMap(run.sound), run.sound.channels, length,
+  const LoudRange kept = TrimRange(BuildPeakMap(run.sound), run.sound.channels, length,
                                     ValueInt(run.values, std::string(setting::kAutoTrimThreshold.name)));
   DeleteRange(run.sound, kept.end, length);
   DeleteRange(run.sound, 0, kept.start);

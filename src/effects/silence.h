@@ -29,24 +29,24 @@ inline constexpr int kHighestTrimThreshold = 127;
 // two segments meet inside one entry it keeps the larger bytes.
 std::vector<std::uint8_t> BuildPeakMap(const Sound& sound);
 
-struct FrameRange {
+struct LoudRange {
   std::int32_t start = 0;
   std::int32_t end = 0;
-  bool operator==(const FrameRange&) const = default;
+  bool operator==(const LoudRange&) const = default;
 };
 
 // What automatic trimming keeps of a sound of `length` frames, from its peak map and a
 // threshold in dB (limited to -127 … 127): from one block before the first loud entry
 // (looking from block 1 on) to one block after the last (looking from the last whole
 // block back). Without any loud entry the whole sound is kept.
-FrameRange TrimRange(const std::vector<std::uint8_t>& peak_map, std::uint8_t channels, std::int32_t length,
+LoudRange TrimRange(const std::vector<std::uint8_t>& peak_map, std::uint8_t channels, std::int32_t length,
                      int threshold_db);
 
 // The loud stretches of `reader` (positioned at frame 0, `length` frames), in order: a
 // stretch begins half a block before the first block whose peak exceeds the threshold and
 // ends two blocks after the last loud block once at least `duration_ms` of quiet blocks
 // followed it. nullopt when the user cancelled.
-std::optional<std::vector<FrameRange>> FindLoudRanges(SampleSource& reader, std::int32_t length, int threshold_db,
+std::optional<std::vector<LoudRange>> FindLoudRanges(SampleSource& reader, std::int32_t length, int threshold_db,
                                                       std::int32_t duration_ms, Progress& progress);
 
 // The block automatic splitting measures: rate / 20 frames, limited to 20 … 8192.

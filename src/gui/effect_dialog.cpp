@@ -645,7 +645,7 @@ void EffectParameterDialog::accept() {
   if (!refused.empty()) {
     QString text = Q(refused);
     text.replace("\r\n", "\n").replace('\r', '\n');
-    QMessageBox box(QMessageBox::Information, "Ungültiger Wert", text, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Information, Q(dialog_.refusal_caption), text, QMessageBox::Ok, this);
     box.exec();
     // Back to the first field, ready to be typed over.
     for (QWidget* control : controls_) {

@@ -32,6 +32,7 @@
 #include "gui/bookmark_list_window.h"
 #include "document/effect_command.h"
 #include "document/file_commands.h"
+#include "document/silence_commands.h"
 #include "gui/document_window.h"
 #include "gui/effect_dialog.h"
 #include "gui/frame_projects.h"
@@ -966,6 +967,14 @@ bool MainWindow::RunCommand(int id) {
         return RunEditCommand(id, context);
       }
       if (IsRegionCommand(id)) return RunRegionCommand(*this, id);
+      if (id == kAutoSplitCommand) {
+        if (document == nullptr) return false;
+        DocumentServices services{ui(), settings_, *transport_};
+        return AutoSplitCommand(
+                   *document, services, settings_, documents_list_,
+                   [this](AudioDocument& d) { return SaveDocument(d, false); },
+                   [this](const DocumentRef& part) { AddDocumentWindow(part); }) == kDone;
+      }
       if (const EffectDefinition* effect = FindEffect(id)) {
         if (document == nullptr) return false;
         DocumentServices services{ui(), settings_, *transport_};

@@ -21,6 +21,7 @@
 #include "document/effect_command.h"
 #include "document/file_commands.h"
 #include "document/project_file.h"
+#include "document/silence_commands.h"
 #include "effects/effect.h"
 #include "effects/envelope.h"
 #include "effects/resampler.h"
@@ -88,7 +89,9 @@ constexpr const char* kUsage =
     "stored WAV save format) into FOLDER, named NN-TITLE.wav and region-NN-NAME.wav.\n"
     "\n"
     "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
-    "whole of IN and saves OUT; parameters not given come from the stored values.\n"
+    "whole of IN and saves OUT; parameters not given come from the stored values. \"Auto\n"
+    "Split\" (Threshold=dB, Duration=ms of silence) saves each loud stretch of IN as\n"
+    "\"OUT-stem (n).ext\", n counted from 0.\n"
     "\n"
     "Files of other extensions (.wma, .mp2, .opus, video files, ...) are decoded by ffmpeg,\n"
     "as in the editor.\n"
@@ -444,30 +447,34 @@ std::string RangeText(const EffectParameter& parameter) {
   return NumberText(LowestValue(parameter)) + " to " + NumberText(HighestValue(parameter));
 }
 
-Result ListEffects(const SettingsReader& settings) {
-  for (const EffectDefinition& effect : EffectCatalogue()) {
-    // The menu's text too, where it differs from the undo name; both are accepted.
-    const std::string menu = MenuText(effect.command_id);
-    if (menu.empty() || FoldCase(menu) == FoldCase(effect.undo_name))
-      std::printf("%s\n", effect.undo_name.c_str());
-    else
-      std::printf("%s (menu: %s)\n", effect.undo_name.c_str(), menu.c_str());
-    const EffectValues values = ReadEffectValues(effect, settings);
-    for (const EffectParameter& parameter : effect.parameters) {
-      std::printf("  %s=%s (default %s; %s %s)", parameter.name.c_str(), values.at(parameter.name).c_str(),
-                  parameter.fallback.c_str(), parameter.real ? "number" : "whole number", RangeText(parameter).c_str());
-      if (parameter.free_entry) {
-        // The value is the number itself; the entries are suggestions.
-        std::printf(", e.g.");
-        for (const std::string& choice : parameter.choices) std::printf(" %s", choice.c_str());
-      } else if (!parameter.choices.empty()) {
-        std::printf(":");
-        for (std::size_t i = 0; i < parameter.choices.size(); ++i)
-          std::printf(" %zu=%s", i, parameter.choices[i].c_str());
-      }
-      std::printf("\n");
+// One effect's names and parameters for the list.
+void ListEffect(const EffectDefinition& effect, const SettingsReader& settings) {
+  // The menu's text too, where it differs from the undo name; both are accepted.
+  const std::string menu = MenuText(effect.command_id);
+  if (menu.empty() || FoldCase(menu) == FoldCase(effect.undo_name))
+    std::printf("%s\n", effect.undo_name.c_str());
+  else
+    std::printf("%s (menu: %s)\n", effect.undo_name.c_str(), menu.c_str());
+  const EffectValues values = ReadEffectValues(effect, settings);
+  for (const EffectParameter& parameter : effect.parameters) {
+    std::printf("  %s=%s (default %s; %s %s)", parameter.name.c_str(), values.at(parameter.name).c_str(),
+                parameter.fallback.c_str(), parameter.real ? "number" : "whole number", RangeText(parameter).c_str());
+    if (parameter.free_entry) {
+      // The value is the number itself; the entries are suggestions.
+      std::printf(", e.g.");
+      for (const std::string& choice : parameter.choices) std::printf(" %s", choice.c_str());
+    } else if (!parameter.choices.empty()) {
+      std::printf(":");
+      for (std::size_t i = 0; i < parameter.choices.size(); ++i)
+        std::printf(" %zu=%s", i, parameter.choices[i].c_str());
     }
+    std::printf("\n");
   }
+}
+
+Result ListEffects(const SettingsReader& settings) {
+  for (const EffectDefinition& effect : EffectCatalogue()) ListEffect(effect, settings);
+  ListEffect(AutoSplitDefinition(), settings);
   return kDone;
 }
 
@@ -535,6 +542,58 @@ Result StreamEffect(const EffectDefinition& effect, const EffectValues& given, c
   return kFailed;
 }
 
+// The VALUE=NUMBER arguments after IN and OUT, each a parameter of `effect` whose value
+// is read strictly and checked before any file is touched. False (after the message) when
+// one is not.
+bool GivenValues(const std::vector<std::string>& args, const EffectDefinition& effect, EffectValues& given, Ui& ui) {
+  for (std::size_t i = 4; i < args.size(); ++i) {
+    const std::size_t equals = args[i].find('=');
+    const std::string name = args[i].substr(0, equals);
+    const bool known = std::any_of(effect.parameters.begin(), effect.parameters.end(),
+                                   [&](const EffectParameter& parameter) { return parameter.name == name; });
+    if (equals == std::string::npos || !known) {
+      Fail(ui, "\"" + args[i] + "\" is not a parameter of \"" + effect.undo_name + "\" (VALUE=NUMBER).");
+      return false;
+    }
+    given[name] = args[i].substr(equals + 1);
+  }
+  if (const std::optional<ValueRefusal> refusal = CheckParameterValues(effect.parameters, given)) {
+    TellRefusal(*refusal, ui);
+    return false;
+  }
+  return true;
+}
+
+// Automatic splitting of IN: each loud stretch saved as "OUT-stem (n).ext", as the editor
+// opens them as windows; fewer than two stretches save nothing and say so.
+Result AutoSplitFile(const std::vector<std::string>& args, const Settings& settings, Ui& ui) {
+  const EffectDefinition& split = AutoSplitDefinition();
+  EffectValues values = ReadEffectValues(split, settings);
+  EffectValues given;
+  if (!GivenValues(args, split, given, ui)) return kFailed;
+  for (const auto& [name, value] : given) values[name] = value;
+  RunFolder run_folder;
+  const OpenOptions files{&settings, std::nullopt};
+  Sound sound;
+  if (const Result loaded = LoadFile(args[2], sound, ui, files); loaded != kDone) return loaded;
+  const std::optional<std::vector<LoudRange>> ranges = FindSplitRanges(sound, values, ui);
+  if (!ranges) return kCancelled;
+  if (ranges->size() < 2) {
+    ui.ShowMessage({"Es wurden weniger als zwei durch Stille getrennte Bereiche gefunden. Die Datei wurde nicht "
+                    "aufgeteilt.",
+                    kAutoSplitTitle, MessageIcon::kInformation, MessageButtons::kOk});
+    return kDone;
+  }
+  for (std::size_t i = 0; i < ranges->size(); ++i) {
+    Sound part(sound.rate, sound.channels);
+    CopyRange(sound, part, (*ranges)[i].start, (*ranges)[i].end);
+    const std::string path = RegionDocumentPath(args[3], static_cast<int>(i));
+    if (const Result saved = SaveSoundToNewFile(part, path, ui, files); saved != kDone) return saved;
+    std::printf("%s\n", path.c_str());
+  }
+  return kDone;
+}
+
 // Applies one effect to the whole of `in` and saves `out` in the stored WAV format.
 Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   Registry registry;
@@ -544,6 +603,7 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
     std::fputs(kUsage, stderr);
     return kFailed;
   }
+  if (FoldCase(args[1]) == FoldCase(AutoSplitDefinition().undo_name)) return AutoSplitFile(args, settings, ui);
   // By undo name or by the menu's text, in any case.
   const std::vector<const EffectDefinition*> named = FindEffectsByName(args[1], MenuText);
   if (named.empty()) {
@@ -558,22 +618,7 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   }
   const EffectDefinition* effect = named.front();
   EffectValues given;
-  for (std::size_t i = 4; i < args.size(); ++i) {
-    const std::size_t equals = args[i].find('=');
-    const std::string name = args[i].substr(0, equals);
-    const bool known = std::any_of(effect->parameters.begin(), effect->parameters.end(),
-                                   [&](const EffectParameter& parameter) { return parameter.name == name; });
-    if (equals == std::string::npos || !known) {
-      Fail(ui, "\"" + args[i] + "\" is not a parameter of \"" + effect->undo_name + "\" (VALUE=NUMBER).");
-      return kFailed;
-    }
-    given[name] = args[i].substr(equals + 1);
-  }
-  // Every given value is read strictly and checked before any file is touched.
-  if (const std::optional<ValueRefusal> refusal = CheckParameterValues(effect->parameters, given)) {
-    TellRefusal(*refusal, ui);
-    return kFailed;
-  }
+  if (!GivenValues(args, *effect, given, ui)) return kFailed;
 
   RunFolder run_folder;
   // A raw OUT takes the rate and channels of its settings: the loaded sound is converted.

@@ -120,8 +120,9 @@ struct EffectDialog {
   // The equaliser's controls (kEqualizer only).
   std::shared_ptr<EqualizerControls> equalizer;
   // Checked at OK: empty when the fields are acceptable, else the message to show (under
-  // "Ungültiger Wert"); the dialog then stays open.
+  // `refusal_caption`); the dialog then stays open.
   std::function<std::string(const std::vector<EffectField>&)> validate;
+  std::string refusal_caption = "Ungültiger Wert";
   // Preview: start plays the fields' (clamped) effect over the selection and tells through
   // `stopped` when playback ends; stop ends it. Without start there is no preview button;
   // `preview_empty` disables it.

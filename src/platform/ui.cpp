@@ -121,7 +121,7 @@ bool ScriptedUi::AskEffectParameters(EffectDialog& dialog) {
     if (dialog.equalizer && !AnswerEqualizer(*answer, dialog)) continue;
     const std::string refused = dialog.validate ? dialog.validate(dialog.fields) : std::string();
     if (refused.empty()) return true;
-    shown_.push_back(Message{refused, "Ungültiger Wert", MessageIcon::kInformation, MessageButtons::kOk});
+    shown_.push_back(Message{refused, dialog.refusal_caption, MessageIcon::kInformation, MessageButtons::kOk});
   }
   return false;
 }

@@ -61,7 +61,7 @@ TEST_F(AutoTrim, PeakMapScalesByTheGainAndMeasuresABlockWithoutPeakFile) {
   // trimming still keeps the loud audio instead of taking it for silence.
   std::filesystem::remove(BlockPeakPath(sound.head->block));
   EXPECT_EQ(BuildPeakMap(sound), own);
-  EXPECT_EQ(TrimRange(BuildPeakMap(sound), 1, 868, -20), (FrameRange{0, 768}));
+  EXPECT_EQ(TrimRange(BuildPeakMap(sound), 1, 868, -20), (LoudRange{0, 768}));
   // A silence segment in the middle contributes nothing; the entries after it move on.
   InsertSilence(sound, 512, 256);
   EXPECT_EQ(BuildPeakMap(sound), (std::vector<std::uint8_t>{4, 4, 0, 0, 0, 0, 40, 40, 200, 200, 10, 10}));
@@ -77,25 +77,25 @@ TEST_F(AutoTrim, ScansFromBlockOneKeepsAllAtZeroDecibelsAndComputesTheFloorWide)
   const std::vector<std::uint8_t> map = BuildPeakMap(sound);
   ASSERT_EQ(map.size(), 22u);
   EXPECT_EQ(200 * DecibelToQ24(-20) / kQ24Unity, 20);
-  EXPECT_EQ(TrimRange(map, 1, 2560, -20), (FrameRange{512, 1792}));
-  EXPECT_EQ(TrimRange(map, 1, 2560, -10), (FrameRange{512, 1024}));  // floor 63: block 3 only
+  EXPECT_EQ(TrimRange(map, 1, 2560, -20), (LoudRange{512, 1792}));
+  EXPECT_EQ(TrimRange(map, 1, 2560, -10), (LoudRange{512, 1024}));  // floor 63: block 3 only
   // 0 dB: nothing exceeds the loudest peak, the whole sound stays. So does a loud sound at
   // 127 dB, whose floor 200 × 0x7FFFFFFF / 2^24 would wrap in 32 bits and trim everything.
-  EXPECT_EQ(TrimRange(map, 1, 2560, 0), (FrameRange{0, 2560}));
-  EXPECT_EQ(TrimRange(map, 1, 2560, 127), (FrameRange{0, 2560}));
+  EXPECT_EQ(TrimRange(map, 1, 2560, 0), (LoudRange{0, 2560}));
+  EXPECT_EQ(TrimRange(map, 1, 2560, 127), (LoudRange{0, 2560}));
   // The first 256 frames loud: the scan begins at block 1, so start is 0 when block 1 is
   // loud too; when it is quiet, block 0 goes unseen and start is a block before the next
   // loud one.
   Sound first = WriteSound(Blocks({200 << 11, 200 << 11, 1 << 11, 1 << 11}));
-  EXPECT_EQ(TrimRange(BuildPeakMap(first), 1, 1024, -20), (FrameRange{0, 512}));
+  EXPECT_EQ(TrimRange(BuildPeakMap(first), 1, 1024, -20), (LoudRange{0, 512}));
   Sound only_first = WriteSound(Blocks({200 << 11, 1 << 11, 1 << 11, 90 << 11, 1 << 11, 1 << 11}));
-  EXPECT_EQ(TrimRange(BuildPeakMap(only_first), 1, 1536, -20), (FrameRange{512, 1024}));
+  EXPECT_EQ(TrimRange(BuildPeakMap(only_first), 1, 1536, -20), (LoudRange{512, 1024}));
   // Stereo loud only in block 0's second channel and the last partial block: the two scans
   // would cross (start 768, end 256) and delete everything; the whole sound stays.
   std::vector<std::uint8_t> crossing(2 * 2 * 5, 0);
   crossing[3] = 100;   // block 0, right channel
   crossing[17] = 100;  // block 4, left channel's negative peak
-  EXPECT_EQ(TrimRange(crossing, 2, 1100, -20), (FrameRange{0, 1100}));
+  EXPECT_EQ(TrimRange(crossing, 2, 1100, -20), (LoudRange{0, 1100}));
 
   // The command: both ends deleted, cursor at 0, the whole sound shown.
   const EffectDefinition* trim = FindEffect(kAutoTrimCommand);
@@ -148,7 +148,7 @@ TEST(AutoSplit, RegionsByTheBlockRulesExactly) {
     SourceRef reader = Memory(samples, kRate);
     return *FindLoudRanges(*reader, reader->Length(), -36, duration_ms, progress);
   };
-  using Ranges = std::vector<FrameRange>;
+  using Ranges = std::vector<LoudRange>;
   // Duration 0: every quiet block ends a region. A region beginning in block 0 starts at 0;
   // one beginning at block p starts half a block earlier; each ends two blocks after its
   // last loud block.
@@ -198,12 +198,12 @@ std::vector<std::int16_t> ReadRaw16(const std::string& path) {
 
 // Stereo 16-bit: faint noise (about `noise` 16-bit steps), with bursts of a 440 Hz tone at
 // `tone` steps over the frame ranges given.
-std::vector<std::int16_t> Bursts(std::int32_t frames, const std::vector<FrameRange>& bursts, double tone, int noise) {
+std::vector<std::int16_t> Bursts(std::int32_t frames, const std::vector<LoudRange>& bursts, double tone, int noise) {
   std::vector<std::int16_t> samples(2 * static_cast<std::size_t>(frames));
   std::uint32_t state = 777;
   for (std::int32_t i = 0; i < frames; ++i) {
     bool loud = false;
-    for (const FrameRange& burst : bursts) loud = loud || (i >= burst.start && i < burst.end);
+    for (const LoudRange& burst : bursts) loud = loud || (i >= burst.start && i < burst.end);
     for (int c = 0; c < 2; ++c) {
       state = state * 1664525u + 1013904223u;
       double v = static_cast<double>(static_cast<int>(state >> 16) % (2 * noise + 1) - noise);
@@ -243,7 +243,7 @@ TEST_F(AutoTrim, KeepsWhatSoxSilenceKeepsWithinTwoBlocks) {
   std::vector<std::int32_t> store(input.size());
   for (std::size_t i = 0; i < input.size(); ++i) store[i] = input[i] * 16;
   Sound sound = WriteSound(store, 2);
-  const FrameRange kept = TrimRange(BuildPeakMap(sound), 2, frames, -20);
+  const LoudRange kept = TrimRange(BuildPeakMap(sound), 2, frames, -20);
   SilentProgress progress;
   EffectRun run{sound, 0, frames, {{"AutoTrimThreshold", "-20"}}, {}, progress};
   ASSERT_EQ(FindEffect(kAutoTrimCommand)->run(run), kDone);
@@ -260,7 +260,7 @@ TEST(AutoSplit, GivesTheMinusFortyEightDecibelPartsOfSoxSilenceWithinTwoBlocks) 
   // Bursts at -12 dBFS in noise at -70 dBFS, separated by a second of quiet, except one
   // gap of 0.2 s that both keep inside a part (shorter than the 0.5 s they wait for).
   const std::int32_t frames = 9 * kRate;
-  const std::vector<FrameRange> bursts = {{kRate / 2 + 31, kRate + 1000},
+  const std::vector<LoudRange> bursts = {{kRate / 2 + 31, kRate + 1000},
                                          {2 * kRate + 7, 3 * kRate},
                                          {3 * kRate + kRate / 5, 4 * kRate + 333},
                                          {5 * kRate + 4321, 7 * kRate}};
@@ -273,7 +273,7 @@ TEST(AutoSplit, GivesTheMinusFortyEightDecibelPartsOfSoxSilenceWithinTwoBlocks) 
                        "/part.raw silence 1 0.05 -48d 1 0.5 -48d : newfile : restart 2>/dev/null"),
             0);
   // Each part of sox found in the input, in order.
-  std::vector<FrameRange> peer;
+  std::vector<LoudRange> peer;
   std::int32_t from = 0;
   for (int n = 1;; ++n) {
     char name[32];
@@ -295,7 +295,7 @@ TEST(AutoSplit, GivesTheMinusFortyEightDecibelPartsOfSoxSilenceWithinTwoBlocks) 
   for (std::size_t i = 0; i < input.size(); ++i) store[i] = input[i] * 16;
   SilentProgress progress;
   SourceRef reader = Memory(store, kRate, 2);
-  const std::vector<FrameRange> ours = *FindLoudRanges(*reader, frames, -36, 500, progress);
+  const std::vector<LoudRange> ours = *FindLoudRanges(*reader, frames, -36, 500, progress);
   ASSERT_EQ(ours.size(), peer.size());
   for (std::size_t i = 0; i < ours.size(); ++i) {
     EXPECT_NEAR(ours[i].start, peer[i].start, 2 * 2205) << i;
