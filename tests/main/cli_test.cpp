@@ -276,6 +276,58 @@ TEST_F(CliTest, VocalReductionEqualsSoxRemixOfLeftMinusRight) {
   EXPECT_GT(*std::max_element(samples.begin(), samples.end()), kFullScale * 95 / 100);
 }
 
+// Automatic trimming and splitting against sox's silence effect on three tone bursts (a
+// second each at -1 dBFS, so that trimming's threshold below the loudest peak is nearly
+// sox's below full scale, a second of silence around each): the trim within two peak
+// blocks at either end, the split into as many files, each within two detection blocks
+// of sox's part at either end; bad values exit with 2 and write nothing.
+TEST_F(CliTest, AutoTrimAndAutoSplitCutWhereSoxSilenceDoes) {
+  const std::string burst = Path("burst.wav");
+  const std::string in = Path("bursts.wav");
+  Sox("-D -n -r 44100 -c 2 -b 16 " + Quote(burst) + " synth 1 sine 440 gain -1 pad 1 1");
+  Sox("-D " + Quote(burst) + " " + Quote(burst) + " " + Quote(burst) + " " + Quote(in));
+  auto frames = [](const std::string& path) {
+    SourceRef reader = OpenWavReader(path);
+    return reader->Length();
+  };
+
+  const Outcome trimmed = Cli("effect \"Automatisch trimmen\" " + Quote(in) + " " + Quote(Path("trim.wav")) +
+                              " AutoTrimThreshold=-20");
+  ASSERT_EQ(trimmed.code, 0) << trimmed.err;
+  Sox("-D " + Quote(in) + " " + Quote(Path("sox-trim.wav")) +
+      " silence 1 0.01 -20d reverse silence 1 0.01 -20d reverse");
+  EXPECT_NEAR(frames(Path("trim.wav")), frames(Path("sox-trim.wav")), 2 * 512);
+  EXPECT_NEAR(frames(Path("trim.wav")), 7 * 44100, 2 * 512);
+
+  const Outcome split = Cli("effect \"Auto Split\" " + Quote(in) + " " + Quote(Path("part.wav")) +
+                            " Threshold=-36 Duration=500");
+  ASSERT_EQ(split.code, 0) << split.err;
+  Sox("-D " + Quote(in) + " " + Quote(Path("sox.wav")) + " silence 1 0.05 -48d 1 0.5 -48d : newfile : restart");
+  for (int n = 0; n < 3; ++n) {
+    const std::string ours = Path("part (" + std::to_string(n) + ").wav");
+    ASSERT_TRUE(std::filesystem::exists(ours)) << ours;
+    EXPECT_NE(split.out.find(ours), std::string::npos);
+    char peer[32];
+    std::snprintf(peer, sizeof peer, "sox%03d.wav", n + 1);
+    EXPECT_NEAR(frames(ours), frames(Path(peer)), 4 * 2205) << n;
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("part (3).wav")));
+
+  for (const char* bad : {"Duration=-1", "Threshold=13", "Duration=1s", "Pause=3"}) {
+    const Outcome refused = Cli("effect \"Auto Split\" " + Quote(in) + " " + Quote(Path("bad.wav")) + " " + bad);
+    EXPECT_EQ(refused.code, 2) << bad;
+    EXPECT_FALSE(refused.err.empty()) << bad;
+    EXPECT_FALSE(std::filesystem::exists(Path("bad (0).wav"))) << bad;
+  }
+  EXPECT_NE(Cli("effect \"Auto Split\" " + Quote(in) + " " + Quote(Path("bad.wav")) + " Duration=-1")
+                .err.find("Die gewählte Stille (Länge) ist nicht gültig."),
+            std::string::npos);
+  EXPECT_EQ(Cli("effect \"Automatisch trimmen\" " + Quote(in) + " " + Quote(Path("bad.wav")) +
+                " AutoTrimThreshold=128")
+                .code,
+            2);
+}
+
 TEST_F(CliTest, EffectRefusesWhatItCannotDo) {
   const std::string in = Path("in.wav");
   Sox("-D -r 8000 -n -c 1 -b 16 " + Quote(in) + " synth 800s sine 440");
