@@ -69,14 +69,33 @@ pairs.append(("equalizer / fir 4095", ["Equalizer", "EQPreset=1"], ["fir", equal
 # 4095 taps (their values do not change its time) and its overdrive.
 pairs.append(("telephone / fir 4095 overdrive", ["Telefoneffekt"], ["fir", equalizer_taps(1), "overdrive"]))
 
+# The silence commands on a sound with silences: four seconds of tone in noise and a second
+# of silence either side, repeated for the length asked (a part per six seconds).
+quiet_source = os.path.join(folder, f"silences-{seconds}s.wav")
+if not os.path.exists(quiet_source):
+    chunk = os.path.join(folder, "silence-chunk.wav")
+    subprocess.run(["sox", "-D", "-n", "-r", "44100", "-c", "2", "-b", "16", chunk, "synth", "4", "sine", "300",
+                    "whitenoise", "gain", "-6", "pad", "1", "1"], check=True)
+    subprocess.run(["sox", "-D", chunk, quiet_source, "repeat", str(max(0, seconds // 6 - 1))], check=True)
+pairs.append(("auto trim / silence reverse", ["Automatisches Trimmen", "AutoTrimThreshold=-20"],
+              ["silence", "1", "0.01", "-20d", "reverse", "silence", "1", "0.01", "-20d", "reverse"], quiet_source))
+# Our -36 dB is sox's -48 dB (our 0 dB is a quarter of full scale).
+pairs.append(("auto split / silence newfile", ["Auto Split", "Threshold=-36", "Duration=500"],
+              ["silence", "1", "0.05", "-48d", "1", "0.5", "-48d", ":", "newfile", ":", "restart"], quiet_source))
+
 out_cli = os.path.join(folder, "out-cli.wav")
 out_sox = os.path.join(folder, "out-sox.wav")
 failed = False
-for label, ours, theirs in (pair for pair in pairs if only in pair[0]):
+for label, ours, theirs, *own_source in (pair for pair in pairs if only in pair[0]):
+    input_file = own_source[0] if own_source else source
     best = best_times({
-        "sonavel-cli": ([cli, "effect", ours[0], source, out_cli] + ours[1:], out_cli),
-        "sox": (["sox", source, out_sox] + theirs, out_sox),
+        "sonavel-cli": ([cli, "effect", ours[0], input_file, out_cli] + ours[1:], out_cli),
+        "sox": (["sox", input_file, out_sox] + theirs, out_sox),
     }, runs, cli_env(folder))
+    # Splitting writes numbered files beside OUT.
+    for name in os.listdir(folder):
+        if name.startswith(("out-cli (", "out-sox0")):
+            os.remove(os.path.join(folder, name))
     ratio = best["sonavel-cli"] / best["sox"]
     failed |= ratio > 1.0
     print(f"{label:28} sonavel-cli {best['sonavel-cli']:6.2f} s  sox {best['sox']:6.2f} s  "

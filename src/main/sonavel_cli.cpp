@@ -589,7 +589,6 @@ Result AutoSplitFile(const std::vector<std::string>& args, const Settings& setti
     CopyRange(sound, part, (*ranges)[i].start, (*ranges)[i].end);
     const std::string path = RegionDocumentPath(args[3], static_cast<int>(i));
     if (const Result saved = SaveSoundToNewFile(part, path, ui, files); saved != kDone) return saved;
-    std::printf("%s\n", path.c_str());
   }
   return kDone;
 }

@@ -306,7 +306,6 @@ TEST_F(CliTest, AutoTrimAndAutoSplitCutWhereSoxSilenceDoes) {
   for (int n = 0; n < 3; ++n) {
     const std::string ours = Path("part (" + std::to_string(n) + ").wav");
     ASSERT_TRUE(std::filesystem::exists(ours)) << ours;
-    EXPECT_NE(split.out.find(ours), std::string::npos);
     char peer[32];
     std::snprintf(peer, sizeof peer, "sox%03d.wav", n + 1);
     EXPECT_NEAR(frames(ours), frames(Path(peer)), 4 * 2205) << n;
