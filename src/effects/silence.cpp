@@ -232,7 +232,7 @@ void AddSilenceEffects(std::vector<EffectDefinition>& effects) {
                             .highest = kHighestTrimThreshold, .clamps_stored = true};
   effect.parameters = {threshold};
   effect.remembers = false;
-  effect.lead_in_ms = 0;
+  effect.lead_in_ms = -1;  // no lead-in: the cursor stays at frame 0
   effect.run = AutoTrim;
   effects.push_back(std::move(effect));
 }
