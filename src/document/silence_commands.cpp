@@ -19,6 +19,11 @@ std::optional<std::vector<LoudRange>> FindSplitRanges(const Sound& sound, const 
                         *progress);
 }
 
+Message TooFewPartsMessage() {
+  return {"Es wurden weniger als zwei durch Stille getrennte Bereiche gefunden. Die Datei wurde nicht aufgeteilt.",
+          kAutoSplitTitle, MessageIcon::kInformation, MessageButtons::kOk};
+}
+
 void OpenSplitDocuments(const Sound& sound, const std::string& path, const std::vector<LoudRange>& ranges,
                         DocumentList& list, const std::function<void(const DocumentRef&)>& show) {
   for (std::size_t i = 0; i < ranges.size(); ++i) {
@@ -54,9 +59,7 @@ Result AutoSplitCommand(AudioDocument& document, DocumentServices& services, Set
   const std::optional<std::vector<LoudRange>> ranges = FindSplitRanges(document.sound, values, ui);
   if (!ranges) return kCancelled;
   if (ranges->size() < 2) {
-    ui.ShowMessage({"Es wurden weniger als zwei durch Stille getrennte Bereiche gefunden. Die Datei wurde nicht "
-                    "aufgeteilt.",
-                    kAutoSplitTitle, MessageIcon::kInformation, MessageButtons::kOk});
+    ui.ShowMessage(TooFewPartsMessage());
     return kDone;
   }
   OpenSplitDocuments(document.sound, document.path, *ranges, list, show);

@@ -10,6 +10,7 @@
 #include "document/document_list.h"
 #include "effects/silence.h"
 #include "platform/result.h"
+#include "platform/ui.h"
 
 namespace sonavel {
 
@@ -18,6 +19,9 @@ class Settings;
 // The loud stretches of `sound` by the stored "AutoSplit" values as given, under the
 // progress window "Auto Split Komplett"; nullopt when cancelled.
 std::optional<std::vector<LoudRange>> FindSplitRanges(const Sound& sound, const EffectValues& values, Ui& ui);
+
+// What automatic splitting tells when it found fewer than two stretches (and did nothing).
+Message TooFewPartsMessage();
 
 // The parts of `sound` at `ranges`, each a new document of `list` named after `path`
 // ("%s (%d)%s", counted from 0), marked modified, handed to `show` in order.

@@ -579,9 +579,7 @@ Result AutoSplitFile(const std::vector<std::string>& args, const Settings& setti
   const std::optional<std::vector<LoudRange>> ranges = FindSplitRanges(sound, values, ui);
   if (!ranges) return kCancelled;
   if (ranges->size() < 2) {
-    ui.ShowMessage({"Es wurden weniger als zwei durch Stille getrennte Bereiche gefunden. Die Datei wurde nicht "
-                    "aufgeteilt.",
-                    kAutoSplitTitle, MessageIcon::kInformation, MessageButtons::kOk});
+    ui.ShowMessage(TooFewPartsMessage());
     return kDone;
   }
   for (std::size_t i = 0; i < ranges->size(); ++i) {

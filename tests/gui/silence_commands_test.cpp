@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "document/effect_command.h"
+#include "document/silence_commands.h"
 #include "document/working_folder.h"
 #include "effects/silence.h"
 #include "formats/wav_writer.h"
@@ -142,6 +143,7 @@ TEST(SilenceCommands, AutoSplitAsksToSaveRefusesANegativeLengthAndOpensAModified
   ui.QueueEffectAnswer(ScriptedUi::EffectAnswer{{{"Duration", "5000"}}, {}});
   ASSERT_TRUE(window.Dispatch(kAutoSplitCommand));
   EXPECT_EQ(ui.shown().back().caption, "Auto Split Komplett");
+  EXPECT_EQ(ui.shown().back().text, TooFewPartsMessage().text);
   EXPECT_EQ(ui.shown().back().icon, MessageIcon::kInformation);
   EXPECT_EQ(documents(), 4u);
   // A cancelled dialog ends it too.
