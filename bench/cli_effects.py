@@ -69,13 +69,29 @@ pairs.append(("equalizer / fir 4095", ["Equalizer", "EQPreset=1"], ["fir", equal
 # 4095 taps (their values do not change its time) and its overdrive.
 pairs.append(("telephone / fir 4095 overdrive", ["Telefoneffekt"], ["fir", equalizer_taps(1), "overdrive"]))
 
+# Spectral subtraction against sox's noise profile and reduction, both timed: the automatic
+# one estimates the noise from the whole file as noiseprof does; from a sample, both take
+# the first second as the noise.
+noise_profile = os.path.join(folder, "noise.prof")
+
+
+def sox_noisered(trim):
+    return lambda out: ["sh", "-c", f'sox "{source}" -n {trim} noiseprof "{noise_profile}" && '
+                                    f'sox "{source}" "{out}" noisered "{noise_profile}"']
+
+
+pairs.append(("auto spectral / noiseprof noisered", ["Noise Reduction (Auto Spectral Subtraction)",
+                                                      "SSNoiseThreshold=30"], sox_noisered("")))
+pairs.append(("sample spectral / noisered", ["Noise Reduction (Spectral Subtraction basiert auf Noise Sample)",
+                                             "NoiseFrom=0", "NoiseTo=1000"], sox_noisered("trim 0 1")))
+
 out_cli = os.path.join(folder, "out-cli.wav")
 out_sox = os.path.join(folder, "out-sox.wav")
 failed = False
 for label, ours, theirs in (pair for pair in pairs if only in pair[0]):
     best = best_times({
         "sonavel-cli": ([cli, "effect", ours[0], source, out_cli] + ours[1:], out_cli),
-        "sox": (["sox", source, out_sox] + theirs, out_sox),
+        "sox": (theirs(out_sox) if callable(theirs) else ["sox", source, out_sox] + theirs, out_sox),
     }, runs, cli_env(folder))
     ratio = best["sonavel-cli"] / best["sox"]
     failed |= ratio > 1.0

@@ -160,7 +160,8 @@ Result EstimateSpectralProfile(SampleSource& source, std::int32_t start, std::in
 
 SpectralSubtractor::SpectralSubtractor(SourceRef source, SpectralProfile profile)
     : FilterSource(std::move(source)),
-      plan_(std::countr_zero(static_cast<std::uint32_t>(profile.size))),
+      fits_(profile.FitsSound(rate, channels)),
+      plan_(fits_ ? std::countr_zero(static_cast<std::uint32_t>(profile.size)) : 0),
       size_(profile.size),
       hop_(profile.size / 4),
       profile_(std::move(profile)),
@@ -172,6 +173,7 @@ SpectralSubtractor::SpectralSubtractor(SourceRef source, SpectralProfile profile
       imaginary_(size_),
       input_(static_cast<std::size_t>(hop_) * channels),
       ready_(static_cast<std::size_t>(hop_) * channels) {
+  if (!fits_) return;
   // The estimate is of the windowed frame: dividing by the window gives it back unwindowed.
   for (std::int32_t k = 0; k < hop_; ++k) {
     crossfade_[k] = static_cast<double>(k) / (hop_ * window_[hop_ + k]);
@@ -249,6 +251,13 @@ void SpectralSubtractor::Hop() {
 }
 
 void SpectralSubtractor::Read(std::int32_t* buffer, std::int32_t frames) {
+  if (!fits_) {
+    // A profile of another shape would read past its bins: the audio passes unchanged.
+    upstream->Read(buffer, frames);
+    CheckUpstream();
+    position_ += frames;
+    return;
+  }
   std::int32_t done = 0;
   while (done < frames) {
     while (ready_offset_ == hop_) {

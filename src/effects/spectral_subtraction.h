@@ -56,7 +56,7 @@ Result EstimateSpectralProfile(SampleSource& source, std::int32_t start, std::in
 // Takes the profile's magnitudes off each bin of frames of N hopping by N / 4: per frame the
 // part of each bin up to its noise magnitude is the noise estimate, which is subtracted with
 // a triangular crossfade between the overlapping frames. Two channels share one complex FFT.
-// The profile must fit the source (SpectralProfile::FitsSound).
+// A profile that does not fit the source (SpectralProfile::FitsSound) leaves it unchanged.
 class SpectralSubtractor final : public FilterSource {
  public:
   SpectralSubtractor(SourceRef source, SpectralProfile profile);
@@ -70,6 +70,7 @@ class SpectralSubtractor final : public FilterSource {
   void Hop();
   void Reset();
 
+  bool fits_;
   FftPlan plan_;
   std::int32_t size_;
   std::int32_t hop_;

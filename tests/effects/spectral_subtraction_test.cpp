@@ -86,6 +86,10 @@ TEST(SpectralSubtraction, SizesRefusalsAndTheNoiseSampleRules) {
   EXPECT_EQ(apply.refuse(Sound(32000, 1), 0, kRate)->text, stereo->text);
   EXPECT_FALSE(apply.refuse(Sound(kRate, 1), 0, kRate));
   EXPECT_TRUE(apply.refuse(Sound(kRate, 1), 0, 1000));
+  // The filter itself leaves audio of another shape as it is.
+  const std::vector<std::int32_t> stereo_audio = {5, -6, 7, -8, 9, -10};
+  SpectralSubtractor mismatched(Memory(stereo_audio, kRate, 2), *NoiseSampleProfile());
+  EXPECT_EQ(ReadInOddChunks(mismatched, 3), stereo_audio);
   SetNoiseSampleProfile({});
 
   // The stored threshold is limited to 1 … 50 %: over 100 would make every bin noise.
