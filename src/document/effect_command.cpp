@@ -69,7 +69,9 @@ Result RunEffectCommand(AudioDocument& document, DocumentServices& services, Set
     return kCancelled;
   }
   if (effect.refuse) {
-    if (const std::optional<Message> refused = effect.refuse(document.sound, state.selection_start, state.selection_end)) {
+    const std::optional<Message> refused =
+        effect.refuse(document.sound, state.selection_start, state.selection_end);
+    if (refused) {
       services.ui.ShowMessage(*refused);
       return kFailed;
     }

@@ -472,8 +472,8 @@ Message NoiseSampleTooLongMessage() {
 }
 
 Message IncompatibleNoiseSampleMessage() {
-  return {"Der gewählte Noise Sample ist nicht ist mit den Markierten nicht kompatibel.", "Fehler", MessageIcon::kError,
-          MessageButtons::kOk};
+  return {"Der gewählte Noise Sample ist nicht ist mit den Markierten nicht kompatibel.", "Fehler",
+          MessageIcon::kError, MessageButtons::kOk};
 }
 
 void AddSpectralEffects(std::vector<EffectDefinition>& effects) {

@@ -76,7 +76,9 @@ class SpectralSubtractor final : public FilterSource {
   std::int32_t hop_;
   SpectralProfile profile_;
   std::vector<double> window_;
-  std::vector<double> crossfade_;  // hop weights k / (N / 4 × w[N / 4 + k]) and (N / 4 − k) / (N / 4 × w[N / 2 + k])
+  // The crossfade's weights over a hop, divided by the window: k / (N / 4 × w[N / 4 + k]),
+  // then (N / 4 − k) / (N / 4 × w[N / 2 + k]).
+  std::vector<double> crossfade_;
   std::vector<double> frame_;      // the last N input frames, channel by channel
   std::vector<double> pending_;    // the falling half of the previous frame's estimate, per channel
   std::vector<double> real_;

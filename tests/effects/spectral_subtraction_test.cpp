@@ -154,7 +154,8 @@ std::vector<std::int16_t> BurstsInNoise() {
   std::vector<std::int16_t> samples(6 * kRate);
   for (std::int32_t i = 0; i < static_cast<std::int32_t>(samples.size()); ++i) {
     double v = noise(generator);
-    if (InBurst(i)) v += kFullScale16 * std::pow(10.0, -12 / 20.0) * std::sin(2 * std::numbers::pi * 1000.0 * i / kRate);
+    if (InBurst(i))
+      v += kFullScale16 * std::pow(10.0, -12 / 20.0) * std::sin(2 * std::numbers::pi * 1000.0 * i / kRate);
     samples[i] = static_cast<std::int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
   }
   return samples;

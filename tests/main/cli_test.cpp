@@ -255,8 +255,8 @@ TEST_F(CliTest, SpectralSubtractionEqualsTheEditorsAndRefusesBadSampleRanges) {
   }
   editor(from_sample, {}, Path("sample-editor.wav"));
   SetNoiseSampleProfile({});
-  const std::string command = "effect \"Noise Reduction (Spectral Subtraction basiert auf Noise Sample)\" " + Quote(in) +
-                              " " + Quote(Path("sample-cli.wav"));
+  const std::string command = "effect \"Noise Reduction (Spectral Subtraction basiert auf Noise Sample)\" " +
+                              Quote(in) + " " + Quote(Path("sample-cli.wav"));
   const Outcome sample_run = Cli(command + " NoiseFrom=500 NoiseTo=1500");
   ASSERT_EQ(sample_run.code, 0) << sample_run.err;
   EXPECT_EQ(SamplesOf(Path("sample-cli.wav")), SamplesOf(Path("sample-editor.wav")));
