@@ -83,6 +83,22 @@ pairs.append(("auto trim / silence reverse", ["Automatisches Trimmen", "AutoTrim
 pairs.append(("auto split / silence newfile", ["Auto Split", "Threshold=-36", "Duration=500"],
               ["silence", "1", "0.05", "-48d", "1", "0.5", "-48d", ":", "newfile", ":", "restart"], quiet_source))
 
+# Spectral subtraction against sox's noise profile and reduction, both timed: the automatic
+# one estimates the noise from the whole file as noiseprof does; from a sample, both take
+# the first second as the noise.
+noise_profile = os.path.join(folder, "noise.prof")
+
+
+def sox_noisered(trim):
+    return lambda out: ["sh", "-c", f'sox "{source}" -n {trim} noiseprof "{noise_profile}" && '
+                                    f'sox "{source}" "{out}" noisered "{noise_profile}"']
+
+
+pairs.append(("auto spectral / noiseprof noisered", ["Noise Reduction (Auto Spectral Subtraction)",
+                                                      "SSNoiseThreshold=30"], sox_noisered("")))
+pairs.append(("sample spectral / noisered", ["Noise Reduction (Spectral Subtraction basiert auf Noise Sample)",
+                                             "NoiseFrom=0", "NoiseTo=1000"], sox_noisered("trim 0 1")))
+
 out_cli = os.path.join(folder, "out-cli.wav")
 out_sox = os.path.join(folder, "out-sox.wav")
 failed = False
@@ -90,7 +106,7 @@ for label, ours, theirs, *own_source in (pair for pair in pairs if only in pair[
     input_file = own_source[0] if own_source else source
     best = best_times({
         "sonavel-cli": ([cli, "effect", ours[0], input_file, out_cli] + ours[1:], out_cli),
-        "sox": (["sox", input_file, out_sox] + theirs, out_sox),
+        "sox": (theirs(out_sox) if callable(theirs) else ["sox", input_file, out_sox] + theirs, out_sox),
     }, runs, cli_env(folder))
     # Splitting writes numbered files beside OUT.
     for name in os.listdir(folder):

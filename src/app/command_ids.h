@@ -46,6 +46,9 @@ inline constexpr int kArrangeIcons = 5012;
 inline constexpr int kShowDual = 5013;
 inline constexpr int kCloseAll = 5040;
 
+// Enabled only while a noise sample exists.
+inline constexpr int kApplyNoiseSample = 4013;
+
 inline constexpr int kHelp = 6000;
 
 inline constexpr int kRegionList = 8000;

@@ -4,6 +4,9 @@
 #include <map>
 #include <utility>
 
+#include "app/command_ids.h"
+#include "effects/spectral_subtraction.h"
+
 namespace sonavel {
 namespace {
 
@@ -517,10 +520,13 @@ bool CommandAvailable(int id) {
       8000, 8001, 8003, 8004, 8005, 8006, 8007, 8008, 8009, 8011, 8012, 8013, 8014, 8015, 8016, 8017,
       // Distortion, AM radio, high-pass.
       4028, 4029, 4030, 4031,
-      // The multi-band noise gate and vocal reduction.
-      4010, 4032,
+      // The multi-band noise gate, auto spectral subtraction, taking a noise sample and vocal
+      // reduction.
+      4010, 4011, 4012, 4032,
       // Automatic splitting.
       2034};
+  // Subtracting a noise sample needs one taken in this run.
+  if (id == command_id::kApplyNoiseSample) return NoiseSampleProfile() != nullptr;
   return std::find(std::begin(kAvailable), std::end(kAvailable), id) != std::end(kAvailable);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "effects/envelope.h"
 #include "platform/settings.h"
@@ -73,6 +74,14 @@ Result RunEffectCommand(AudioDocument& document, DocumentServices& services, Set
     services.ui.ShowMessage(StereoOnlyMessage());
     return kCancelled;
   }
+  if (effect.refuse) {
+    const std::optional<Message> refused =
+        effect.refuse(document.sound, state.selection_start, state.selection_end);
+    if (refused) {
+      services.ui.ShowMessage(*refused);
+      return kFailed;
+    }
+  }
 
   EffectValues values = ReadEffectValues(effect, settings);
   if (effect.initial) effect.initial(values, document.sound);
@@ -102,8 +111,10 @@ Result RunEffectCommand(AudioDocument& document, DocumentServices& services, Set
     if (effect.uses_envelope_file) SaveEnvelopePoints(points);
   }
 
-  RecordUndo(document, effect.undo_name);
-  document.Notify(kUndoChanged | kModifiedChanged);
+  if (effect.changes_sound) {
+    RecordUndo(document, effect.undo_name);
+    document.Notify(kUndoChanged | kModifiedChanged);
+  }
   std::unique_ptr<Progress> progress =
       services.ui.OpenProgress(effect.progress_title.empty() ? effect.undo_name : effect.progress_title);
   EffectRun run{document.sound, state.selection_start, state.selection_end, values, points, *progress};
@@ -113,11 +124,14 @@ Result RunEffectCommand(AudioDocument& document, DocumentServices& services, Set
   const Result result = effect.run(run);
   progress.reset();
   if (result != kDone) {
-    if (!run.failure.empty())
+    if (run.refusal)
+      services.ui.ShowMessage(*run.refusal);
+    else if (!run.failure.empty())
       services.ui.ShowMessage({run.failure, "Fehler", MessageIcon::kWarning, MessageButtons::kOk});
-    document.Notify(kSoundChanged);
+    if (effect.changes_sound) document.Notify(kSoundChanged);
     return result;
   }
+  if (!effect.changes_sound) return kDone;
 
   RefreshAfterSoundChange(document);
   const std::int32_t new_length = SoundLength(document.sound);

@@ -179,6 +179,7 @@ const std::vector<EffectDefinition>& EffectCatalogue() {
     AddEqualizerEffects(effects);
     AddClipEffects(effects);
     AddNoiseGateEffects(effects);
+    AddSpectralEffects(effects);
     AddVocalEffects(effects);
     AddSilenceEffects(effects);
     return effects;

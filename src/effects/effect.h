@@ -93,6 +93,8 @@ struct EffectRun {
   SinkRef output = {};
   // The selection's start afterwards (a rate change moves it).
   std::int32_t selection_start = 0;
+  // A refusal found while running, shown as it is instead of `failure`.
+  std::optional<Message> refusal = {};
 };
 
 struct EffectParameter {
@@ -173,6 +175,12 @@ struct EffectDefinition {
   // Checked at OK after every value passed its parameter's own check (CheckEffectValues):
   // empty when acceptable, else the message. For conditions across fields.
   std::function<std::string(const EffectValues&)> validate;
+  // Checked before anything is asked or recorded: the message when the effect cannot work
+  // on [start, end) of the sound; the command then shows it and fails.
+  std::function<std::optional<Message>(const Sound&, std::int32_t start, std::int32_t end)> refuse;
+  // False for a command that only reads the selection (taking a noise sample): no undo
+  // step, and the sound, cursor and view stay as they are.
+  bool changes_sound = true;
   // The render: kDone, kCancelled, or kFailed when it could not start or finish.
   std::function<Result(EffectRun&)> run;
   // The preview chain over a reader of the selection, with values clamped into range; empty

@@ -21,6 +21,8 @@ void AddEqualizerEffects(std::vector<EffectDefinition>& effects);
 void AddClipEffects(std::vector<EffectDefinition>& effects);
 // The multi-band noise gate.
 void AddNoiseGateEffects(std::vector<EffectDefinition>& effects);
+// Auto spectral subtraction, taking a noise sample and subtracting it.
+void AddSpectralEffects(std::vector<EffectDefinition>& effects);
 // Vocal reduction.
 void AddVocalEffects(std::vector<EffectDefinition>& effects);
 // Automatic trimming.

@@ -71,6 +71,7 @@ class EffectParameterDialog final : public QDialog {
   QString ControlName(std::size_t field) const;
   QWidget* BuildEditOrChoice(std::size_t field);
   QSlider* BuildSlider(std::size_t field, int lowest, int highest, QLabel* readout);
+  QSlider* BuildSteppedSlider(std::size_t field);
   void AddFieldRows(QGridLayout* grid, int& row, const std::vector<bool>& placed);
   QWidget* BuildEnvelope();
   QWidget* BuildCompressor(std::vector<bool>& placed);
@@ -230,6 +231,29 @@ QSlider* EffectParameterDialog::BuildSlider(std::size_t field, int lowest, int h
   return slider;
 }
 
+QSlider* EffectParameterDialog::BuildSteppedSlider(std::size_t field) {
+  // The slider beside a field's edit (id + 1): each follows the other; a typed value
+  // outside the slider's range leaves the slider where it was.
+  auto* edit = qobject_cast<QLineEdit*>(controls_[field]);
+  auto* slider = new QSlider(Qt::Horizontal);
+  slider->setObjectName(QString::number(dialog_.fields[field].id + 1));
+  slider->setRange(dialog_.fields[field].lowest, dialog_.fields[field].highest);
+  slider->setMinimumWidth(160);
+  slider->setTickPosition(QSlider::TicksBelow);
+  slider->setTickInterval(std::max(1, (dialog_.fields[field].highest - dialog_.fields[field].lowest) / 10));
+  const auto follow_edit = [edit, slider] {
+    bool number = false;
+    const int value = edit->text().trimmed().toInt(&number);
+    if (!number || value < slider->minimum() || value > slider->maximum()) return;
+    const QSignalBlocker blocker(slider);
+    slider->setValue(value);
+  };
+  follow_edit();
+  connect(edit, &QLineEdit::textChanged, slider, follow_edit);
+  connect(slider, &QSlider::valueChanged, edit, [edit](int value) { edit->setText(QString::number(value)); });
+  return slider;
+}
+
 void EffectParameterDialog::AddFieldRows(QGridLayout* grid, int& row, const std::vector<bool>& placed) {
   static const char* const kCrossFadeLabels[][2] = {{"GapTimeMS", "Lücke (ms):"},
                                                     {"FadeInTimeMS", "Einblenden (ms):"},
@@ -255,13 +279,16 @@ void EffectParameterDialog::AddFieldRows(QGridLayout* grid, int& row, const std:
       connect(slider, &QSlider::valueChanged, readout, show);
       grid->addWidget(readout, row, 2);
       control = slider;
+    } else if (dialog_.fields[i].kind == EffectFieldKind::kEditAndSlider) {
+      control = BuildEditOrChoice(i);
+      grid->addWidget(BuildSteppedSlider(i), row, 2);
     } else {
       control = BuildEditOrChoice(i);
     }
     caption->setBuddy(control);
     grid->addWidget(caption, row, 0);
     // Edits reach under a decibel control's readout.
-    const bool slider = dialog_.fields[i].kind == EffectFieldKind::kDecibels;
+    const bool slider = dialog_.fields[i].kind != EffectFieldKind::kText;
     grid->addWidget(control, row, 1, 1, slider ? 1 : 2);
     ++row;
   }

@@ -787,7 +787,7 @@ void MainWindow::RefreshCommands() {
   set(command_id::kRedo, document != nullptr ? undo.redo_text : "", undo.redo_enabled);
   set(command_id::kSave, "", document != nullptr && document->state.modified != 0);
   for (int id : {command_id::kClose, command_id::kSaveAs, command_id::kEditTags, command_id::kAddRegion,
-                 command_id::kSetBookmark})
+                 command_id::kSetBookmark, command_id::kApplyNoiseSample})
     set(id, "", document != nullptr && CommandAvailable(id));
   // Paste and Paste Mix need audio on the frame's clipboard.
   for (int id : {command_id::kPaste, command_id::kPasteMix}) set(id, "", document != nullptr && clipboard_.HasAudio());

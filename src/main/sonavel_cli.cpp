@@ -530,6 +530,10 @@ Result StreamEffect(const EffectDefinition& effect, const EffectValues& given, c
     run.input = reader;
     run.output = MakeLimitingSink(file, kFullScale, 0x7FFFFFFF);
     result = effect.run(run);
+    if (run.refusal) {
+      ui.ShowMessage(*run.refusal);
+      return kFailed;
+    }
     run.output = SinkRef();  // the limiter hands over what it held
     // A writer that hands its frames to an encoder puts its file in place only when told
     // that the copy is whole.

@@ -37,7 +37,8 @@ enum class EffectDialogKind { kFields, kEnvelope, kCompressor, kCrossFade, kSter
 // How a field is shown: an edit (or a drop-down, with choices), or a decibel control, a
 // slider over whole decibels from `lowest` to `highest` with the value beside it as
 // "-3dB", "0dB" or "+2dB" (widened to hold a value beyond that range).
-enum class EffectFieldKind { kText, kDecibels };
+// kEditAndSlider: an edit (the field's id) with a slider (id + 1) over lowest … highest kept in step.
+enum class EffectFieldKind { kText, kDecibels, kEditAndSlider };
 
 struct EffectField {
   int id = 101;         // the control id

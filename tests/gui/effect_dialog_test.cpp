@@ -865,5 +865,37 @@ TEST(EffectDialogDecibels, TheNoiseGateDialogSpansMinus40To0AndTakesItsPreset) {
   EXPECT_EQ(description.fields[0].value, "-20");
 }
 
+TEST(EffectDialogEditAndSlider, AutoSpectralSubtractionKeepsEditAndSliderInStep) {
+  EffectDialog description = FromCatalogue(4011);
+  PreviewLog log;
+  log.Attach(description);
+  EXPECT_TRUE(RunDialog(description, [](QDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "Noise Reduction (Auto Spectral Subtraction)");
+    auto* edit = Find<QLineEdit>(dialog, "101");
+    auto* slider = Find<QSlider>(dialog, "102");
+    EXPECT_EQ(edit->text(), "30");
+    EXPECT_EQ(slider->minimum(), 1);
+    EXPECT_EQ(slider->maximum(), 50);
+    EXPECT_EQ(slider->value(), 30);
+    auto* presets = Find<QComboBox>(dialog, "103");
+    ASSERT_EQ(presets->count(), 3);
+    EXPECT_EQ(presets->itemText(1), "Für Sprache anwenden");
+    EXPECT_EQ(presets->itemText(2), "Für Musik anwenden");
+    presets->setCurrentIndex(2);
+    EXPECT_EQ(edit->text(), "10");
+    EXPECT_EQ(slider->value(), 10);
+    slider->setValue(45);
+    EXPECT_EQ(edit->text(), "45");
+    // A typed value beyond the slider leaves it where it was; OK then refuses the value.
+    edit->setText("70");
+    EXPECT_EQ(slider->value(), 45);
+    edit->setText("20");
+    EXPECT_EQ(slider->value(), 20);
+    SaveScreenshot(dialog, "effect_auto_spectral_subtraction");
+    Ok(dialog)->click();
+  }));
+  EXPECT_EQ(description.fields[0].value, "20");
+}
+
 }  // namespace
 }  // namespace sonavel

@@ -10,6 +10,7 @@
 #include "effects/effect.h"
 #include "effects/equalizer.h"
 #include "effects/resampler.h"
+#include "effects/spectral_subtraction.h"
 #include "formats/mp3_file.h"
 #include "formats/pump.h"
 #include "formats/stored_format.h"
@@ -220,6 +221,59 @@ TEST_F(CliTest, StreamedEffectsEqualTheEditorsRenderAndSave) {
     ASSERT_EQ(outcome.code, 0) << outcome.err;
     EXPECT_EQ(SamplesOf(Path("cli.wav")), SamplesOf(Path("editor.wav")));
   }
+}
+
+// Spectral subtraction, automatic and from a noise sample taken first from NoiseFrom to
+// NoiseTo (ms), equals the editor's render and save; missing or bad ranges exit with 2.
+TEST_F(CliTest, SpectralSubtractionEqualsTheEditorsAndRefusesBadSampleRanges) {
+  const std::string in = Path("noisy.wav");
+  Sox("-D -r 22050 -n -c 2 -b 16 " + Quote(in) + " synth 10 sine 1000 whitenoise gain -20");
+  const EffectDefinition& automatic = *FindEffect(4011);
+  const EffectDefinition& from_sample = *FindEffect(4013);
+  auto editor = [&](const EffectDefinition& effect, const EffectValues& values, const std::string& out) {
+    Sound sound;
+    SourceRef reader = OpenWavReader(in);
+    SilentProgress progress;
+    ASSERT_EQ(LoadIntoSound(*reader, sound, progress, "laden"), kDone);
+    EffectRun run{sound, 0, SoundLength(sound), values, {}, progress};
+    ASSERT_EQ(effect.run(run), kDone);
+    ASSERT_EQ(SaveSoundAsWav(sound, PcmFormat(22050, 2, 16), out, progress), kDone);
+  };
+  editor(automatic, {{"SSNoiseThreshold", "20"}}, Path("auto-editor.wav"));
+  const Outcome auto_run = Cli("effect \"Noise Reduction (Auto Spectral Subtraction)\" " + Quote(in) + " " +
+                               Quote(Path("auto-cli.wav")) + " SSNoiseThreshold=20");
+  ASSERT_EQ(auto_run.code, 0) << auto_run.err;
+  EXPECT_EQ(SamplesOf(Path("auto-cli.wav")), SamplesOf(Path("auto-editor.wav")));
+
+  // The editor's sample of 0.5 … 1.5 s, then the command on the whole sound.
+  {
+    SourceRef reader = OpenWavReader(in);
+    SilentProgress progress;
+    SpectralProfile profile;
+    ASSERT_EQ(EstimateSpectralProfile(*reader, 11025, 33075, kNoiseSamplePercentile, progress, profile), kDone);
+    SetNoiseSampleProfile(std::move(profile));
+  }
+  editor(from_sample, {}, Path("sample-editor.wav"));
+  SetNoiseSampleProfile({});
+  const std::string command = "effect \"Noise Reduction (Spectral Subtraction basiert auf Noise Sample)\" " +
+                              Quote(in) + " " + Quote(Path("sample-cli.wav"));
+  const Outcome sample_run = Cli(command + " NoiseFrom=500 NoiseTo=1500");
+  ASSERT_EQ(sample_run.code, 0) << sample_run.err;
+  EXPECT_EQ(SamplesOf(Path("sample-cli.wav")), SamplesOf(Path("sample-editor.wav")));
+  EXPECT_NE(SamplesOf(Path("sample-cli.wav")), SamplesOf(in));
+
+  // 8.9 s are 8 whole seconds; 9 are refused, as are missing and reversed ranges.
+  std::filesystem::remove(Path("sample-cli.wav"));
+  EXPECT_EQ(Cli(command + " NoiseFrom=100 NoiseTo=9000").code, 0);
+  const Outcome nine = Cli(command + " NoiseFrom=0 NoiseTo=9000");
+  EXPECT_EQ(nine.code, 2);
+  EXPECT_NE(nine.err.find("länger als 8 Sek."), std::string::npos) << nine.err;
+  const Outcome missing = Cli(command + " NoiseFrom=500");
+  EXPECT_EQ(missing.code, 2);
+  EXPECT_NE(missing.err.find("NoiseTo="), std::string::npos) << missing.err;
+  EXPECT_EQ(Cli(command + " NoiseFrom=1500 NoiseTo=500").code, 2);
+  EXPECT_EQ(Cli(command + " NoiseFrom=0 NoiseTo=12000").code, 2);
+  EXPECT_EQ(Cli(command + " NoiseFrom=0 NoiseTo=zehn").code, 2);
 }
 
 // The equaliser renders the stored curve ("equalizer.dat", flat when missing: the file
