@@ -518,7 +518,9 @@ bool CommandAvailable(int id) {
       // Distortion, AM radio, high-pass.
       4028, 4029, 4030, 4031,
       // The multi-band noise gate and vocal reduction.
-      4010, 4032};
+      4010, 4032,
+      // Automatic and manual click repair.
+      7009, 7010};
   return std::find(std::begin(kAvailable), std::end(kAvailable), id) != std::end(kAvailable);
 }
 

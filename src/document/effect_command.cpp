@@ -20,6 +20,7 @@ EffectDialog BuildDialog(const EffectDefinition& effect, const EffectValues& val
   dialog.kind = effect.dialog;
   dialog.presets = effect.presets;
   dialog.presets_id = effect.presets_id;
+  dialog.reset_id = effect.reset_id;
   for (const EffectParameter& parameter : effect.parameters) {
     EffectField field;
     field.id = parameter.id;
@@ -33,6 +34,7 @@ EffectDialog BuildDialog(const EffectDefinition& effect, const EffectValues& val
     const auto found = values.find(parameter.name);
     field.value = found != values.end() ? found->second : parameter.fallback;
     dialog.fields.push_back(std::move(field));
+    if (effect.reset_id != 0) dialog.reset_values.push_back(parameter.fallback);
   }
   // Every typed value is read strictly and checked against its range at OK.
   dialog.validate = [&effect](const std::vector<EffectField>& fields) {
@@ -57,6 +59,7 @@ Result RunEffectCommand(AudioDocument& document, DocumentServices& services, Set
   // Nothing selected: the whole sound.
   EditState& state = document.state;
   const std::int32_t length = SoundLength(document.sound);
+  if (effect.keeps_selection && state.selection_start >= state.selection_end) return kDone;
   if (state.selection_start >= state.selection_end) {
     state.selection_start = 0;
     state.selection_end = length;
@@ -66,6 +69,13 @@ Result RunEffectCommand(AudioDocument& document, DocumentServices& services, Set
   if (effect.needs_stereo && document.sound.channels != 2) {
     services.ui.ShowMessage(StereoOnlyMessage());
     return kCancelled;
+  }
+  if (effect.refuse_selection) {
+    if (const std::optional<Message> refusal =
+            effect.refuse_selection(document.sound, state.selection_start, state.selection_end)) {
+      services.ui.ShowMessage(*refusal);
+      return kCancelled;
+    }
   }
 
   EffectValues values = ReadEffectValues(effect, settings);

@@ -180,6 +180,7 @@ const std::vector<EffectDefinition>& EffectCatalogue() {
     AddClipEffects(effects);
     AddNoiseGateEffects(effects);
     AddVocalEffects(effects);
+    AddClickEffects(effects);
     return effects;
   }();
   return catalogue;

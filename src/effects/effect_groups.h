@@ -23,5 +23,7 @@ void AddClipEffects(std::vector<EffectDefinition>& effects);
 void AddNoiseGateEffects(std::vector<EffectDefinition>& effects);
 // Vocal reduction.
 void AddVocalEffects(std::vector<EffectDefinition>& effects);
+// Manual click repair and automatic click detection.
+void AddClickEffects(std::vector<EffectDefinition>& effects);
 
 }  // namespace sonavel
