@@ -88,7 +88,9 @@ constexpr const char* kUsage =
     "stored WAV save format) into FOLDER, named NN-TITLE.wav and region-NN-NAME.wav.\n"
     "\n"
     "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
-    "whole of IN and saves OUT; parameters not given come from the stored values.\n"
+    "whole of IN and saves OUT; parameters not given come from the stored values. Effects\n"
+    "that work on a short range (\"Manueller Klick/Pop Reduzierung\") take it as From=FRAME\n"
+    "To=FRAME instead.\n"
     "\n"
     "Files of other extensions (.wma, .mp2, .opus, video files, ...) are decoded by ffmpeg,\n"
     "as in the editor.\n"
@@ -558,9 +560,21 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   }
   const EffectDefinition* effect = named.front();
   EffectValues given;
+  // The range of an effect that works on the selection as it stands: From= and To=.
+  std::optional<std::int64_t> from, to;
   for (std::size_t i = 4; i < args.size(); ++i) {
     const std::size_t equals = args[i].find('=');
     const std::string name = args[i].substr(0, equals);
+    if (effect->keeps_selection && equals != std::string::npos && (name == "From" || name == "To")) {
+      const std::string text = args[i].substr(equals + 1);
+      const std::optional<std::int64_t> frame = ParseWholeNumber(text);
+      if (!frame || *frame < 0 || *frame > std::numeric_limits<std::int32_t>::max()) {
+        Fail(ui, name + ": \"" + text + "\" is not a frame number (a whole number from 0).");
+        return kFailed;
+      }
+      (name == "From" ? from : to) = frame;
+      continue;
+    }
     const bool known = std::any_of(effect->parameters.begin(), effect->parameters.end(),
                                    [&](const EffectParameter& parameter) { return parameter.name == name; });
     if (equals == std::string::npos || !known) {
@@ -568,6 +582,10 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
       return kFailed;
     }
     given[name] = args[i].substr(equals + 1);
+  }
+  if (effect->keeps_selection && (!from || !to)) {
+    Fail(ui, "\"" + effect->undo_name + "\" works on a range of IN: give From=FRAME and To=FRAME.");
+    return kFailed;
   }
   // Every given value is read strictly and checked before any file is touched.
   if (const std::optional<ValueRefusal> refusal = CheckParameterValues(effect->parameters, given)) {
@@ -583,6 +601,23 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   DocumentRef document = MakeCounted<AudioDocument>(44100, 1, args[2]);
   const OpenOptions files{&settings, std::nullopt};
   if (const Result loaded = LoadFile(args[2], document->sound, ui, files); loaded != kDone) return loaded;
+  if (effect->keeps_selection) {
+    const std::int32_t length = SoundLength(document->sound);
+    if (*from >= *to || *to > length) {
+      Fail(ui, "From=" + std::to_string(*from) + " To=" + std::to_string(*to) + " is no range of \"" + args[2] +
+                   "\" (From below To, To at most its " + std::to_string(length) + " frames).");
+      return kFailed;
+    }
+    document->state.selection_start = static_cast<std::int32_t>(*from);
+    document->state.selection_end = static_cast<std::int32_t>(*to);
+    if (effect->refuse_selection) {
+      if (const std::optional<Message> refusal =
+              effect->refuse_selection(document->sound, document->state.selection_start, document->state.selection_end)) {
+        ui.ShowMessage(*refusal);
+        return kFailed;
+      }
+    }
+  }
   // Headless: nothing plays afterwards.
   class Silent final : public PlaybackControl {
    public:
