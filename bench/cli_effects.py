@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Times `sonavel-cli effect` against the nearest `sox` effect on the same 16-bit stereo
+"""Times `sonavel-cli effect` against the nearest `sox` (or `ffmpeg`) effect on the same 16-bit stereo
 WAV (load, effect, save for both), alternating the two, and prints the ratio of the best
 runs. Usage: cli_effects.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS] [CASE]; with CASE only the
 cases whose label contains it run."""
@@ -70,15 +70,20 @@ pairs.append(("equalizer / fir 4095", ["Equalizer", "EQPreset=1"], ["fir", equal
 pairs.append(("telephone / fir 4095 overdrive", ["Telefoneffekt"], ["fir", equalizer_taps(1), "overdrive"]))
 
 out_cli = os.path.join(folder, "out-cli.wav")
-out_sox = os.path.join(folder, "out-sox.wav")
+out_peer = os.path.join(folder, "out-peer.wav")
+# Every pair as (label, our arguments, the peer's name, the peer's command).
+runs_of = [(label, ours, "sox", ["sox", source, out_peer] + theirs) for label, ours, theirs in pairs]
+# Peers other than sox.
+runs_of.append(("click detection / ffmpeg adeclick", ["&Auto Störgeräuschrestoration"], "ffmpeg",
+                ["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", source, "-af", "adeclick", out_peer]))
 failed = False
-for label, ours, theirs in (pair for pair in pairs if only in pair[0]):
+for label, ours, peer, command in (run for run in runs_of if only in run[0]):
     best = best_times({
         "sonavel-cli": ([cli, "effect", ours[0], source, out_cli] + ours[1:], out_cli),
-        "sox": (["sox", source, out_sox] + theirs, out_sox),
+        peer: (command, out_peer),
     }, runs, cli_env(folder))
-    ratio = best["sonavel-cli"] / best["sox"]
+    ratio = best["sonavel-cli"] / best[peer]
     failed |= ratio > 1.0
-    print(f"{label:28} sonavel-cli {best['sonavel-cli']:6.2f} s  sox {best['sox']:6.2f} s  "
+    print(f"{label:28} sonavel-cli {best['sonavel-cli']:6.2f} s  {peer} {best[peer]:6.2f} s  "
           f"ratio {ratio:5.3f}  {'PASS' if ratio <= 1.0 else 'FAIL'}")
 sys.exit(1 if failed else 0)

@@ -145,7 +145,8 @@ ClickRepairFilter::ClickRepairFilter(SourceRef source, int sensitivity_value, in
   const std::int32_t r = rate / 22050;
   window = rate / 100;
   lag = r + 1;
-  longest = static_cast<std::int32_t>(std::max<std::int64_t>(std::int64_t{rate} * std::max(longest_us, 0) / 1000000, 4));
+  const std::int64_t frames = std::int64_t{rate} * std::max(longest_us, 0) / 1000000;
+  longest = static_cast<std::int32_t>(std::clamp<std::int64_t>(frames, 4, rate));
   window = std::max(window, 2 * longest);
   span = std::max(window - 2 * r - longest - 2, 1);
   detection_ = std::make_unique<DetectionReader>(*upstream);
@@ -202,29 +203,21 @@ void ClickRepairFilter::Seek(std::int32_t frame) {
 
 namespace {
 
-// A click found by the automatic scan: its span in absolute frames and the samples at its
-// two ends, taken before anything was mended.
-struct FoundClick {
-  ClickSpan span;
-  std::int32_t from = 0;
-  std::int32_t to = 0;
-};
-
-// Writes the mended spans through one block writer and splices each in place of its
-// frames. The spans of one channel never overlap; those of different channels that do
-// are written as one range.
-Result SpliceMended(Sound& sound, std::vector<FoundClick>& clicks) {
+// Writes the mended spans (absolute frames) through one block writer and splices each in
+// place of its frames. Spans that overlap or touch are written as one range, mended in
+// order, so that a line starting inside an earlier one starts from its mended value.
+Result SpliceMended(Sound& sound, std::vector<ClickSpan>& clicks) {
   if (clicks.empty()) return kDone;
-  std::sort(clicks.begin(), clicks.end(),
-            [](const FoundClick& a, const FoundClick& b) { return a.span.left < b.span.left; });
+  std::stable_sort(clicks.begin(), clicks.end(),
+                   [](const ClickSpan& a, const ClickSpan& b) { return a.left < b.left; });
   const int channels = sound.channels;
   struct Range {
     std::int32_t start, end, first, last;  // frames [start, end), clicks [first, last)
   };
   std::vector<Range> ranges;
   for (std::size_t i = 0; i < clicks.size(); ++i) {
-    const std::int32_t start = clicks[i].span.left + 1;
-    const std::int32_t end = clicks[i].span.right;
+    const std::int32_t start = clicks[i].left + 1;
+    const std::int32_t end = clicks[i].right;
     if (start >= end) continue;
     if (!ranges.empty() && start <= ranges.back().end) {
       ranges.back().end = std::max(ranges.back().end, end);
@@ -245,13 +238,9 @@ Result SpliceMended(Sound& sound, std::vector<FoundClick>& clicks) {
       reader->Seek(range.start - 1);
       reader->Read(frames.data(), count);
       for (std::int32_t i = range.first; i < range.last; ++i) {
-        const FoundClick& click = clicks[i];
-        const std::int32_t left = click.span.left - (range.start - 1);
-        const std::int32_t right = click.span.right - (range.start - 1);
-        std::int32_t* channel = frames.data() + click.span.channel;
-        channel[static_cast<std::ptrdiff_t>(left) * channels] = click.from;
-        channel[static_cast<std::ptrdiff_t>(right) * channels] = click.to;
-        MendClick(channel, channels, left, right);
+        const ClickSpan& click = clicks[i];
+        MendClick(frames.data() + click.channel, channels, click.left - (range.start - 1),
+                  click.right - (range.start - 1));
       }
       writer->Write(frames.data() + channels, range.end - range.start);
     }
@@ -289,9 +278,9 @@ Result RepairClicks(EffectRun& run, int sensitivity, int longest_us) {
   DetectionReader detection(*reader);
   std::vector<std::int32_t> audio;
   std::vector<std::int32_t> high;
-  std::vector<FoundClick> clicks;
+  std::vector<ClickSpan> clicks;
   std::vector<ClickSpan> spans;
-  // Per channel, the first window-relative frame not yet mended, as an absolute frame.
+  // Per channel, the frame after the last click found: the next window scans from there.
   std::vector<std::int64_t> resume(channels, 0);
   const std::int64_t total = std::int64_t{run.end} - run.start;
   std::int64_t start = run.start;  // the window's first frame
@@ -309,11 +298,8 @@ Result RepairClicks(EffectRun& run, int sensitivity, int longest_us) {
       const std::int32_t after = FindClicks(scan, h, channels, length, thresholds, from, first + half, ch, spans);
       resume[ch] = std::max<std::int64_t>(resume[ch], start + after);
       for (const ClickSpan& found : spans) {
-        FoundClick click{found, audio[static_cast<std::size_t>(found.left) * channels + ch],
-                         audio[static_cast<std::size_t>(found.right) * channels + ch]};
-        click.span.left = static_cast<std::int32_t>(start + found.left);
-        click.span.right = static_cast<std::int32_t>(start + found.right);
-        clicks.push_back(click);
+        clicks.push_back(
+            {ch, static_cast<std::int32_t>(start + found.left), static_cast<std::int32_t>(start + found.right)});
       }
     }
     // The next window: drop the first half, read the next half (up to the selection's end).
@@ -322,8 +308,8 @@ Result RepairClicks(EffectRun& run, int sensitivity, int longest_us) {
     audio.erase(audio.begin(), audio.begin() + static_cast<std::ptrdiff_t>(dropped));
     high.erase(high.begin(), high.begin() + static_cast<std::ptrdiff_t>(dropped));
     const std::int64_t held_end = start + static_cast<std::int64_t>(audio.size() / channels);
-    detection.Read(audio, high,
-                   static_cast<std::int32_t>(std::clamp<std::int64_t>(std::min<std::int64_t>(start + window, run.end) - held_end, 0, window)));
+    const std::int64_t wanted = std::min<std::int64_t>(start + window, run.end) - held_end;
+    detection.Read(audio, high, static_cast<std::int32_t>(std::clamp<std::int64_t>(wanted, 0, window)));
     run.progress.SetFraction(static_cast<double>(std::min<std::int64_t>(start - run.start, total)) /
                              static_cast<double>(total));
   }

@@ -611,8 +611,9 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
     document->state.selection_start = static_cast<std::int32_t>(*from);
     document->state.selection_end = static_cast<std::int32_t>(*to);
     if (effect->refuse_selection) {
+      const EditState& state = document->state;
       if (const std::optional<Message> refusal =
-              effect->refuse_selection(document->sound, document->state.selection_start, document->state.selection_end)) {
+              effect->refuse_selection(document->sound, state.selection_start, state.selection_end)) {
         ui.ShowMessage(*refusal);
         return kFailed;
       }

@@ -80,8 +80,8 @@ ClickedTones MakeClickedTones() {
   for (std::int32_t i = 0; i < frames; ++i) {
     noise = noise * 1664525u + 1013904223u;
     const double t = static_cast<double>(i) / kRate;
-    const double v = 6000 * std::sin(2 * std::numbers::pi * 440 * t) + 3000 * std::sin(2 * std::numbers::pi * 1000 * t) +
-                     static_cast<double>(static_cast<std::int32_t>(noise >> 24) - 128);
+    const double v = 6000 * std::sin(2 * std::numbers::pi * 440 * t) +
+                     3000 * std::sin(2 * std::numbers::pi * 1000 * t) + static_cast<double>(static_cast<std::int32_t>(noise >> 24) - 128);
     tones.clean.push_back(static_cast<std::int16_t>(std::lround(v)));
   }
   tones.clicked = tones.clean;
@@ -154,8 +154,9 @@ TEST_F(ClickRunTest, RepairsClicksOnTonesInNoiseBesideFfmpegAdeclick) {
   const std::string folder = folder_ + "/adeclick";
   std::filesystem::create_directories(folder);
   WriteRaw16(folder + "/in.raw", tones.clicked);
-  ASSERT_EQ(RunCommand("ffmpeg -v error -y -f s16le -ar 44100 -ac 1 -i '" + folder + "/in.raw' -af adeclick -f s16le '" +
-                       folder + "/out.raw'"),
+  const std::string raw = " -f s16le -ar 44100 -ac 1 ";
+  ASSERT_EQ(RunCommand("ffmpeg -v error -y" + raw + "-i '" + folder + "/in.raw' -af adeclick" + raw + "'" + folder +
+                       "/out.raw'"),
             0);
   const std::vector<std::int16_t> peer = ReadRaw16(folder + "/out.raw");
   ASSERT_EQ(peer.size(), tones.clicked.size());
