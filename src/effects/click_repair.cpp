@@ -203,8 +203,8 @@ void ClickRepairFilter::Seek(std::int32_t frame) {
 
 namespace {
 
-// Writes the mended spans (absolute frames) through one block writer and splices each in
-// place of its frames. Spans that overlap or touch are written as one range, mended in
+// Writes the mended spans (absolute frames) through one block writer and splices them all
+// in place of their frames in one pass. Spans that overlap or touch are written as one range, mended in
 // order, so that a line starting inside an earlier one starts from its mended value.
 Result SpliceMended(Sound& sound, std::vector<ClickSpan>& clicks) {
   if (clicks.empty()) return kDone;
@@ -246,13 +246,10 @@ Result SpliceMended(Sound& sound, std::vector<ClickSpan>& clicks) {
     }
     if ((writer->status & kSinkWriteFailed) != 0) return kFailed;
   }
-  std::int32_t offset = 0;
-  for (const Range& range : ranges) {
-    Sound piece(sound.rate, sound.channels);
-    CopyRange(mended, piece, offset, offset + range.end - range.start);
-    ReplaceRange(sound, range.start, range.end, piece);
-    offset += range.end - range.start;
-  }
+  std::vector<std::pair<std::int32_t, std::int32_t>> spliced;
+  spliced.reserve(ranges.size());
+  for (const Range& range : ranges) spliced.emplace_back(range.start, range.end);
+  ReplaceRanges(sound, spliced, mended);
   return kDone;
 }
 

@@ -454,6 +454,7 @@ Result ListEffects(const SettingsReader& settings) {
       std::printf("%s\n", effect.undo_name.c_str());
     else
       std::printf("%s (menu: %s)\n", effect.undo_name.c_str(), menu.c_str());
+    if (effect.keeps_selection) std::printf("  From=FRAME To=FRAME (required: the range of IN it works on)\n");
     const EffectValues values = ReadEffectValues(effect, settings);
     for (const EffectParameter& parameter : effect.parameters) {
       std::printf("  %s=%s (default %s; %s %s)", parameter.name.c_str(), values.at(parameter.name).c_str(),
