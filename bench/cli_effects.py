@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Times `sonavel-cli effect` against the nearest `sox` effect on the same 16-bit stereo
+"""Times `sonavel-cli effect` against the nearest `sox` (or `ffmpeg`) effect on the same 16-bit stereo
 WAV (load, effect, save for both), alternating the two, and prints the ratio of the best
 runs. Usage: cli_effects.py SONAVEL_CLI WORK_FOLDER [SECONDS] [RUNS] [CASE]; with CASE only the
 cases whose label contains it run."""
@@ -100,20 +100,28 @@ pairs.append(("sample spectral / noisered", ["Noise Reduction (Spectral Subtract
                                              "NoiseFrom=0", "NoiseTo=1000"], sox_noisered("trim 0 1")))
 
 out_cli = os.path.join(folder, "out-cli.wav")
-out_sox = os.path.join(folder, "out-sox.wav")
-failed = False
-for label, ours, theirs, *own_source in (pair for pair in pairs if only in pair[0]):
+out_peer = os.path.join(folder, "out-peer.wav")
+# Every pair as (label, our arguments, the input, the peer's name, the peer's command).
+runs_of = []
+for label, ours, theirs, *own_source in pairs:
     input_file = own_source[0] if own_source else source
+    command = theirs(out_peer) if callable(theirs) else ["sox", input_file, out_peer] + theirs
+    runs_of.append((label, ours, input_file, "sox", command))
+# Peers other than sox.
+runs_of.append(("click detection / ffmpeg adeclick", ["&Auto Störgeräuschrestoration"], source, "ffmpeg",
+                ["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", source, "-af", "adeclick", out_peer]))
+failed = False
+for label, ours, input_file, peer, command in (run for run in runs_of if only in run[0]):
     best = best_times({
         "sonavel-cli": ([cli, "effect", ours[0], input_file, out_cli] + ours[1:], out_cli),
-        "sox": (theirs(out_sox) if callable(theirs) else ["sox", input_file, out_sox] + theirs, out_sox),
+        peer: (command, out_peer),
     }, runs, cli_env(folder))
     # Splitting writes numbered files beside OUT.
     for name in os.listdir(folder):
-        if name.startswith(("out-cli (", "out-sox0")):
+        if name.startswith(("out-cli (", "out-peer0")):
             os.remove(os.path.join(folder, name))
-    ratio = best["sonavel-cli"] / best["sox"]
+    ratio = best["sonavel-cli"] / best[peer]
     failed |= ratio > 1.0
-    print(f"{label:28} sonavel-cli {best['sonavel-cli']:6.2f} s  sox {best['sox']:6.2f} s  "
+    print(f"{label:28} sonavel-cli {best['sonavel-cli']:6.2f} s  {peer} {best[peer]:6.2f} s  "
           f"ratio {ratio:5.3f}  {'PASS' if ratio <= 1.0 else 'FAIL'}")
 sys.exit(1 if failed else 0)

@@ -524,7 +524,9 @@ bool CommandAvailable(int id) {
       // reduction.
       4010, 4011, 4012, 4032,
       // Automatic splitting.
-      2034};
+      2034,
+      // Automatic and manual click repair.
+      7009, 7010};
   // Subtracting a noise sample needs one taken in this run.
   if (id == command_id::kApplyNoiseSample) return NoiseSampleProfile() != nullptr;
   return std::find(std::begin(kAvailable), std::end(kAvailable), id) != std::end(kAvailable);

@@ -18,6 +18,7 @@ EffectDialog ParameterDialog(const EffectDefinition& effect, const EffectValues&
   dialog.kind = effect.dialog;
   dialog.presets = effect.presets;
   dialog.presets_id = effect.presets_id;
+  dialog.reset_id = effect.reset_id;
   for (const EffectParameter& parameter : effect.parameters) {
     EffectField field;
     field.id = parameter.id;
@@ -31,6 +32,7 @@ EffectDialog ParameterDialog(const EffectDefinition& effect, const EffectValues&
     const auto found = values.find(parameter.name);
     field.value = found != values.end() ? found->second : parameter.fallback;
     dialog.fields.push_back(std::move(field));
+    if (effect.reset_id != 0) dialog.reset_values.push_back(parameter.fallback);
   }
   // Every typed value is read strictly and checked against its range at OK.
   dialog.validate = [&effect](const std::vector<EffectField>& fields) {
@@ -64,6 +66,7 @@ Result RunEffectCommand(AudioDocument& document, DocumentServices& services, Set
   // Nothing selected: the whole sound.
   EditState& state = document.state;
   const std::int32_t length = SoundLength(document.sound);
+  if (effect.keeps_selection && state.selection_start >= state.selection_end) return kDone;
   if (state.selection_start >= state.selection_end) {
     state.selection_start = 0;
     state.selection_end = length;

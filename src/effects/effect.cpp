@@ -182,6 +182,7 @@ const std::vector<EffectDefinition>& EffectCatalogue() {
     AddSpectralEffects(effects);
     AddVocalEffects(effects);
     AddSilenceEffects(effects);
+    AddClickEffects(effects);
     return effects;
   }();
   return catalogue;

@@ -167,6 +167,11 @@ struct EffectDefinition {
   std::int32_t lead_in_ms = 500;
   // Whether accepted values are stored for next time.
   bool remembers = true;
+  // The command works on the selection as it stands: with none it does nothing, instead of
+  // taking the whole sound. Headless runs take the selection as From= and To= (frames).
+  bool keeps_selection = false;
+  // The dialog's button that puts every field back to its default; 0: none.
+  int reset_id = 0;
   // Adjusts the starting values to the sound (e.g. its own rate).
   std::function<void(EffectValues&, const Sound&)> initial;
   // True when the values would change nothing: the command then ends at once, recording

@@ -27,5 +27,7 @@ void AddSpectralEffects(std::vector<EffectDefinition>& effects);
 void AddVocalEffects(std::vector<EffectDefinition>& effects);
 // Automatic trimming.
 void AddSilenceEffects(std::vector<EffectDefinition>& effects);
+// Manual click repair and automatic click detection.
+void AddClickEffects(std::vector<EffectDefinition>& effects);
 
 }  // namespace sonavel

@@ -145,6 +145,15 @@ EffectParameterDialog::EffectParameterDialog(EffectDialog& dialog, QWidget* pare
   }
 
   auto* bottom = new QHBoxLayout;
+  if (dialog.reset_id != 0) {
+    auto* reset = new QPushButton("Zurücksetzen");
+    reset->setObjectName(QString::number(dialog.reset_id));
+    connect(reset, &QPushButton::clicked, this, [this] {
+      for (std::size_t i = 0; i < dialog_.fields.size() && i < dialog_.reset_values.size(); ++i)
+        SetFieldText(i, Q(dialog_.reset_values[i]));
+    });
+    bottom->addWidget(reset);
+  }
   if (dialog.start_preview) {
     preview_ = new QPushButton(kPreviewIdle);
     preview_->setObjectName("140");
@@ -266,15 +275,18 @@ void EffectParameterDialog::AddFieldRows(QGridLayout* grid, int& row, const std:
         if (dialog_.fields[i].name == name) label = text;
     auto* caption = new QLabel(label);
     QWidget* control = nullptr;
-    if (dialog_.fields[i].kind == EffectFieldKind::kDecibels) {
-      // A slider over whole decibels with its value beside it.
+    const bool decibels = dialog_.fields[i].kind == EffectFieldKind::kDecibels;
+    if (decibels || dialog_.fields[i].kind == EffectFieldKind::kSlider) {
+      // A slider over whole decibels or numbers with its value beside it.
       auto* readout = new QLabel;
       readout->setMinimumWidth(readout->fontMetrics().horizontalAdvance("+127dB  "));
       readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
       QSlider* slider = BuildSlider(i, dialog_.fields[i].lowest, dialog_.fields[i].highest, readout);
-      slider->setTickInterval(1);
+      slider->setTickInterval(decibels ? 1 : 10);
       slider->setMinimumWidth(200);
-      const auto show = [readout](int value) { readout->setText(Q(DecibelControlText(value))); };
+      const auto show = [readout, decibels](int value) {
+        readout->setText(decibels ? Q(DecibelControlText(value)) : QString::number(value));
+      };
       show(slider->value());
       connect(slider, &QSlider::valueChanged, readout, show);
       grid->addWidget(readout, row, 2);
@@ -287,7 +299,7 @@ void EffectParameterDialog::AddFieldRows(QGridLayout* grid, int& row, const std:
     }
     caption->setBuddy(control);
     grid->addWidget(caption, row, 0);
-    // Edits reach under a decibel control's readout.
+    // Edits reach under a slider's readout.
     const bool slider = dialog_.fields[i].kind != EffectFieldKind::kText;
     grid->addWidget(control, row, 1, 1, slider ? 1 : 2);
     ++row;

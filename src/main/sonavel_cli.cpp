@@ -89,9 +89,10 @@ constexpr const char* kUsage =
     "stored WAV save format) into FOLDER, named NN-TITLE.wav and region-NN-NAME.wav.\n"
     "\n"
     "effect applies the effect NAME (its undo name, e.g. \"Normalisieren\", \"Fade In\") to the\n"
-    "whole of IN and saves OUT; parameters not given come from the stored values. \"Auto\n"
-    "Split\" (Threshold=dB, Duration=ms of silence) saves each loud stretch of IN as\n"
-    "\"OUT-stem (n).ext\", n counted from 0.\n"
+    "whole of IN and saves OUT; parameters not given come from the stored values. Effects\n"
+    "that work on a short range (\"Manueller Klick/Pop Reduzierung\") take it as From=FRAME\n"
+    "To=FRAME instead. \"Auto Split\" (Threshold=dB, Duration=ms of silence) saves each loud\n"
+    "stretch of IN as \"OUT-stem (n).ext\", n counted from 0.\n"
     "\n"
     "Files of other extensions (.wma, .mp2, .opus, video files, ...) are decoded by ffmpeg,\n"
     "as in the editor.\n"
@@ -455,6 +456,7 @@ void ListEffect(const EffectDefinition& effect, const SettingsReader& settings) 
     std::printf("%s\n", effect.undo_name.c_str());
   else
     std::printf("%s (menu: %s)\n", effect.undo_name.c_str(), menu.c_str());
+  if (effect.keeps_selection) std::printf("  From=FRAME To=FRAME (required: the range of IN it works on)\n");
   const EffectValues values = ReadEffectValues(effect, settings);
   for (const EffectParameter& parameter : effect.parameters) {
     std::printf("  %s=%s (default %s; %s %s)", parameter.name.c_str(), values.at(parameter.name).c_str(),
@@ -546,13 +548,30 @@ Result StreamEffect(const EffectDefinition& effect, const EffectValues& given, c
   return kFailed;
 }
 
+// The range From= and To= (frames) of an effect that works on the selection as it stands.
+struct GivenRange {
+  std::optional<std::int64_t> from, to;
+};
+
 // The VALUE=NUMBER arguments after IN and OUT, each a parameter of `effect` whose value
 // is read strictly and checked before any file is touched. False (after the message) when
 // one is not.
-bool GivenValues(const std::vector<std::string>& args, const EffectDefinition& effect, EffectValues& given, Ui& ui) {
+bool GivenValues(const std::vector<std::string>& args, const EffectDefinition& effect, EffectValues& given, Ui& ui,
+                 GivenRange* range = nullptr) {
+  const bool ranged = range != nullptr && effect.keeps_selection;
   for (std::size_t i = 4; i < args.size(); ++i) {
     const std::size_t equals = args[i].find('=');
     const std::string name = args[i].substr(0, equals);
+    if (ranged && equals != std::string::npos && (name == "From" || name == "To")) {
+      const std::string text = args[i].substr(equals + 1);
+      const std::optional<std::int64_t> frame = ParseWholeNumber(text);
+      if (!frame || *frame < 0 || *frame > std::numeric_limits<std::int32_t>::max()) {
+        Fail(ui, name + ": \"" + text + "\" is not a frame number (a whole number from 0).");
+        return false;
+      }
+      (name == "From" ? range->from : range->to) = frame;
+      continue;
+    }
     const bool known = std::any_of(effect.parameters.begin(), effect.parameters.end(),
                                    [&](const EffectParameter& parameter) { return parameter.name == name; });
     if (equals == std::string::npos || !known) {
@@ -560,6 +579,10 @@ bool GivenValues(const std::vector<std::string>& args, const EffectDefinition& e
       return false;
     }
     given[name] = args[i].substr(equals + 1);
+  }
+  if (ranged && (!range->from || !range->to)) {
+    Fail(ui, "\"" + effect.undo_name + "\" works on a range of IN: give From=FRAME and To=FRAME.");
+    return false;
   }
   if (const std::optional<ValueRefusal> refusal = CheckParameterValues(effect.parameters, given)) {
     TellRefusal(*refusal, ui);
@@ -619,7 +642,8 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   }
   const EffectDefinition* effect = named.front();
   EffectValues given;
-  if (!GivenValues(args, *effect, given, ui)) return kFailed;
+  GivenRange range;
+  if (!GivenValues(args, *effect, given, ui, &range)) return kFailed;
 
   RunFolder run_folder;
   // A raw OUT takes the rate and channels of its settings: the loaded sound is converted.
@@ -629,6 +653,17 @@ Result ApplyEffect(const std::vector<std::string>& args, Ui& ui) {
   DocumentRef document = MakeCounted<AudioDocument>(44100, 1, args[2]);
   const OpenOptions files{&settings, std::nullopt};
   if (const Result loaded = LoadFile(args[2], document->sound, ui, files); loaded != kDone) return loaded;
+  if (effect->keeps_selection) {
+    // The effect's own refusal of the range comes with the command below.
+    const std::int32_t length = SoundLength(document->sound);
+    if (*range.from >= *range.to || *range.to > length) {
+      Fail(ui, "From=" + std::to_string(*range.from) + " To=" + std::to_string(*range.to) + " is no range of \"" +
+                   args[2] + "\" (From below To, To at most its " + std::to_string(length) + " frames).");
+      return kFailed;
+    }
+    document->state.selection_start = static_cast<std::int32_t>(*range.from);
+    document->state.selection_end = static_cast<std::int32_t>(*range.to);
+  }
   // Headless: nothing plays afterwards.
   class Silent final : public PlaybackControl {
    public:

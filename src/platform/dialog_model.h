@@ -36,9 +36,10 @@ enum class EffectDialogKind { kFields, kEnvelope, kCompressor, kCrossFade, kSter
 
 // How a field is shown: an edit (or a drop-down, with choices), or a decibel control, a
 // slider over whole decibels from `lowest` to `highest` with the value beside it as
-// "-3dB", "0dB" or "+2dB" (widened to hold a value beyond that range).
+// "-3dB", "0dB" or "+2dB" (widened to hold a value beyond that range), or a slider over
+// whole numbers from `lowest` to `highest` with the number beside it.
 // kEditAndSlider: an edit (the field's id) with a slider (id + 1) over lowest … highest kept in step.
-enum class EffectFieldKind { kText, kDecibels, kEditAndSlider };
+enum class EffectFieldKind { kText, kDecibels, kSlider, kEditAndSlider };
 
 struct EffectField {
   int id = 101;         // the control id
@@ -115,6 +116,10 @@ struct EffectDialog {
   std::vector<EffectField> fields;
   std::vector<EffectPreset> presets;
   int presets_id = 103;
+  // A button ("Zurücksetzen") that puts the fields back to `reset_values`, one per field;
+  // 0: none.
+  int reset_id = 0;
+  std::vector<std::string> reset_values;
   // The envelope editor's points: byte pairs (x, y), x 0 … 255 across the selection, y
   // with 128 as unity.
   std::vector<std::pair<std::uint8_t, std::uint8_t>> points;

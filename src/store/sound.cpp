@@ -259,6 +259,65 @@ void ReplaceRange(Sound& s, std::int32_t start, std::int32_t end, const Sound& o
   InsertSound(s, start, other);
 }
 
+namespace {
+
+// Walks a sound's segments from its start, appending the stretches asked for to a chain.
+class SegmentWalker {
+ public:
+  explicit SegmentWalker(const Sound& s) : segment_(s.head) {}
+  // Appends copies of the next `frames` frames to `chain` (as many as there are).
+  void Take(Chain& chain, std::int64_t frames) {
+    while (frames > 0 && segment_ != nullptr) {
+      const std::int64_t take = std::min<std::int64_t>(segment_->length - used_, frames);
+      Segment* copy = CopySegment(*segment_);
+      copy->offset = static_cast<std::int32_t>(segment_->offset + used_);
+      copy->length = static_cast<std::int32_t>(take);
+      if (chain.tail != nullptr)
+        chain.tail->next = copy;
+      else
+        chain.head = copy;
+      chain.tail = copy;
+      Skip(take);
+      frames -= take;
+    }
+  }
+  void Skip(std::int64_t frames) {
+    while (frames > 0 && segment_ != nullptr) {
+      const std::int64_t step = std::min<std::int64_t>(segment_->length - used_, frames);
+      used_ += step;
+      frames -= step;
+      if (used_ == segment_->length) {
+        segment_ = segment_->next;
+        used_ = 0;
+      }
+    }
+  }
+
+ private:
+  const Segment* segment_;
+  std::int64_t used_ = 0;
+};
+
+}  // namespace
+
+void ReplaceRanges(Sound& s, const std::vector<std::pair<std::int32_t, std::int32_t>>& ranges, const Sound& pieces) {
+  const std::int64_t length = SoundLength(s);
+  Chain chain;
+  SegmentWalker old_frames(s);
+  SegmentWalker new_frames(pieces);
+  std::int64_t done = 0;
+  for (const auto& [start, end] : ranges) {
+    if (start < done || end <= start || end > length) continue;
+    old_frames.Take(chain, start - done);
+    new_frames.Take(chain, end - start);
+    old_frames.Skip(end - start);
+    done = end;
+  }
+  old_frames.Take(chain, length - done);
+  FreeSegments(s);
+  s.head = chain.head;
+}
+
 void InsertSilence(Sound& s, std::int32_t count_frames, std::int32_t at_frame) {
   if (count_frames < 0) return;  // a negative length would corrupt the list
   std::int64_t count = count_frames;

@@ -5,6 +5,8 @@
 // proportion to the number of segments, not frames.
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "store/block_table.h"
 
@@ -67,6 +69,10 @@ void CutRange(Sound& from, Sound& to, std::int32_t start, std::int32_t end);
 // silence, at the start.
 void InsertSound(Sound& s, std::int32_t at, const Sound& other);
 void ReplaceRange(Sound& s, std::int32_t start, std::int32_t end, const Sound& other);
+// Replaces many short ranges at once in one pass over both lists: `ranges` are ascending,
+// non-overlapping [start, end) pairs within `s`, and `pieces` holds their new frames one
+// range after another. Ranges out of order or outside the sound are skipped.
+void ReplaceRanges(Sound& s, const std::vector<std::pair<std::int32_t, std::int32_t>>& ranges, const Sound& pieces);
 // Inserts `count` frames of silence at `at` (past the end: the gap is silence too).
 void InsertSilence(Sound& s, std::int32_t count, std::int32_t at);
 void CropRange(Sound& s, std::int32_t start, std::int32_t end);

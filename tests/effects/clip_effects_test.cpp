@@ -23,15 +23,18 @@
 #include "effects/dsp/fixed_point.h"
 #include "effects/effect.h"
 #include "memory_source.h"
+#include "peer_files.h"
 
 namespace sonavel {
 namespace {
 
 using testing::Memory;
 using testing::ReadInOddChunks;
+using testing::ReadRaw16;
+using testing::RunCommand;
+using testing::WriteRaw16;
 
 constexpr int kRate = 44100;
-
 
 // The magnitude in dB of the impulse response `response` at `hz`, relative to `scale`.
 class Spectrum {
@@ -186,24 +189,6 @@ TEST(HighPass, NoDcOffsetAtLowCutOffsAndHighCutOffsStayStable) {
   EXPECT_EQ(response(4000), limited);
   EXPECT_EQ(response(100000), limited);
   for (std::size_t i = rate / 2; i < limited.size(); ++i) ASSERT_EQ(limited[i], 0) << i;
-}
-
-int RunCommand(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return status == -1 ? -1 : WEXITSTATUS(status);
-}
-
-// 16-bit samples as raw bytes in the machine's order (little-endian here, as told to sox).
-void WriteRaw16(const std::string& path, const std::vector<std::int16_t>& samples) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(2 * samples.size()));
-}
-
-std::vector<std::int16_t> ReadRaw16(const std::string& path) {
-  std::ifstream file(path, std::ios::binary | std::ios::ate);
-  std::vector<std::int16_t> samples(static_cast<std::size_t>(file.tellg()) / 2);
-  file.seekg(0).read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(2 * samples.size()));
-  return samples;
 }
 
 TEST(HighPass, EqualsSoxHighpassWithinTwoSteps) {

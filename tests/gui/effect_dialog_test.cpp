@@ -778,9 +778,12 @@ EffectDialog FromCatalogue(int command_id) {
   dialog.title = effect.undo_name;
   dialog.presets = effect.presets;
   dialog.presets_id = effect.presets_id;
-  for (const EffectParameter& parameter : effect.parameters)
+  dialog.reset_id = effect.reset_id;
+  for (const EffectParameter& parameter : effect.parameters) {
     dialog.fields.push_back(EffectField{parameter.id, parameter.name, parameter.label, parameter.fallback, {}, false,
                                         parameter.kind, parameter.control_lowest, parameter.control_highest});
+    if (effect.reset_id != 0) dialog.reset_values.push_back(parameter.fallback);
+  }
   dialog.validate = [&effect](const std::vector<EffectField>& fields) {
     return RefusalMessage(effect, FieldValues(fields));
   };
@@ -895,6 +898,40 @@ TEST(EffectDialogEditAndSlider, AutoSpectralSubtractionKeepsEditAndSliderInStep)
     Ok(dialog)->click();
   }));
   EXPECT_EQ(description.fields[0].value, "20");
+}
+
+TEST(EffectDialogSlider, TheClickDetectionDialogResetsToItsDefaultsAndChecksItsValues) {
+  EffectDialog description = FromCatalogue(7009);
+  description.fields[0].value = "80";
+  description.fields[1].value = "900";
+  SeenMessage refusal;
+  EXPECT_TRUE(RunDialog(description, [&refusal](QDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "&Auto Störgeräuschrestoration");
+    auto* sensitivity = Find<QSlider>(dialog, "101");
+    auto* longest = Find<QLineEdit>(dialog, "102");
+    EXPECT_EQ(sensitivity->minimum(), 0);
+    EXPECT_EQ(sensitivity->maximum(), 100);
+    EXPECT_EQ(sensitivity->value(), 80);
+    EXPECT_EQ(Find<QLabel>(dialog, "101Value")->text(), "80");
+    EXPECT_EQ(longest->text(), "900");
+    SaveScreenshot(dialog, "effect_click_detection");
+    // A length of 0 µs is refused and the dialog stays.
+    longest->setText("0");
+    refusal.Arm();
+    Ok(dialog)->click();
+    EXPECT_TRUE(refusal.shown);
+    EXPECT_TRUE(dialog.isVisible());
+    // Reset puts back 50 and 450.
+    Find<QPushButton>(dialog, "103")->click();
+    EXPECT_EQ(sensitivity->value(), 50);
+    EXPECT_EQ(Find<QLabel>(dialog, "101Value")->text(), "50");
+    EXPECT_EQ(longest->text(), "450");
+    sensitivity->setValue(65);
+    Ok(dialog)->click();
+  }));
+  EXPECT_EQ(refusal.caption, "Ungültiger Wert");
+  EXPECT_EQ(description.fields[0].value, "65");
+  EXPECT_EQ(description.fields[1].value, "450");
 }
 
 }  // namespace

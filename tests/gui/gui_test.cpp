@@ -462,7 +462,8 @@ TEST(MainFrame, EveryEffectRunsFromItsCommandAndUndoRestoresTheSound) {
   ASSERT_TRUE(SaveEqualizerPoints({{0, 64}, {255, 64}}));
   for (const EffectDefinition& effect : EffectCatalogue()) {
     SCOPED_TRACE(effect.undo_name);
-    SetSelection(document, 2000, 30000, 2000);
+    // Manual click repair takes at most a millisecond.
+    SetSelection(document, 2000, effect.keeps_selection ? 2020 : 30000, 2000);
     if (effect.has_dialog) {
       const auto found = answers.find(effect.undo_name);
       ui.QueueEffectAnswer(found != answers.end() ? found->second : ScriptedUi::EffectAnswer{});
@@ -475,7 +476,8 @@ TEST(MainFrame, EveryEffectRunsFromItsCommandAndUndoRestoresTheSound) {
       EXPECT_EQ(AllSamples(document.sound), original);
       continue;
     }
-    if (effect.undo_name != "DC Offset Correction") {
+    // A tone without DC or clicks: these leave it as it is.
+    if (effect.undo_name != "DC Offset Correction" && effect.command_id != 7009 && effect.command_id != 7010) {
       EXPECT_NE(AllSamples(document.sound), original);
     }
     EXPECT_EQ(document.state.cursor, effect.lead_in_ms < 0 ? 0 : 2000);

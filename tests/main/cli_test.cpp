@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <tuple>
 
 #include "effects/effect.h"
@@ -17,6 +18,7 @@
 #include "store/block_table.h"
 #include "store/segment_reader.h"
 #include "formats/wav_reader.h"
+#include "formats/wav_writer.h"
 #include "platform/byte_source.h"
 #include "platform/registry.h"
 #include "platform/setting_keys.h"
@@ -379,6 +381,61 @@ TEST_F(CliTest, AutoTrimAndAutoSplitCutWhereSoxSilenceDoes) {
                 " AutoTrimThreshold=128")
                 .code,
             2);
+}
+
+TEST_F(CliTest, ClickRepairTakesItsRangeInFramesAndItsValuesChecked) {
+  // A 440 Hz tone with one click of half full scale at frame 3000.
+  const std::string in = Path("click.wav");
+  std::vector<std::int32_t> samples(8820);
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    samples[i] = static_cast<std::int32_t>(std::lround(std::sin(i * 0.0627) * 4000)) * 16;
+  samples[3000] += 0x40000;
+  CreateWavWriter(PcmFormat(44100, 1, 16), in)->Write(samples.data(), static_cast<std::int32_t>(samples.size()));
+  auto near_click = [&samples](const std::string& path) {
+    const std::vector<std::int32_t> out = SamplesOf(path);
+    EXPECT_EQ(out.size(), samples.size());
+    std::int32_t first = -1, last = -1;
+    for (std::size_t i = 0; i < out.size() && i < samples.size(); ++i) {
+      if (out[i] == samples[i]) continue;
+      if (first < 0) first = static_cast<std::int32_t>(i);
+      last = static_cast<std::int32_t>(i);
+    }
+    return std::pair(first, last);
+  };
+  const std::string manual = "effect \"Manueller Klick/Pop Reduzierung\" " + Quote(in) + " ";
+  Outcome run = Cli(manual + Quote(Path("m.wav")) + " From=2980 To=3024");
+  ASSERT_EQ(run.code, 0) << run.err;
+  auto [first, last] = near_click(Path("m.wav"));
+  EXPECT_GE(first, 2980);
+  EXPECT_LT(last, 3024);
+  EXPECT_LE(first, 3000);
+  // Too long, missing, reversed, beyond the file or not a number: exit 2 and why.
+  for (const auto& [range, says] : std::vector<std::pair<std::string, std::string>>{
+           {"From=2980 To=3025", "Sonavel kann einen Bereich dieser Größe nicht manuell reduzieren."},
+           {"From=2980", "From=FRAME and To=FRAME"},
+           {"From=3000 To=2990", "is no range"},
+           {"From=8800 To=8830", "8820 frames"},
+           {"From=-1 To=20", "From: \"-1\" is not a frame number"},
+           {"From=1 To=2x", "To: \"2x\" is not a frame number"}}) {
+    run = Cli(manual + Quote(Path("bad.wav")) + " " + range);
+    EXPECT_EQ(run.code, 2) << range;
+    EXPECT_NE(run.err.find(says), std::string::npos) << range << ": " << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("bad.wav")));
+
+  const std::string automatic = "effect \"&Auto Störgeräuschrestoration\" " + Quote(in) + " ";
+  run = Cli(automatic + Quote(Path("a.wav")) + " ClickSensitivity=50 MaxClickLength=450");
+  ASSERT_EQ(run.code, 0) << run.err;
+  std::tie(first, last) = near_click(Path("a.wav"));
+  EXPECT_GE(first, 2990);
+  EXPECT_LE(last, 3010);
+  EXPECT_LT(std::abs(SamplesOf(Path("a.wav"))[3000] - (samples[3000] - 0x40000)), 0x40000 / 10);
+  run = Cli(automatic + Quote(Path("bad.wav")) + " MaxClickLength=0");
+  EXPECT_EQ(run.code, 2);
+  EXPECT_NE(run.err.find("MaxClickLength"), std::string::npos) << run.err;
+  run = Cli(automatic + Quote(Path("bad.wav")) + " ClickSensitivity=101");
+  EXPECT_EQ(run.code, 2);
+  EXPECT_FALSE(std::filesystem::exists(Path("bad.wav")));
 }
 
 TEST_F(CliTest, EffectRefusesWhatItCannotDo) {

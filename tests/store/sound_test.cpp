@@ -191,6 +191,39 @@ TEST_F(SoundTest, ReplaceCropAndTrim) {
   EXPECT_EQ(SoundLength(t), 30);
 }
 
+// Many ranges replaced in one pass equal the same ranges replaced one by one, across
+// segment boundaries, at both ends, with a range out of order skipped.
+TEST_F(SoundTest, ReplaceRangesEqualsReplacingEachRangeInTurn) {
+  auto three_segments = [] {
+    Sound s = RampSound(40);
+    InsertSound(s, 15, RampSound(6, 5000));
+    InsertSound(s, 30, RampSound(4, 6000));
+    return s;
+  };
+  Sound pieces = RampSound(6, 7000);
+  InsertSound(pieces, 6, RampSound(5, 9000));  // 11 frames on two blocks
+  const std::vector<std::pair<std::int32_t, std::int32_t>> ranges = {{0, 2}, {13, 17}, {18, 19}, {17, 30},
+                                                                     {18, 25}, {46, 50}};
+  Sound many = three_segments();
+  ReplaceRanges(many, ranges, pieces);
+
+  Sound one_by_one = three_segments();
+  std::int32_t offset = 0;
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    if (i == 3 || i == 4) continue;  // overlapping an earlier one: skipped
+    const auto [start, end] = ranges[i];
+    Sound piece;
+    CopyRange(pieces, piece, offset, offset + end - start);
+    ReplaceRange(one_by_one, start, end, piece);
+    offset += end - start;
+  }
+  EXPECT_EQ(offset, 11);
+  EXPECT_EQ(SoundLength(many), 50);
+  EXPECT_EQ(ReadAll(many), ReadAll(one_by_one));
+  EXPECT_EQ(ReadAll(many)[0], 7000);
+  EXPECT_EQ(ReadAll(many)[49], 9004);
+}
+
 TEST_F(SoundTest, RepeatRangeInsertsFurtherCopies) {
   Sound s = RampSound(10);
   RepeatRange(s, 2, 0, 10);
