@@ -1,6 +1,7 @@
 // FftPlan's Forward then Inverse at N = 2048, the time stretcher's size at 44.1 kHz, in
 // its fastest code, in its portable code, and as the plain radix-2 transform it replaced
-// (tests/effects/radix2_fft.h). Items are transform pairs.
+// (tests/effects/radix2_fft.h); and RealFftPlan's pair on 2048 real values, for
+// comparison. Items are transform pairs.
 
 #include <benchmark/benchmark.h>
 
@@ -61,9 +62,25 @@ void BM_FftRadix2(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kPairs);
 }
 
+void BM_RealFft(benchmark::State& state) {
+  const RealFftPlan plan(kOrder);
+  Signal signal;
+  std::vector<double> re(signal.re.size() / 2 + 1), im(re.size());
+  for (auto _ : state) {
+    for (int i = 0; i < kPairs; ++i) {
+      plan.Forward(signal.re.data(), re.data(), im.data());
+      plan.Inverse(re.data(), im.data(), signal.re.data());
+    }
+    benchmark::DoNotOptimize(signal.re.data());
+  }
+  state.SetLabel(plan.uses_avx2() ? "avx2" : "portable");
+  state.SetItemsProcessed(state.iterations() * kPairs);
+}
+
 BENCHMARK(BM_FftRadix2)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(BM_FftPortable)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(BM_FftFastest)->Unit(benchmark::kMillisecond)->Repetitions(3);
+BENCHMARK(BM_RealFft)->Unit(benchmark::kMillisecond)->Repetitions(3);
 
 }  // namespace
 }  // namespace sonavel::bench

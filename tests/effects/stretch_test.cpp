@@ -206,6 +206,59 @@ TEST(FftPlan, BothCodesEqualTheRadix2TransformAndRoundTrip) {
   }
 }
 
+// The real transform against the complex plan of the same size for orders 1 to 16, both
+// ways: forward on real input, inverse on the conjugate-symmetric extension of a random
+// half spectrum (whose bins 0 and N / 2 have imaginary parts the real inverse must
+// ignore), each within 2^−52 × 2 (order + 1) of the largest value.
+TEST(RealFftPlan, EqualsTheComplexTransformOfRealValuesBothWays) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> value(-1000, 1000);
+  for (int order = 1; order <= 16; ++order) {
+    const RealFftPlan real(order);
+    const FftPlan complex(order);
+    const std::int32_t n = complex.size();
+    ASSERT_EQ(real.size(), n);
+    const double bound = std::ldexp(2.0 * (order + 1), -52);
+    std::vector<double> samples(n);
+    for (double& s : samples) s = value(random);
+    std::vector<double> want_re = samples, want_im(n, 0.0);
+    complex.Forward(want_re.data(), want_im.data());
+    std::vector<double> got_re(n / 2 + 1), got_im(n / 2 + 1, 1.0);
+    real.Forward(samples.data(), got_re.data(), got_im.data());
+    double peak = 0;
+    double worst = 0;
+    for (std::int32_t k = 0; k <= n / 2; ++k) {
+      peak = std::max({peak, std::abs(want_re[k]), std::abs(want_im[k])});
+      worst = std::max({worst, std::abs(got_re[k] - want_re[k]), std::abs(got_im[k] - want_im[k])});
+    }
+    EXPECT_LE(worst, bound * peak) << "forward, order " << order;
+    EXPECT_EQ(got_im[0], 0);
+    EXPECT_EQ(got_im[n / 2], 0);
+
+    std::vector<double> half_re(n / 2 + 1), half_im(n / 2 + 1);
+    for (std::int32_t k = 0; k <= n / 2; ++k) {
+      half_re[k] = value(random);
+      half_im[k] = value(random);
+    }
+    std::vector<double> full_re(n), full_im(n);
+    for (std::int32_t k = 0; k < n; ++k) {
+      const std::int32_t mirror = k <= n / 2 ? k : n - k;
+      full_re[k] = half_re[mirror];
+      full_im[k] = k == 0 || k == n / 2 ? 0 : (k < n / 2 ? half_im[k] : -half_im[mirror]);
+    }
+    complex.Inverse(full_re.data(), full_im.data());
+    std::vector<double> back(n);
+    real.Inverse(half_re.data(), half_im.data(), back.data());
+    peak = 0;
+    worst = 0;
+    for (std::int32_t i = 0; i < n; ++i) {
+      peak = std::max(peak, std::abs(full_re[i]));
+      worst = std::max(worst, std::abs(back[i] - full_re[i]));
+    }
+    EXPECT_LE(worst, bound * peak) << "inverse, order " << order;
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 
 TEST(TimeStretch, FrameSizeAndHopsFollowRateAndFactor) {

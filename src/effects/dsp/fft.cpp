@@ -451,6 +451,72 @@ void FftPlan::Inverse(double* real, double* imaginary) const {
   (avx2_ ? TransformAvx2 : TransformPortable)(tables, real, imaginary, true, 1.0);
 }
 
+RealFftPlan::RealFftPlan(int order, FftPlan::Code code) : half_(std::clamp(order, 1, FftPlan::kMaxOrder) - 1, code) {
+  const std::int32_t n = size();
+  UnitCircle(n, cos_, sin_);
+  cos_.resize(n / 4 + 1);
+  sin_.resize(n / 4 + 1);
+}
+
+// With z = x[2n] + i x[2n + 1] and its M-point spectrum Z (M = N / 2), the spectra of the
+// even and the odd values are E[k] = (Z[k] + Z*[M − k]) / 2 and O[k] = (Z[k] − Z*[M − k]) / 2i,
+// and X[k] = E[k] + w^k O[k], X[M − k] = (E[k] − w^k O[k])* with w = e^(−2πi / N).
+void RealFftPlan::Forward(const double* samples, double* real, double* imaginary) const {
+  const std::int32_t m = half_.size();
+  for (std::int32_t i = 0; i < m; ++i) {
+    real[i] = samples[2 * i];
+    imaginary[i] = samples[2 * i + 1];
+  }
+  half_.Forward(real, imaginary);  // Z / M, so X / N is half of E + w^k O from it
+  const double z0r = real[0];
+  const double z0i = imaginary[0];
+  real[0] = 0.5 * (z0r + z0i);
+  imaginary[0] = 0;
+  real[m] = 0.5 * (z0r - z0i);
+  imaginary[m] = 0;
+  for (std::int32_t k = 1; k <= m / 2; ++k) {
+    const std::int32_t j = m - k;
+    const double er = 0.5 * (real[k] + real[j]);
+    const double ei = 0.5 * (imaginary[k] - imaginary[j]);
+    const double or_ = 0.5 * (imaginary[k] + imaginary[j]);
+    const double oi = 0.5 * (real[j] - real[k]);
+    const double wor = or_ * cos_[k] + oi * sin_[k];
+    const double woi = oi * cos_[k] - or_ * sin_[k];
+    real[k] = 0.5 * (er + wor);
+    imaginary[k] = 0.5 * (ei + woi);
+    real[j] = 0.5 * (er - wor);
+    imaginary[j] = 0.5 * (woi - ei);
+  }
+}
+
+// The steps of Forward undone: Z[k] = 2E[k] + 2i O[k] with 2E[k] = X[k] + X*[M − k] and
+// 2O[k] = (X[k] − X*[M − k]) w^−k, then the M-point inverse gives x[2n] + i x[2n + 1].
+void RealFftPlan::Inverse(double* real, double* imaginary, double* samples) const {
+  const std::int32_t m = half_.size();
+  const double x0 = real[0];
+  const double xm = real[m];
+  real[0] = x0 + xm;
+  imaginary[0] = x0 - xm;
+  for (std::int32_t k = 1; k <= m / 2; ++k) {
+    const std::int32_t j = m - k;
+    const double er = real[k] + real[j];
+    const double ei = imaginary[k] - imaginary[j];
+    const double dr = real[k] - real[j];
+    const double di = imaginary[k] + imaginary[j];
+    const double or_ = dr * cos_[k] - di * sin_[k];
+    const double oi = dr * sin_[k] + di * cos_[k];
+    real[k] = er - oi;
+    imaginary[k] = ei + or_;
+    real[j] = er + oi;
+    imaginary[j] = or_ - ei;
+  }
+  half_.Inverse(real, imaginary);
+  for (std::int32_t i = 0; i < m; ++i) {
+    samples[2 * i] = real[i];
+    samples[2 * i + 1] = imaginary[i];
+  }
+}
+
 UnorderedFft::UnorderedFft(int order) : avx2_(Avx2Available()) {
   const int even = std::clamp(order, 0, FftPlan::kMaxOrder) & ~1;
   size_ = std::int32_t{1} << even;

@@ -11,9 +11,9 @@
 // permutation in one pass. A plan is immutable after construction and may be shared
 // between threads.
 //
-// The loops work on four values at a time; where the processor has AVX2 and FMA they run
-// as such, elsewhere as portable code. The two differ only in rounding (fused
-// multiply-adds).
+// The loops run on four values at a time as AVX2 and FMA instructions where the processor
+// has them, elsewhere on two at a time as portable code; the two differ only in rounding
+// (fused multiply-adds).
 
 #include <cstdint>
 #include <span>
@@ -57,6 +57,32 @@ class FftPlan {
   // The radix-4 stages' twiddles in the order the butterflies read them (see
   // UnorderedFft::twiddles_); the same values as the tables above.
   std::vector<double> twiddles_;
+};
+
+// The FFT of N = 2^order real values through an N / 2-point FftPlan: the even values as
+// real parts, the odd ones as imaginary parts, then the two spectra separated.
+class RealFftPlan {
+ public:
+  // The order is clamped into 1..FftPlan::kMaxOrder.
+  explicit RealFftPlan(int order, FftPlan::Code code = FftPlan::Code::kFastest);
+
+  std::int32_t size() const { return 2 * half_.size(); }
+  bool uses_avx2() const { return half_.uses_avx2(); }
+
+  // samples[0..N−1] to X[0..N/2] as FftPlan::Forward defines them (scaled by 1 / N); the
+  // bins above N / 2 are the conjugates of those below. `real` and `imaginary` hold
+  // N / 2 + 1 values each; imaginary[0] and imaginary[N / 2] come out 0.
+  void Forward(const double* samples, double* real, double* imaginary) const;
+  // The inverse, unscaled as FftPlan::Inverse, from X[0..N/2] (the imaginary parts of
+  // bins 0 and N / 2 are taken as 0, as a real signal has them) to samples[0..N−1].
+  // `real` and `imaginary` serve as work space and are overwritten.
+  void Inverse(double* real, double* imaginary, double* samples) const;
+
+ private:
+  FftPlan half_;
+  // cos(2π k / N) and sin(2π k / N) for k = 0..N/4.
+  std::vector<double> cos_;
+  std::vector<double> sin_;
 };
 
 // A complex FFT of 4^k points for fast convolution, where the order of the bins does not
