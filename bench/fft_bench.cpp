@@ -46,8 +46,12 @@ void RunPlan(benchmark::State& state, FftPlan::Code code) {
   state.SetItemsProcessed(state.iterations() * kPairs);
 }
 
-void BM_FftFastest(benchmark::State& state) { RunPlan(state, FftPlan::Code::kFastest); }
-void BM_FftPortable(benchmark::State& state) { RunPlan(state, FftPlan::Code::kPortable); }
+void BM_FftFastest(benchmark::State& state) {
+  RunPlan(state, FftPlan::Code::kFastest);
+}
+void BM_FftPortable(benchmark::State& state) {
+  RunPlan(state, FftPlan::Code::kPortable);
+}
 
 void BM_FftRadix2(benchmark::State& state) {
   const FftPlan plan(kOrder);

@@ -3,10 +3,10 @@
 // reference its results are held to (and timed against): the same definition and
 // scaling, one level per pass over the array, then the bit-reversal permutation.
 
-#include "effects/dsp/fft.h"
-
 #include <cstdint>
 #include <utility>
+
+#include "effects/dsp/fft.h"
 
 namespace sonavel::testing {
 

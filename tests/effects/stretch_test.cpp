@@ -174,13 +174,15 @@ TEST(FftPlan, BothCodesEqualTheRadix2TransformAndRoundTrip) {
     }
     const auto largest = [](const std::vector<double>& a, const std::vector<double>& b) {
       double most = 0;
-      for (std::size_t i = 0; i < a.size(); ++i) most = std::max({most, std::abs(a[i]), std::abs(b[i])});
+      for (std::size_t i = 0; i < a.size(); ++i)
+        most = std::max({most, std::abs(a[i]), std::abs(b[i])});
       return most;
     };
     const auto difference = [](const std::vector<double>& a, const std::vector<double>& b,
                                const std::vector<double>& c, const std::vector<double>& d) {
       double most = 0;
-      for (std::size_t i = 0; i < a.size(); ++i) most = std::max({most, std::abs(a[i] - c[i]), std::abs(b[i] - d[i])});
+      for (std::size_t i = 0; i < a.size(); ++i)
+        most = std::max({most, std::abs(a[i] - c[i]), std::abs(b[i] - d[i])});
       return most;
     };
     for (const bool inverse : {false, true}) {

@@ -74,8 +74,8 @@ template <bool kInverse, class V>
 // One level of decimation in frequency on the whole array: sums into the first half,
 // differences times e^(∓2πi j / 2 half) into the second.
 template <bool kInverse, class V>
-[[gnu::always_inline]] inline void Radix2Stage(double* re, double* im, std::int32_t half, const double* cos,
-                                               const double* sin) {
+[[gnu::always_inline]] inline void Radix2Stage(double* re, double* im, std::int32_t half,
+                                               const double* cos, const double* sin) {
   for (std::int32_t j = 0; j < half; j += Lanes<V>::kWidth) {
     const V ar = At<V>(re + j);
     const V ai = At<V>(im + j);
@@ -99,8 +99,9 @@ template <bool kInverse, class V>
 // stored as quarters y0 y1 y2 y3 (base-4 digit-reversed order in the end) or, with
 // `bit_reversed`, y0 y2 y1 y3: the order two radix-2 levels leave.
 template <bool kInverse, class V>
-[[gnu::always_inline]] inline void Radix4Stage(double* re, double* im, std::int32_t n, std::int32_t q,
-                                               const double* twiddles, bool bit_reversed) {
+[[gnu::always_inline]] inline void Radix4Stage(double* re, double* im, std::int32_t n,
+                                               std::int32_t q, const double* twiddles,
+                                               bool bit_reversed) {
   const double* c1 = twiddles;
   const double* s1 = c1 + q;
   const double* c2 = s1 + q;
@@ -183,8 +184,9 @@ template <int kI0, int kI1, int kI2, int kI3>
 // scaled, as they lie after the permutation: row f (the frequency) at f × quarter, lane
 // rev h.
 template <bool kInverse>
-[[gnu::always_inline]] inline void LastLevels(const double* re, const double* im, std::int32_t quarter, double scale,
-                                              Quad (&yr)[4], Quad (&yi)[4]) {
+[[gnu::always_inline]] inline void LastLevels(const double* re, const double* im,
+                                              std::int32_t quarter, double scale, Quad (&yr)[4],
+                                              Quad (&yi)[4]) {
   // Row p holds h = rev p, so that after the transposition lane p does.
   static constexpr int kRow[4] = {0, 2, 1, 3};
   Quad xr[4];
@@ -221,8 +223,9 @@ struct Row {
 };
 
 template <bool kInverse>
-[[gnu::always_inline]] inline void LastLevels(const double* re, const double* im, std::int32_t quarter, double scale,
-                                              Row (&yr)[4], Row (&yi)[4]) {
+[[gnu::always_inline]] inline void LastLevels(const double* re, const double* im,
+                                              std::int32_t quarter, double scale, Row (&yr)[4],
+                                              Row (&yi)[4]) {
   static constexpr int kReversed[4] = {0, 2, 1, 3};
   for (int h = 0; h < 4; ++h) {
     const double* xr = re + h * quarter;
@@ -247,7 +250,9 @@ template <bool kInverse>
   }
 }
 
-[[gnu::always_inline]] inline void StoreRow(double* at, const Quad& row) { At<Quad>(at) = row; }
+[[gnu::always_inline]] inline void StoreRow(double* at, const Quad& row) {
+  At<Quad>(at) = row;
+}
 
 [[gnu::always_inline]] inline void StoreRow(double* at, const Row& row) {
   for (int p = 0; p < 4; ++p) at[p] = row.lane[p];
@@ -256,9 +261,10 @@ template <bool kInverse>
 // All groups, each with its mirror; `R` is Quad or Row.
 template <bool kInverse, class R>
 [[gnu::always_inline]] inline void LastLevelsAndPermutation(double* re, double* im, std::int32_t n,
-                                                            const std::int32_t* reversal, double scale) {
+                                                            const std::int32_t* reversal,
+                                                            double scale) {
   const std::int32_t quarter = n / 4;
-  const auto store = [&](std::int32_t m, const R (&yr)[4], const R (&yi)[4]) {
+  const auto store = [&](std::int32_t m, const R(&yr)[4], const R(&yi)[4]) {
     for (int f = 0; f < 4; ++f) {
       StoreRow(re + f * quarter + 4 * m, yr[f]);
       StoreRow(im + f * quarter + 4 * m, yi[f]);
@@ -293,11 +299,14 @@ struct Tables {
 
 // The levels the stages do before the last pass: all of them below order 4, where the
 // permutation runs on its own.
-int StageLevels(int order) { return order >= 4 ? order - 2 : order; }
+int StageLevels(int order) {
+  return order >= 4 ? order - 2 : order;
+}
 
 // The whole transform with the stages on vectors V, Pair or Quad.
 template <bool kInverse, class V>
-[[gnu::always_inline]] inline void Transform(const Tables& plan, double* re, double* im, double scale) {
+[[gnu::always_inline]] inline void Transform(const Tables& plan, double* re, double* im,
+                                             double scale) {
   constexpr int kWidth = Lanes<V>::kWidth;
   const std::int32_t n = plan.size;
   int levels = StageLevels(plan.order);
@@ -322,7 +331,8 @@ template <bool kInverse, class V>
     twiddles += 6 * q;
   }
   if (plan.order >= 4) {
-    LastLevelsAndPermutation<kInverse, std::conditional_t<kWidth == 4, Quad, Row>>(re, im, n, plan.reversal, scale);
+    LastLevelsAndPermutation<kInverse, std::conditional_t<kWidth == 4, Quad, Row>>(
+        re, im, n, plan.reversal, scale);
     return;
   }
   for (std::int32_t i = 0; i < n; ++i) {
@@ -339,7 +349,8 @@ template <bool kInverse, class V>
 }
 
 template <class V>
-[[gnu::always_inline]] inline void UnorderedForward(double* re, double* im, std::int32_t n, const double* twiddles) {
+[[gnu::always_inline]] inline void UnorderedForward(double* re, double* im, std::int32_t n,
+                                                    const double* twiddles) {
   for (std::int32_t span = n; span >= 4; span /= 4) {
     const std::int32_t q = span / 4;
     if (q >= Lanes<V>::kWidth) {
@@ -365,8 +376,8 @@ void UnorderedForwardPortable(double* re, double* im, std::int32_t n, const doub
 }
 
 #ifdef SONAVEL_FFT_AVX2
-__attribute__((target("avx2,fma"))) void TransformAvx2(const Tables& plan, double* re, double* im, bool inverse,
-                                                        double scale) {
+__attribute__((target("avx2,fma"))) void TransformAvx2(const Tables& plan, double* re, double* im,
+                                                       bool inverse, double scale) {
   if (inverse) {
     Transform<true, Quad>(plan, re, im, scale);
   } else {
@@ -374,8 +385,9 @@ __attribute__((target("avx2,fma"))) void TransformAvx2(const Tables& plan, doubl
   }
 }
 
-__attribute__((target("avx2,fma"))) void UnorderedForwardAvx2(double* re, double* im, std::int32_t n,
-                                                               const double* twiddles) {
+__attribute__((target("avx2,fma"))) void UnorderedForwardAvx2(double* re, double* im,
+                                                              std::int32_t n,
+                                                              const double* twiddles) {
   UnorderedForward<Quad>(re, im, n, twiddles);
 }
 #else
@@ -412,8 +424,8 @@ void UnitCircle(std::int32_t n, std::vector<double>& cos, std::vector<double>& s
 
 // The twiddles Radix4Stage reads for blocks of `span`, from the unit circle of n points:
 // for j below span / 4, cos then sin of 2π kj / span for k = 1, 2, 3, six runs of span / 4.
-void AppendRadix4Twiddles(std::int32_t span, const std::vector<double>& cos, const std::vector<double>& sin,
-                          std::vector<double>& out) {
+void AppendRadix4Twiddles(std::int32_t span, const std::vector<double>& cos,
+                          const std::vector<double>& sin, std::vector<double>& out) {
   const std::int32_t stride = static_cast<std::int32_t>(cos.size()) / span;
   for (std::int32_t k = 1; k <= 3; ++k) {
     for (const std::vector<double>* table : {&cos, &sin})
@@ -437,21 +449,25 @@ FftPlan::FftPlan(int order, Code code)
   UnitCircle(size_, cos_, sin_);
   // A radix-2 stage on the whole array first when the levels are odd, then radix-4 stages.
   const int levels = StageLevels(order_);
-  for (std::int32_t span = size_ >> (levels % 2), level = levels & ~1; level > 0; level -= 2, span /= 4)
+  for (std::int32_t span = size_ >> (levels % 2), level = levels & ~1; level > 0;
+       level -= 2, span /= 4)
     AppendRadix4Twiddles(span, cos_, sin_, twiddles_);
 }
 
 void FftPlan::Forward(double* real, double* imaginary) const {
-  const Tables tables{order_, size_, cos_.data(), sin_.data(), twiddles_.data(), bit_reversal_.data()};
+  const Tables tables{
+      order_, size_, cos_.data(), sin_.data(), twiddles_.data(), bit_reversal_.data()};
   (avx2_ ? TransformAvx2 : TransformPortable)(tables, real, imaginary, false, 1.0 / size_);
 }
 
 void FftPlan::Inverse(double* real, double* imaginary) const {
-  const Tables tables{order_, size_, cos_.data(), sin_.data(), twiddles_.data(), bit_reversal_.data()};
+  const Tables tables{
+      order_, size_, cos_.data(), sin_.data(), twiddles_.data(), bit_reversal_.data()};
   (avx2_ ? TransformAvx2 : TransformPortable)(tables, real, imaginary, true, 1.0);
 }
 
-RealFftPlan::RealFftPlan(int order, FftPlan::Code code) : half_(std::clamp(order, 1, FftPlan::kMaxOrder) - 1, code) {
+RealFftPlan::RealFftPlan(int order, FftPlan::Code code)
+    : half_(std::clamp(order, 1, FftPlan::kMaxOrder) - 1, code) {
   const std::int32_t n = size();
   UnitCircle(n, cos_, sin_);
   cos_.resize(n / 4 + 1);
@@ -476,16 +492,16 @@ void RealFftPlan::Forward(const double* samples, double* real, double* imaginary
   imaginary[m] = 0;
   for (std::int32_t k = 1; k <= m / 2; ++k) {
     const std::int32_t j = m - k;
-    const double er = 0.5 * (real[k] + real[j]);
-    const double ei = 0.5 * (imaginary[k] - imaginary[j]);
-    const double or_ = 0.5 * (imaginary[k] + imaginary[j]);
-    const double oi = 0.5 * (real[j] - real[k]);
-    const double wor = or_ * cos_[k] + oi * sin_[k];
-    const double woi = oi * cos_[k] - or_ * sin_[k];
-    real[k] = 0.5 * (er + wor);
-    imaginary[k] = 0.5 * (ei + woi);
-    real[j] = 0.5 * (er - wor);
-    imaginary[j] = 0.5 * (woi - ei);
+    const double even_r = 0.5 * (real[k] + real[j]);
+    const double even_i = 0.5 * (imaginary[k] - imaginary[j]);
+    const double odd_r = 0.5 * (imaginary[k] + imaginary[j]);
+    const double odd_i = 0.5 * (real[j] - real[k]);
+    const double w_odd_r = odd_r * cos_[k] + odd_i * sin_[k];
+    const double w_odd_i = odd_i * cos_[k] - odd_r * sin_[k];
+    real[k] = 0.5 * (even_r + w_odd_r);
+    imaginary[k] = 0.5 * (even_i + w_odd_i);
+    real[j] = 0.5 * (even_r - w_odd_r);
+    imaginary[j] = 0.5 * (w_odd_i - even_i);
   }
 }
 
@@ -499,16 +515,16 @@ void RealFftPlan::Inverse(double* real, double* imaginary, double* samples) cons
   imaginary[0] = x0 - xm;
   for (std::int32_t k = 1; k <= m / 2; ++k) {
     const std::int32_t j = m - k;
-    const double er = real[k] + real[j];
-    const double ei = imaginary[k] - imaginary[j];
-    const double dr = real[k] - real[j];
-    const double di = imaginary[k] + imaginary[j];
-    const double or_ = dr * cos_[k] - di * sin_[k];
-    const double oi = dr * sin_[k] + di * cos_[k];
-    real[k] = er - oi;
-    imaginary[k] = ei + or_;
-    real[j] = er + oi;
-    imaginary[j] = or_ - ei;
+    const double even_r = real[k] + real[j];
+    const double even_i = imaginary[k] - imaginary[j];
+    const double diff_r = real[k] - real[j];
+    const double diff_i = imaginary[k] + imaginary[j];
+    const double odd_r = diff_r * cos_[k] - diff_i * sin_[k];
+    const double odd_i = diff_r * sin_[k] + diff_i * cos_[k];
+    real[k] = even_r - odd_i;
+    imaginary[k] = even_i + odd_r;
+    real[j] = even_r + odd_i;
+    imaginary[j] = odd_r - even_i;
   }
   half_.Inverse(real, imaginary);
   for (std::int32_t i = 0; i < m; ++i) {
@@ -523,7 +539,8 @@ UnorderedFft::UnorderedFft(int order) : avx2_(Avx2Available()) {
   std::vector<double> cos;
   std::vector<double> sin;
   UnitCircle(size_, cos, sin);
-  for (std::int32_t span = size_; span >= 4; span >>= 2) AppendRadix4Twiddles(span, cos, sin, twiddles_);
+  for (std::int32_t span = size_; span >= 4; span >>= 2)
+    AppendRadix4Twiddles(span, cos, sin, twiddles_);
 }
 
 // Decimation in frequency: each block of `span` becomes its four interleaved sub-spectra,
