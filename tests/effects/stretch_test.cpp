@@ -2,6 +2,7 @@
 #include "effects/dsp/fft.h"
 #include "effects/resampler.h"
 #include "effects/time_stretcher.h"
+#include "radix2_fft.h"
 
 #include <gtest/gtest.h>
 
@@ -150,6 +151,113 @@ TEST(FftPlan, MatchesDirectTransformsAndRoundTrips) {
       ASSERT_NEAR(fr[i], re[i], 1e-9);
       ASSERT_NEAR(fi[i], im[i], 1e-9);
     }
+  }
+}
+
+// Both codes of the plan against the radix-2 transform it replaced, for every order up to
+// 2^16 and both directions: each result within 2^−52 × 2 (order + 1) of the largest
+// result (their two roundings, each growing with the number of levels), and forward then
+// inverse gives the input back within 2^−52 × 2 (order + 1) of its largest value.
+TEST(FftPlan, BothCodesEqualTheRadix2TransformAndRoundTrip) {
+  std::mt19937 random(20261208);
+  std::uniform_real_distribution<double> value(-1000, 1000);
+  for (int order = 0; order <= 16; ++order) {
+    const FftPlan fastest(order);
+    const FftPlan portable(order, FftPlan::Code::kPortable);
+    ASSERT_FALSE(portable.uses_avx2());
+    const std::int32_t n = fastest.size();
+    const double bound = std::ldexp(2.0 * (order + 1), -52);
+    std::vector<double> re(n), im(n);
+    for (std::int32_t i = 0; i < n; ++i) {
+      re[i] = value(random);
+      im[i] = value(random);
+    }
+    const auto largest = [](const std::vector<double>& a, const std::vector<double>& b) {
+      double most = 0;
+      for (std::size_t i = 0; i < a.size(); ++i)
+        most = std::max({most, std::abs(a[i]), std::abs(b[i])});
+      return most;
+    };
+    const auto difference = [](const std::vector<double>& a, const std::vector<double>& b,
+                               const std::vector<double>& c, const std::vector<double>& d) {
+      double most = 0;
+      for (std::size_t i = 0; i < a.size(); ++i)
+        most = std::max({most, std::abs(a[i] - c[i]), std::abs(b[i] - d[i])});
+      return most;
+    };
+    for (const bool inverse : {false, true}) {
+      std::vector<double> want_re = re, want_im = im;
+      testing::Radix2Fft(fastest, want_re.data(), want_im.data(), inverse);
+      const double peak = largest(want_re, want_im);
+      for (const FftPlan* plan : {&fastest, &portable}) {
+        std::vector<double> got_re = re, got_im = im;
+        if (inverse) {
+          plan->Inverse(got_re.data(), got_im.data());
+        } else {
+          plan->Forward(got_re.data(), got_im.data());
+        }
+        const double worst = difference(got_re, got_im, want_re, want_im);
+        EXPECT_LE(worst, bound * peak) << "order " << order << (inverse ? " inverse" : " forward")
+                                       << (plan->uses_avx2() ? " avx2" : " portable");
+      }
+    }
+    std::vector<double> back_re = re, back_im = im;
+    fastest.Forward(back_re.data(), back_im.data());
+    fastest.Inverse(back_re.data(), back_im.data());
+    EXPECT_LE(difference(back_re, back_im, re, im), bound * largest(re, im)) << "order " << order;
+  }
+}
+
+// The real transform against the complex plan of the same size for orders 1 to 16, both
+// ways: forward on real input, inverse on the conjugate-symmetric extension of a random
+// half spectrum (whose bins 0 and N / 2 have imaginary parts the real inverse must
+// ignore), each within 2^−52 × 2 (order + 1) of the largest value.
+TEST(RealFftPlan, EqualsTheComplexTransformOfRealValuesBothWays) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> value(-1000, 1000);
+  for (int order = 1; order <= 16; ++order) {
+    const RealFftPlan real(order);
+    const FftPlan complex(order);
+    const std::int32_t n = complex.size();
+    ASSERT_EQ(real.size(), n);
+    const double bound = std::ldexp(2.0 * (order + 1), -52);
+    std::vector<double> samples(n);
+    for (double& s : samples) s = value(random);
+    std::vector<double> want_re = samples, want_im(n, 0.0);
+    complex.Forward(want_re.data(), want_im.data());
+    std::vector<double> got_re(n / 2 + 1), got_im(n / 2 + 1, 1.0);
+    real.Forward(samples.data(), got_re.data(), got_im.data());
+    double peak = 0;
+    double worst = 0;
+    for (std::int32_t k = 0; k <= n / 2; ++k) {
+      peak = std::max({peak, std::abs(want_re[k]), std::abs(want_im[k])});
+      worst = std::max({worst, std::abs(got_re[k] - want_re[k]), std::abs(got_im[k] - want_im[k])});
+    }
+    EXPECT_LE(worst, bound * peak) << "forward, order " << order;
+    EXPECT_EQ(got_im[0], 0);
+    EXPECT_EQ(got_im[n / 2], 0);
+
+    std::vector<double> half_re(n / 2 + 1), half_im(n / 2 + 1);
+    for (std::int32_t k = 0; k <= n / 2; ++k) {
+      half_re[k] = value(random);
+      half_im[k] = value(random);
+    }
+    std::vector<double> full_re(n), full_im(n);
+    for (std::int32_t k = 0; k < n; ++k) {
+      const std::int32_t mirror = k <= n / 2 ? k : n - k;
+      full_re[k] = half_re[mirror];
+      full_im[k] = k == 0 || k == n / 2 ? 0 : (k < n / 2 ? half_im[k] : -half_im[mirror]);
+    }
+    complex.Inverse(full_re.data(), full_im.data());
+    std::vector<double> back(n);
+    real.Inverse(half_re.data(), half_im.data(), back.data());
+    peak = 0;
+    worst = 0;
+    for (std::int32_t i = 0; i < n; ++i) {
+      peak = std::max(peak, std::abs(full_re[i]));
+      worst = std::max(worst, std::abs(back[i] - full_re[i]));
+    }
+    EXPECT_LE(worst, bound * peak) << "inverse, order " << order;
   }
 }
 
