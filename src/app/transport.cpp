@@ -66,7 +66,7 @@ bool Transport::OpenEngine(SourceRef source, AudioDocument* document, double sca
   // positions then count in frames of that rate.
   if (source->rate != kDeviceRate && source->status == kStatusOk) {
     const std::int32_t position = source->Position();
-    SourceRef converted = ConvertFormat(source, kDeviceRate, source->channels);
+    SourceRef converted = ConvertFormat(source, kDeviceRate, source->channels, StoredResampleQuality(settings_));
     converted->Seek(static_cast<std::int32_t>(std::int64_t{position} * kDeviceRate / source->rate));
     scale_ = scale * source->rate / kDeviceRate;
     source_ = converted;

@@ -81,12 +81,12 @@ const std::string& FieldValue(const std::vector<EffectField>& fields, std::strin
 // `source` in `rate` and `channels`, rendered through the format conversion into
 // `converted` under the progress window. kDone, kCancelled or kFailed.
 Result ConvertSound(const Sound& source, std::int32_t rate, std::uint8_t channels, Sound& converted,
-                 Progress& progress) {
+                 Progress& progress, ResampleQuality quality) {
   if (SoundLength(source) == 0) {
     converted = Sound(rate, channels);
     return kDone;
   }
-  SourceRef reader = ConvertFormat(OpenSoundReader(source), rate, channels);
+  SourceRef reader = ConvertFormat(OpenSoundReader(source), rate, channels, quality);
   if (reader->status != kStatusOk || reader->rate != rate || reader->channels != channels) return kFailed;
   Sound rendered(rate, channels);
   const Result result = LoadIntoSound(*reader, rendered, progress, "Converting rate or channels...");
@@ -100,12 +100,13 @@ bool SameFormat(const Sound& a, const Sound& b) { return a.rate == b.rate && a.c
 // (insert `source` at `start`). The pasted length at the target's rate, or nothing when the
 // conversion was cancelled or failed (the target is then unchanged).
 std::optional<std::int32_t> PasteJob(Sound& target, std::int32_t start, std::int32_t end, const Sound& source,
-                                     Ui& ui, bool insert) {
+                                     Ui& ui, bool insert, ResampleQuality quality) {
   std::unique_ptr<Progress> progress = ui.OpenProgress(insert ? "Datei einfügen" : "Einfügen");
   Sound converted(target.rate, target.channels);
   const Sound* pasted = &source;
   if (!SameFormat(source, target)) {
-    if (ConvertSound(source, target.rate, target.channels, converted, *progress) != kDone) return std::nullopt;
+    if (ConvertSound(source, target.rate, target.channels, converted, *progress, quality) != kDone)
+      return std::nullopt;
     pasted = &converted;
   }
   const std::int32_t length = SoundLength(*pasted);
@@ -215,7 +216,8 @@ std::int32_t Saturate(std::int64_t value) {
 
 // The mix job: mixes `source` into the document from the selection start. True when it
 // completed; a cancel or failure leaves what was already done (the inserted silence).
-bool MixJob(AudioDocument& document, const Sound& source, const MixParameters& parameters, Ui& ui) {
+bool MixJob(AudioDocument& document, const Sound& source, const MixParameters& parameters, Ui& ui,
+            ResampleQuality quality) {
   Sound& sound = document.sound;
   const std::int32_t start = document.state.selection_start;
   std::int64_t end = document.state.selection_end;
@@ -225,7 +227,7 @@ bool MixJob(AudioDocument& document, const Sound& source, const MixParameters& p
   Sound converted(sound.rate, sound.channels);
   const Sound* mix = &source;
   if (!SameFormat(source, sound)) {
-    if (ConvertSound(source, sound.rate, sound.channels, converted, *progress) != kDone) return false;
+    if (ConvertSound(source, sound.rate, sound.channels, converted, *progress, quality) != kDone) return false;
     mix = &converted;
   }
   const std::int64_t mix_length = SoundLength(*mix);
@@ -402,7 +404,8 @@ bool Paste(EditContext& context, bool from_system) {
   const Sound& source = from_system ? fetched : context.clipboard.sound;
   const Range range = ClampedSelection(document);
   const std::optional<std::int32_t> pasted =
-      PasteJob(document.sound, range.start, range.end, source, context.services.ui, false);
+      PasteJob(document.sound, range.start, range.end, source, context.services.ui, false,
+               StoredResampleQuality(context.settings));
   if (!pasted) return false;
   SoundChanged(document);
   SetSelection(document, range.start, range.start + *pasted, document.state.cursor);
@@ -439,7 +442,8 @@ bool PasteMix(EditContext& context, bool from_system) {
   Sound fetched(44100, 1);
   if (from_system && !FetchSystemClipboard(context, fetched)) return false;
   const bool mixed =
-      MixJob(document, from_system ? fetched : context.clipboard.sound, *parameters, context.services.ui);
+      MixJob(document, from_system ? fetched : context.clipboard.sound, *parameters, context.services.ui,
+             StoredResampleQuality(context.settings));
   if (!mixed) {
     SoundChanged(document);
     return false;
@@ -459,7 +463,7 @@ bool MixFile(EditContext& context) {
   Sound loaded(44100, 1);
   if (!LoadSourceFile(context, *path, loaded)) return false;
   RecordUndo(document, "Datei Mixen");
-  if (!MixJob(document, loaded, *parameters, context.services.ui)) {
+  if (!MixJob(document, loaded, *parameters, context.services.ui, StoredResampleQuality(context.settings))) {
     SoundChanged(document);
     return false;
   }
@@ -599,7 +603,8 @@ bool InsertFileCommand(EditContext& context, Place place) {
   context.services.playback.Stop();
   RecordUndo(document, kNames[static_cast<int>(place)]);
   const std::int32_t at = PlaceFrame(document, place);
-  if (!PasteJob(document.sound, at, at, loaded, context.services.ui, true)) return false;
+  if (!PasteJob(document.sound, at, at, loaded, context.services.ui, true, StoredResampleQuality(context.settings)))
+    return false;
   SoundChanged(document);
   FinishEdit(document, context.services, document.state.selection_start, OneSecond(document));
   return true;
@@ -787,7 +792,7 @@ bool IsTypedTime(std::string_view text) {
 std::string TypedTimeText(std::int64_t milliseconds) { return FormatTimeHundredths(milliseconds); }
 
 bool InsertFileJob(Sound& target, std::int32_t at, const Sound& source, Ui& ui) {
-  return PasteJob(target, at, at, source, ui, true).has_value();
+  return PasteJob(target, at, at, source, ui, true, ResampleQuality::kDefault).has_value();
 }
 
 }  // namespace sonavel

@@ -124,6 +124,7 @@ Result RunEffectCommand(AudioDocument& document, DocumentServices& services, Set
   run.cursor = state.selection_start;
   run.selection_start = state.selection_start;
   run.selection_end = state.selection_end;
+  run.resample_quality = StoredResampleQuality(settings);
   const Result result = effect.run(run);
   progress.reset();
   if (result != kDone) {

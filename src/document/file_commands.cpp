@@ -98,8 +98,10 @@ Result SaveSoundFile(SourceRef source, const WaveFormat& wanted, const std::stri
     return kFailed;
   std::unique_ptr<Progress> progress = ui.OpenProgress("Speichere...");
   const WaveFormat format = SaveFormatFor(path, chosen, options);
+  const ResampleQuality quality =
+      options.settings != nullptr ? StoredResampleQuality(*options.settings) : ResampleQuality::kDefault;
   source = ConvertFormat(std::move(source), static_cast<std::int32_t>(format.rate),
-                         static_cast<std::uint8_t>(format.channels));
+                         static_cast<std::uint8_t>(format.channels), quality);
   const Result result = SaveSource(std::move(source), format, path, *progress, options);
   progress.reset();
   if (written != nullptr) *written = format;

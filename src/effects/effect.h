@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "effects/resampler.h"
 #include "platform/setting_keys.h"
 #include "platform/result.h"
 #include "platform/dialog_model.h"
@@ -95,6 +96,8 @@ struct EffectRun {
   std::int32_t selection_start = 0;
   // A refusal found while running, shown as it is instead of `failure`.
   std::optional<Message> refusal = {};
+  // The filter of the rate command's conversion, as the settings choose it.
+  ResampleQuality resample_quality = ResampleQuality::kDefault;
 };
 
 struct EffectParameter {

@@ -23,7 +23,7 @@ constexpr std::int32_t kHighestRate = 96000;
 // become the sound. False when cancelled (the sound stays as it was).
 Result ConvertWholeSound(EffectRun& run, std::int32_t rate, std::uint8_t channels) {
   run.progress.SetTexts(kConvertingText, {});
-  SourceRef source = ConvertFormat(OpenSoundReader(run.sound), rate, channels);
+  SourceRef source = ConvertFormat(OpenSoundReader(run.sound), rate, channels, run.resample_quality);
   Sound converted(rate, channels);
   {
     SinkRef writer = CreateBlockWriter(converted, rate, channels);

@@ -7,6 +7,12 @@
 #include <numeric>
 #include <utility>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
+#include "platform/setting_keys.h"
+#include "platform/settings.h"
 #include "store/vector_clones.h"
 
 namespace sonavel {
@@ -27,6 +33,29 @@ std::int32_t ClampToInt32(std::int64_t value) {
 std::int64_t FloorDivide(std::int64_t a, std::int64_t b) {
   const std::int64_t q = a / b;
   return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+// Where output frame n is centred: n × M = frame × L + phase, 0 ≤ phase < L.
+struct Centre {
+  std::int64_t frame;
+  std::int32_t phase;
+};
+
+Centre CentreOf(std::int64_t n, PolyphaseRatio ratio) {
+  const std::int64_t whole = FloorDivide(n, ratio.L);
+  const std::int64_t within = n - whole * ratio.L;
+  return {whole * ratio.M + within * ratio.M / ratio.L, static_cast<std::int32_t>(within * ratio.M % ratio.L)};
+}
+
+// The output frame centred on input frame `center` with `phase`: the inverse of CentreOf.
+std::int32_t OutputAt(std::int64_t center, std::int32_t phase, PolyphaseRatio ratio) {
+  return ClampToInt32(FloorDivide(center * ratio.L + phase, ratio.M));
+}
+
+// ceil(source length × L / M): every output frame centred inside the source.
+std::int32_t ConvertedLength(std::int64_t source_length, PolyphaseRatio ratio) {
+  if (source_length <= 0) return 0;
+  return ClampToInt32((source_length * ratio.L + ratio.M - 1) / ratio.M);
 }
 
 // The output sample from the sums of taps 0..31 (a) and 32..62 (b): both halved, rounded
@@ -374,29 +403,344 @@ void Resampler::Read(std::int32_t* buffer, std::int32_t frames) {
   }
 }
 
-std::int32_t Resampler::Position() const {
-  // The next output n is centred on n × M / L: n × M = centre × L + phase.
-  const std::int64_t center = base_ + read_ + kHalf;
-  return ClampToInt32(FloorDivide(center * ratio_.L + phase_, ratio_.M));
-}
+std::int32_t Resampler::Position() const { return OutputAt(base_ + read_ + kHalf, phase_, ratio_); }
 
-std::int32_t Resampler::Length() const {
-  const std::int64_t source_length = upstream->Length();
-  if (source_length <= 0) return 0;
-  return ClampToInt32((source_length * ratio_.L + ratio_.M - 1) / ratio_.M);
-}
+std::int32_t Resampler::Length() const { return ConvertedLength(upstream->Length(), ratio_); }
 
 void Resampler::Seek(std::int32_t frame) {
-  const std::int64_t n = frame;
-  const std::int64_t whole = FloorDivide(n, ratio_.L);
-  const std::int64_t within = n - whole * ratio_.L;
-  const std::int64_t center = whole * ratio_.M + within * ratio_.M / ratio_.L;
-  Start(center, static_cast<std::int32_t>(within * ratio_.M % ratio_.L), true);
+  const Centre centre = CentreOf(frame, ratio_);
+  Start(centre.frame, centre.phase, true);
 }
 
-SourceRef MakeResampler(SourceRef source, std::int32_t target_rate) {
+namespace {
+
+constexpr int kHighLanes = 8;  // taps per phase are a multiple of this
+
+// The modified Bessel function of order 0, its power series summed until the terms no
+// longer change the sum (the six terms of BesselI0 do not suffice for the large shape
+// parameters of a long window).
+double ConvergedBesselI0(double x) {
+  const double y = x * x / 4;
+  double term = 1;
+  double sum = 1;
+  for (int k = 1; term > sum * 1e-18; ++k) {
+    term *= y / (static_cast<double>(k) * k);
+    sum += term;
+  }
+  return sum;
+}
+
+// The Kaiser-windowed sinc of the high-quality converter, in input frames: cutoff halfway
+// between the passband edge and the lower Nyquist frequency, transition width the gap
+// between them, length and shape from Kaiser's formulas for the stopband.
+class HighQualityDesign {
+ public:
+  HighQualityDesign(std::int32_t from_rate, std::int32_t to_rate) {
+    const double lower_nyquist = std::min(from_rate, to_rate) / 2.0;
+    // Cycles per input frame.
+    const double transition = (1 - kHighQualityPassband) * lower_nyquist / from_rate;
+    cutoff_ = (1 + kHighQualityPassband) / 2 * lower_nyquist / from_rate;
+    const double length = (kHighQualityStopbandDb - 7.95) / (2.285 * 2 * std::numbers::pi * transition) + 1;
+    half_ = static_cast<int>(std::ceil(length / 2 / (kHighLanes / 2))) * (kHighLanes / 2);
+    beta_ = 0.1102 * (kHighQualityStopbandDb - 8.7);
+    scale_ = 2 * cutoff_ / ConvergedBesselI0(beta_);
+  }
+
+  int half() const { return half_; }
+
+  // The taps of an output centred `fraction` (in input frames) past window frame half - 1.
+  void Row(double fraction, double* taps) const {
+    for (int t = 0; t < 2 * half_; ++t) {
+      const double u = t - (half_ - 1) - fraction;
+      const double r = u / half_;
+      if (r <= -1 || r >= 1) {
+        taps[t] = 0;
+        continue;
+      }
+      const double x = std::numbers::pi * 2 * cutoff_ * u;
+      const double sinc = x == 0 ? 1 : std::sin(x) / x;
+      taps[t] = scale_ * sinc * ConvergedBesselI0(beta_ * std::sqrt(1 - r * r));
+    }
+  }
+
+ private:
+  double cutoff_ = 0;
+  double beta_ = 0;
+  double scale_ = 0;
+  int half_ = 0;
+};
+
+// The dot products of the taps with one channel or two, summed in lanes of 8 in a fixed
+// order: ((0 + 4) + (1 + 5)) + ((2 + 6) + (3 + 7)). The vector version adds the same terms
+// in the same order but rounds each product and sum once (FMA), so the two may differ in
+// the last bit of a sum, which moves an output sample by at most one unit now and then.
+double SumLanes(const double* lanes) {
+  return ((lanes[0] + lanes[4]) + (lanes[1] + lanes[5])) + ((lanes[2] + lanes[6]) + (lanes[3] + lanes[7]));
+}
+
+double Dot(const double* taps, const double* x, int count) {
+  double lanes[kHighLanes] = {};
+  for (int i = 0; i < count; i += kHighLanes)
+    for (int lane = 0; lane < kHighLanes; ++lane) lanes[lane] += taps[i + lane] * x[i + lane];
+  return SumLanes(lanes);
+}
+
+void StereoDot(const double* taps, const double* x, const double* y, int count, double* sums) {
+  sums[0] = Dot(taps, x, count);
+  sums[1] = Dot(taps, y, count);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define SONAVEL_AVX2_FMA_KERNELS 1
+
+__attribute__((target("avx2,fma"))) double SumLanesAvx(__m256d low, __m256d high) {
+  const __m256d sum = _mm256_add_pd(low, high);
+  const __m128d pairs = _mm_hadd_pd(_mm256_castpd256_pd128(sum), _mm256_extractf128_pd(sum, 1));
+  return _mm_cvtsd_f64(_mm_add_sd(pairs, _mm_unpackhi_pd(pairs, pairs)));
+}
+
+__attribute__((target("avx2,fma"))) double DotAvx(const double* taps, const double* x, int count) {
+  __m256d low = _mm256_setzero_pd();
+  __m256d high = _mm256_setzero_pd();
+  for (int i = 0; i < count; i += kHighLanes) {
+    low = _mm256_fmadd_pd(_mm256_loadu_pd(taps + i), _mm256_loadu_pd(x + i), low);
+    high = _mm256_fmadd_pd(_mm256_loadu_pd(taps + i + 4), _mm256_loadu_pd(x + i + 4), high);
+  }
+  return SumLanesAvx(low, high);
+}
+
+// Both channels against one load of the taps.
+__attribute__((target("avx2,fma"))) void StereoDotAvx(const double* taps, const double* x, const double* y,
+                                                      int count, double* sums) {
+  __m256d left_low = _mm256_setzero_pd();
+  __m256d left_high = _mm256_setzero_pd();
+  __m256d right_low = _mm256_setzero_pd();
+  __m256d right_high = _mm256_setzero_pd();
+  for (int i = 0; i < count; i += kHighLanes) {
+    const __m256d t_low = _mm256_loadu_pd(taps + i);
+    const __m256d t_high = _mm256_loadu_pd(taps + i + 4);
+    left_low = _mm256_fmadd_pd(t_low, _mm256_loadu_pd(x + i), left_low);
+    left_high = _mm256_fmadd_pd(t_high, _mm256_loadu_pd(x + i + 4), left_high);
+    right_low = _mm256_fmadd_pd(t_low, _mm256_loadu_pd(y + i), right_low);
+    right_high = _mm256_fmadd_pd(t_high, _mm256_loadu_pd(y + i + 4), right_high);
+  }
+  sums[0] = SumLanesAvx(left_low, left_high);
+  sums[1] = SumLanesAvx(right_low, right_high);
+}
+#endif
+
+struct DotKernels {
+  double (*mono)(const double*, const double*, int);
+  void (*stereo)(const double*, const double*, const double*, int, double*);
+};
+
+// The vector kernels where the processor has them (chosen once, at the first use).
+const DotKernels& ChosenDotKernels() {
+  static const DotKernels kernels = [] {
+#ifdef SONAVEL_AVX2_FMA_KERNELS
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return DotKernels{DotAvx, StereoDotAvx};
+#endif
+    return DotKernels{Dot, StereoDot};
+  }();
+  return kernels;
+}
+
+inline std::int32_t Saturate(double value) {
+  return static_cast<std::int32_t>(std::nearbyint(std::clamp(
+      value, static_cast<double>(std::numeric_limits<std::int32_t>::min()),
+      static_cast<double>(std::numeric_limits<std::int32_t>::max()))));
+}
+
+struct HighQualityRun {
+  const DotKernels& dot;
+  const double* taps;
+  double* scratch;         // interpolated taps of one output
+  const double* window;    // channel c at window + c × capacity
+  std::int32_t capacity;
+  std::int32_t end;
+  std::int32_t read;
+  std::int32_t phase;
+  int count;               // taps per phase
+  int channels;
+  PolyphaseRatio ratio;
+  bool interpolated;
+};
+
+// The taps of output phase j / L, cubic (Lagrange) between the prototype rows around
+// j × P / L: row k holds the taps for fraction (k - 1) / P.
+[[gnu::always_inline]] inline const double* HighQualityTaps(const HighQualityRun& run, std::int32_t phase) {
+  if (!run.interpolated) return run.taps + static_cast<std::ptrdiff_t>(phase) * run.count;
+  const std::int64_t scaled = std::int64_t{phase} * kHighQualityPrototypePhases;
+  const std::int64_t q = scaled / run.ratio.L;
+  const double x = static_cast<double>(scaled % run.ratio.L) / run.ratio.L;
+  const double w0 = -x * (x - 1) * (x - 2) / 6;
+  const double w1 = (x + 1) * (x - 1) * (x - 2) / 2;
+  const double w2 = -(x + 1) * x * (x - 2) / 2;
+  const double w3 = (x + 1) * x * (x - 1) / 6;
+  const double* r0 = run.taps + q * run.count;
+  const double* r1 = r0 + run.count;
+  const double* r2 = r1 + run.count;
+  const double* r3 = r2 + run.count;
+  for (int t = 0; t < run.count; ++t) run.scratch[t] = w0 * r0[t] + w1 * r1[t] + w2 * r2[t] + w3 * r3[t];
+  return run.scratch;
+}
+
+// Output frames until `frames` are done or the window runs out; kChannels 0 takes any count.
+template <int kChannels>
+[[gnu::always_inline]] inline std::int32_t RunHighQuality(HighQualityRun& run, std::int32_t* out,
+                                                          std::int32_t frames) {
+  const int channels = kChannels == 0 ? run.channels : kChannels;
+  const std::int32_t whole = run.ratio.M / run.ratio.L;
+  const std::int32_t rest = run.ratio.M % run.ratio.L;
+  std::int32_t made = 0;
+  while (made < frames && run.read + run.count <= run.end) {
+    const double* t = HighQualityTaps(run, run.phase);
+    const double* x = run.window + run.read;
+    if constexpr (kChannels == 2) {
+      double sums[2];
+      run.dot.stereo(t, x, x + run.capacity, run.count, sums);
+      out[2 * made] = Saturate(sums[0]);
+      out[2 * made + 1] = Saturate(sums[1]);
+    } else {
+      for (int c = 0; c < channels; ++c)
+        out[made * channels + c] =
+            Saturate(run.dot.mono(t, x + static_cast<std::ptrdiff_t>(c) * run.capacity, run.count));
+    }
+    ++made;
+    run.read += whole;
+    run.phase += rest;
+    if (run.phase >= run.ratio.L) {
+      run.phase -= run.ratio.L;
+      ++run.read;
+    }
+  }
+  return made;
+}
+
+std::int32_t RunHighQualityMono(HighQualityRun& run, std::int32_t* out, std::int32_t frames) {
+  return RunHighQuality<1>(run, out, frames);
+}
+
+std::int32_t RunHighQualityStereo(HighQualityRun& run, std::int32_t* out, std::int32_t frames) {
+  return RunHighQuality<2>(run, out, frames);
+}
+
+std::int32_t RunHighQualityAnyChannels(HighQualityRun& run, std::int32_t* out, std::int32_t frames) {
+  return RunHighQuality<0>(run, out, frames);
+}
+
+}  // namespace
+
+HighQualityResampler::HighQualityResampler(SourceRef source, std::int32_t target_rate, std::size_t table_bytes)
+    : FilterSource(std::move(source)) {
+  const std::int32_t from_rate = rate;
+  if (target_rate > 0) {
+    rate = target_rate;
+  } else {
+    rate = 44100;
+    status = kStatusCorrupt;
+  }
+  if (peak_bound <= 0x100000) peak_bound *= 2;
+  ratio_ = ChoosePolyphaseRatio(from_rate, rate);
+
+  const HighQualityDesign design(from_rate, rate);
+  half_ = design.half();
+  taps_per_phase_ = 2 * half_;
+  const std::uint64_t table_size =
+      static_cast<std::uint64_t>(ratio_.L) * static_cast<std::uint64_t>(taps_per_phase_) * sizeof(double);
+  interpolated_ = table_size > table_bytes;
+  const int rows = interpolated_ ? kHighQualityPrototypePhases + 3 : ratio_.L;
+  taps_.resize(static_cast<std::size_t>(rows) * taps_per_phase_);
+  for (int j = 0; j < rows; ++j) {
+    const double fraction = interpolated_ ? static_cast<double>(j - 1) / kHighQualityPrototypePhases
+                                          : static_cast<double>(j) / ratio_.L;
+    design.Row(fraction, taps_.data() + static_cast<std::size_t>(j) * taps_per_phase_);
+  }
+  if (interpolated_) scratch_.resize(taps_per_phase_);
+
+  // The block plus the frames the next output needs; an output's step is far below its taps.
+  capacity_ = kBlock + taps_per_phase_ + ratio_.M / ratio_.L + 1;
+  window_.assign(static_cast<std::size_t>(capacity_) * channels, 0.0);
+  block_.assign(static_cast<std::size_t>(kBlock) * channels, 0);
+  Start(0, 0, false);
+}
+
+void HighQualityResampler::Start(std::int64_t center, std::int32_t phase, bool seek_upstream) {
+  const std::int64_t first = center - (half_ - 1);
+  if (seek_upstream) upstream->Seek(ClampToInt32(std::max<std::int64_t>(first, 0)));
+  lead_zeros_ = first < 0 ? -first : 0;
+  base_ = first;
+  read_ = 0;
+  end_ = 0;
+  phase_ = phase;
+}
+
+void HighQualityResampler::Refill() {
+  const std::int32_t drop = std::min(read_, end_);
+  const std::int32_t keep = end_ - drop;
+  for (int c = 0; c < channels; ++c) {
+    double* channel = window_.data() + static_cast<std::size_t>(c) * capacity_;
+    std::copy(channel + drop, channel + end_, channel);
+  }
+  base_ += drop;
+  read_ -= drop;
+  end_ = keep;
+
+  const std::int32_t zeros = static_cast<std::int32_t>(std::min<std::int64_t>(lead_zeros_, kBlock));
+  std::fill_n(block_.data(), static_cast<std::size_t>(zeros) * channels, 0);
+  lead_zeros_ -= zeros;
+  if (zeros < kBlock) upstream->Read(block_.data() + static_cast<std::size_t>(zeros) * channels, kBlock - zeros);
+  CheckUpstream();
+  for (int c = 0; c < channels; ++c) {
+    double* into = window_.data() + static_cast<std::size_t>(c) * capacity_ + end_;
+    for (std::int32_t f = 0; f < kBlock; ++f) into[f] = block_[static_cast<std::size_t>(f) * channels + c];
+  }
+  end_ += kBlock;
+}
+
+void HighQualityResampler::Read(std::int32_t* buffer, std::int32_t frames) {
+  if (buffer == nullptr || frames <= 0) return;
+  while (frames > 0) {
+    HighQualityRun run{ChosenDotKernels(), taps_.data(), scratch_.data(), window_.data(), capacity_, end_,
+                       read_,              phase_,       taps_per_phase_, channels,      ratio_,    interpolated_};
+    std::int32_t made;
+    if (channels == 1) {
+      made = RunHighQualityMono(run, buffer, frames);
+    } else if (channels == 2) {
+      made = RunHighQualityStereo(run, buffer, frames);
+    } else {
+      made = RunHighQualityAnyChannels(run, buffer, frames);
+    }
+    read_ = run.read;
+    phase_ = run.phase;
+    buffer += static_cast<std::size_t>(made) * channels;
+    frames -= made;
+    if (frames > 0) Refill();
+  }
+}
+
+std::int32_t HighQualityResampler::Position() const { return OutputAt(base_ + read_ + half_ - 1, phase_, ratio_); }
+
+std::int32_t HighQualityResampler::Length() const { return ConvertedLength(upstream->Length(), ratio_); }
+
+void HighQualityResampler::Seek(std::int32_t frame) {
+  const Centre centre = CentreOf(frame, ratio_);
+  Start(centre.frame, centre.phase, true);
+}
+
+ResampleQuality StoredResampleQuality(const SettingsReader& settings) {
+  return settings.Read(setting::kResampleQuality) == 1 ? ResampleQuality::kHigh : ResampleQuality::kDefault;
+}
+
+SourceRef MakeResampler(SourceRef source, std::int32_t target_rate, ResampleQuality quality) {
   if (!source) return MakeNullSource();
   if (source->status != kStatusOk || target_rate == source->rate) return source;
+  if (quality == ResampleQuality::kHigh) {
+    // The taps grow with the ratio: far larger ones go down in steps of at most 16.
+    if (target_rate > 0 && target_rate < source->rate / 16)
+      source = MakeResampler(std::move(source), 16 * target_rate, quality);
+    return MakeCounted<HighQualityResampler>(std::move(source), target_rate);
+  }
   if (target_rate > 0 && target_rate < source->rate / 4) {
     SourceRef first = MakeCounted<Resampler>(std::move(source), 2 * target_rate, true);
     return MakeCounted<Resampler>(std::move(first), target_rate, false);
@@ -459,12 +803,12 @@ SourceRef MakeChannelConverter(SourceRef source, std::uint8_t channels) {
   return source;
 }
 
-SourceRef ConvertFormat(SourceRef source, std::int32_t rate, std::uint8_t channels) {
+SourceRef ConvertFormat(SourceRef source, std::int32_t rate, std::uint8_t channels, ResampleQuality quality) {
   if (!source) return MakeNullSource();
   if (source->status != kStatusOk) return source;
   SourceRef converted = std::move(source);
   if (channels < converted->channels) converted = MakeChannelConverter(std::move(converted), channels);
-  if (rate != converted->rate) converted = MakeResampler(std::move(converted), rate);
+  if (rate != converted->rate) converted = MakeResampler(std::move(converted), rate, quality);
   if (converted->channels != channels) converted = MakeChannelConverter(std::move(converted), channels);
   return converted;
 }

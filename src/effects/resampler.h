@@ -10,6 +10,9 @@
 // L tap sets would exceed kPolyphaseTableBytes, the tap set of each output is interpolated
 // between the two nearest of kPrototypePhases + 1 finer-grained sets of the same filter,
 // while position and phase still step in exact integers.
+//
+// HighQualityResampler is the optional long filter in double precision for material
+// that needs more than the default's 60 dB.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,12 +23,18 @@
 
 namespace sonavel {
 
+class SettingsReader;
+
 // The converter runs at the ratio M / L of input frames per output frame.
 struct PolyphaseRatio {
   int L;  // phases
   int M;  // phase step
   bool operator==(const PolyphaseRatio&) const = default;
 };
+
+// Which filter converts rates: the 63-tap table below (the default, whose output stored
+// files and peers may rely on), or the long high-quality design of HighQualityResampler.
+enum class ResampleQuality { kDefault = 0, kHigh = 1 };
 
 inline constexpr int kPolyphaseTaps = 63;
 // The Kaiser window's shape for both directions: about 60 dB of stopband from 63 taps, so
@@ -105,10 +114,59 @@ class Resampler : public FilterSource {
   std::int64_t lead_zeros_ = 0;       // zero frames to deliver before the upstream's
 };
 
+// The high-quality converter: a Kaiser-windowed sinc computed at construction, flat to
+// 0.1 dB up to kHighQualityPassband of the lower Nyquist frequency and at least
+// kHighQualityStopbandDb down from that Nyquist frequency on, in double taps and sums.
+// Output positions step in exact integers at the reduced ratio M / L, as in Resampler;
+// the length and seeking are the same as there. Where L phases of taps would exceed
+// `table_bytes`, each output's taps are interpolated (cubic) between
+// kHighQualityPrototypePhases + 3 finer-grained phases of the same filter.
+inline constexpr double kHighQualityPassband = 0.9;
+inline constexpr double kHighQualityStopbandDb = 160;
+inline constexpr std::size_t kHighQualityTableBytes = std::size_t{4} << 20;
+inline constexpr int kHighQualityPrototypePhases = 512;
+
+class HighQualityResampler : public FilterSource {
+ public:
+  HighQualityResampler(SourceRef source, std::int32_t target_rate,
+                       std::size_t table_bytes = kHighQualityTableBytes);
+
+  void Read(std::int32_t* buffer, std::int32_t frames) override;
+  std::int32_t Position() const override;
+  std::int32_t Length() const override;
+  void Seek(std::int32_t frame) override;
+
+  PolyphaseRatio ratio() const { return ratio_; }
+  bool interpolated() const { return interpolated_; }
+
+ private:
+  void Start(std::int64_t center, std::int32_t phase, bool seek_upstream);
+  // Drops the window frames before the read position and appends a block of input.
+  void Refill();
+
+  PolyphaseRatio ratio_;
+  int taps_per_phase_ = 0;            // a multiple of 8
+  int half_ = 0;                      // taps_per_phase_ / 2: the centre is tap half_ - 1
+  bool interpolated_ = false;
+  std::vector<double> taps_;          // per phase (or prototype row) taps_per_phase_ taps
+  std::vector<double> scratch_;       // the interpolated taps of one output
+  std::vector<double> window_;        // per channel capacity_ frames, one channel after another
+  std::vector<std::int32_t> block_;   // one interleaved block of input
+  std::int32_t capacity_ = 0;
+  std::int32_t read_ = 0;             // first window frame of the next output
+  std::int32_t phase_ = 0;            // numerator of the next output, 0 ≤ phase < L
+  std::int32_t end_ = 0;              // frames of valid data in the window
+  std::int64_t base_ = 0;             // input frame held at window frame 0
+  std::int64_t lead_zeros_ = 0;       // zero frames to deliver before the upstream's
+};
+
 // A converter of `source` to `target_rate`: the source itself when the rate is unchanged
-// or its status is non-zero; two stages when target_rate < rate / 4 (first to twice the
-// target with the narrow filter, then to the target).
-SourceRef MakeResampler(SourceRef source, std::int32_t target_rate);
+// or its status is non-zero. At the default quality two stages when target_rate < rate / 4
+// (first to twice the target with the narrow filter, then to the target). The high
+// quality converts in one stage down to rate / 16; below that it first converts to 16
+// times the target (recursively), which keeps the length exact.
+SourceRef MakeResampler(SourceRef source, std::int32_t target_rate,
+                        ResampleQuality quality = ResampleQuality::kDefault);
 
 // Audio that plays `factor` times faster and higher: a resampler to round(rate / factor)
 // whose reported rate stays the source's. The factor is limited below at 0.1; a factor
@@ -129,8 +187,12 @@ class ChannelConverter : public FilterSource {
 // The source itself when the pair is not 2 → 1 or 1 → 2 or its status is non-zero.
 SourceRef MakeChannelConverter(SourceRef source, std::uint8_t channels);
 
-// The stream of `source` in `rate` and `channels`: fewer channels first, then the rate,
-// then more channels. A source with a non-zero status passes unchanged.
-SourceRef ConvertFormat(SourceRef source, std::int32_t rate, std::uint8_t channels);
+// The stream of `source` in `rate` and `channels`: fewer channels first, then the rate
+// (at `quality`), then more channels. A source with a non-zero status passes unchanged.
+SourceRef ConvertFormat(SourceRef source, std::int32_t rate, std::uint8_t channels,
+                        ResampleQuality quality = ResampleQuality::kDefault);
+
+// The quality the settings choose (ResampleQuality: 1 high, anything else the default).
+ResampleQuality StoredResampleQuality(const SettingsReader& settings);
 
 }  // namespace sonavel

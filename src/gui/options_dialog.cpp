@@ -129,6 +129,12 @@ QWidget* OptionsDialog::BuildGeneralPage() {
   mp3_gapless_->setToolTip(
       "Eine MP3-Datei ist nach dem Laden so lang wie das, was kodiert wurde, und Alben lassen "
       "sich ohne Lücken aneinanderfügen.");
+  high_quality_rate_ = new QCheckBox("Hohe Qualität bei Samplerate-Konvertierung");
+  high_quality_rate_->setObjectName("resampleQuality");
+  high_quality_rate_->setToolTip(
+      "Ein längeres Filter beim Konvertieren der Samplerate, beim Speichern und Einfügen in einer "
+      "anderen Samplerate und bei der Wiedergabe: flach bis 90 % der niedrigeren Nyquist-Frequenz, "
+      "Sperrdämpfung 160 dB. Braucht mehr Rechenzeit.");
   auto* clear_recent = new QPushButton("Liste der zuletzt geöffneten Dateien löschen");
   clear_recent->setObjectName("clearRecentFiles");
   connect(clear_recent, &QPushButton::clicked, this, &OptionsDialog::ClearRecentFiles);
@@ -139,6 +145,7 @@ QWidget* OptionsDialog::BuildGeneralPage() {
   layout->addWidget(add_to_context_);
   layout->addWidget(auto_arrange_);
   layout->addWidget(mp3_gapless_);
+  layout->addWidget(high_quality_rate_);
   auto* clear_row = new QHBoxLayout;
   clear_row->addWidget(clear_recent);
   clear_row->addStretch();
@@ -279,6 +286,7 @@ void OptionsDialog::LoadValues() {
   add_to_context_->setChecked(initial_add_to_context_);
   auto_arrange_->setChecked(settings_.Read(setting::kAutoArrangeWindows));
   mp3_gapless_->setChecked(settings_.Read(setting::kMp3Gapless));
+  high_quality_rate_->setChecked(settings_.Read(setting::kResampleQuality) == 1);
 
   // Playback and folders.
   device_choice_ = settings_.Read(setting::kSoundOutDevice);
@@ -454,6 +462,7 @@ bool OptionsDialog::Apply() {
   settings_.WriteUser(setting::kPlayRegion, play_region_->isChecked());
   settings_.WriteUser(setting::kReduceVolWhenRewind, reduce_volume_->isChecked());
   settings_.WriteUser(setting::kMp3Gapless, mp3_gapless_->isChecked());
+  settings_.WriteUser(setting::kResampleQuality, high_quality_rate_->isChecked() ? 1 : 0);
 
   // Hot keys last: when "keys.dat" cannot be written (SaveHotKeys said so) the dialog
   // stays open rather than losing the user's bindings.

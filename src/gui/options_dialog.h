@@ -108,6 +108,7 @@ class OptionsDialog : public QDialog {
   QCheckBox* add_to_context_ = nullptr;
   QCheckBox* auto_arrange_ = nullptr;
   QCheckBox* mp3_gapless_ = nullptr;
+  QCheckBox* high_quality_rate_ = nullptr;
   // Playback and folders.
   QComboBox* output_device_ = nullptr;
   std::vector<std::string> devices_;

@@ -54,7 +54,8 @@ constexpr const char* kUsage =
     "usage:\n"
     "  sonavel-cli info FILE [--raw RATE:CHANNELS:CODEC] [--gapless on|off]\n"
     "  sonavel-cli convert IN OUT [--wav-format TAG:BITS] [--rate RATE] [--channels 1|2]\n"
-    "                             [--raw RATE:CHANNELS:CODEC] [--gapless on|off] [NAME=VALUE ...]\n"
+    "                             [--quality default|high] [--raw RATE:CHANNELS:CODEC]\n"
+    "                             [--gapless on|off] [NAME=VALUE ...]\n"
     "  sonavel-cli effect NAME IN OUT [VALUE=NUMBER ...]\n"
     "  sonavel-cli effect --list\n"
     "  sonavel-cli tags FILE [NAME=TEXT ...]\n"
@@ -68,7 +69,9 @@ constexpr const char* kUsage =
     "alaw, ulaw, ima-adpcm, ms-adpcm, gsm); BITS its sample size (pcm 8/16/24/32, float 32/64,\n"
     "alaw/ulaw 8, adpcm 4, gsm 0 and mono only). Without --wav-format the stored WAV save\n"
     "format is used, else 16-bit PCM; either way at the rate and channel count of IN unless\n"
-    "--rate (6000 to 96000) or --channels converts them.\n"
+    "--rate (6000 to 96000) or --channels converts them. --quality chooses the rate\n"
+    "converter's filter (else the stored setting ResampleQuality decides): default, or high\n"
+    "(a long filter, flat to 90 % of the lower Nyquist frequency, stopband 160 dB).\n"
     "\n"
     "Headerless files (.raw, .snd, .vox) are read and written by the stored raw audio\n"
     "settings (.vox by its own record), or by --raw: RATE 6000 to 196000, CHANNELS 1 or 2,\n"
@@ -323,6 +326,7 @@ struct ConvertOptions {
   std::int32_t rate = 0;      // 0: the file's own
   std::uint8_t channels = 0;  // 0: the file's own
   std::optional<bool> gapless;  // MP3Gapless, when given
+  std::optional<ResampleQuality> quality;  // when given
   std::vector<std::pair<std::string, std::string>> encoder_values;  // NAME=VALUE for OUT's encoder
   std::optional<std::string> root_url;  // RootURL=... for a playlist or feed
 };
@@ -376,6 +380,12 @@ bool ParseConvertOptions(const std::vector<std::string>& args, ConvertOptions& o
         return false;
       }
       options.rate = rate;
+    } else if (name == "--quality") {
+      if (value != "default" && value != "high") {
+        Fail(ui, "--quality takes default or high, not \"" + value + "\".");
+        return false;
+      }
+      options.quality = value == "high" ? ResampleQuality::kHigh : ResampleQuality::kDefault;
     } else if (name == "--channels") {
       if (value != "1" && value != "2") {
         Fail(ui, "--channels takes 1 (mono) or 2 (stereo), not \"" + value + "\".");
@@ -424,8 +434,10 @@ Result Convert(const std::vector<std::string>& args, Ui& ui) {
   // limiter treats them as the editor's load and save would.
   const auto to_rate = static_cast<std::int32_t>(format.rate);
   const auto to_channels = static_cast<std::uint8_t>(format.channels);
-  return SaveSoundFile(MakePeakLimiter(ConvertFormat(reader, to_rate, to_channels), kFullScale), format, out, ui,
-                       files);
+  const ResampleQuality quality =
+      options.quality.value_or(StoredResampleQuality(settings));
+  return SaveSoundFile(MakePeakLimiter(ConvertFormat(reader, to_rate, to_channels, quality), kFullScale), format,
+                       out, ui, files);
 }
 
 // The text the menu shows for a command: without the access key "&", the shortcut after

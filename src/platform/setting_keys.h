@@ -162,6 +162,12 @@ inline constexpr BoolSetting kAutoPlaybackAfterEffects{kSettingsGroup, "AutoPlay
 // Lower the volume while winding.
 inline constexpr BoolSetting kReduceVolWhenRewind{kSettingsGroup, "ReduceVolWhenRewind", false};
 
+// ---- rate conversion ----
+
+// The filter that converts sample rates (the rate command, format conversion when saving
+// and pasting, playback at another rate): 0 the default, 1 high quality.
+inline constexpr IntSetting kResampleQuality{kSettingsGroup, "ResampleQuality", 0};
+
 // ---- edits ----
 
 // Automatic trimming's threshold in dB, -40 … -12.
@@ -237,7 +243,7 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kAacDisableTns),       NameOf(kAmrModeRateSelection), NameOf(kRssRootUrl),
     NameOf(kComponentsHost),      NameOf(kMainHost),             NameOf(kSaveRegionDir),
     NameOf(kExportRegionFolder),  NameOf(kExportRegionFormat),   NameOf(kAutoGap),
-    NameOf(kAutoGapTime),
+    NameOf(kAutoGapTime),         NameOf(kResampleQuality),
 };
 
 constexpr bool AllNamedOnce() {

@@ -11,6 +11,7 @@
 
 #include "devices/capture_output.h"
 #include "devices/main_thread_queue.h"
+#include "effects/resampler.h"
 #include "formats/wav_writer.h"
 #include "platform/registry.h"
 #include "platform/settings.h"
@@ -303,16 +304,27 @@ class FixedRateOutput final : public CaptureOutput {
 };
 
 TEST_F(TransportTest, ADeviceOfOneRateGetsTheSoundConverted) {
-  Load(QuietRamp(16000), 1, 8000);  // two seconds at 8 kHz
+  const std::vector<std::int32_t> samples = QuietRamp(16000);
+  Load(samples, 1, 8000);  // two seconds at 8 kHz
   auto capture = std::make_shared<FixedRateOutput>();
   engine_.SetOutputFactory([capture](int) { return capture; });
-  document_.state.cursor = 4000;
-  ASSERT_TRUE(transport_->Play());
-  ASSERT_TRUE(DrainUntilClosed());
-  // The last 1.5 s at 48 kHz, and the cursor in the document's own frames at the end.
-  EXPECT_EQ(capture->Samples().size(), 72000u);
-  EXPECT_EQ(document_.state.cursor, 16000);
-  EXPECT_TRUE(ui_.shown().empty());
+  // At the quality the settings choose, whose outputs differ.
+  std::vector<std::vector<std::int16_t>> played;
+  for (const ResampleQuality quality : {ResampleQuality::kDefault, ResampleQuality::kHigh}) {
+    settings_->WriteUserValue("Settings", "ResampleQuality", static_cast<int>(quality));
+    capture->ClearRecord();
+    document_.state.cursor = 4000;
+    ASSERT_TRUE(transport_->Play());
+    ASSERT_TRUE(DrainUntilClosed());
+    // The last 1.5 s at 48 kHz, and the cursor in the document's own frames at the end.
+    SourceRef converted = ConvertFormat(OpenSoundReader(document_.sound), 48000, 1, quality);
+    converted->Seek(24000);
+    EXPECT_EQ(capture->Samples(), To16(testing::ReadFrames(*converted, 72000), 0, 72000));
+    EXPECT_EQ(document_.state.cursor, 16000);
+    EXPECT_TRUE(ui_.shown().empty());
+    played.push_back(capture->Samples());
+  }
+  EXPECT_NE(played[0], played[1]);
 }
 
 TEST_F(TransportTest, NoDeviceShowsTheMessageOnceForPlay) {

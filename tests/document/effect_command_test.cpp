@@ -8,6 +8,7 @@
 
 #include "document_fixture.h"
 #include "effects/delay_effects.h"
+#include "effects/resampler.h"
 #include "store/segment_reader.h"
 #include "effects/filter_source.h"
 #include "store/time.h"
@@ -176,6 +177,24 @@ TEST_F(EffectCommandTest, HeadlessValuesReplaceTheStoredOnesWithoutADialog) {
   EXPECT_EQ(Run(options), kFailed);
   ASSERT_EQ(ui_.shown().size(), 1u);
   EXPECT_EQ(ui_.shown()[0].text, "Höchstens 400 %.");
+}
+
+TEST_F(EffectCommandTest, TheRateCommandConvertsAtTheStoredQuality) {
+  const EffectDefinition* rate = FindEffect(1006);
+  ASSERT_NE(rate, nullptr);
+  const EffectValues given = {{"SampleRate", "11025"}};
+  EffectCommandOptions options;
+  options.values = &given;
+  for (const ResampleQuality quality : {ResampleQuality::kHigh, ResampleQuality::kDefault}) {
+    document_->sound = WriteSound(Ramp(40000), 1, 8000);
+    SourceRef expected = ConvertFormat(OpenSoundReader(document_->sound), 11025, 1, quality);
+    const std::vector<std::int32_t> wanted = testing::ReadFrames(*expected, expected->Length());
+    settings_->WriteUserValue("Settings", "ResampleQuality", static_cast<int>(quality));
+    DocumentServices services = Services();
+    ASSERT_EQ(RunEffectCommand(*document_, services, *settings_, *rate, options), kDone);
+    EXPECT_EQ(document_->sound.rate, 11025);
+    EXPECT_EQ(ReadAll(document_->sound), wanted) << static_cast<int>(quality);
+  }
 }
 
 TEST_F(EffectCommandTest, StereoOnlyEffectsRefuseMono) {

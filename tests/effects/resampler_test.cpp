@@ -241,6 +241,48 @@ TEST(Resampler, SeekGivesWhatReadingFromTheStartGives) {
   }
 }
 
+TEST(HighQualityResampler, ExactLengthsSeeksAndInterpolatedTaps) {
+  for (const auto& [from, to, interpolated] : {std::tuple{44100, 48000, false}, std::tuple{48000, 44100, false},
+                                               std::tuple{96000, 6000, false}, std::tuple{44100, 47999, true}}) {
+    for (std::uint8_t channels : {1, 2, 3}) {
+      // Any material: the high quality has no block shifts to agree.
+      std::vector<std::int32_t> input = Sine(997, from, 30000, 400000, channels);
+      for (std::size_t i = 0; i < input.size(); ++i) input[i] += static_cast<std::int32_t>((i * 7919) % 100003) - 50000;
+      SourceRef resampled = MakeResampler(Memory(input, from, channels), to, ResampleQuality::kHigh);
+      auto* resampler = dynamic_cast<HighQualityResampler*>(resampled.get());
+      ASSERT_NE(resampler, nullptr);
+      EXPECT_EQ(resampler->interpolated(), interpolated);
+      EXPECT_EQ(resampled->rate, to);
+      const std::int32_t length = resampled->Length();
+      EXPECT_EQ(length, (std::int64_t{30000} * to + from - 1) / from);
+      const std::vector<std::int32_t> whole = ReadAll(*resampled, length);
+      EXPECT_EQ(resampled->Position(), length);
+      const int phases = resampler->ratio().L;
+      for (std::int32_t n : {0, 1, 7, phases - 1, phases, phases + 1, 5000, length - 100}) {
+        if (n < 0 || n + 100 > length) continue;
+        resampled->Seek(n);
+        EXPECT_EQ(resampled->Position(), n);
+        const std::vector<std::int32_t> after_seek = ReadAll(*resampled, 100);
+        EXPECT_EQ(resampled->Position(), n + 100);
+        const std::vector<std::int32_t> expected(whole.begin() + static_cast<std::ptrdiff_t>(n) * channels,
+                                                 whole.begin() + static_cast<std::ptrdiff_t>(n + 100) * channels);
+        ASSERT_EQ(after_seek, expected) << from << " → " << to << ", " << int{channels} << " channels, frame " << n;
+      }
+      if (channels != 2 || interpolated) continue;
+      // Taps interpolated from the prototype instead of the table: at most one unit off.
+      HighQualityResampler from_prototype(Memory(input, from, channels), to, 0);
+      ASSERT_TRUE(from_prototype.interpolated());
+      const std::vector<std::int32_t> fine = ReadAll(from_prototype, length);
+      for (std::size_t i = 0; i < whole.size(); ++i) ASSERT_NEAR(fine[i], whole[i], 1) << i;
+    }
+  }
+  // Ratios beyond 16 go down in steps, their length still exact: 192000 → 128000 → 8000.
+  SourceRef steps = MakeResampler(Memory(std::vector<std::int32_t>(10007, 0x1000), 192000), 8000, ResampleQuality::kHigh);
+  EXPECT_EQ(steps->Length(), (10007 * 8000 + 191999) / 192000);
+  const std::vector<std::int32_t> level = ReadAll(*steps, steps->Length());
+  EXPECT_NEAR(level[level.size() / 2], 0x1000, 1);
+}
+
 TEST(Resampler, ToneKeepsItsPitchAndLevel) {
   const double amplitude = kFullScale / 2.0;
   SourceRef resampled = MakeResampler(Memory(Sine(1000, 44100, 3 * 44100, amplitude), 44100), 48000);

@@ -221,6 +221,8 @@ TEST_F(OptionsTest, ValuesAreWrittenOnOkAndShownNextTime) {
     Find<QCheckBox>(dialog, "autoArrangeWindows")->setChecked(false);
     ASSERT_TRUE(Find<QCheckBox>(dialog, "mp3Gapless")->isChecked());
     Find<QCheckBox>(dialog, "mp3Gapless")->setChecked(false);
+    ASSERT_FALSE(Find<QCheckBox>(dialog, "resampleQuality")->isChecked());
+    Find<QCheckBox>(dialog, "resampleQuality")->setChecked(true);
     Find<QSlider>(dialog, "autoTrimThreshold")->setValue(-33);
     EXPECT_EQ(Find<QLabel>(dialog, "autoTrimThresholdValue")->text(), "-33 dB");
     Find<QCheckBox>(dialog, "autoPlaybackAfterEffects")->setChecked(false);
@@ -239,6 +241,7 @@ TEST_F(OptionsTest, ValuesAreWrittenOnOkAndShownNextTime) {
   EXPECT_FALSE(settings_.ReadBool("Settings", "PromptSampleAndChannels", true));
   EXPECT_FALSE(settings_.ReadBool("Settings", "AutoArrangeWindows", true));
   EXPECT_FALSE(settings_.ReadBool("Settings", "MP3Gapless", true));
+  EXPECT_EQ(settings_.ReadInt("Settings", "ResampleQuality", 0), 1);
   EXPECT_FALSE(settings_.ReadBool("Settings", "AutoPlaybackAfterEffects", true));
   EXPECT_FALSE(settings_.ReadBool("Settings", "PlayWhenOpen", true));
   EXPECT_TRUE(settings_.ReadBool("Settings", "PlayBookMark", false));
@@ -255,6 +258,7 @@ TEST_F(OptionsTest, ValuesAreWrittenOnOkAndShownNextTime) {
   EXPECT_TRUE(Find<QRadioButton>(again, "useDefaultFormat")->isChecked());
   EXPECT_FALSE(Find<QCheckBox>(again, "autoArrangeWindows")->isChecked());
   EXPECT_FALSE(Find<QCheckBox>(again, "mp3Gapless")->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(again, "resampleQuality")->isChecked());
   EXPECT_EQ(Find<QSlider>(again, "autoTrimThreshold")->value(), -33);
   EXPECT_EQ(Find<QLabel>(again, "autoTrimThresholdValue")->text(), "-33 dB");
   EXPECT_FALSE(Find<QCheckBox>(again, "autoPlaybackAfterEffects")->isChecked());

@@ -557,7 +557,28 @@ TEST_F(CliTest, ConvertChangesRateAndChannelsToTheExactDuration) {
             std::string::npos);
   EXPECT_EQ(Cli("convert " + Quote(in) + " " + Quote(Path("x.wav")) + " --wav-format gsm:4 --channels 1").code, 2);
 
-  for (const char* wrong : {"--rate 5999", "--rate 96001", "--rate 44.1", "--channels 3", "--rate", "--speed 2"}) {
+  // The high quality: the same exact length, other samples; the stored setting chooses it
+  // when --quality is not given, and --quality default overrides the setting.
+  auto convert_at = [&](const std::string& out, const std::string& options) {
+    const Outcome done = Cli("convert " + Quote(in) + " " + Quote(Path(out)) + " --rate 48000 " + options);
+    EXPECT_EQ(done.code, 0) << done.err;
+    return SamplesOf(Path(out));
+  };
+  const std::vector<std::int32_t> normal = convert_at("normal.wav", "");
+  const std::vector<std::int32_t> high = convert_at("high.wav", "--quality high");
+  EXPECT_EQ(high.size(), 2u * 48000);
+  EXPECT_NE(high, normal);
+  EXPECT_EQ(convert_at("default.wav", "--quality default"), normal);
+  {
+    Registry registry;
+    Settings settings(registry);
+    settings.Write(setting::kResampleQuality, 1);
+  }
+  EXPECT_EQ(convert_at("stored.wav", ""), high);
+  EXPECT_EQ(convert_at("overridden.wav", "--quality default"), normal);
+
+  for (const char* wrong : {"--rate 5999", "--rate 96001", "--rate 44.1", "--channels 3", "--rate", "--speed 2",
+                            "--quality best", "--quality HIGH", "--quality 1", "--quality"}) {
     const Outcome refused = Cli("convert " + Quote(in) + " " + Quote(Path("x.wav")) + " " + wrong);
     EXPECT_EQ(refused.code, 2) << wrong;
     EXPECT_FALSE(refused.err.empty()) << wrong;
