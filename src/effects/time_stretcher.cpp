@@ -27,6 +27,8 @@ constexpr int kMaxOrder = 16;
 constexpr double kMinFactor = 0.01;
 constexpr double kMaxVocoderFactor = 8;
 constexpr double kMaxOverlapFactor = 100;
+// The most a frame's level is raised to restore the analysis frame's energy (6 dB).
+constexpr double kMaxFrameGain = 2;
 // Input ring of the vocoder: five seconds at the usual rates, never less than two frames.
 constexpr std::int64_t kRingSeconds = 5;
 constexpr std::int64_t kRingRateLimit = 192000;
@@ -78,9 +80,8 @@ TimeStretcher::TimeStretcher(SourceRef source, double x)
   phase_scale_ = hop_ / (hop_whole_ + hop_fraction_ * 1e-6);
   peak_bound = peak_bound > 0xFFFFF ? 0x200000 : 2 * std::max(peak_bound, 0);
 
-  const double gain = 1 / std::sqrt(std::max(x, 0.2));
   window_.resize(size_);
-  for (std::int32_t i = 0; i < size_; ++i) window_[i] = (0.54 - 0.46 * std::cos(kTwoPi * i / size_)) * gain;
+  for (std::int32_t i = 0; i < size_; ++i) window_[i] = 0.54 - 0.46 * std::cos(kTwoPi * i / size_);
   bin_step_.resize(size_ / 2);
   for (std::int32_t j = 0; j < size_ / 2; ++j) bin_step_[j] = kTwoPi * j / size_;
 
@@ -90,6 +91,7 @@ TimeStretcher::TimeStretcher(SourceRef source, double x)
   frames_.assign(static_cast<std::size_t>(channels) * 4 * size_, 0.0);
   phases_.assign(static_cast<std::size_t>(channels) * (size_ / 2), 0.0);
   phase_start_.assign(phases_.size(), 0.0);
+  correlation_.assign(channels, 1.0);
   magnitude_.assign(size_ / 2, 0.0);
   angle_.assign(size_ / 2, 0.0);
   synthesis_.assign(size_ / 2, 0.0);
@@ -165,6 +167,10 @@ void TimeStretcher::ComputeFrame() {
     // The spectra of the two real signals, bins below N / 2.
     double* first = frame_of(channel);
     double* second = pair ? frame_of(channel + 1) : nullptr;
+    // The middle bin (real for a real signal) is kept apart in the unused element half of
+    // the real part.
+    first[half] = re[half];
+    if (pair) second[half] = im[half];
     for (std::int32_t j = 0; j < half; ++j) {
       const std::int32_t mirror = (n - j) & (n - 1);
       if (!pair) {
@@ -180,11 +186,14 @@ void TimeStretcher::ComputeFrame() {
     ProcessBins(first, first + n, channel, h, o);
     if (pair) ProcessBins(second, second + n, channel + 1, h, o);
     // Both synthesis spectra in one: each is that of a real signal (its negative bins the
-    // mirror of its positive ones, the middle bin 0, the constant bin real), so the
+    // mirror of its positive ones, the middle and the constant bin real), so the
     // inverse gives the first channel as the real part and the second as the imaginary.
+    // The middle bin alternates in sign from frame to frame of the input; it keeps its
+    // value where the output has moved on as far as the input (always at x = 1).
+    const double nyquist_sign = (output_counter_ - input_counter_) % 2 != 0 ? -1.0 : 1.0;
     auto value = [&](const double* spectrum, std::int32_t k, bool imaginary) {
       if (k == 0) return imaginary ? 0.0 : spectrum[0];
-      if (k == half) return 0.0;
+      if (k == half) return imaginary ? 0.0 : nyquist_sign * spectrum[half];
       if (k < half) return spectrum[(imaginary ? n : 0) + k];
       return imaginary ? -spectrum[n + (n - k)] : spectrum[n - k];
     };
@@ -200,7 +209,43 @@ void TimeStretcher::ComputeFrame() {
     std::copy_n(re, n, first);
     if (pair) std::copy_n(im, n, second);
   }
+  for (std::size_t channel = 0; channel < channel_count; ++channel) NormaliseFrame(channel, ring);
   first_frame_ = false;
+}
+
+void TimeStretcher::NormaliseFrame(std::size_t channel, const std::int32_t* ring) {
+  // Only [N/2 − H, N/2 + H) of a frame is ever heard: the first half while it is the newer
+  // frame of a fade, the second while it is the older one. Changing the phases spreads a
+  // frame's energy over its whole length, so that region holds less of it than the
+  // windowed input did (noise loses up to 1 dB at most factors, tones nothing): the gain
+  // gives the region back the energy of the analysis frame's same region. Dividing by the
+  // window then makes each frame an estimate of the signal itself.
+  const std::int32_t half = size_ / 2;
+  const std::size_t channel_count = channels;
+  double* frame = frames_.data() + (channel * 2 + newest_) * 2 * size_;
+  double analysis = 0;
+  double synthesis = 0;
+  for (std::int32_t i = half - hop_; i < half + hop_; ++i) {
+    const double input = window_[i] * ring[i * channel_count + channel];
+    analysis += input * input;
+    synthesis += frame[i] * frame[i];
+  }
+  const double gain = synthesis > 0 ? std::min(std::sqrt(analysis / synthesis), kMaxFrameGain) : 1.0;
+  for (std::int32_t i = half - hop_; i < half + hop_; ++i) frame[i] *= gain / window_[i];
+
+  // How alike the two frames are where they are faded into each other: 1 for a steady
+  // tone, less for noise, whose successive frames the phase changes decorrelate.
+  const double* older = frames_.data() + (channel * 2 + (newest_ ^ 1)) * 2 * size_;
+  double product = 0;
+  double newer_energy = 0;
+  double older_energy = 0;
+  for (std::int32_t i = half - hop_; i < half; ++i) {
+    product += frame[i] * older[i + hop_];
+    newer_energy += frame[i] * frame[i];
+    older_energy += older[i + hop_] * older[i + hop_];
+  }
+  const double energy = newer_energy * older_energy;
+  correlation_[channel] = energy > 0 ? std::clamp(product / std::sqrt(energy), 0.0, 1.0) : 1.0;
 }
 
 void TimeStretcher::ProcessBins(double* real, double* imaginary, std::size_t channel, double h, double o) {
@@ -276,11 +321,15 @@ void TimeStretcher::Read(std::int32_t* buffer, std::int32_t frames) {
     for (std::size_t channel = 0; channel < channel_count; ++channel) {
       const double* newer = frames_.data() + (channel * 2 + newest_) * 2 * size_;
       const double* older = frames_.data() + (channel * 2 + (newest_ ^ 1)) * 2 * size_;
+      const double loss = 1 - correlation_[channel];
       for (std::int32_t f = 0; f < count; ++f) {
-        // Linear fade from the older frame (one hop further into it) to the newer one.
+        // Fade from the older frame (one hop further into it) to the newer one: linear,
+        // divided by the level the sum of two frames of that correlation has, so that
+        // alike frames fade linearly and unlike ones keep their power.
         const std::int32_t i = read_index_ + f;
         const double q = static_cast<double>(half - i) / hop_;
-        const double value = std::clamp((1 - q) * newer[i] + q * older[i + hop_], -bound, bound);
+        const double level = std::sqrt(1 - 2 * q * (1 - q) * loss);
+        const double value = std::clamp(((1 - q) * newer[i] + q * older[i + hop_]) / level, -bound, bound);
         buffer[f * channel_count + channel] = static_cast<std::int32_t>(value);
       }
     }

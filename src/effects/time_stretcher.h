@@ -9,7 +9,10 @@
 // the current frame (so the bins of one partial stay coherent), and transforms back. The
 // synthesis phases start at the first frame's analysis phases, so at x = 1 each frame is
 // resynthesised unchanged. Output frames come from the middle of the last two frames,
-// faded linearly from the older into the newer one. Output frame n therefore carries the
+// faded from the older into the newer one. The level is kept at every factor: each frame's
+// heard middle gets back the energy the analysis frame had there, the window is divided
+// out, and the fade keeps the power of frames that the phase changes made unlike (noise);
+// at x = 1 the input returns unchanged. Output frame n therefore carries the
 // input around frame n × x′, where x′ is x to the analysis hop's resolution (a millionth of
 // a frame).
 //
@@ -52,7 +55,7 @@ class TimeStretcher : public FilterSource {
   // centred there and holds the input before it (zeros before the start), the running
   // phases start afresh. Seeking to 0 is the same as a new stretcher. After Seek(n),
   // Position() is n and the output is time-aligned with a continuous read; at x = 1 it
-  // matches that read up to the windowing ripple, at other factors the partials carry
+  // matches that read, at other factors the partials carry
   // the same frequencies and levels but may start with other phases.
   void Seek(std::int32_t frame) override;
 
@@ -67,6 +70,10 @@ class TimeStretcher : public FilterSource {
   void Reset(std::int64_t center);
   // Advances the analysis frame by one hop and resynthesises every channel.
   void ComputeFrame();
+  // Gives the heard middle of the newest frame of `channel` the energy of the analysis
+  // frame's (`ring` is the analysis window's input), divides the window out, and measures
+  // its correlation with the older frame where the two are faded.
+  void NormaliseFrame(std::size_t channel, const std::int32_t* ring);
   // Ties the synthesis phases of the bins around each spectral peak to the peak's.
   void LockPhases();
   // From the analysis spectrum (bins below N / 2) of `channel` to its synthesis spectrum,
@@ -94,6 +101,7 @@ class TimeStretcher : public FilterSource {
   std::vector<double> frames_;       // channels × 2 × 2N
   std::vector<double> phases_;       // channels × N / 2
   std::vector<double> phase_start_;  // channels × N / 2
+  std::vector<double> correlation_;  // per channel, of the two frames being faded, 0..1
   // Scratch of one channel's frame: magnitudes, analysis and synthesis phases (N / 2 each).
   std::vector<double> magnitude_;
   std::vector<double> angle_;
