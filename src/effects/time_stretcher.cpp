@@ -71,8 +71,12 @@ std::int32_t OverlapAddSegmentFrames(std::int32_t rate) {
 // ---------------------------------------------------------------------------------------
 // Phase vocoder
 
-TimeStretcher::TimeStretcher(SourceRef source, double x)
-    : FilterSource(std::move(source)), plan_(FftOrderForRate(rate)), size_(plan_.size()), hop_(size_ / 8) {
+TimeStretcher::TimeStretcher(SourceRef source, double x, StretchPrecision precision)
+    : FilterSource(std::move(source)),
+      plan_(FftOrderForRate(rate)),
+      precision_(precision),
+      size_(plan_.size()),
+      hop_(size_ / 8) {
   x = LimitFactor(x, kMaxVocoderFactor);
   const double analysis_hop = hop_ * x;
   hop_whole_ = static_cast<std::int32_t>(analysis_hop);
@@ -255,6 +259,14 @@ void TimeStretcher::ProcessBins(double* real, double* imaginary, std::size_t cha
   double* magnitude = magnitude_.data();
   double* angle = angle_.data();
   double* synthesis = synthesis_.data();
+  if (precision_ == StretchPrecision::kFast && !first_frame_) {
+    AnalyseBinsFast({real, imaginary, bin_step_.data(), start, phase, magnitude, angle, synthesis, h, o, phase_scale_},
+                    half);
+    LockPhases();
+    PolarToRectangularFast(magnitude, synthesis, real, imaginary, half);
+    return;
+  }
+  // The exact path, which also sets the start phases on the first frame.
   for (std::int32_t j = 0; j < half; ++j) {
     angle[j] = std::atan2(imaginary[j], real[j]);
     magnitude[j] = std::sqrt(real[j] * real[j] + imaginary[j] * imaginary[j]);
@@ -497,21 +509,21 @@ void OverlapAddStretcher::Seek(std::int32_t frame) {
 
 // ---------------------------------------------------------------------------------------
 
-SourceRef MakeTimeStretcher(SourceRef source, double x) {
+SourceRef MakeTimeStretcher(SourceRef source, double x, StretchPrecision precision) {
   if (!source) return MakeNullSource();
   if (source->status != kStatusOk) return source;
   const bool negative = x < 0;
   const double magnitude = LimitFactor(std::fabs(x), kMaxOverlapFactor);
   if (negative || magnitude > kMaxVocoderFactor)
     return MakeCounted<OverlapAddStretcher>(std::move(source), magnitude);
-  return MakeCounted<TimeStretcher>(std::move(source), magnitude);
+  return MakeCounted<TimeStretcher>(std::move(source), magnitude, precision);
 }
 
-SourceRef MakePitchShifter(SourceRef source, double x) {
+SourceRef MakePitchShifter(SourceRef source, double x, StretchPrecision precision) {
   if (!source) return MakeNullSource();
   if (source->status != kStatusOk) return source;
   if (!(x >= 0.1)) x = 0.1;  // also NaN
-  return MakeTimeStretcher(MakeSpeedChanger(std::move(source), x), 1 / x);
+  return MakeTimeStretcher(MakeSpeedChanger(std::move(source), x), 1 / x, precision);
 }
 
 }  // namespace sonavel

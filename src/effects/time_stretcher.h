@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "effects/dsp/fft.h"
+#include "effects/dsp/phase_math.h"
 #include "effects/filter_source.h"
 #include "store/stream.h"
 
@@ -44,7 +45,9 @@ class TimeStretcher : public FilterSource {
   // Plays `source` x times as fast at the same pitch; x is limited to 0.01..8. The peak
   // bound is twice the source's (0x200000 when the source's exceeds 0xFFFFF); outputs are
   // limited to it.
-  TimeStretcher(SourceRef source, double x);
+  // `precision` chooses the per-bin arithmetic: the C library's functions or our
+  // vectorised ones (output equal within 1 in the store's scale).
+  TimeStretcher(SourceRef source, double x, StretchPrecision precision = StretchPrecision::kFast);
 
   void Read(std::int32_t* buffer, std::int32_t frames) override;
   // The output frames delivered since the start, or since the last seek plus its target.
@@ -85,6 +88,7 @@ class TimeStretcher : public FilterSource {
   std::int64_t HopMillionths() const { return std::int64_t{hop_whole_} * 1000000 + hop_fraction_; }
 
   FftPlan plan_;
+  StretchPrecision precision_;
   std::int32_t size_;      // N
   std::int32_t hop_;       // H = N / 8
   std::int32_t hop_whole_;     // c0
@@ -164,10 +168,10 @@ class OverlapAddStretcher : public FilterSource {
 // stream cannot run backwards) and, as for large factors, goes to the overlap-add
 // stretcher. Magnitudes below 0.01, and NaN, count as 0.01 (a zero factor would never
 // advance). A source with a non-zero status is returned unchanged.
-SourceRef MakeTimeStretcher(SourceRef source, double x);
+SourceRef MakeTimeStretcher(SourceRef source, double x, StretchPrecision precision = StretchPrecision::kFast);
 
 // Moves the pitch by x and keeps the duration: the speed changer by x (limited below at
 // 0.1), then the time stretcher by 1 / (that same limited x).
-SourceRef MakePitchShifter(SourceRef source, double x);
+SourceRef MakePitchShifter(SourceRef source, double x, StretchPrecision precision = StretchPrecision::kFast);
 
 }  // namespace sonavel
