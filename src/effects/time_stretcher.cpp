@@ -99,6 +99,9 @@ TimeStretcher::TimeStretcher(SourceRef source, double x, StretchPrecision precis
   magnitude_.assign(size_ / 2, 0.0);
   angle_.assign(size_ / 2, 0.0);
   synthesis_.assign(size_ / 2, 0.0);
+  lock_base_.assign(size_ / 2, 0.0);
+  peak_synthesis_.assign(size_ / 2, 0.0);
+  peaks_.assign(size_ / 2, 0);
   pair_real_.assign(size_, 0.0);
   pair_imaginary_.assign(size_, 0.0);
   Reset(0);
@@ -163,51 +166,65 @@ void TimeStretcher::ComputeFrame() {
     const bool pair = channel + 1 < channel_count;
     double* re = pair_real_.data();
     double* im = pair_imaginary_.data();
-    for (std::int32_t i = 0; i < n; ++i) {
-      re[i] = window_[i] * ring[i * channel_count + channel];
-      im[i] = pair ? window_[i] * ring[i * channel_count + channel + 1] : 0.0;
+    const std::int32_t* samples = ring + channel;
+    for (std::int32_t i = 0; i < n; ++i) re[i] = window_[i] * samples[i * channel_count];
+    if (pair) {
+      for (std::int32_t i = 0; i < n; ++i) im[i] = window_[i] * samples[i * channel_count + 1];
+    } else {
+      std::fill_n(im, n, 0.0);
     }
     plan_.Forward(re, im);
-    // The spectra of the two real signals, bins below N / 2.
+    // The spectra of the two real signals, bins below N / 2; the middle bin (real for a
+    // real signal) is kept apart in the unused element half of the real part.
     double* first = frame_of(channel);
     double* second = pair ? frame_of(channel + 1) : nullptr;
-    // The middle bin (real for a real signal) is kept apart in the unused element half of
-    // the real part.
     first[half] = re[half];
-    if (pair) second[half] = im[half];
-    for (std::int32_t j = 0; j < half; ++j) {
-      const std::int32_t mirror = (n - j) & (n - 1);
-      if (!pair) {
-        first[j] = re[j];
-        first[n + j] = im[j];
-        continue;
+    if (pair) {
+      second[half] = im[half];
+      first[0] = re[0];
+      first[n] = 0;
+      second[0] = im[0];
+      second[n] = 0;
+      for (std::int32_t j = 1; j < half; ++j) {
+        first[j] = 0.5 * (re[j] + re[n - j]);
+        first[n + j] = 0.5 * (im[j] - im[n - j]);
+        second[j] = 0.5 * (im[j] + im[n - j]);
+        second[n + j] = 0.5 * (re[n - j] - re[j]);
       }
-      first[j] = 0.5 * (re[j] + re[mirror]);
-      first[n + j] = 0.5 * (im[j] - im[mirror]);
-      second[j] = 0.5 * (im[j] + im[mirror]);
-      second[n + j] = 0.5 * (re[mirror] - re[j]);
+    } else {
+      std::copy_n(re, half, first);
+      std::copy_n(im, half, first + n);
     }
     ProcessBins(first, first + n, channel, h, o);
     if (pair) ProcessBins(second, second + n, channel + 1, h, o);
     // Both synthesis spectra in one: each is that of a real signal (its negative bins the
-    // mirror of its positive ones, the middle and the constant bin real), so the
+    // conjugate mirror of its positive ones, the middle and the constant bin real), so the
     // inverse gives the first channel as the real part and the second as the imaginary.
     // The middle bin alternates in sign from frame to frame of the input; it keeps its
     // value where the output has moved on as far as the input (always at x = 1).
     const double nyquist_sign = (output_counter_ - input_counter_) % 2 != 0 ? -1.0 : 1.0;
-    auto value = [&](const double* spectrum, std::int32_t k, bool imaginary) {
-      if (k == 0) return imaginary ? 0.0 : spectrum[0];
-      if (k == half) return imaginary ? 0.0 : nyquist_sign * spectrum[half];
-      if (k < half) return spectrum[(imaginary ? n : 0) + k];
-      return imaginary ? -spectrum[n + (n - k)] : spectrum[n - k];
-    };
-    for (std::int32_t k = 0; k < n; ++k) {
-      const double ar = value(first, k, false);
-      const double ai = value(first, k, true);
-      const double br = pair ? value(second, k, false) : 0.0;
-      const double bi = pair ? value(second, k, true) : 0.0;
-      re[k] = ar - bi;
-      im[k] = ai + br;
+    if (pair) {
+      re[0] = first[0];
+      im[0] = second[0];
+      re[half] = nyquist_sign * first[half];
+      im[half] = nyquist_sign * second[half];
+      for (std::int32_t k = 1; k < half; ++k) {
+        re[k] = first[k] - second[n + k];
+        im[k] = first[n + k] + second[k];
+        re[n - k] = first[k] + second[n + k];
+        im[n - k] = second[k] - first[n + k];
+      }
+    } else {
+      re[0] = first[0];
+      im[0] = 0;
+      re[half] = nyquist_sign * first[half];
+      im[half] = 0;
+      for (std::int32_t k = 1; k < half; ++k) {
+        re[k] = first[k];
+        im[k] = first[n + k];
+        re[n - k] = first[k];
+        im[n - k] = -first[n + k];
+      }
     }
     plan_.Inverse(re, im);
     std::copy_n(re, n, first);
@@ -289,33 +306,46 @@ void TimeStretcher::ProcessBins(double* real, double* imaginary, std::size_t cha
 void TimeStretcher::LockPhases() {
   // Every bin takes the synthesis phase of the spectral peak whose region it lies in, plus
   // its analysis phase difference to that peak, so that the bins of one partial keep the
-  // relation they have in the current frame. Regions end at the weakest bin between peaks.
+  // relation they have in the current frame. Regions end at the weakest bin between peaks
+  // (the first of equal ones); the bins before the first peak belong to it.
   const std::int32_t half = size_ / 2;
   const double* magnitude = magnitude_.data();
   const double* angle = angle_.data();
   double* synthesis = synthesis_.data();
-  std::int32_t previous_peak = -1;
-  std::int32_t region_start = 0;
-  for (std::int32_t j = 0; j <= half; ++j) {
-    const bool peak = j < half && (j == 0 || magnitude[j] > magnitude[j - 1]) &&
-                      (j + 1 == half || magnitude[j] >= magnitude[j + 1]);
-    if (!peak && j < half) continue;
-    // Bins from region_start up to the weakest bin before this peak belong to the last one.
-    std::int32_t boundary = j;
-    if (previous_peak >= 0 && j < half) {
-      boundary = previous_peak + 1;
-      for (std::int32_t k = previous_peak + 1; k < j; ++k)
-        if (magnitude[k] < magnitude[boundary]) boundary = k;
-    }
-    const std::int32_t owner = previous_peak >= 0 ? previous_peak : j;
-    if (owner < half) {
-      const double base = synthesis[owner] - angle[owner];
-      for (std::int32_t k = region_start; k < boundary; ++k)
-        if (k != owner) synthesis[k] = base + angle[k];
-    }
-    region_start = boundary;
-    previous_peak = j;
+  double* base = lock_base_.data();
+  std::int32_t* peaks = peaks_.data();
+  // The peaks, without branches: a bin louder than the one below and at least as loud as
+  // the one above (the outermost bins compare with their one neighbour).
+  std::int32_t count = 0;
+  peaks[count] = 0;
+  count += magnitude[0] >= magnitude[1] ? 1 : 0;
+  for (std::int32_t j = 1; j + 1 < half; ++j) {
+    peaks[count] = j;
+    count += (magnitude[j] > magnitude[j - 1]) & (magnitude[j] >= magnitude[j + 1]);
   }
+  peaks[count] = half - 1;
+  count += magnitude[half - 1] > magnitude[half - 2] ? 1 : 0;
+  // Each peak's offset between synthesis and analysis phase over its region.
+  std::int32_t region_start = 0;
+  for (std::int32_t p = 0; p < count; ++p) {
+    const std::int32_t peak = peaks[p];
+    std::int32_t boundary = half;
+    if (p + 1 < count) {
+      boundary = peak + 1;
+      double weakest = magnitude[boundary];
+      for (std::int32_t k = peak + 2; k < peaks[p + 1]; ++k) {
+        const bool weaker = magnitude[k] < weakest;
+        weakest = weaker ? magnitude[k] : weakest;
+        boundary = weaker ? k : boundary;
+      }
+    }
+    std::fill(base + region_start, base + boundary, synthesis[peak] - angle[peak]);
+    // The peak keeps its own phase: base + angle need not give it back exactly.
+    peak_synthesis_[p] = synthesis[peak];
+    region_start = boundary;
+  }
+  for (std::int32_t j = 0; j < half; ++j) synthesis[j] = base[j] + angle[j];
+  for (std::int32_t p = 0; p < count; ++p) synthesis[peaks[p]] = peak_synthesis_[p];
 }
 
 void TimeStretcher::Read(std::int32_t* buffer, std::int32_t frames) {

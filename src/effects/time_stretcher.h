@@ -110,6 +110,10 @@ class TimeStretcher : public FilterSource {
   std::vector<double> magnitude_;
   std::vector<double> angle_;
   std::vector<double> synthesis_;
+  // Scratch of the phase locking: each bin's offset, the peaks and their synthesis phases.
+  std::vector<double> lock_base_;
+  std::vector<double> peak_synthesis_;
+  std::vector<std::int32_t> peaks_;
   // The complex transform two channels share.
   std::vector<double> pair_real_;
   std::vector<double> pair_imaginary_;
