@@ -6,6 +6,7 @@
 #include <numbers>
 #include <utility>
 
+#include "effects/dsp/worker_pool.h"
 #include "effects/resampler.h"
 
 namespace sonavel {
@@ -92,18 +93,22 @@ TimeStretcher::TimeStretcher(SourceRef source, double x, StretchPrecision precis
   const std::int64_t usual = kRingSeconds * std::min<std::int64_t>(rate, kRingRateLimit);
   ring_frames_ = static_cast<std::int32_t>(std::max<std::int64_t>(usual, 2 * std::int64_t{size_} + 2));
   ring_.assign(static_cast<std::size_t>(ring_frames_) * channels, 0);
-  frames_.assign(static_cast<std::size_t>(channels) * 4 * size_, 0.0);
-  phases_.assign(static_cast<std::size_t>(channels) * (size_ / 2), 0.0);
+  const std::size_t channel_count = channels;
+  const std::size_t pairs = (channel_count + 1) / 2;
+  const std::size_t half = size_ / 2;
+  frames_.assign(kSlots * channel_count * 2 * size_, 0.0);
+  pair_buffers_.assign(kBatch * pairs * 2 * size_, 0.0);
+  batch_.resize(kBatch);
+  analysis_energy_.assign(kBatch * channel_count, 0.0);
+  correlation_.assign(kSlots * channel_count, 1.0);
+  phases_.assign(channel_count * half, 0.0);
   phase_start_.assign(phases_.size(), 0.0);
-  correlation_.assign(channels, 1.0);
-  magnitude_.assign(size_ / 2, 0.0);
-  angle_.assign(size_ / 2, 0.0);
-  synthesis_.assign(size_ / 2, 0.0);
-  lock_base_.assign(size_ / 2, 0.0);
-  peak_synthesis_.assign(size_ / 2, 0.0);
-  peaks_.assign(size_ / 2, 0);
-  pair_real_.assign(size_, 0.0);
-  pair_imaginary_.assign(size_, 0.0);
+  magnitude_.assign(channel_count * half, 0.0);
+  angle_.assign(channel_count * half, 0.0);
+  synthesis_.assign(channel_count * half, 0.0);
+  lock_base_.assign(channel_count * half, 0.0);
+  peak_synthesis_.assign(channel_count * half, 0.0);
+  peaks_.assign(channel_count * half, 0);
   Reset(0);
 }
 
@@ -126,60 +131,99 @@ void TimeStretcher::Reset(std::int64_t center) {
   input_counter_ = 0;
   output_counter_ = 0;
   std::fill(phases_.begin(), phases_.end(), 0.0);
-  first_frame_ = true;
   Fetch(ring_.data() + static_cast<std::size_t>(hop_whole_) * channels, size_ - hop_whole_);
-  ComputeFrame();
+  computed_ = 0;
+  ComputeBatch();
+  current_ = 0;
   read_index_ = size_ / 2;
 }
 
-void TimeStretcher::ComputeFrame() {
+double* TimeStretcher::Frame(std::int64_t number, std::size_t channel) {
+  const auto slot = static_cast<std::size_t>(number % kSlots);
+  return frames_.data() + (slot * channels + channel) * 2 * size_;
+}
+
+void TimeStretcher::Parallel(std::int32_t count, const std::function<void(std::int32_t)>& task) {
+  if (parallel_) {
+    WorkerPool::Shared().Run(count, task);
+  } else {
+    for (std::int32_t i = 0; i < count; ++i) task(i);
+  }
+}
+
+void TimeStretcher::ComputeBatch() {
+  // The frames of a batch depend on each other only through the running phases of each
+  // channel: the transforms run in parallel over frames and channel pairs, the bins in
+  // parallel over channels, each channel's frames in order.
   const std::int32_t n = size_;
   const std::int32_t half = n / 2;
   const std::size_t channel_count = channels;
+  const std::int32_t pairs = (channels + 1) / 2;
+  const bool first_batch = computed_ == 0;
 
-  // Frame step: the next analysis window, c0 or c0 + 1 frames on.
-  accumulator_ += hop_fraction_;
-  std::int32_t step = hop_whole_;
-  if (accumulator_ > 999999) {
-    ++step;
-    accumulator_ -= 1000000;
-  }
-  ring_position_ += step;
-  if (ring_position_ + n > ring_frames_) {
-    const std::int32_t keep = n - step;
-    std::copy_n(ring_.data() + static_cast<std::size_t>(ring_position_) * channel_count,
-                static_cast<std::size_t>(keep) * channel_count, ring_.data());
-    ring_position_ = 0;
-  }
-  Fetch(ring_.data() + static_cast<std::size_t>(ring_position_ + n - step) * channel_count, step);
-  input_counter_ += step;
-  output_counter_ += hop_;
-  const auto h = static_cast<double>(input_counter_ % n);
-  const auto o = static_cast<double>(output_counter_ % n);
-
-  newest_ ^= 1;
-  const std::int32_t* ring = ring_.data() + static_cast<std::size_t>(ring_position_) * channel_count;
-  auto frame_of = [&](std::size_t channel) { return frames_.data() + (channel * 2 + newest_) * 2 * n; };
-  // Two channels share one complex transform each way: one as the real part, the other
-  // as the imaginary part. A last channel of an odd count goes alone.
-  for (std::size_t channel = 0; channel < channel_count; channel += 2) {
-    const bool pair = channel + 1 < channel_count;
-    double* re = pair_real_.data();
-    double* im = pair_imaginary_.data();
-    const std::int32_t* samples = ring + channel;
-    for (std::int32_t i = 0; i < n; ++i) re[i] = window_[i] * samples[i * channel_count];
-    if (pair) {
-      for (std::int32_t i = 0; i < n; ++i) im[i] = window_[i] * samples[i * channel_count + 1];
-    } else {
-      std::fill_n(im, n, 0.0);
+  // Frame steps, in order: the next analysis window, c0 or c0 + 1 frames on each time,
+  // copied out windowed (two channels as the real and imaginary parts of one transform, a
+  // last channel of an odd count alone).
+  for (std::int32_t s = 0; s < kBatch; ++s) {
+    accumulator_ += hop_fraction_;
+    std::int32_t step = hop_whole_;
+    if (accumulator_ > 999999) {
+      ++step;
+      accumulator_ -= 1000000;
     }
+    ring_position_ += step;
+    if (ring_position_ + n > ring_frames_) {
+      const std::int32_t keep = n - step;
+      std::copy_n(ring_.data() + static_cast<std::size_t>(ring_position_) * channel_count,
+                  static_cast<std::size_t>(keep) * channel_count, ring_.data());
+      ring_position_ = 0;
+    }
+    Fetch(ring_.data() + static_cast<std::size_t>(ring_position_ + n - step) * channel_count, step);
+    input_counter_ += step;
+    output_counter_ += hop_;
+    // The middle bin alternates in sign from frame to frame of the input; it keeps its
+    // value where the output has moved on as far as the input (always at x = 1).
+    batch_[s] = {static_cast<double>(input_counter_ % n), static_cast<double>(output_counter_ % n),
+                 (output_counter_ - input_counter_) % 2 != 0 ? -1.0 : 1.0};
+    const std::int32_t* ring = ring_.data() + static_cast<std::size_t>(ring_position_) * channel_count;
+    for (std::int32_t p = 0; p < pairs; ++p) {
+      const std::size_t channel = 2 * static_cast<std::size_t>(p);
+      double* re = PairBuffer(s, p);
+      double* im = re + n;
+      const std::int32_t* samples = ring + channel;
+      for (std::int32_t i = 0; i < n; ++i) re[i] = window_[i] * samples[i * channel_count];
+      if (channel + 1 < channel_count) {
+        for (std::int32_t i = 0; i < n; ++i) im[i] = window_[i] * samples[i * channel_count + 1];
+      } else {
+        std::fill_n(im, n, 0.0);
+      }
+    }
+    // The energy of each channel's windowed input where the output is taken from.
+    for (std::size_t channel = 0; channel < channel_count; ++channel) {
+      double energy = 0;
+      for (std::int32_t i = half - hop_; i < half + hop_; ++i) {
+        const double input = window_[i] * ring[i * channel_count + channel];
+        energy += input * input;
+      }
+      analysis_energy_[s * channel_count + channel] = energy;
+    }
+  }
+
+  // Forward transforms and the two real spectra of each pair, bins below N / 2; the
+  // middle bin (real for a real signal) is kept apart in the unused element half of the
+  // real part.
+  Parallel(kBatch * pairs, [&](std::int32_t task) {
+    const std::int32_t s = task / pairs;
+    const std::int32_t p = task % pairs;
+    const std::size_t channel = 2 * static_cast<std::size_t>(p);
+    const bool pair = channel + 1 < channel_count;
+    double* re = PairBuffer(s, p);
+    double* im = re + n;
     plan_.Forward(re, im);
-    // The spectra of the two real signals, bins below N / 2; the middle bin (real for a
-    // real signal) is kept apart in the unused element half of the real part.
-    double* first = frame_of(channel);
-    double* second = pair ? frame_of(channel + 1) : nullptr;
+    double* first = Frame(computed_ + s, channel);
     first[half] = re[half];
     if (pair) {
+      double* second = Frame(computed_ + s, channel + 1);
       second[half] = im[half];
       first[0] = re[0];
       first[n] = 0;
@@ -195,14 +239,29 @@ void TimeStretcher::ComputeFrame() {
       std::copy_n(re, half, first);
       std::copy_n(im, half, first + n);
     }
-    ProcessBins(first, first + n, channel, h, o);
-    if (pair) ProcessBins(second, second + n, channel + 1, h, o);
-    // Both synthesis spectra in one: each is that of a real signal (its negative bins the
-    // conjugate mirror of its positive ones, the middle and the constant bin real), so the
-    // inverse gives the first channel as the real part and the second as the imaginary.
-    // The middle bin alternates in sign from frame to frame of the input; it keeps its
-    // value where the output has moved on as far as the input (always at x = 1).
-    const double nyquist_sign = (output_counter_ - input_counter_) % 2 != 0 ? -1.0 : 1.0;
+  });
+
+  Parallel(channels, [&](std::int32_t channel) {
+    for (std::int32_t s = 0; s < kBatch; ++s) {
+      double* frame = Frame(computed_ + s, channel);
+      ProcessBins(frame, frame + n, channel, batch_[s].h, batch_[s].o, first_batch && s == 0);
+    }
+  });
+
+  // Both synthesis spectra of a pair in one: each is that of a real signal (its negative
+  // bins the conjugate mirror of its positive ones, the middle and the constant bin real),
+  // so the inverse gives the first channel as the real part and the second as the
+  // imaginary.
+  Parallel(kBatch * pairs, [&](std::int32_t task) {
+    const std::int32_t s = task / pairs;
+    const std::int32_t p = task % pairs;
+    const std::size_t channel = 2 * static_cast<std::size_t>(p);
+    const bool pair = channel + 1 < channel_count;
+    const double nyquist_sign = batch_[s].nyquist_sign;
+    double* re = PairBuffer(s, p);
+    double* im = re + n;
+    double* first = Frame(computed_ + s, channel);
+    double* second = pair ? Frame(computed_ + s, channel + 1) : nullptr;
     if (pair) {
       re[0] = first[0];
       im[0] = second[0];
@@ -228,13 +287,38 @@ void TimeStretcher::ComputeFrame() {
     }
     plan_.Inverse(re, im);
     std::copy_n(re, n, first);
-    if (pair) std::copy_n(im, n, second);
+    NormaliseFrame(first, analysis_energy_[s * channel_count + channel]);
+    if (pair) {
+      std::copy_n(im, n, second);
+      NormaliseFrame(second, analysis_energy_[s * channel_count + channel + 1]);
+    }
+  });
+
+  // How alike each frame is to the one before where the two are faded into each other:
+  // 1 for a steady tone, less for noise, whose successive frames the phase changes
+  // decorrelate. (The first frame after a reset is never faded from its predecessor.)
+  for (std::int32_t s = 0; s < kBatch; ++s) {
+    const std::int64_t number = computed_ + s;
+    for (std::size_t channel = 0; channel < channel_count; ++channel) {
+      const double* newer = Frame(number, channel);
+      const double* older = Frame(number + kSlots - 1, channel);
+      double product = 0;
+      double newer_energy = 0;
+      double older_energy = 0;
+      for (std::int32_t i = half - hop_; i < half; ++i) {
+        product += newer[i] * older[i + hop_];
+        newer_energy += newer[i] * newer[i];
+        older_energy += older[i + hop_] * older[i + hop_];
+      }
+      const double energy = newer_energy * older_energy;
+      correlation_[static_cast<std::size_t>(number % kSlots) * channel_count + channel] =
+          energy > 0 ? std::clamp(product / std::sqrt(energy), 0.0, 1.0) : 1.0;
+    }
   }
-  for (std::size_t channel = 0; channel < channel_count; ++channel) NormaliseFrame(channel, ring);
-  first_frame_ = false;
+  computed_ += kBatch;
 }
 
-void TimeStretcher::NormaliseFrame(std::size_t channel, const std::int32_t* ring) {
+void TimeStretcher::NormaliseFrame(double* frame, double analysis_energy) const {
   // Only [N/2 − H, N/2 + H) of a frame is ever heard: the first half while it is the newer
   // frame of a fade, the second while it is the older one. Changing the phases spreads a
   // frame's energy over its whole length, so that region holds less of it than the
@@ -242,49 +326,30 @@ void TimeStretcher::NormaliseFrame(std::size_t channel, const std::int32_t* ring
   // gives the region back the energy of the analysis frame's same region. Dividing by the
   // window then makes each frame an estimate of the signal itself.
   const std::int32_t half = size_ / 2;
-  const std::size_t channel_count = channels;
-  double* frame = frames_.data() + (channel * 2 + newest_) * 2 * size_;
-  double analysis = 0;
   double synthesis = 0;
-  for (std::int32_t i = half - hop_; i < half + hop_; ++i) {
-    const double input = window_[i] * ring[i * channel_count + channel];
-    analysis += input * input;
-    synthesis += frame[i] * frame[i];
-  }
-  const double gain = synthesis > 0 ? std::min(std::sqrt(analysis / synthesis), kMaxFrameGain) : 1.0;
+  for (std::int32_t i = half - hop_; i < half + hop_; ++i) synthesis += frame[i] * frame[i];
+  const double gain = synthesis > 0 ? std::min(std::sqrt(analysis_energy / synthesis), kMaxFrameGain) : 1.0;
   for (std::int32_t i = half - hop_; i < half + hop_; ++i) frame[i] *= gain / window_[i];
-
-  // How alike the two frames are where they are faded into each other: 1 for a steady
-  // tone, less for noise, whose successive frames the phase changes decorrelate.
-  const double* older = frames_.data() + (channel * 2 + (newest_ ^ 1)) * 2 * size_;
-  double product = 0;
-  double newer_energy = 0;
-  double older_energy = 0;
-  for (std::int32_t i = half - hop_; i < half; ++i) {
-    product += frame[i] * older[i + hop_];
-    newer_energy += frame[i] * frame[i];
-    older_energy += older[i + hop_] * older[i + hop_];
-  }
-  const double energy = newer_energy * older_energy;
-  correlation_[channel] = energy > 0 ? std::clamp(product / std::sqrt(energy), 0.0, 1.0) : 1.0;
 }
 
-void TimeStretcher::ProcessBins(double* real, double* imaginary, std::size_t channel, double h, double o) {
-  const std::int32_t half = size_ / 2;
+void TimeStretcher::ProcessBins(double* real, double* imaginary, std::size_t channel, double h, double o,
+                                bool first_frame) {
+  const std::size_t half = size_ / 2;
   double* phase = phases_.data() + channel * half;
   double* start = phase_start_.data() + channel * half;
-  double* magnitude = magnitude_.data();
-  double* angle = angle_.data();
-  double* synthesis = synthesis_.data();
-  if (precision_ == StretchPrecision::kFast && !first_frame_) {
+  double* magnitude = magnitude_.data() + channel * half;
+  double* angle = angle_.data() + channel * half;
+  double* synthesis = synthesis_.data() + channel * half;
+  const auto count = static_cast<std::int32_t>(half);
+  if (precision_ == StretchPrecision::kFast && !first_frame) {
     AnalyseBinsFast({real, imaginary, bin_step_.data(), start, phase, magnitude, angle, synthesis, h, o, phase_scale_},
-                    half);
-    LockPhases();
-    PolarToRectangularFast(magnitude, synthesis, real, imaginary, half);
+                    count);
+    LockPhases(channel);
+    PolarToRectangularFast(magnitude, synthesis, real, imaginary, count);
     return;
   }
   // The exact path, which also sets the start phases on the first frame.
-  for (std::int32_t j = 0; j < half; ++j) {
+  for (std::int32_t j = 0; j < count; ++j) {
     angle[j] = std::atan2(imaginary[j], real[j]);
     magnitude[j] = std::sqrt(real[j] * real[j] + imaginary[j] * imaginary[j]);
     // The running phase moves on by the measured deviation from the bin's own advance,
@@ -293,27 +358,29 @@ void TimeStretcher::ProcessBins(double* real, double* imaginary, std::size_t cha
     phase[j] += delta >= 0 ? delta - std::numbers::pi : delta + std::numbers::pi;
     // The synthesis phase starts at the first frame's analysis phase and then advances
     // by the output hop at the bin's measured frequency.
-    if (first_frame_) start[j] = (1 - phase_scale_) * phase[j] + bin_step_[j] * (hop_whole_ - hop_);
+    if (first_frame) start[j] = (1 - phase_scale_) * phase[j] + bin_step_[j] * (hop_whole_ - hop_);
     synthesis[j] = bin_step_[j] * o + phase_scale_ * phase[j] + start[j];
   }
-  LockPhases();
-  for (std::int32_t j = 0; j < half; ++j) {
+  LockPhases(channel);
+  for (std::int32_t j = 0; j < count; ++j) {
     real[j] = magnitude[j] * std::cos(synthesis[j]);
     imaginary[j] = magnitude[j] * std::sin(synthesis[j]);
   }
 }
 
-void TimeStretcher::LockPhases() {
+void TimeStretcher::LockPhases(std::size_t channel) {
   // Every bin takes the synthesis phase of the spectral peak whose region it lies in, plus
   // its analysis phase difference to that peak, so that the bins of one partial keep the
   // relation they have in the current frame. Regions end at the weakest bin between peaks
   // (the first of equal ones); the bins before the first peak belong to it.
   const std::int32_t half = size_ / 2;
-  const double* magnitude = magnitude_.data();
-  const double* angle = angle_.data();
-  double* synthesis = synthesis_.data();
-  double* base = lock_base_.data();
-  std::int32_t* peaks = peaks_.data();
+  const std::size_t offset = channel * half;
+  const double* magnitude = magnitude_.data() + offset;
+  const double* angle = angle_.data() + offset;
+  double* synthesis = synthesis_.data() + offset;
+  double* base = lock_base_.data() + offset;
+  double* peak_synthesis = peak_synthesis_.data() + offset;
+  std::int32_t* peaks = peaks_.data() + offset;
   // The peaks, without branches: a bin louder than the one below and at least as loud as
   // the one above (the outermost bins compare with their one neighbour).
   std::int32_t count = 0;
@@ -341,11 +408,11 @@ void TimeStretcher::LockPhases() {
     }
     std::fill(base + region_start, base + boundary, synthesis[peak] - angle[peak]);
     // The peak keeps its own phase: base + angle need not give it back exactly.
-    peak_synthesis_[p] = synthesis[peak];
+    peak_synthesis[p] = synthesis[peak];
     region_start = boundary;
   }
   for (std::int32_t j = 0; j < half; ++j) synthesis[j] = base[j] + angle[j];
-  for (std::int32_t p = 0; p < count; ++p) synthesis[peaks[p]] = peak_synthesis_[p];
+  for (std::int32_t p = 0; p < count; ++p) synthesis[peaks[p]] = peak_synthesis[p];
 }
 
 void TimeStretcher::Read(std::int32_t* buffer, std::int32_t frames) {
@@ -355,15 +422,16 @@ void TimeStretcher::Read(std::int32_t* buffer, std::int32_t frames) {
   const double bound = peak_bound;
   while (frames > 0) {
     if (read_index_ >= half) {
-      ComputeFrame();
+      if (current_ + 1 == computed_) ComputeBatch();
+      ++current_;
       read_index_ -= hop_;
       continue;
     }
     const std::int32_t count = std::min(frames, half - read_index_);
     for (std::size_t channel = 0; channel < channel_count; ++channel) {
-      const double* newer = frames_.data() + (channel * 2 + newest_) * 2 * size_;
-      const double* older = frames_.data() + (channel * 2 + (newest_ ^ 1)) * 2 * size_;
-      const double loss = 1 - correlation_[channel];
+      const double* newer = Frame(current_, channel);
+      const double* older = Frame(current_ + kSlots - 1, channel);
+      const double loss = 1 - correlation_[static_cast<std::size_t>(current_ % kSlots) * channel_count + channel];
       for (std::int32_t f = 0; f < count; ++f) {
         // Fade from the older frame (one hop further into it) to the newer one: linear,
         // divided by the level the sum of two frames of that correlation has, so that

@@ -23,6 +23,7 @@
 // waveform it fades against (normalised cross-correlation), so tones keep their pitch.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "effects/dsp/fft.h"
@@ -67,21 +68,46 @@ class TimeStretcher : public FilterSource {
   // The analysis hop: whole frames and millionths.
   std::int32_t analysis_hop() const { return hop_whole_; }
   std::int32_t analysis_hop_millionths() const { return hop_fraction_; }
+  // Whether batches use the shared worker pool (the default); the output is the same
+  // either way.
+  void set_parallel(bool parallel) { parallel_ = parallel; }
 
  private:
+  // Frames are computed in batches of this many (about 90 ms of output at 44.1 kHz), so
+  // that the transforms of several frames and the bins of several channels can run on the
+  // shared worker pool; each slot holds one frame of every channel, one slot more than a
+  // batch so that the frame being faded from stays.
+  static constexpr std::int32_t kBatch = 16;
+  static constexpr std::int32_t kSlots = kBatch + 1;
+  // The counters of one frame of a batch: input and output counters modulo N, and the
+  // sign the middle bin takes.
+  struct FrameCounters {
+    double h = 0;
+    double o = 0;
+    double nyquist_sign = 1;
+  };
+
   // Restarts with the first analysis frame centred on input frame `center`.
   void Reset(std::int64_t center);
-  // Advances the analysis frame by one hop and resynthesises every channel.
-  void ComputeFrame();
-  // Gives the heard middle of the newest frame of `channel` the energy of the analysis
-  // frame's (`ring` is the analysis window's input), divides the window out, and measures
-  // its correlation with the older frame where the two are faded.
-  void NormaliseFrame(std::size_t channel, const std::int32_t* ring);
+  // Advances the analysis frame kBatch times by one hop and resynthesises every channel.
+  void ComputeBatch();
+  // Frame `number` (counted since the reset) of `channel`: real parts N, imaginary parts N.
+  double* Frame(std::int64_t number, std::size_t channel);
+  // The complex transform of pair p in frame s of the batch: real N, imaginary N.
+  double* PairBuffer(std::int32_t s, std::int32_t p) {
+    return pair_buffers_.data() + (static_cast<std::size_t>(s) * ((channels + 1) / 2) + p) * 2 * size_;
+  }
+  // Runs task(0 .. count − 1) on the worker pool, or in order here when not parallel.
+  void Parallel(std::int32_t count, const std::function<void(std::int32_t)>& task);
+  // Gives the heard middle of a resynthesised frame the energy the analysis frame had
+  // there and divides the window out.
+  void NormaliseFrame(double* frame, double analysis_energy) const;
   // Ties the synthesis phases of the bins around each spectral peak to the peak's.
-  void LockPhases();
+  void LockPhases(std::size_t channel);
   // From the analysis spectrum (bins below N / 2) of `channel` to its synthesis spectrum,
-  // in place; h and o are the input and output counters modulo N.
-  void ProcessBins(double* real, double* imaginary, std::size_t channel, double h, double o);
+  // in place; h and o are the input and output counters modulo N; the first frame after
+  // a reset sets the start phases.
+  void ProcessBins(double* real, double* imaginary, std::size_t channel, double h, double o, bool first_frame);
   // Delivers `frames` input frames: pending leading zeros first, then the upstream's.
   void Fetch(std::int32_t* into, std::int32_t frames);
   // x′ as a ratio: analysis hop in millionths over synthesis hop in millionths.
@@ -89,6 +115,7 @@ class TimeStretcher : public FilterSource {
 
   FftPlan plan_;
   StretchPrecision precision_;
+  bool parallel_ = true;
   std::int32_t size_;      // N
   std::int32_t hop_;       // H = N / 8
   std::int32_t hop_whole_;     // c0
@@ -100,25 +127,25 @@ class TimeStretcher : public FilterSource {
   std::int32_t ring_frames_;
   std::int32_t ring_position_ = 0;   // first frame of the analysis window
   std::int32_t accumulator_ = 0;     // millionths carried towards the next whole frame
-  // Per channel: two complex frames (real N, imaginary N each) used alternately, the
-  // running phases and the offsets that start the synthesis phases at the analysis ones.
-  std::vector<double> frames_;       // channels × 2 × 2N
+  std::vector<double> frames_;        // kSlots × channels × 2N
+  std::vector<double> pair_buffers_;  // kBatch × pairs × 2N
+  std::vector<FrameCounters> batch_;  // kBatch
+  std::vector<double> analysis_energy_;  // kBatch × channels: windowed input energy of the heard middle
+  std::vector<double> correlation_;  // kSlots × channels: of a frame and the one before where faded, 0..1
+  // Per channel: the running phases and the offsets that start the synthesis phases at
+  // the analysis ones.
   std::vector<double> phases_;       // channels × N / 2
   std::vector<double> phase_start_;  // channels × N / 2
-  std::vector<double> correlation_;  // per channel, of the two frames being faded, 0..1
-  // Scratch of one channel's frame: magnitudes, analysis and synthesis phases (N / 2 each).
+  // Scratch of each channel (N / 2 each): magnitudes, analysis and synthesis phases; the
+  // phase locking's offsets, peaks and their synthesis phases.
   std::vector<double> magnitude_;
   std::vector<double> angle_;
   std::vector<double> synthesis_;
-  // Scratch of the phase locking: each bin's offset, the peaks and their synthesis phases.
   std::vector<double> lock_base_;
   std::vector<double> peak_synthesis_;
   std::vector<std::int32_t> peaks_;
-  // The complex transform two channels share.
-  std::vector<double> pair_real_;
-  std::vector<double> pair_imaginary_;
-  int newest_ = 0;                   // which of the two frames was computed last
-  bool first_frame_ = true;
+  std::int64_t computed_ = 0;  // frames computed since the reset
+  std::int64_t current_ = 0;   // the frame being faded in
   std::int64_t input_counter_ = 0;
   std::int64_t output_counter_ = 0;
   std::int32_t read_index_ = 0;
