@@ -109,6 +109,7 @@ TimeStretcher::TimeStretcher(SourceRef source, double x, StretchPrecision precis
   lock_base_.assign(channel_count * half, 0.0);
   peak_synthesis_.assign(channel_count * half, 0.0);
   peaks_.assign(channel_count * half, 0);
+  boundaries_.assign(channel_count * (half + 1), 0);
   Reset(0);
 }
 
@@ -381,35 +382,39 @@ void TimeStretcher::LockPhases(std::size_t channel) {
   double* base = lock_base_.data() + offset;
   double* peak_synthesis = peak_synthesis_.data() + offset;
   std::int32_t* peaks = peaks_.data() + offset;
-  // The peaks, without branches: a bin louder than the one below and at least as loud as
-  // the one above (the outermost bins compare with their one neighbour).
+  std::int32_t* boundaries = boundaries_.data() + channel * (half + 1);
+  // The peaks, and the region boundary before each, in one pass without branches. A peak
+  // is a bin louder than the one below and at least as loud as the one above (the
+  // outermost bins compare with their one neighbour). Between two peaks the magnitudes
+  // cannot rise and then fall again (that would be a peak), so they first do not rise and
+  // then rise strictly: their first weakest bin is the last one weaker than the bin before
+  // it, or the one after the first peak when none is.
   std::int32_t count = 0;
-  peaks[count] = 0;
-  count += magnitude[0] >= magnitude[1] ? 1 : 0;
-  for (std::int32_t j = 1; j + 1 < half; ++j) {
+  std::int32_t previous_peak = -1;
+  std::int32_t last_fall = -1;
+  auto visit = [&](std::int32_t j, int rises, int holds, int falls) {
+    const int peak = rises & holds;
+    last_fall = falls ? j : last_fall;
     peaks[count] = j;
-    count += (magnitude[j] > magnitude[j - 1]) & (magnitude[j] >= magnitude[j + 1]);
+    boundaries[count] = last_fall > previous_peak ? last_fall : previous_peak + 1;
+    previous_peak = peak ? j : previous_peak;
+    count += peak;
+  };
+  visit(0, 1, magnitude[0] >= magnitude[1], 0);
+  for (std::int32_t j = 1; j + 1 < half; ++j) {
+    const double m = magnitude[j];
+    visit(j, m > magnitude[j - 1], m >= magnitude[j + 1], m < magnitude[j - 1]);
   }
-  peaks[count] = half - 1;
-  count += magnitude[half - 1] > magnitude[half - 2] ? 1 : 0;
+  visit(half - 1, magnitude[half - 1] > magnitude[half - 2], 1, magnitude[half - 1] < magnitude[half - 2]);
   // Each peak's offset between synthesis and analysis phase over its region.
-  std::int32_t region_start = 0;
+  boundaries[0] = 0;
+  boundaries[count] = half;
   for (std::int32_t p = 0; p < count; ++p) {
     const std::int32_t peak = peaks[p];
-    std::int32_t boundary = half;
-    if (p + 1 < count) {
-      boundary = peak + 1;
-      double weakest = magnitude[boundary];
-      for (std::int32_t k = peak + 2; k < peaks[p + 1]; ++k) {
-        const bool weaker = magnitude[k] < weakest;
-        weakest = weaker ? magnitude[k] : weakest;
-        boundary = weaker ? k : boundary;
-      }
-    }
-    std::fill(base + region_start, base + boundary, synthesis[peak] - angle[peak]);
+    const double offset = synthesis[peak] - angle[peak];
+    for (std::int32_t k = boundaries[p]; k < boundaries[p + 1]; ++k) base[k] = offset;
     // The peak keeps its own phase: base + angle need not give it back exactly.
     peak_synthesis[p] = synthesis[peak];
-    region_start = boundary;
   }
   for (std::int32_t j = 0; j < half; ++j) synthesis[j] = base[j] + angle[j];
   for (std::int32_t p = 0; p < count; ++p) synthesis[peaks[p]] = peak_synthesis[p];

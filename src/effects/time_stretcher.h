@@ -137,13 +137,14 @@ class TimeStretcher : public FilterSource {
   std::vector<double> phases_;       // channels × N / 2
   std::vector<double> phase_start_;  // channels × N / 2
   // Scratch of each channel (N / 2 each): magnitudes, analysis and synthesis phases; the
-  // phase locking's offsets, peaks and their synthesis phases.
+  // phase locking's offsets, peaks, their synthesis phases and the region boundaries.
   std::vector<double> magnitude_;
   std::vector<double> angle_;
   std::vector<double> synthesis_;
   std::vector<double> lock_base_;
   std::vector<double> peak_synthesis_;
   std::vector<std::int32_t> peaks_;
+  std::vector<std::int32_t> boundaries_;  // channels × (N / 2 + 1)
   std::int64_t computed_ = 0;  // frames computed since the reset
   std::int64_t current_ = 0;   // the frame being faded in
   std::int64_t input_counter_ = 0;

@@ -70,12 +70,13 @@ SONAVEL_INLINE double Atan2(double y, double x) {
   const bool steep = ay > ax;
   const double big = steep ? ay : ax;
   const double small = steep ? ax : ay;
-  const double t = small / (big > 0 ? big : 1.0);
-  const bool upper = t > kTanThreeSixteenths;
-  const bool middle = t > kTanSixteenth;
+  // t = small / big moved by the centre c: (t − c) / (1 + c t), with one division.
+  const bool upper = small > kTanThreeSixteenths * big;
+  const bool middle = small > kTanSixteenth * big;
   const double centre = upper ? 1.0 : (middle ? kTanEighthPi : 0.0);
   const double base = upper ? kPi / 4 : (middle ? kPi / 8 : 0.0);
-  const double u = (t - centre) / Mad<kFma>(centre, t, 1.0);
+  const double divisor = Mad<kFma>(centre, small, big);
+  const double u = Mad<kFma>(-centre, big, small) / (divisor > 0 ? divisor : 1.0);
   double a = base + AtanSmall<kFma>(u);
   a = steep ? kPi / 2 - a : a;
   // The sign bits through copysign, which vectorises where signbit does not.
