@@ -9,12 +9,15 @@
 // the current frame (so the bins of one partial stay coherent), and transforms back. The
 // synthesis phases start at the first frame's analysis phases, so at x = 1 each frame is
 // resynthesised unchanged. Output frames come from the middle of the last two frames,
-// faded from the older into the newer one. The level is kept at every factor: each frame's
-// heard middle gets back the energy the analysis frame had there, the window is divided
-// out, and the fade keeps the power of frames that the phase changes made unlike (noise);
-// at x = 1 the input returns unchanged. Output frame n therefore carries the
-// input around frame n × x′, where x′ is x to the analysis hop's resolution (a millionth of
-// a frame).
+// faded from the older into the newer one. Output frame n therefore carries the input
+// around frame n × x′, where x′ is x to the analysis hop's resolution (a millionth of a
+// frame).
+//
+// The level is kept at every factor: each frame's heard middle gets back the energy the
+// analysis frame had there, the window is divided out, and the fade keeps the power of
+// frames that the phase changes made unlike (noise); at x = 1 the input returns unchanged.
+// Frames are computed in batches whose transforms and channels run on the shared worker
+// pool, with the same output as in one thread.
 //
 // Factors above 8, where the vocoder's hop would pass the frame size, go to an overlap-add
 // stretcher instead: segments of about 11 ms of input (rate / 90 frames, 20..2730), taken

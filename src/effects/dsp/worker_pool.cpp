@@ -12,8 +12,11 @@ constexpr int kMaxWorkers = 7;
 }  // namespace
 
 WorkerPool& WorkerPool::Shared() {
-  static WorkerPool pool(std::clamp(static_cast<int>(std::thread::hardware_concurrency()) - 1, 0, kMaxWorkers));
-  return pool;
+  // Never destroyed, so that a filter still running in another thread while the program
+  // ends does not meet a pool that is gone.
+  static WorkerPool* const pool =
+      new WorkerPool(std::clamp(static_cast<int>(std::thread::hardware_concurrency()) - 1, 0, kMaxWorkers));
+  return *pool;
 }
 
 WorkerPool::WorkerPool(int workers) {
