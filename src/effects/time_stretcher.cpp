@@ -91,7 +91,9 @@ TimeStretcher::TimeStretcher(SourceRef source, double x, StretchPrecision precis
   for (std::int32_t j = 0; j < size_ / 2; ++j) bin_step_[j] = kTwoPi * j / size_;
 
   const std::int64_t usual = kRingSeconds * std::min<std::int64_t>(rate, kRingRateLimit);
-  ring_frames_ = static_cast<std::int32_t>(std::max<std::int64_t>(usual, 2 * std::int64_t{size_} + 2));
+  // A whole batch of analysis windows must fit behind the current one (see ComputeBatch).
+  const std::int64_t batch_span = std::int64_t{kBatch} * (hop_whole_ + 1) + size_;
+  ring_frames_ = static_cast<std::int32_t>(std::max({usual, 2 * std::int64_t{size_} + 2, batch_span}));
   ring_.assign(static_cast<std::size_t>(ring_frames_) * channels, 0);
   const std::size_t channel_count = channels;
   const std::size_t pairs = (channel_count + 1) / 2;
@@ -162,9 +164,14 @@ void TimeStretcher::ComputeBatch() {
   const std::int32_t pairs = (channels + 1) / 2;
   const bool first_batch = computed_ == 0;
 
-  // Frame steps, in order: the next analysis window, c0 or c0 + 1 frames on each time,
-  // copied out windowed (two channels as the real and imaginary parts of one transform, a
-  // last channel of an odd count alone).
+  // Frame steps, in order: the next analysis window, c0 or c0 + 1 frames on each time.
+  // When the ring has no room for the whole batch behind the current window, that window
+  // moves to the front first, so the batch's windows all stay in place until transformed.
+  if (ring_position_ + std::int64_t{kBatch} * (hop_whole_ + 1) + n > ring_frames_) {
+    std::copy_n(ring_.data() + static_cast<std::size_t>(ring_position_) * channel_count,
+                static_cast<std::size_t>(n) * channel_count, ring_.data());
+    ring_position_ = 0;
+  }
   for (std::int32_t s = 0; s < kBatch; ++s) {
     accumulator_ += hop_fraction_;
     std::int32_t step = hop_whole_;
@@ -173,41 +180,13 @@ void TimeStretcher::ComputeBatch() {
       accumulator_ -= 1000000;
     }
     ring_position_ += step;
-    if (ring_position_ + n > ring_frames_) {
-      const std::int32_t keep = n - step;
-      std::copy_n(ring_.data() + static_cast<std::size_t>(ring_position_) * channel_count,
-                  static_cast<std::size_t>(keep) * channel_count, ring_.data());
-      ring_position_ = 0;
-    }
     Fetch(ring_.data() + static_cast<std::size_t>(ring_position_ + n - step) * channel_count, step);
     input_counter_ += step;
     output_counter_ += hop_;
     // The middle bin alternates in sign from frame to frame of the input; it keeps its
     // value where the output has moved on as far as the input (always at x = 1).
     batch_[s] = {static_cast<double>(input_counter_ % n), static_cast<double>(output_counter_ % n),
-                 (output_counter_ - input_counter_) % 2 != 0 ? -1.0 : 1.0};
-    const std::int32_t* ring = ring_.data() + static_cast<std::size_t>(ring_position_) * channel_count;
-    for (std::int32_t p = 0; p < pairs; ++p) {
-      const std::size_t channel = 2 * static_cast<std::size_t>(p);
-      double* re = PairBuffer(s, p);
-      double* im = re + n;
-      const std::int32_t* samples = ring + channel;
-      for (std::int32_t i = 0; i < n; ++i) re[i] = window_[i] * samples[i * channel_count];
-      if (channel + 1 < channel_count) {
-        for (std::int32_t i = 0; i < n; ++i) im[i] = window_[i] * samples[i * channel_count + 1];
-      } else {
-        std::fill_n(im, n, 0.0);
-      }
-    }
-    // The energy of each channel's windowed input where the output is taken from.
-    for (std::size_t channel = 0; channel < channel_count; ++channel) {
-      double energy = 0;
-      for (std::int32_t i = half - hop_; i < half + hop_; ++i) {
-        const double input = window_[i] * ring[i * channel_count + channel];
-        energy += input * input;
-      }
-      analysis_energy_[s * channel_count + channel] = energy;
-    }
+                 (output_counter_ - input_counter_) % 2 != 0 ? -1.0 : 1.0, ring_position_};
   }
 
   // Forward transforms and the two real spectra of each pair, bins below N / 2; the
@@ -220,6 +199,26 @@ void TimeStretcher::ComputeBatch() {
     const bool pair = channel + 1 < channel_count;
     double* re = PairBuffer(s, p);
     double* im = re + n;
+    // The window over the pair's samples, two channels as the real and imaginary parts of
+    // one transform, a last channel of an odd count alone; and the energy of each
+    // channel's windowed input where the output is taken from.
+    const std::int32_t* samples =
+        ring_.data() + static_cast<std::size_t>(batch_[s].ring_position) * channel_count + channel;
+    for (std::int32_t i = 0; i < n; ++i) re[i] = window_[i] * samples[i * channel_count];
+    if (pair) {
+      for (std::int32_t i = 0; i < n; ++i) im[i] = window_[i] * samples[i * channel_count + 1];
+    } else {
+      std::fill_n(im, n, 0.0);
+    }
+    for (std::size_t c = channel; c < std::min(channel + 2, channel_count); ++c) {
+      const std::int32_t* input = samples + (c - channel);
+      double energy = 0;
+      for (std::int32_t i = half - hop_; i < half + hop_; ++i) {
+        const double windowed = window_[i] * input[i * channel_count];
+        energy += windowed * windowed;
+      }
+      analysis_energy_[s * channel_count + c] = energy;
+    }
     plan_.Forward(re, im);
     double* first = Frame(computed_ + s, channel);
     first[half] = re[half];

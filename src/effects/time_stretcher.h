@@ -82,12 +82,13 @@ class TimeStretcher : public FilterSource {
   // batch so that the frame being faded from stays.
   static constexpr std::int32_t kBatch = 16;
   static constexpr std::int32_t kSlots = kBatch + 1;
-  // The counters of one frame of a batch: input and output counters modulo N, and the
-  // sign the middle bin takes.
+  // One frame of a batch: input and output counters modulo N, the sign the middle bin
+  // takes, and where its analysis window starts in the ring.
   struct FrameCounters {
     double h = 0;
     double o = 0;
     double nyquist_sign = 1;
+    std::int32_t ring_position = 0;
   };
 
   // Restarts with the first analysis frame centred on input frame `center`.
