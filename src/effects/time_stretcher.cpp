@@ -102,7 +102,8 @@ TimeStretcher::TimeStretcher(SourceRef source, double x, StretchPrecision precis
   pair_buffers_.assign(kBatch * pairs * 2 * size_, 0.0);
   batch_.resize(kBatch);
   analysis_energy_.assign(kBatch * channel_count, 0.0);
-  correlation_.assign(kSlots * channel_count, 1.0);
+  fade_.resize(hop_);
+  for (std::int32_t f = 0; f < hop_; ++f) fade_[f] = static_cast<double>(hop_ - f) / hop_;
   phases_.assign(channel_count * half, 0.0);
   phase_start_.assign(phases_.size(), 0.0);
   magnitude_.assign(channel_count * half, 0.0);
@@ -302,28 +303,44 @@ void TimeStretcher::ComputeBatch() {
     }
   });
 
-  // How alike each frame is to the one before where the two are faded into each other:
-  // 1 for a steady tone, less for noise, whose successive frames the phase changes
-  // decorrelate. (The first frame after a reset is never faded from its predecessor.)
-  for (std::int32_t s = 0; s < kBatch; ++s) {
-    const std::int64_t number = computed_ + s;
-    for (std::size_t channel = 0; channel < channel_count; ++channel) {
-      const double* newer = Frame(number, channel);
-      const double* older = Frame(number + kSlots - 1, channel);
-      double product = 0;
-      double newer_energy = 0;
-      double older_energy = 0;
-      for (std::int32_t i = half - hop_; i < half; ++i) {
-        product += newer[i] * older[i + hop_];
-        newer_energy += newer[i] * newer[i];
-        older_energy += older[i + hop_] * older[i + hop_];
-      }
-      const double energy = newer_energy * older_energy;
-      correlation_[static_cast<std::size_t>(number % kSlots) * channel_count + channel] =
-          energy > 0 ? std::clamp(product / std::sqrt(energy), 0.0, 1.0) : 1.0;
+  // The fades, each channel's frames in order (the first frame after a reset is never
+  // faded from its predecessor, which it overwrites nothing of).
+  Parallel(channels, [&](std::int32_t channel) {
+    for (std::int32_t s = 0; s < kBatch; ++s) {
+      const std::int64_t number = computed_ + s;
+      FadeFrame(Frame(number, channel), Frame(number + kSlots - 1, channel));
     }
-  }
+  });
   computed_ += kBatch;
+}
+
+void TimeStretcher::FadeFrame(double* newer, const double* older) const {
+  // How alike the frame is to the one before where the two are faded into each other: 1
+  // for a steady tone, less for noise, whose successive frames the phase changes
+  // decorrelate.
+  const std::int32_t half = size_ / 2;
+  double product = 0;
+  double newer_energy = 0;
+  double older_energy = 0;
+  for (std::int32_t i = half - hop_; i < half; ++i) {
+    product += newer[i] * older[i + hop_];
+    newer_energy += newer[i] * newer[i];
+    older_energy += older[i + hop_] * older[i + hop_];
+  }
+  const double energy = newer_energy * older_energy;
+  const double loss = 1 - (energy > 0 ? std::clamp(product / std::sqrt(energy), 0.0, 1.0) : 1.0);
+  // The fade from the older frame (one hop further into it) to the newer one, in place of
+  // the newer frame's first heard half (its second half is still the older one of the next
+  // fade): linear, divided by the level the sum of two frames of that correlation has, so
+  // that alike frames fade linearly and unlike ones keep their power; limited to the peak
+  // bound.
+  const double bound = peak_bound;
+  for (std::int32_t f = 0; f < hop_; ++f) {
+    const std::int32_t i = half - hop_ + f;
+    const double q = fade_[f];
+    const double level = std::sqrt(1 - 2 * q * (1 - q) * loss);
+    newer[i] = std::clamp(((1 - q) * newer[i] + q * older[i + hop_]) / level, -bound, bound);
+  }
 }
 
 void TimeStretcher::NormaliseFrame(double* frame, double analysis_energy) const {
@@ -431,7 +448,6 @@ void TimeStretcher::Read(std::int32_t* buffer, std::int32_t frames) {
   if (buffer == nullptr || frames <= 0) return;
   const std::int32_t half = size_ / 2;
   const std::size_t channel_count = channels;
-  const double bound = peak_bound;
   while (frames > 0) {
     if (read_index_ >= half) {
       if (current_ + 1 == computed_) ComputeBatch();
@@ -439,21 +455,12 @@ void TimeStretcher::Read(std::int32_t* buffer, std::int32_t frames) {
       read_index_ -= hop_;
       continue;
     }
+    // The output is the faded first heard half of the current frame.
     const std::int32_t count = std::min(frames, half - read_index_);
     for (std::size_t channel = 0; channel < channel_count; ++channel) {
-      const double* newer = Frame(current_, channel);
-      const double* older = Frame(current_ + kSlots - 1, channel);
-      const double loss = 1 - correlation_[static_cast<std::size_t>(current_ % kSlots) * channel_count + channel];
-      for (std::int32_t f = 0; f < count; ++f) {
-        // Fade from the older frame (one hop further into it) to the newer one: linear,
-        // divided by the level the sum of two frames of that correlation has, so that
-        // alike frames fade linearly and unlike ones keep their power.
-        const std::int32_t i = read_index_ + f;
-        const double q = static_cast<double>(half - i) / hop_;
-        const double level = std::sqrt(1 - 2 * q * (1 - q) * loss);
-        const double value = std::clamp(((1 - q) * newer[i] + q * older[i + hop_]) / level, -bound, bound);
-        buffer[f * channel_count + channel] = static_cast<std::int32_t>(value);
-      }
+      const double* faded = Frame(current_, channel) + read_index_;
+      for (std::int32_t f = 0; f < count; ++f)
+        buffer[f * channel_count + channel] = static_cast<std::int32_t>(faded[f]);
     }
     read_index_ += count;
     position_ += count;

@@ -103,6 +103,8 @@ class TimeStretcher : public FilterSource {
   }
   // Runs task(0 .. count − 1) on the worker pool, or in order here when not parallel.
   void Parallel(std::int32_t count, const std::function<void(std::int32_t)>& task);
+  // Fades `older` (a frame's predecessor) into the first heard half of `newer`, in place.
+  void FadeFrame(double* newer, const double* older) const;
   // Gives the heard middle of a resynthesised frame the energy the analysis frame had
   // there and divides the window out.
   void NormaliseFrame(double* frame, double analysis_energy) const;
@@ -135,7 +137,7 @@ class TimeStretcher : public FilterSource {
   std::vector<double> pair_buffers_;  // kBatch × pairs × 2N
   std::vector<FrameCounters> batch_;  // kBatch
   std::vector<double> analysis_energy_;  // kBatch × channels: windowed input energy of the heard middle
-  std::vector<double> correlation_;  // kSlots × channels: of a frame and the one before where faded, 0..1
+  std::vector<double> fade_;  // H: the older frame's weight q over one fade, 1 down to 1 / H
   // Per channel: the running phases and the offsets that start the synthesis phases at
   // the analysis ones.
   std::vector<double> phases_;       // channels × N / 2
