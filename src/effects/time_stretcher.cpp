@@ -157,8 +157,8 @@ void TimeStretcher::Parallel(std::int32_t count, const std::function<void(std::i
 
 void TimeStretcher::ComputeBatch() {
   // The frames of a batch depend on each other only through the running phases of each
-  // channel: the transforms run in parallel over frames and channel pairs, the bins in
-  // parallel over channels, each channel's frames in order.
+  // channel: the transforms run in parallel over frames and channel pairs, the bins and
+  // the fades in parallel over channels, each channel's frames in order.
   const std::int32_t n = size_;
   const std::int32_t half = n / 2;
   const std::size_t channel_count = channels;
