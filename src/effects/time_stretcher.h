@@ -9,9 +9,15 @@
 // the current frame (so the bins of one partial stay coherent), and transforms back. The
 // synthesis phases start at the first frame's analysis phases, so at x = 1 each frame is
 // resynthesised unchanged. Output frames come from the middle of the last two frames,
-// faded linearly from the older into the newer one. Output frame n therefore carries the
-// input around frame n × x′, where x′ is x to the analysis hop's resolution (a millionth of
-// a frame).
+// faded from the older into the newer one. Output frame n therefore carries the input
+// around frame n × x′, where x′ is x to the analysis hop's resolution (a millionth of a
+// frame).
+//
+// The level is kept at every factor: each frame's heard middle gets back the energy the
+// analysis frame had there, the window is divided out, and the fade keeps the power of
+// frames that the phase changes made unlike (noise); at x = 1 the input returns unchanged.
+// Frames are computed in batches whose transforms and channels run on the shared worker
+// pool, with the same output as in one thread.
 //
 // Factors above 8, where the vocoder's hop would pass the frame size, go to an overlap-add
 // stretcher instead: segments of about 11 ms of input (rate / 90 frames, 20..2730), taken
@@ -20,9 +26,11 @@
 // waveform it fades against (normalised cross-correlation), so tones keep their pitch.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "effects/dsp/fft.h"
+#include "effects/dsp/phase_math.h"
 #include "effects/filter_source.h"
 #include "store/stream.h"
 
@@ -41,7 +49,9 @@ class TimeStretcher : public FilterSource {
   // Plays `source` x times as fast at the same pitch; x is limited to 0.01..8. The peak
   // bound is twice the source's (0x200000 when the source's exceeds 0xFFFFF); outputs are
   // limited to it.
-  TimeStretcher(SourceRef source, double x);
+  // `precision` chooses the per-bin arithmetic: the C library's functions or our
+  // vectorised ones (output equal within 1 in the store's scale).
+  TimeStretcher(SourceRef source, double x, StretchPrecision precision = StretchPrecision::kFast);
 
   void Read(std::int32_t* buffer, std::int32_t frames) override;
   // The output frames delivered since the start, or since the last seek plus its target.
@@ -52,7 +62,7 @@ class TimeStretcher : public FilterSource {
   // centred there and holds the input before it (zeros before the start), the running
   // phases start afresh. Seeking to 0 is the same as a new stretcher. After Seek(n),
   // Position() is n and the output is time-aligned with a continuous read; at x = 1 it
-  // matches that read up to the windowing ripple, at other factors the partials carry
+  // matches that read, at other factors the partials carry
   // the same frequencies and levels but may start with other phases.
   void Seek(std::int32_t frame) override;
 
@@ -61,23 +71,57 @@ class TimeStretcher : public FilterSource {
   // The analysis hop: whole frames and millionths.
   std::int32_t analysis_hop() const { return hop_whole_; }
   std::int32_t analysis_hop_millionths() const { return hop_fraction_; }
+  // Whether batches use the shared worker pool (the default); the output is the same
+  // either way.
+  void set_parallel(bool parallel) { parallel_ = parallel; }
 
  private:
+  // Frames are computed in batches of this many (about 90 ms of output at 44.1 kHz), so
+  // that the transforms of several frames and the bins of several channels can run on the
+  // shared worker pool; each slot holds one frame of every channel, one slot more than a
+  // batch so that the frame being faded from stays.
+  static constexpr std::int32_t kBatch = 16;
+  static constexpr std::int32_t kSlots = kBatch + 1;
+  // One frame of a batch: input and output counters modulo N, the sign the middle bin
+  // takes, and where its analysis window starts in the ring.
+  struct FrameCounters {
+    double h = 0;
+    double o = 0;
+    double nyquist_sign = 1;
+    std::int32_t ring_position = 0;
+  };
+
   // Restarts with the first analysis frame centred on input frame `center`.
   void Reset(std::int64_t center);
-  // Advances the analysis frame by one hop and resynthesises every channel.
-  void ComputeFrame();
+  // Advances the analysis frame kBatch times by one hop and resynthesises every channel.
+  void ComputeBatch();
+  // Frame `number` (counted since the reset) of `channel`: real parts N, imaginary parts N.
+  double* Frame(std::int64_t number, std::size_t channel);
+  // The complex transform of pair p in frame s of the batch: real N, imaginary N.
+  double* PairBuffer(std::int32_t s, std::int32_t p) {
+    return pair_buffers_.data() + (static_cast<std::size_t>(s) * ((channels + 1) / 2) + p) * 2 * size_;
+  }
+  // Runs task(0 .. count − 1) on the worker pool, or in order here when not parallel.
+  void Parallel(std::int32_t count, const std::function<void(std::int32_t)>& task);
+  // Fades `older` (a frame's predecessor) into the first heard half of `newer`, in place.
+  void FadeFrame(double* newer, const double* older) const;
+  // Gives the heard middle of a resynthesised frame the energy the analysis frame had
+  // there and divides the window out.
+  void NormaliseFrame(double* frame, double analysis_energy) const;
   // Ties the synthesis phases of the bins around each spectral peak to the peak's.
-  void LockPhases();
+  void LockPhases(std::size_t channel);
   // From the analysis spectrum (bins below N / 2) of `channel` to its synthesis spectrum,
-  // in place; h and o are the input and output counters modulo N.
-  void ProcessBins(double* real, double* imaginary, std::size_t channel, double h, double o);
+  // in place; h and o are the input and output counters modulo N; the first frame after
+  // a reset sets the start phases.
+  void ProcessBins(double* real, double* imaginary, std::size_t channel, double h, double o, bool first_frame);
   // Delivers `frames` input frames: pending leading zeros first, then the upstream's.
   void Fetch(std::int32_t* into, std::int32_t frames);
   // x′ as a ratio: analysis hop in millionths over synthesis hop in millionths.
   std::int64_t HopMillionths() const { return std::int64_t{hop_whole_} * 1000000 + hop_fraction_; }
 
   FftPlan plan_;
+  StretchPrecision precision_;
+  bool parallel_ = true;
   std::int32_t size_;      // N
   std::int32_t hop_;       // H = N / 8
   std::int32_t hop_whole_;     // c0
@@ -89,20 +133,26 @@ class TimeStretcher : public FilterSource {
   std::int32_t ring_frames_;
   std::int32_t ring_position_ = 0;   // first frame of the analysis window
   std::int32_t accumulator_ = 0;     // millionths carried towards the next whole frame
-  // Per channel: two complex frames (real N, imaginary N each) used alternately, the
-  // running phases and the offsets that start the synthesis phases at the analysis ones.
-  std::vector<double> frames_;       // channels × 2 × 2N
+  std::vector<double> frames_;        // kSlots × channels × 2N
+  std::vector<double> pair_buffers_;  // kBatch × pairs × 2N
+  std::vector<FrameCounters> batch_;  // kBatch
+  std::vector<double> analysis_energy_;  // kBatch × channels: windowed input energy of the heard middle
+  std::vector<double> fade_;  // H: the older frame's weight q over one fade, 1 down to 1 / H
+  // Per channel: the running phases and the offsets that start the synthesis phases at
+  // the analysis ones.
   std::vector<double> phases_;       // channels × N / 2
   std::vector<double> phase_start_;  // channels × N / 2
-  // Scratch of one channel's frame: magnitudes, analysis and synthesis phases (N / 2 each).
+  // Scratch of each channel (N / 2 each): magnitudes, analysis and synthesis phases; the
+  // phase locking's offsets, peaks, their synthesis phases and the region boundaries.
   std::vector<double> magnitude_;
   std::vector<double> angle_;
   std::vector<double> synthesis_;
-  // The complex transform two channels share.
-  std::vector<double> pair_real_;
-  std::vector<double> pair_imaginary_;
-  int newest_ = 0;                   // which of the two frames was computed last
-  bool first_frame_ = true;
+  std::vector<double> lock_base_;
+  std::vector<double> peak_synthesis_;
+  std::vector<std::int32_t> peaks_;
+  std::vector<std::int32_t> boundaries_;  // channels × (N / 2 + 1)
+  std::int64_t computed_ = 0;  // frames computed since the reset
+  std::int64_t current_ = 0;   // the frame being faded in
   std::int64_t input_counter_ = 0;
   std::int64_t output_counter_ = 0;
   std::int32_t read_index_ = 0;
@@ -156,10 +206,10 @@ class OverlapAddStretcher : public FilterSource {
 // stream cannot run backwards) and, as for large factors, goes to the overlap-add
 // stretcher. Magnitudes below 0.01, and NaN, count as 0.01 (a zero factor would never
 // advance). A source with a non-zero status is returned unchanged.
-SourceRef MakeTimeStretcher(SourceRef source, double x);
+SourceRef MakeTimeStretcher(SourceRef source, double x, StretchPrecision precision = StretchPrecision::kFast);
 
 // Moves the pitch by x and keeps the duration: the speed changer by x (limited below at
 // 0.1), then the time stretcher by 1 / (that same limited x).
-SourceRef MakePitchShifter(SourceRef source, double x);
+SourceRef MakePitchShifter(SourceRef source, double x, StretchPrecision precision = StretchPrecision::kFast);
 
 }  // namespace sonavel
