@@ -272,6 +272,24 @@ double BesselI0(double x) {
   return sum;
 }
 
+namespace {
+
+// Gives a resampler its target rate (one ≤ 0 is corrupt: 44100 with status 3) and room for
+// the filter's overshoot in the peak bound; returns the ratio from the source's rate.
+PolyphaseRatio TakeTargetRate(SampleSource& resampler, std::int32_t target_rate) {
+  const std::int32_t from_rate = resampler.rate;
+  if (target_rate > 0) {
+    resampler.rate = target_rate;
+  } else {
+    resampler.rate = 44100;
+    resampler.status = kStatusCorrupt;
+  }
+  if (resampler.peak_bound <= 0x100000) resampler.peak_bound *= 2;
+  return ChoosePolyphaseRatio(from_rate, resampler.rate);
+}
+
+}  // namespace
+
 std::vector<std::int32_t> PolyphaseTable(std::int32_t from_rate, std::int32_t to_rate,
                                          int phases, bool narrow) {
   phases = std::max(phases, 1);
@@ -281,14 +299,7 @@ std::vector<std::int32_t> PolyphaseTable(std::int32_t from_rate, std::int32_t to
 Resampler::Resampler(SourceRef source, std::int32_t target_rate, bool narrow, std::size_t table_bytes)
     : FilterSource(std::move(source)), narrow_(narrow) {
   const std::int32_t from_rate = rate;
-  if (target_rate > 0) {
-    rate = target_rate;
-  } else {
-    rate = 44100;
-    status = kStatusCorrupt;
-  }
-  if (peak_bound <= 0x100000) peak_bound *= 2;
-  ratio_ = ChoosePolyphaseRatio(from_rate, rate);
+  ratio_ = TakeTargetRate(*this, target_rate);
 
   // A table holds L phases of 64 ints, each twice in stereo; the prototype holds each once
   // and keeps 8 more bits than the taps made from it.
@@ -634,14 +645,7 @@ std::int32_t RunHighQualityAnyChannels(HighQualityRun& run, std::int32_t* out, s
 HighQualityResampler::HighQualityResampler(SourceRef source, std::int32_t target_rate, std::size_t table_bytes)
     : FilterSource(std::move(source)) {
   const std::int32_t from_rate = rate;
-  if (target_rate > 0) {
-    rate = target_rate;
-  } else {
-    rate = 44100;
-    status = kStatusCorrupt;
-  }
-  if (peak_bound <= 0x100000) peak_bound *= 2;
-  ratio_ = ChoosePolyphaseRatio(from_rate, rate);
+  ratio_ = TakeTargetRate(*this, target_rate);
 
   const HighQualityDesign design(from_rate, rate);
   half_ = design.half();
