@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "effects/dsp/fft.h"
+#include "platform/setting_keys.h"
 #include "store/segment_reader.h"
 
 namespace sonavel {
@@ -172,6 +173,20 @@ std::optional<SpectrogramData> ComputeSpectrogram(const Sound& sound, std::int32
   }
   progress.SetFraction(1.0);
   return data;
+}
+
+SpectrogramLook StoredSpectrogramLook(const SettingsReader& settings) {
+  SpectrogramLook look;
+  look.zoom_4000 = settings.Read(setting::kTfftFullZoomOn);
+  look.brightness = settings.Read(setting::kTfftVScroll);
+  look.grid = settings.Read(setting::kGridToggle);
+  return look;
+}
+
+void StoreSpectrogramLook(Settings& settings, const SpectrogramLook& look) {
+  settings.Write(setting::kTfftFullZoomOn, look.zoom_4000);
+  settings.Write(setting::kTfftVScroll, std::clamp(look.brightness, 0, 100));
+  settings.Write(setting::kGridToggle, look.grid);
 }
 
 std::int32_t SpectrogramTopBin(const SpectrogramData& data, bool zoom_4000) {
