@@ -1,6 +1,7 @@
 #pragma once
-// A small PNG writer for the pictures the analysis draws: 8-bit RGB, no interlace, each row
-// filtered by its left neighbour (filter "Sub") and compressed with zlib.
+// A small PNG writer for the pictures the analysis draws: 8-bit indices into a palette when
+// the picture has at most 256 colours, else 8-bit RGB with each row filtered by its left
+// neighbour (filter "Sub"); no interlace; compressed with zlib.
 
 #include <cstdint>
 #include <string>

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "../formats/wav_fixture.h"
 #include "platform/file.h"
 #include "store/store_fixture.h"
+#include "views/png_writer.h"
 
 namespace sonavel {
 namespace {
@@ -300,6 +302,40 @@ TEST(SpectrogramPictureTest, ColoursRowsColumnsAndGrid) {
     if (grid[static_cast<std::size_t>(y) * kWidth + 10] == kFrequency) frequency_rows.push_back(y);
   }
   EXPECT_EQ(frequency_rows, (std::vector<int>{12, 25, 38}));
+}
+
+// ffmpeg decodes our pictures to their pixels: a few colours as palette indices, more than
+// 256 as RGB; odd sizes; a folder that does not exist fails without a file.
+TEST_F(SpectrumAnalysisTest, PngPicturesDecodeToTheirPixels) {
+  for (const int colours : {3, 256, 257, 5000}) {
+    SCOPED_TRACE(colours);
+    constexpr int kWidth = 131;
+    constexpr int kHeight = 67;
+    std::vector<std::uint32_t> pixels(kWidth * kHeight);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+      pixels[i] = 0xFF000000u | static_cast<std::uint32_t>((i * 7919) % colours) * 0x010305u;
+    }
+    const std::string png = folder_ + "/picture.png";
+    ASSERT_TRUE(WritePng(png, pixels.data(), kWidth, kHeight));
+    const std::string rgb = folder_ + "/picture.rgb";
+    ASSERT_EQ(testing::RunCommand("ffmpeg -nostdin -y -v error -i " + testing::Quote(png) +
+                                  " -f rawvideo -pix_fmt rgb24 " + testing::Quote(rgb)),
+              0);
+    std::vector<std::uint8_t> expected;
+    for (const std::uint32_t pixel : pixels) {
+      expected.insert(expected.end(),
+                      {static_cast<std::uint8_t>(pixel >> 16),
+                       static_cast<std::uint8_t>(pixel >> 8), static_cast<std::uint8_t>(pixel)});
+    }
+    EXPECT_EQ(testing::ReadBytes(rgb), expected);
+    const std::vector<std::uint8_t> bytes = testing::ReadBytes(png);
+    ASSERT_GT(bytes.size(), 26u);
+    EXPECT_EQ(bytes[25], colours <= 256 ? 3 : 2);  // the colour type in IHDR
+  }
+  EXPECT_FALSE(
+      WritePng(folder_ + "/missing/picture.png", std::vector<std::uint32_t>(4).data(), 2, 2));
+  EXPECT_FALSE(WritePng(folder_ + "/wide.png", std::vector<std::uint32_t>(8193).data(), 8193, 1));
+  EXPECT_FALSE(std::filesystem::exists(folder_ + "/wide.png"));
 }
 
 }  // namespace
