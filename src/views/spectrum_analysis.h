@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/progress.h"
+#include "platform/settings.h"
 #include "store/sound.h"
 
 namespace sonavel {
@@ -59,16 +60,19 @@ struct SpectrogramData {
 // The smallest order i in 5 … 16 with 2^i ≥ rate / 30: 9 at 8000 Hz, 11 at 44100, 12 at 96000.
 int SpectrogramOrder(std::int32_t rate);
 
-// At most this many columns, however long the range: those of ten seconds at 48 kHz with
-// N = 2048 (4 × 480000 / 1024). Shorter ranges keep 4 × (length / bins) columns.
-inline constexpr std::int32_t kMaxSpectrogramColumns = 1875;
+// At most this many columns, however long the range: the most that ten seconds give at any
+// rate. N is the smallest power of two ≥ rate / 30, so rate ≤ 60 × bins and ten seconds hold
+// at most 600 bins, 4 × 600 columns. Ranges up to ten seconds keep 4 × (length / bins).
+inline constexpr std::int32_t kMaxSpectrogramColumns = 2400;
 
 // 4 × (length / bins), at least 1, at most kMaxSpectrogramColumns.
 std::int32_t SpectrogramColumns(std::int32_t length, std::int32_t bins);
 
 // The spectrogram of [start, start + length) of channels 0 and 1 (stereo: the mean of the two
 // magnitudes), each magnitude limited to 65535. Column c is read from start + floor(c ×
-// length / columns). Reports progress per column; empty when cancelled.
+// length / columns). The columns are computed in rounds on the shared worker pool; after
+// each round the fraction done is reported and a cancel polled for every column of it (the
+// caller sets the progress window's texts). Empty when cancelled.
 std::optional<SpectrogramData> ComputeSpectrogram(const Sound& sound, std::int32_t start, std::int32_t length,
                                                   Progress& progress);
 
@@ -78,6 +82,10 @@ struct SpectrogramLook {
   int brightness = 25;     // "TFFTVScroll", the trackbar 0 … 100
   bool grid = false;       // "GridToggle"
 };
+
+// The look stored under "TFFTFullZoomOn", "TFFTVScroll" and "GridToggle", and writing it back.
+SpectrogramLook StoredSpectrogramLook(const SettingsReader& settings);
+void StoreSpectrogramLook(Settings& settings, const SpectrogramLook& look);
 
 // The highest bin shown: min((4000 << i) / rate, bins - 1) zoomed, else bins - 1.
 std::int32_t SpectrogramTopBin(const SpectrogramData& data, bool zoom_4000);
