@@ -59,16 +59,18 @@ struct SpectrogramData {
 // The smallest order i in 5 … 16 with 2^i ≥ rate / 30: 9 at 8000 Hz, 11 at 44100, 12 at 96000.
 int SpectrogramOrder(std::int32_t rate);
 
-// At most this many columns, however long the range: those of ten seconds at 48 kHz with
-// N = 2048 (4 × 480000 / 1024). Shorter ranges keep 4 × (length / bins) columns.
-inline constexpr std::int32_t kMaxSpectrogramColumns = 1875;
+// At most this many columns, however long the range: the most that ten seconds give at any
+// rate. N is the smallest power of two ≥ rate / 30, so rate ≤ 60 × bins and ten seconds hold
+// at most 600 bins, 4 × 600 columns. Ranges up to ten seconds keep 4 × (length / bins).
+inline constexpr std::int32_t kMaxSpectrogramColumns = 2400;
 
 // 4 × (length / bins), at least 1, at most kMaxSpectrogramColumns.
 std::int32_t SpectrogramColumns(std::int32_t length, std::int32_t bins);
 
 // The spectrogram of [start, start + length) of channels 0 and 1 (stereo: the mean of the two
 // magnitudes), each magnitude limited to 65535. Column c is read from start + floor(c ×
-// length / columns). Reports progress per column; empty when cancelled.
+// length / columns). Reports the fraction done and polls for a cancel once per column (the
+// caller sets the progress window's texts); empty when cancelled.
 std::optional<SpectrogramData> ComputeSpectrogram(const Sound& sound, std::int32_t start, std::int32_t length,
                                                   Progress& progress);
 
