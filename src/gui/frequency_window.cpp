@@ -78,15 +78,11 @@ QRect FrequencyGraph::HoverRect() const {
 
 void FrequencyGraph::Paint(QPainter& painter) const {
   const FrequencyAxis axis = this->axis();
-  const int bottom = axis.height - 1;
-  const int right = axis.width - 1;
+  // Grid lines are one-pixel rectangles: filled spans are much cheaper than stroked lines.
   painter.fillRect(QRect(0, 0, axis.width, axis.height), kBackground);
-  painter.setPen(kHundredHzLine);
-  for (int x : FrequencyGridColumns(axis, data_.rate, 100)) painter.drawLine(x, 0, x, bottom);
-  painter.setPen(kSixDbLine);
-  for (int y : AttenuationGridRows(axis)) painter.drawLine(0, y, right, y);
-  painter.setPen(kThousandHzLine);
-  for (int x : FrequencyGridColumns(axis, data_.rate, 1000)) painter.drawLine(x, 0, x, bottom);
+  for (int x : FrequencyGridColumns(axis, data_.rate, 100)) painter.fillRect(x, 0, 1, axis.height, kHundredHzLine);
+  for (int y : AttenuationGridRows(axis)) painter.fillRect(0, y, axis.width, 1, kSixDbLine);
+  for (int x : FrequencyGridColumns(axis, data_.rate, 1000)) painter.fillRect(x, 0, 1, axis.height, kThousandHzLine);
 
   const std::span<const int> levels(data_.levels);
   if (levels.size() >= static_cast<std::size_t>(kSpectrumBins))

@@ -12,6 +12,7 @@
 #include <QPaintEvent>
 #include <QScrollBar>
 #include <QToolButton>
+#include <QTest>
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "document/working_folder.h"
 #include "gui/frame_spectrum.h"
 #include "gui/frequency_window.h"
 #include "gui/main_window.h"
@@ -62,6 +64,7 @@ int CountWindows(MainWindow& frame) {
 
 TEST(FrequencyWindow, OneWindowFollowsTheCursorAndIsForgottenWhenClosed) {
   TestSettings test;
+  SetWorkingFolder(test.folder);
   ScriptedUi ui;
   MainWindow frame(test.settings, &ui);
   frame.resize(1100, 700);
@@ -99,6 +102,16 @@ TEST(FrequencyWindow, OneWindowFollowsTheCursorAndIsForgottenWhenClosed) {
   EXPECT_EQ(window->graph()->data().levels, ComputeSpectrum(document.sound, 40000)->levels);
   EXPECT_EQ(PeakBin(window->graph()->data(), 0), 256);
 
+  // While playing, the engine's position reports move the cursor and the analysis with it.
+  // Playing from 1000 Hz into 2000 Hz on channel 0:
+  SetSelection(document, 20000, 20000, 20000);
+  EXPECT_EQ(PeakBin(window->graph()->data(), 0), 128);
+  ASSERT_TRUE(frame.Dispatch(3002));
+  QTRY_VERIFY_WITH_TIMEOUT(document.state.cursor > kRate, 5000);
+  EXPECT_EQ(window->graph()->data().levels, ComputeSpectrum(document.sound, document.state.cursor)->levels);
+  EXPECT_EQ(PeakBin(window->graph()->data(), 0), 256);
+  EXPECT_TRUE(frame.Dispatch(3003));
+
   // A sound of three channels is not analysed: the window keeps the shown data.
   const std::vector<int> before = window->graph()->data().levels;
   ASSERT_TRUE(frame.OpenDocument(testing::WriteTone(test.folder, "drei.wav", 3, 8000)));
@@ -113,6 +126,8 @@ TEST(FrequencyWindow, OneWindowFollowsTheCursorAndIsForgottenWhenClosed) {
   EXPECT_EQ(CountWindows(frame), 0);
   ASSERT_TRUE(frame.Dispatch(7001));
   EXPECT_EQ(CountWindows(frame), 1);
+  frame.close();
+  SetWorkingFolder("");
 }
 
 // Records the rectangles the graph is asked to paint.
