@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "effects/dsp/fft.h"
+#include "platform/setting_keys.h"
 #include "store/segment_reader.h"
 
 namespace sonavel {
@@ -71,13 +73,45 @@ int FrameStride(const Sound& sound) {
   return std::max<int>(1, sound.channels);
 }
 
-// `frames` frames of `sound` from `position` on; zeros before the start and past the end.
-void ReadFrames(SampleSource& reader, std::int32_t position, std::int32_t frames, int stride,
-                std::vector<std::int32_t>& buffer) {
-  buffer.assign(static_cast<std::size_t>(frames) * stride, 0);
-  reader.Seek(position);
-  reader.Read(buffer.data(), frames);
-}
+// N frames at a time from a reader, for windows that move forward: what one window read
+// and the next needs again is kept, so overlapping windows read each frame once and the
+// reader is sought only when a window does not overlap the one before.
+class WindowReader {
+ public:
+  WindowReader(SampleSource& reader, int stride, std::int32_t size)
+      : reader_(reader),
+        stride_(stride),
+        size_(size),
+        frames_(static_cast<std::size_t>(size) * stride) {}
+
+  // The N frames from `position` on, interleaved; zeros before the start and past the end.
+  const std::int32_t* At(std::int32_t position) {
+    const std::int64_t held_end = std::int64_t{first_} + size_;
+    std::int32_t kept = 0;
+    if (held_ && position >= first_ && position < held_end) {
+      kept = static_cast<std::int32_t>(held_end - position);
+      std::memmove(frames_.data(),
+                   frames_.data() + static_cast<std::size_t>(position - first_) * stride_,
+                   static_cast<std::size_t>(kept) * stride_ * sizeof(std::int32_t));
+    } else {
+      reader_.Seek(position);
+    }
+    // The reader stands where the frames held end.
+    std::fill(frames_.begin() + static_cast<std::ptrdiff_t>(kept) * stride_, frames_.end(), 0);
+    reader_.Read(frames_.data() + static_cast<std::size_t>(kept) * stride_, size_ - kept);
+    first_ = position;
+    held_ = true;
+    return frames_.data();
+  }
+
+ private:
+  SampleSource& reader_;
+  int stride_;
+  std::int32_t size_;
+  std::vector<std::int32_t> frames_;
+  std::int32_t first_ = 0;
+  bool held_ = false;
+};
 
 }  // namespace
 
@@ -103,8 +137,8 @@ std::optional<SpectrumData> ComputeSpectrum(const Sound& sound, std::int32_t cur
   if (sound.channels > 2) return std::nullopt;
   const int stride = FrameStride(sound);
   SourceRef reader = OpenSoundReader(sound);
-  std::vector<std::int32_t> frames;
-  ReadFrames(*reader, cursor, kSpectrumFrames, stride, frames);
+  WindowReader window(*reader, stride, kSpectrumFrames);
+  const std::int32_t* frames = window.At(cursor);
 
   SpectrumData data;
   data.rate = sound.rate;
@@ -113,7 +147,7 @@ std::optional<SpectrumData> ComputeSpectrum(const Sound& sound, std::int32_t cur
   HammingTransform transform(OrderOfSize(kSpectrumFrames));
   std::vector<double> magnitudes(kSpectrumBins);
   for (int channel = 0; channel < stride; ++channel) {
-    transform.Magnitudes(frames.data(), stride, channel, magnitudes.data());
+    transform.Magnitudes(frames, stride, channel, magnitudes.data());
     for (std::int32_t k = 0; k < kSpectrumBins; ++k) {
       data.levels[static_cast<std::size_t>(channel) * kSpectrumBins + k] =
           LevelOfMagnitude(magnitudes[k]);
@@ -151,7 +185,7 @@ std::optional<SpectrogramData> ComputeSpectrogram(const Sound& sound, std::int32
   const bool stereo = stride >= 2;
   SourceRef reader = OpenSoundReader(sound);
   HammingTransform transform(data.order);
-  std::vector<std::int32_t> frames;
+  WindowReader windows(*reader, stride, data.size);
   std::vector<double> left(data.bins);
   std::vector<double> right(data.bins);
   for (std::int32_t c = 0; c < data.columns; ++c) {
@@ -159,11 +193,10 @@ std::optional<SpectrogramData> ComputeSpectrogram(const Sound& sound, std::int32
     if (progress.Pump()) return std::nullopt;
     // c × length fits 64 bits for every column count and length.
     const std::int64_t offset = std::int64_t{c} * data.length / data.columns;
-    ReadFrames(*reader,
-               static_cast<std::int32_t>(std::min<std::int64_t>(start + offset, INT32_MAX)),
-               data.size, stride, frames);
-    transform.Magnitudes(frames.data(), stride, 0, left.data());
-    if (stereo) transform.Magnitudes(frames.data(), stride, 1, right.data());
+    const std::int32_t* frames =
+        windows.At(static_cast<std::int32_t>(std::min<std::int64_t>(start + offset, INT32_MAX)));
+    transform.Magnitudes(frames, stride, 0, left.data());
+    if (stereo) transform.Magnitudes(frames, stride, 1, right.data());
     std::uint16_t* column = data.magnitudes.data() + static_cast<std::size_t>(c) * data.bins;
     for (std::int32_t k = 0; k < data.bins; ++k) {
       const double magnitude = stereo ? (left[k] + right[k]) / 2 : left[k];
@@ -172,6 +205,20 @@ std::optional<SpectrogramData> ComputeSpectrogram(const Sound& sound, std::int32
   }
   progress.SetFraction(1.0);
   return data;
+}
+
+SpectrogramLook StoredSpectrogramLook(const SettingsReader& settings) {
+  SpectrogramLook look;
+  look.zoom_4000 = settings.Read(setting::kTfftFullZoomOn);
+  look.brightness = settings.Read(setting::kTfftVScroll);
+  look.grid = settings.Read(setting::kGridToggle);
+  return look;
+}
+
+void StoreSpectrogramLook(Settings& settings, const SpectrogramLook& look) {
+  settings.Write(setting::kTfftFullZoomOn, look.zoom_4000);
+  settings.Write(setting::kTfftVScroll, std::clamp(look.brightness, 0, 100));
+  settings.Write(setting::kGridToggle, look.grid);
 }
 
 std::int32_t SpectrogramTopBin(const SpectrogramData& data, bool zoom_4000) {

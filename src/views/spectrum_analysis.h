@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/progress.h"
+#include "platform/settings.h"
 #include "store/sound.h"
 
 namespace sonavel {
@@ -80,6 +81,10 @@ struct SpectrogramLook {
   int brightness = 25;     // "TFFTVScroll", the trackbar 0 … 100
   bool grid = false;       // "GridToggle"
 };
+
+// The look stored under "TFFTFullZoomOn", "TFFTVScroll" and "GridToggle", and writing it back.
+SpectrogramLook StoredSpectrogramLook(const SettingsReader& settings);
+void StoreSpectrogramLook(Settings& settings, const SpectrogramLook& look);
 
 // The highest bin shown: min((4000 << i) / rate, bins - 1) zoomed, else bins - 1.
 std::int32_t SpectrogramTopBin(const SpectrogramData& data, bool zoom_4000);
