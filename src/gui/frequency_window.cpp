@@ -96,7 +96,7 @@ void FrequencyGraph::Paint(QPainter& painter) const {
     font.setBold(true);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(HoverRect(), Qt::AlignRight | Qt::AlignTop | Qt::TextDontClip, hover_);
+    painter.drawText(HoverRect(), Qt::AlignRight | Qt::AlignTop, hover_);
   }
 
   // The sunken border of the waveform view, on the graph's outermost pixels.

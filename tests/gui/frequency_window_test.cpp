@@ -153,6 +153,7 @@ QPoint TopOf(const QImage& image, const QColor& colour) {
 
 TEST(FrequencyWindow, DrawsPeaksGridAndHoverTextAtTheAxesPixels) {
   TestSettings test;
+  SetWorkingFolder(test.folder);
   ScriptedUi ui;
   MainWindow frame(test.settings, &ui);
   ASSERT_TRUE(frame.OpenDocument(WriteTwoTones(test.folder)));
@@ -255,6 +256,7 @@ TEST(FrequencyWindow, DrawsPeaksGridAndHoverTextAtTheAxesPixels) {
       if (Pixel(hovered, px, py) == QColor(Qt::white)) rightmost = std::max(rightmost, px);
   EXPECT_LT(rightmost, axis.width - 20);
   EXPECT_GT(rightmost, axis.width - 26);
+  SetWorkingFolder("");
 }
 
 }  // namespace
