@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <numbers>
 
 #include "effects/dsp/fft.h"
+#include "effects/dsp/worker_pool.h"
 #include "platform/setting_keys.h"
 #include "store/segment_reader.h"
 
@@ -113,6 +115,45 @@ class WindowReader {
   bool held_ = false;
 };
 
+// Columns of a spectrogram a round hands to one thread.
+constexpr std::int32_t kColumnsPerShare = 32;
+
+// One thread's reader, transform and buffers for spectrogram columns.
+class SpectrogramWorker {
+ public:
+  SpectrogramWorker(const Sound& sound, int order)
+      : stride_(FrameStride(sound)),
+        reader_(OpenSoundReader(sound)),
+        transform_(order),
+        windows_(*reader_, stride_, transform_.size()),
+        left_(transform_.size() / 2),
+        right_(transform_.size() / 2) {}
+
+  // Column c of `data`: the frames from start + floor(c × length / columns) (a product that
+  // fits 64 bits), channels 0 and 1 averaged.
+  void Column(SpectrogramData& data, std::int32_t c) {
+    const std::int64_t offset = std::int64_t{c} * data.length / data.columns;
+    const std::int32_t* frames = windows_.At(
+        static_cast<std::int32_t>(std::min<std::int64_t>(data.start + offset, INT32_MAX)));
+    const bool stereo = stride_ >= 2;
+    transform_.Magnitudes(frames, stride_, 0, left_.data());
+    if (stereo) transform_.Magnitudes(frames, stride_, 1, right_.data());
+    std::uint16_t* column = data.magnitudes.data() + static_cast<std::size_t>(c) * data.bins;
+    for (std::int32_t k = 0; k < data.bins; ++k) {
+      const double magnitude = stereo ? (left_[k] + right_[k]) / 2 : left_[k];
+      column[k] = static_cast<std::uint16_t>(std::min(magnitude, double{kMaxMagnitude}));
+    }
+  }
+
+ private:
+  int stride_;
+  SourceRef reader_;
+  HammingTransform transform_;
+  WindowReader windows_;
+  std::vector<double> left_;
+  std::vector<double> right_;
+};
+
 }  // namespace
 
 int LevelOfMagnitude(double magnitude, int silent) {
@@ -181,26 +222,26 @@ std::optional<SpectrogramData> ComputeSpectrogram(const Sound& sound, std::int32
   data.length = std::max(length, 0);
   data.magnitudes.resize(static_cast<std::size_t>(data.columns) * data.bins);
 
-  const int stride = FrameStride(sound);
-  const bool stereo = stride >= 2;
-  SourceRef reader = OpenSoundReader(sound);
-  HammingTransform transform(data.order);
-  WindowReader windows(*reader, stride, data.size);
-  std::vector<double> left(data.bins);
-  std::vector<double> right(data.bins);
-  for (std::int32_t c = 0; c < data.columns; ++c) {
-    progress.SetFraction(static_cast<double>(c) / data.columns);
-    if (progress.Pump()) return std::nullopt;
-    // c × length fits 64 bits for every column count and length.
-    const std::int64_t offset = std::int64_t{c} * data.length / data.columns;
-    const std::int32_t* frames =
-        windows.At(static_cast<std::int32_t>(std::min<std::int64_t>(start + offset, INT32_MAX)));
-    transform.Magnitudes(frames, stride, 0, left.data());
-    if (stereo) transform.Magnitudes(frames, stride, 1, right.data());
-    std::uint16_t* column = data.magnitudes.data() + static_cast<std::size_t>(c) * data.bins;
-    for (std::int32_t k = 0; k < data.bins; ++k) {
-      const double magnitude = stereo ? (left[k] + right[k]) / 2 : left[k];
-      column[k] = static_cast<std::uint16_t>(std::min(magnitude, double{kMaxMagnitude}));
+  // The columns are computed in rounds on the shared worker pool, each thread's share with
+  // a reader and transform of its own; progress and cancel are handled between rounds.
+  WorkerPool& pool = WorkerPool::Shared();
+  const int shares = pool.workers() + 1;
+  std::vector<std::unique_ptr<SpectrogramWorker>> workers;
+  for (int i = 0; i < shares; ++i)
+    workers.push_back(std::make_unique<SpectrogramWorker>(sound, data.order));
+  const std::int32_t round = kColumnsPerShare * shares;
+  for (std::int32_t first = 0; first < data.columns; first += round) {
+    const std::int32_t count = std::min(round, data.columns - first);
+    pool.Run(shares, [&](std::int32_t share) {
+      const std::int32_t from =
+          first + static_cast<std::int32_t>(std::int64_t{count} * share / shares);
+      const std::int32_t to =
+          first + static_cast<std::int32_t>(std::int64_t{count} * (share + 1) / shares);
+      for (std::int32_t c = from; c < to; ++c) workers[share]->Column(data, c);
+    });
+    for (std::int32_t c = first; c < first + count; ++c) {
+      progress.SetFraction(static_cast<double>(c) / data.columns);
+      if (progress.Pump()) return std::nullopt;
     }
   }
   progress.SetFraction(1.0);

@@ -70,8 +70,9 @@ std::int32_t SpectrogramColumns(std::int32_t length, std::int32_t bins);
 
 // The spectrogram of [start, start + length) of channels 0 and 1 (stereo: the mean of the two
 // magnitudes), each magnitude limited to 65535. Column c is read from start + floor(c ×
-// length / columns). Reports the fraction done and polls for a cancel once per column (the
-// caller sets the progress window's texts); empty when cancelled.
+// length / columns). The columns are computed in rounds on the shared worker pool; after
+// each round the fraction done is reported and a cancel polled for every column of it (the
+// caller sets the progress window's texts). Empty when cancelled.
 std::optional<SpectrogramData> ComputeSpectrogram(const Sound& sound, std::int32_t start, std::int32_t length,
                                                   Progress& progress);
 
