@@ -169,9 +169,33 @@ TEST(FrequencyWindow, DrawsPeaksGridAndHoverTextAtTheAxesPixels) {
   auto* zoom_default = window.findChild<QToolButton*>("109");
   auto* scroll = window.findChild<QScrollBar*>("107");
   ASSERT_TRUE(zoom_in && zoom_out && zoom_default && scroll);
-  EXPECT_EQ(zoom_in->toolTip(), "Horizontaler Zoom In");
-  EXPECT_EQ(window.findChild<QScrollBar*>("104")->toolTip(),
-            "Hier klicken um um das Frequenzfenster vertikal zu scrollen");
+  for (const auto& [id, tooltip] : {std::pair{"103", "Vertikaler Zoom In"}, std::pair{"105", "Vertikaler Zoom Out"},
+                                     std::pair{"106", "Horizontaler Zoom Out"}, std::pair{"108", "Horizontaler Zoom In"},
+                                     std::pair{"109", "Zoom to Default"},
+                                     std::pair{"104", "Hier klicken um um das Frequenzfenster vertikal zu scrollen"},
+                                     std::pair{"107", "Hier Klicken um das Frequenzfenster horizontal zu scrollen"}}) {
+    const QWidget* control = window.findChild<QWidget*>(id);
+    ASSERT_NE(control, nullptr) << id;
+    EXPECT_EQ(control->toolTip(), tooltip) << id;
+  }
+  // The vertical zoom steps to 2 and stops there; its bar's thumb then ends at 76.
+  auto* vertical_in = window.findChild<QToolButton*>("103");
+  auto* vertical_out = window.findChild<QToolButton*>("105");
+  auto* vertical_bar = window.findChild<QScrollBar*>("104");
+  EXPECT_FALSE(vertical_out->isEnabled());
+  vertical_in->click();
+  EXPECT_EQ(vertical_bar->maximum(), 51);
+  vertical_in->click();
+  EXPECT_FALSE(vertical_in->isEnabled());
+  EXPECT_TRUE(vertical_out->isEnabled());
+  EXPECT_EQ(graph->axis().vertical_zoom, 2);
+  EXPECT_EQ(vertical_bar->maximum(), 76);
+  vertical_bar->setValue(100);
+  EXPECT_EQ(graph->axis().vertical_scroll, 76);
+  vertical_out->click();
+  vertical_out->click();
+  EXPECT_EQ(graph->axis().vertical_zoom, 0);
+  EXPECT_EQ(graph->axis().vertical_scroll, 0);
   // The graph leaves a 26-pixel column and row for the bars and buttons.
   EXPECT_EQ(graph->width(), graph->parentWidget()->width() - 26);
   EXPECT_EQ(graph->height(), graph->parentWidget()->height() - 26);
