@@ -51,6 +51,8 @@ inline constexpr int kApplyNoiseSample = 4013;
 
 inline constexpr int kHelp = 6000;
 
+inline constexpr int kFrequencyAnalysis = 7001;
+
 inline constexpr int kRegionList = 8000;
 inline constexpr int kSetBookmark = 8001;
 inline constexpr int kBookmarkList = 8003;

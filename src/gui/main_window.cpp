@@ -36,6 +36,7 @@
 #include "gui/document_window.h"
 #include "gui/effect_dialog.h"
 #include "gui/frame_projects.h"
+#include "gui/frame_spectrum.h"
 #include "devices/mixer.h"
 #include "gui/key_codes.h"
 #include "gui/level_meter.h"
@@ -100,6 +101,7 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
   setGeometry(placement.x, placement.y, placement.width, placement.height);
   start_maximized_ = placement.maximized;
 
+  spectrum_ = std::make_unique<FrameSpectrum>(*this);
   connect(documents_, &QMdiArea::subWindowActivated, this, [this] { DocumentActivated(); });
   transport_ = std::make_unique<Transport>(engine_, settings_, *ui_in_use_, *this);
   projects_ = std::make_unique<FrameProjects>(*this, *ui_in_use_, settings_);
@@ -334,10 +336,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 AudioDocument* MainWindow::ActiveDocument() const {
-  auto* window = qobject_cast<DocumentWindow*>(documents_->activeSubWindow());
-  if (window == nullptr && !documents_->subWindowList().isEmpty())
-    window = qobject_cast<DocumentWindow*>(documents_->subWindowList().back());
-  return window != nullptr ? &window->document() : nullptr;
+  // With an analysis window active, the document window activated last; with none active,
+  // the one opened last.
+  const QList<QMdiSubWindow*> windows = documents_->subWindowList(
+      documents_->activeSubWindow() != nullptr ? QMdiArea::ActivationHistoryOrder : QMdiArea::CreationOrder);
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+    if (auto* window = qobject_cast<DocumentWindow*>(*it)) return &window->document();
+  return nullptr;
 }
 
 DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
@@ -353,6 +358,8 @@ DocumentWindow* MainWindow::AddDocumentWindow(const DocumentRef& document) {
   connect(window, &DocumentWindow::changed, this, [this] {
     RefreshCommands();
     RefreshTimeDisplays();
+    // The cursor may have moved, by the user or by playback.
+    spectrum_->Follow();
   });
   connect(window, &DocumentWindow::released, this, [this] {
     // A click while playing plays on from there.
@@ -380,6 +387,7 @@ void MainWindow::DocumentActivated() {
   RefreshCommands();
   RefreshTimeDisplays();
   RebuildCommandBar();
+  spectrum_->Follow();
   const AudioDocument* document = ActiveDocument();
   if (document == nullptr) {
     format_->clear();
@@ -643,9 +651,12 @@ void MainWindow::RebuildCommandBar() {
   for (const auto& [id, text] : lists) {
     QAction* action = command_bar_->addAction(text);
     action->setData(id);
-    // The bookmark and region lists open from here; the other windows come with their own
-    // features.
-    const int list = id == 200 ? command_id::kBookmarkList : id == 201 ? command_id::kRegionList : 0;
+    // The bookmark and region lists and the frequency window open from here; the other
+    // windows come with their own features.
+    const int list = id == 200   ? command_id::kBookmarkList
+                     : id == 201 ? command_id::kRegionList
+                     : id == 203 ? command_id::kFrequencyAnalysis
+                                 : 0;
     action->setEnabled(list != 0);
     if (list != 0) connect(action, &QAction::triggered, this, [this, list] { Dispatch(list); });
   }
@@ -954,6 +965,8 @@ bool MainWindow::RunCommand(int id) {
     case command_id::kDeleteBookmarks:
     case command_id::kDeleteAllBookmarks:
       return bookmarks_->RunCommand(id);
+    case command_id::kFrequencyAnalysis:  // Frequenzanalyse (FFT)
+      return spectrum_->ShowSpectrum(true);
     case command_id::kAbout:  // Über
       ShowAboutBox(this);
       return true;

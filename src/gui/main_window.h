@@ -37,6 +37,7 @@ namespace sonavel {
 class DocumentWindow;
 class FrameProjects;
 class FrameBookmarks;
+class FrameSpectrum;
 class Settings;
 
 class LevelMeter;
@@ -88,6 +89,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   void ShowListItems(const std::vector<MenuItem>& items, bool shown);
   // The bookmark commands and the bookmark list window.
   FrameBookmarks& bookmarks() { return *bookmarks_; }
+  // The frequency window (7001).
+  FrameSpectrum& spectrum() { return *spectrum_; }
 
   // What the command line asks of the frame.
   void ShowFrame() override;
@@ -161,6 +164,7 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   DocumentList documents_list_;
   RegionList regions_;
   std::unique_ptr<FrameBookmarks> bookmarks_;
+  std::unique_ptr<FrameSpectrum> spectrum_;
   RecentFiles recent_;
   QLabel* format_;
   std::map<int, QAction*> actions_;
