@@ -526,7 +526,9 @@ bool CommandAvailable(int id) {
       // Automatic splitting.
       2034,
       // Automatic and manual click repair.
-      7009, 7010};
+      7009, 7010,
+      // The time-frequency analysis.
+      7005};
   // Subtracting a noise sample needs one taken in this run.
   if (id == command_id::kApplyNoiseSample) return NoiseSampleProfile() != nullptr;
   return std::find(std::begin(kAvailable), std::end(kAvailable), id) != std::end(kAvailable);

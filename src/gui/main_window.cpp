@@ -43,6 +43,7 @@
 #include "gui/options_dialog.h"
 #include "gui/region_dialogs.h"
 #include "gui/region_list_window.h"
+#include "gui/spectrogram_frame.h"
 #include "platform/paths.h"
 #include "platform/setting_keys.h"
 #include "platform/settings.h"
@@ -104,6 +105,7 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
   transport_ = std::make_unique<Transport>(engine_, settings_, *ui_in_use_, *this);
   projects_ = std::make_unique<FrameProjects>(*this, *ui_in_use_, settings_);
   bookmarks_ = std::make_unique<FrameBookmarks>(*this, settings_);
+  spectrogram_ = std::make_unique<SpectrogramFrame>(*this);
   BuildMenus();
   BuildToolbars();
   BuildCommandBar();
@@ -334,9 +336,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 AudioDocument* MainWindow::ActiveDocument() const {
-  auto* window = qobject_cast<DocumentWindow*>(documents_->activeSubWindow());
-  if (window == nullptr && !documents_->subWindowList().isEmpty())
-    window = qobject_cast<DocumentWindow*>(documents_->subWindowList().back());
+  QMdiSubWindow* active = documents_->activeSubWindow();
+  auto* window = qobject_cast<DocumentWindow*>(active);
+  // Under an analysis window the document window used last, else the newest one.
+  const QList<QMdiSubWindow*> windows =
+      documents_->subWindowList(active != nullptr ? QMdiArea::ActivationHistoryOrder : QMdiArea::CreationOrder);
+  for (auto it = windows.rbegin(); window == nullptr && it != windows.rend(); ++it)
+    window = qobject_cast<DocumentWindow*>(*it);
   return window != nullptr ? &window->document() : nullptr;
 }
 
@@ -645,7 +651,10 @@ void MainWindow::RebuildCommandBar() {
     action->setData(id);
     // The bookmark and region lists open from here; the other windows come with their own
     // features.
-    const int list = id == 200 ? command_id::kBookmarkList : id == 201 ? command_id::kRegionList : 0;
+    const int list = id == 200   ? command_id::kBookmarkList
+                     : id == 201 ? command_id::kRegionList
+                     : id == 202 ? command_id::kTimeFrequencyAnalysis
+                                 : 0;
     action->setEnabled(list != 0);
     if (list != 0) connect(action, &QAction::triggered, this, [this, list] { Dispatch(list); });
   }
@@ -954,6 +963,8 @@ bool MainWindow::RunCommand(int id) {
     case command_id::kDeleteBookmarks:
     case command_id::kDeleteAllBookmarks:
       return bookmarks_->RunCommand(id);
+    case command_id::kTimeFrequencyAnalysis:
+      return spectrogram_->ShowSpectrogram();
     case command_id::kAbout:  // Über
       ShowAboutBox(this);
       return true;

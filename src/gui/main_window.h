@@ -37,6 +37,7 @@ namespace sonavel {
 class DocumentWindow;
 class FrameProjects;
 class FrameBookmarks;
+class SpectrogramFrame;
 class Settings;
 
 class LevelMeter;
@@ -88,6 +89,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   void ShowListItems(const std::vector<MenuItem>& items, bool shown);
   // The bookmark commands and the bookmark list window.
   FrameBookmarks& bookmarks() { return *bookmarks_; }
+  // The time-frequency analysis window's command and requests.
+  SpectrogramFrame& spectrogram() { return *spectrogram_; }
 
   // What the command line asks of the frame.
   void ShowFrame() override;
@@ -161,6 +164,7 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   DocumentList documents_list_;
   RegionList regions_;
   std::unique_ptr<FrameBookmarks> bookmarks_;
+  std::unique_ptr<SpectrogramFrame> spectrogram_;
   RecentFiles recent_;
   QLabel* format_;
   std::map<int, QAction*> actions_;

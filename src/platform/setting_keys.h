@@ -35,6 +35,11 @@ inline constexpr BoolSetting kShowCommandBar{kSettingsGroup, "ShowCommandBar", t
 inline constexpr BoolSetting kShowCommandBarLeft{kSettingsGroup, "ShowCommandBarLeft", true};
 // Arrange the document windows after one is added.
 inline constexpr BoolSetting kAutoArrangeWindows{kSettingsGroup, "AutoArrangeWindows", true};
+// The time-frequency window: 0 … 4000 Hz instead of the whole range, its brightness
+// trackbar (0 … 100) and its grid lines.
+inline constexpr BoolSetting kTfftFullZoomOn{kSettingsGroup, "TFFTFullZoomOn", false};
+inline constexpr IntSetting kTfftVScroll{kSettingsGroup, "TFFTVScroll", 25};
+inline constexpr BoolSetting kGridToggle{kSettingsGroup, "GridToggle", false};
 
 // The main window's rectangle between runs (user only); with "Maximized" it is the normal
 // rectangle behind the maximised window.
@@ -244,6 +249,7 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kComponentsHost),      NameOf(kMainHost),             NameOf(kSaveRegionDir),
     NameOf(kExportRegionFolder),  NameOf(kExportRegionFormat),   NameOf(kAutoGap),
     NameOf(kAutoGapTime),         NameOf(kResampleQuality),
+    NameOf(kTfftFullZoomOn),      NameOf(kTfftVScroll),          NameOf(kGridToggle),
 };
 
 constexpr bool AllNamedOnce() {
