@@ -2,6 +2,8 @@
 
 #include <QMdiArea>
 
+#include <algorithm>
+
 #include "document/edit_commands.h"
 #include "gui/main_window.h"
 #include "gui/spectrogram_window.h"
@@ -65,7 +67,12 @@ bool SpectrogramFrame::ShowSpectrogram() {
     QObject::connect(window_, &SpectrogramWindow::selectRange, window_,
                      [this](std::int32_t first, std::int32_t end) {
                        AudioDocument& analysed = window_->document();
-                       if (IsOpen(frame_, analysed)) SetSelection(analysed, first, end, first);
+                       if (!IsOpen(frame_, analysed)) return;
+                       // An edit since the analysis may have shortened the sound.
+                       const std::int32_t length = SoundLength(analysed.sound);
+                       end = std::min(end, length);
+                       first = std::min(first, end);
+                       SetSelection(analysed, first, end, first);
                      });
     QObject::connect(window_, &SpectrogramWindow::cursorClicked, window_, [this] {
       AudioDocument& analysed = window_->document();
