@@ -28,6 +28,8 @@ install_packages() {
 BUILD_PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-translations-l10n libgl-dev libasound2-dev libcurl4-openssl-dev sox)
+# zlib compresses the PNG pictures sonavel-cli writes.
+BUILD_PACKAGES+=(zlib1g-dev)
 # The programs the editor runs for the formats it does not code itself: ffmpeg for the
 # media loader (RealAudio, DSS, the rest) and the AAC, Shorten and Record adapters; the
 # components lame, oggenc/oggdec, flac and faad; sox's AMR-NB support (its base formats
@@ -45,3 +47,5 @@ TEST_PACKAGES+=(vorbis-tools flac)
 TEST_PACKAGES+=(libxml2-utils)
 # The reader of the ID3v1 tags we write.
 TEST_PACKAGES+=(id3v2)
+# numpy's FFT is the reference the spectrum analysis is compared with.
+TEST_PACKAGES+=(python3-numpy)

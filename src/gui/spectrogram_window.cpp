@@ -113,7 +113,7 @@ SpectrogramWindow::SpectrogramWindow(DocumentRef document, SpectrogramData data,
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
   look_.zoom_4000 = settings_.Read(setting::kTfftFullZoomOn);
-  look_.brightness = std::clamp(settings_.Read(setting::kTfftVScroll), 0, 100);
+  look_.brightness = settings_.Read(setting::kTfftVScroll);  // a stored value beyond 0 … 100 gives 25
   look_.grid = settings_.Read(setting::kGridToggle);
 
   brightness_->setObjectName("105");
@@ -230,7 +230,7 @@ bool SpectrogramWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void SpectrogramWindow::closeEvent(QCloseEvent* event) {
   settings_.WriteUser(setting::kTfftFullZoomOn, look_.zoom_4000);
-  settings_.WriteUser(setting::kTfftVScroll, look_.brightness);
+  settings_.WriteUser(setting::kTfftVScroll.key, look_.brightness);
   settings_.WriteUser(setting::kGridToggle, look_.grid);
   emit closed();
   QMdiSubWindow::closeEvent(event);

@@ -46,6 +46,8 @@
 #include "store/block_table.h"
 #include "store/time.h"
 #include "document/working_folder.h"
+#include "views/png_writer.h"
+#include "views/spectrum_analysis.h"
 
 namespace sonavel {
 namespace {
@@ -63,6 +65,8 @@ constexpr const char* kUsage =
     "  sonavel-cli project info PROJECT.snp\n"
     "  sonavel-cli project create PROJECT.snp FILE ...\n"
     "  sonavel-cli project extract PROJECT.snp FOLDER\n"
+    "  sonavel-cli spectrum IN [--at FRAME]\n"
+    "  sonavel-cli spectrogram IN OUT.png [--from FRAME] [--to FRAME] [--width W] [--height H]\n"
     "  sonavel-cli --version\n"
     "\n"
     "TAG is a WAV format tag by number (1, 3, 6, 7, 0x11, 2, 0x31) or name (pcm, float,\n"
@@ -113,6 +117,14 @@ constexpr const char* kUsage =
     "playlist or podcast feed pointing to it under the stored root address, or the one given\n"
     "as RootURL=ADDRESS (e.g. RootURL=http://example.org/pod; empty: the bare file name).\n"
     "As OUT itself, an MP3 already there is replaced, but only once the new one is whole.\n"
+    "\n"
+    "spectrum prints the spectrum of the 4096 frames of IN from FRAME on (default 0, at most\n"
+    "the length), as the frequency analysis window shows it: one line per bin, its frequency\n"
+    "in Hz and its level in dB (-127 ... 127), a second level for the right channel of a\n"
+    "stereo file, separated by tabs. spectrogram draws the time-frequency analysis of frames\n"
+    "[FROM, TO) of IN (default the whole file) as the window does, with the stored brightness\n"
+    "(TFFTVScroll), 0 - 4000 Hz zoom (TFFTFullZoomOn) and grid lines (GridToggle), into a PNG\n"
+    "picture of W x H pixels (default 800 x 400, each 1 to 8192).\n"
     "\n"
     "MP3 files (.mp3) are read with the encoder's delay and padding cut off when a LAME tag\n"
     "states them (the stored setting MP3Gapless, on by default); --gapless on|off overrides it.\n";
@@ -905,6 +917,124 @@ Result ProjectVerb(const std::vector<std::string>& args, Ui& ui) {
   return kDone;
 }
 
+// "--name VALUE" pairs after the first `first` arguments, each name one of `names` and given
+// at most once; false (after the message) otherwise.
+bool NamedOptions(const std::vector<std::string>& args, std::size_t first, std::initializer_list<std::string_view> names,
+                  std::map<std::string, std::string>& given, Ui& ui) {
+  for (std::size_t i = first; i < args.size(); i += 2) {
+    if (std::find(names.begin(), names.end(), args[i]) == names.end() || given.count(args[i]) != 0) {
+      Fail(ui, "Unknown or repeated option \"" + args[i] + "\".");
+      return false;
+    }
+    if (i + 1 >= args.size()) {
+      Fail(ui, "\"" + args[i] + "\" needs a value.");
+      return false;
+    }
+    given[args[i]] = args[i + 1];
+  }
+  return true;
+}
+
+// The whole number given for `name` within lowest … highest, `fallback` when it was not
+// given; none (after the message naming `what`) otherwise.
+std::optional<std::int64_t> NumberOption(const std::map<std::string, std::string>& given, const std::string& name,
+                                         std::int64_t fallback, std::int64_t lowest, std::int64_t highest,
+                                         const std::string& what, Ui& ui) {
+  const auto found = given.find(name);
+  if (found == given.end()) return fallback;
+  const std::optional<std::int64_t> value = ParseWholeNumber(found->second);
+  if (!value || *value < lowest || *value > highest) {
+    Fail(ui, name + ": \"" + found->second + "\" is not " + what + ".");
+    return std::nullopt;
+  }
+  return value;
+}
+
+// Loads IN for an analysis into `sound` (in the run's own block folder).
+Result LoadForAnalysis(const std::string& path, Sound& sound, Ui& ui) {
+  Registry registry;
+  const Settings settings(registry);
+  const OpenOptions files{&settings, std::nullopt};
+  return LoadFile(path, sound, ui, files);
+}
+
+// spectrum IN [--at FRAME]: frequency and level of every bin, per channel.
+Result Spectrum(const std::vector<std::string>& args, Ui& ui) {
+  std::map<std::string, std::string> given;
+  if (!NamedOptions(args, 2, {"--at"}, given, ui)) return kFailed;
+  const std::optional<std::int64_t> at =
+      NumberOption(given, "--at", 0, 0, std::numeric_limits<std::int32_t>::max(), "a frame number (from 0)", ui);
+  if (!at) return kFailed;
+  RunFolder run_folder;
+  Sound sound(44100, 1);
+  if (const Result loaded = LoadForAnalysis(args[1], sound, ui); loaded != kDone) return loaded;
+  const std::int32_t length = SoundLength(sound);
+  if (*at > length) {
+    Fail(ui, "--at: frame " + std::to_string(*at) + " lies beyond the end of \"" + args[1] + "\" (" +
+                 std::to_string(length) + " frames).");
+    return kFailed;
+  }
+  const std::optional<SpectrumData> data = ComputeSpectrum(sound, static_cast<std::int32_t>(*at));
+  if (!data) {
+    Fail(ui, "The frequency analysis takes mono and stereo sounds only; \"" + args[1] + "\" has " +
+                 std::to_string(sound.channels) + " channels.");
+    return kFailed;
+  }
+  for (std::int32_t k = 0; k < kSpectrumBins; ++k) {
+    const long long hertz = (std::int64_t{k} * data->rate) >> 12;
+    if (data->stereo)
+      std::printf("%lld\t%d\t%d\n", hertz, data->levels[k], data->levels[kSpectrumBins + k]);
+    else
+      std::printf("%lld\t%d\n", hertz, data->levels[k]);
+  }
+  return kDone;
+}
+
+// spectrogram IN OUT.png [--from F] [--to F] [--width W] [--height H]: the time-frequency
+// window's picture of the range with the stored look.
+Result Spectrogram(const std::vector<std::string>& args, Ui& ui) {
+  constexpr std::int64_t kHighestFrame = std::numeric_limits<std::int32_t>::max();
+  std::map<std::string, std::string> given;
+  if (!NamedOptions(args, 3, {"--from", "--to", "--width", "--height"}, given, ui)) return kFailed;
+  const std::string side = "a size in pixels (1 to " + std::to_string(kMaxPngSide) + ")";
+  const std::optional<std::int64_t> from = NumberOption(given, "--from", 0, 0, kHighestFrame, "a frame number (from 0)", ui);
+  if (!from) return kFailed;
+  const std::optional<std::int64_t> to = NumberOption(given, "--to", -1, 0, kHighestFrame, "a frame number (from 0)", ui);
+  if (!to) return kFailed;
+  const std::optional<std::int64_t> width = NumberOption(given, "--width", 800, 1, kMaxPngSide, side, ui);
+  if (!width) return kFailed;
+  const std::optional<std::int64_t> height = NumberOption(given, "--height", 400, 1, kMaxPngSide, side, ui);
+  if (!height) return kFailed;
+  if (*to >= 0 && *from >= *to) {
+    Fail(ui, "--from " + std::to_string(*from) + " must lie before --to " + std::to_string(*to) + ".");
+    return kFailed;
+  }
+  RunFolder run_folder;
+  Sound sound(44100, 1);
+  if (const Result loaded = LoadForAnalysis(args[1], sound, ui); loaded != kDone) return loaded;
+  const std::int32_t length = SoundLength(sound);
+  const std::int64_t end = *to >= 0 ? *to : length;
+  if (end > length || *from >= end) {
+    Fail(ui, "Frames " + std::to_string(*from) + " to " + std::to_string(end) + " are no range of \"" + args[1] +
+                 "\" (" + std::to_string(length) + " frames).");
+    return kFailed;
+  }
+  ConsoleProgress progress;
+  progress.SetTexts("Berechnet die zeilichen Frequenz Daten", "");
+  const std::optional<SpectrogramData> data =
+      ComputeSpectrogram(sound, static_cast<std::int32_t>(*from), static_cast<std::int32_t>(end - *from), progress);
+  if (!data) return kCancelled;
+  Registry registry;
+  const SpectrogramLook look = StoredSpectrogramLook(Settings(registry));
+  const std::vector<std::uint32_t> pixels =
+      RenderSpectrogram(*data, look, static_cast<int>(*width), static_cast<int>(*height));
+  if (!WritePng(args[2], pixels.data(), static_cast<int>(*width), static_cast<int>(*height))) {
+    Fail(ui, "Cannot write the picture \"" + args[2] + "\".");
+    return kFailed;
+  }
+  return kDone;
+}
+
 int Main(int argc, char** argv) {
   ConsoleUi ui;
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -922,6 +1052,8 @@ int Main(int argc, char** argv) {
   if (args[0] == "tags" && args.size() >= 2) return Tags(args, ui);
   if (args[0] == "bookmarks" && args.size() >= 2) return Bookmarks(args, ui);
   if (args[0] == "project" && args.size() >= 3) return ProjectVerb(args, ui);
+  if (args[0] == "spectrum" && args.size() >= 2) return Spectrum(args, ui);
+  if (args[0] == "spectrogram" && args.size() >= 3) return Spectrogram(args, ui);
   std::fputs(kUsage, stderr);
   return kFailed;
 }

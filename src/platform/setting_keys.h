@@ -35,11 +35,6 @@ inline constexpr BoolSetting kShowCommandBar{kSettingsGroup, "ShowCommandBar", t
 inline constexpr BoolSetting kShowCommandBarLeft{kSettingsGroup, "ShowCommandBarLeft", true};
 // Arrange the document windows after one is added.
 inline constexpr BoolSetting kAutoArrangeWindows{kSettingsGroup, "AutoArrangeWindows", true};
-// The time-frequency window: 0 … 4000 Hz instead of the whole range, its brightness
-// trackbar (0 … 100) and its grid lines.
-inline constexpr BoolSetting kTfftFullZoomOn{kSettingsGroup, "TFFTFullZoomOn", false};
-inline constexpr IntSetting kTfftVScroll{kSettingsGroup, "TFFTVScroll", 25};
-inline constexpr BoolSetting kGridToggle{kSettingsGroup, "GridToggle", false};
 
 // The main window's rectangle between runs (user only); with "Maximized" it is the normal
 // rectangle behind the maximised window.
@@ -204,6 +199,14 @@ inline constexpr IntSetting kAutoGapTime{kSettingsGroup, "AutoGapTime", 300};
 inline constexpr TextSetting kComponentsHost{kSettingsGroup, "ComponentsHost", "download.halvorn-audio.de"};
 inline constexpr TextSetting kMainHost{kSettingsGroup, "MainHost", "www.halvorn-audio.de"};
 
+// ---- analysis ----
+
+// The time-frequency window's look, written back when it closes: 0 … 4000 Hz instead of the
+// whole range, the brightness trackbar 0 … 100, and the grid lines.
+inline constexpr BoolSetting kTfftFullZoomOn{kSettingsGroup, "TFFTFullZoomOn", false};
+inline constexpr RangedSetting kTfftVScroll{{kSettingsGroup, "TFFTVScroll", 25}, 0, 100};
+inline constexpr BoolSetting kGridToggle{kSettingsGroup, "GridToggle", false};
+
 // ---- all of them ----
 
 struct SettingName {
@@ -248,8 +251,8 @@ inline constexpr std::array kAllSettingNames = {
     NameOf(kAacDisableTns),       NameOf(kAmrModeRateSelection), NameOf(kRssRootUrl),
     NameOf(kComponentsHost),      NameOf(kMainHost),             NameOf(kSaveRegionDir),
     NameOf(kExportRegionFolder),  NameOf(kExportRegionFormat),   NameOf(kAutoGap),
-    NameOf(kAutoGapTime),         NameOf(kResampleQuality),
-    NameOf(kTfftFullZoomOn),      NameOf(kTfftVScroll),          NameOf(kGridToggle),
+    NameOf(kAutoGapTime),         NameOf(kResampleQuality),      NameOf(kTfftFullZoomOn),
+    NameOf(kTfftVScroll),         NameOf(kGridToggle),
 };
 
 constexpr bool AllNamedOnce() {

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <numbers>
 
 #include "effects/dsp/fft.h"
+#include "effects/dsp/worker_pool.h"
+#include "platform/setting_keys.h"
 #include "store/segment_reader.h"
 
 namespace sonavel {
@@ -71,13 +75,84 @@ int FrameStride(const Sound& sound) {
   return std::max<int>(1, sound.channels);
 }
 
-// `frames` frames of `sound` from `position` on; zeros before the start and past the end.
-void ReadFrames(SampleSource& reader, std::int32_t position, std::int32_t frames, int stride,
-                std::vector<std::int32_t>& buffer) {
-  buffer.assign(static_cast<std::size_t>(frames) * stride, 0);
-  reader.Seek(position);
-  reader.Read(buffer.data(), frames);
-}
+// N frames at a time from a reader, for windows that move forward: what one window read
+// and the next needs again is kept, so overlapping windows read each frame once and the
+// reader is sought only when a window does not overlap the one before.
+class WindowReader {
+ public:
+  WindowReader(SampleSource& reader, int stride, std::int32_t size)
+      : reader_(reader),
+        stride_(stride),
+        size_(size),
+        frames_(static_cast<std::size_t>(size) * stride) {}
+
+  // The N frames from `position` on, interleaved; zeros before the start and past the end.
+  const std::int32_t* At(std::int32_t position) {
+    const std::int64_t held_end = std::int64_t{first_} + size_;
+    std::int32_t kept = 0;
+    if (held_ && position >= first_ && position < held_end) {
+      kept = static_cast<std::int32_t>(held_end - position);
+      std::memmove(frames_.data(),
+                   frames_.data() + static_cast<std::size_t>(position - first_) * stride_,
+                   static_cast<std::size_t>(kept) * stride_ * sizeof(std::int32_t));
+    } else {
+      reader_.Seek(position);
+    }
+    // The reader stands where the frames held end.
+    std::fill(frames_.begin() + static_cast<std::ptrdiff_t>(kept) * stride_, frames_.end(), 0);
+    reader_.Read(frames_.data() + static_cast<std::size_t>(kept) * stride_, size_ - kept);
+    first_ = position;
+    held_ = true;
+    return frames_.data();
+  }
+
+ private:
+  SampleSource& reader_;
+  int stride_;
+  std::int32_t size_;
+  std::vector<std::int32_t> frames_;
+  std::int32_t first_ = 0;
+  bool held_ = false;
+};
+
+// Columns of a spectrogram a round hands to one thread.
+constexpr std::int32_t kColumnsPerShare = 32;
+
+// One thread's reader, transform and buffers for spectrogram columns.
+class SpectrogramWorker {
+ public:
+  SpectrogramWorker(const Sound& sound, int order)
+      : stride_(FrameStride(sound)),
+        reader_(OpenSoundReader(sound)),
+        transform_(order),
+        windows_(*reader_, stride_, transform_.size()),
+        left_(transform_.size() / 2),
+        right_(transform_.size() / 2) {}
+
+  // Column c of `data`: the frames from start + floor(c × length / columns) (a product that
+  // fits 64 bits), channels 0 and 1 averaged.
+  void Column(SpectrogramData& data, std::int32_t c) {
+    const std::int64_t offset = std::int64_t{c} * data.length / data.columns;
+    const std::int32_t* frames = windows_.At(
+        static_cast<std::int32_t>(std::min<std::int64_t>(data.start + offset, INT32_MAX)));
+    const bool stereo = stride_ >= 2;
+    transform_.Magnitudes(frames, stride_, 0, left_.data());
+    if (stereo) transform_.Magnitudes(frames, stride_, 1, right_.data());
+    std::uint16_t* column = data.magnitudes.data() + static_cast<std::size_t>(c) * data.bins;
+    for (std::int32_t k = 0; k < data.bins; ++k) {
+      const double magnitude = stereo ? (left_[k] + right_[k]) / 2 : left_[k];
+      column[k] = static_cast<std::uint16_t>(std::min(magnitude, double{kMaxMagnitude}));
+    }
+  }
+
+ private:
+  int stride_;
+  SourceRef reader_;
+  HammingTransform transform_;
+  WindowReader windows_;
+  std::vector<double> left_;
+  std::vector<double> right_;
+};
 
 }  // namespace
 
@@ -103,8 +178,8 @@ std::optional<SpectrumData> ComputeSpectrum(const Sound& sound, std::int32_t cur
   if (sound.channels > 2) return std::nullopt;
   const int stride = FrameStride(sound);
   SourceRef reader = OpenSoundReader(sound);
-  std::vector<std::int32_t> frames;
-  ReadFrames(*reader, cursor, kSpectrumFrames, stride, frames);
+  WindowReader window(*reader, stride, kSpectrumFrames);
+  const std::int32_t* frames = window.At(cursor);
 
   SpectrumData data;
   data.rate = sound.rate;
@@ -113,7 +188,7 @@ std::optional<SpectrumData> ComputeSpectrum(const Sound& sound, std::int32_t cur
   HammingTransform transform(OrderOfSize(kSpectrumFrames));
   std::vector<double> magnitudes(kSpectrumBins);
   for (int channel = 0; channel < stride; ++channel) {
-    transform.Magnitudes(frames.data(), stride, channel, magnitudes.data());
+    transform.Magnitudes(frames, stride, channel, magnitudes.data());
     for (std::int32_t k = 0; k < kSpectrumBins; ++k) {
       data.levels[static_cast<std::size_t>(channel) * kSpectrumBins + k] =
           LevelOfMagnitude(magnitudes[k]);
@@ -147,31 +222,44 @@ std::optional<SpectrogramData> ComputeSpectrogram(const Sound& sound, std::int32
   data.length = std::max(length, 0);
   data.magnitudes.resize(static_cast<std::size_t>(data.columns) * data.bins);
 
-  const int stride = FrameStride(sound);
-  const bool stereo = stride >= 2;
-  SourceRef reader = OpenSoundReader(sound);
-  HammingTransform transform(data.order);
-  std::vector<std::int32_t> frames;
-  std::vector<double> left(data.bins);
-  std::vector<double> right(data.bins);
-  for (std::int32_t c = 0; c < data.columns; ++c) {
-    progress.SetFraction(static_cast<double>(c) / data.columns);
-    if (progress.Pump()) return std::nullopt;
-    // c × length fits 64 bits for every column count and length.
-    const std::int64_t offset = std::int64_t{c} * data.length / data.columns;
-    ReadFrames(*reader,
-               static_cast<std::int32_t>(std::min<std::int64_t>(start + offset, INT32_MAX)),
-               data.size, stride, frames);
-    transform.Magnitudes(frames.data(), stride, 0, left.data());
-    if (stereo) transform.Magnitudes(frames.data(), stride, 1, right.data());
-    std::uint16_t* column = data.magnitudes.data() + static_cast<std::size_t>(c) * data.bins;
-    for (std::int32_t k = 0; k < data.bins; ++k) {
-      const double magnitude = stereo ? (left[k] + right[k]) / 2 : left[k];
-      column[k] = static_cast<std::uint16_t>(std::min(magnitude, double{kMaxMagnitude}));
+  // The columns are computed in rounds on the shared worker pool, each thread's share with
+  // a reader and transform of its own; progress and cancel are handled between rounds.
+  WorkerPool& pool = WorkerPool::Shared();
+  const int shares = pool.workers() + 1;
+  std::vector<std::unique_ptr<SpectrogramWorker>> workers;
+  for (int i = 0; i < shares; ++i)
+    workers.push_back(std::make_unique<SpectrogramWorker>(sound, data.order));
+  const std::int32_t round = kColumnsPerShare * shares;
+  for (std::int32_t first = 0; first < data.columns; first += round) {
+    const std::int32_t count = std::min(round, data.columns - first);
+    pool.Run(shares, [&](std::int32_t share) {
+      const std::int32_t from =
+          first + static_cast<std::int32_t>(std::int64_t{count} * share / shares);
+      const std::int32_t to =
+          first + static_cast<std::int32_t>(std::int64_t{count} * (share + 1) / shares);
+      for (std::int32_t c = from; c < to; ++c) workers[share]->Column(data, c);
+    });
+    for (std::int32_t c = first; c < first + count; ++c) {
+      progress.SetFraction(static_cast<double>(c) / data.columns);
+      if (progress.Pump()) return std::nullopt;
     }
   }
   progress.SetFraction(1.0);
   return data;
+}
+
+SpectrogramLook StoredSpectrogramLook(const SettingsReader& settings) {
+  SpectrogramLook look;
+  look.zoom_4000 = settings.Read(setting::kTfftFullZoomOn);
+  look.brightness = settings.Read(setting::kTfftVScroll);
+  look.grid = settings.Read(setting::kGridToggle);
+  return look;
+}
+
+void StoreSpectrogramLook(Settings& settings, const SpectrogramLook& look) {
+  settings.Write(setting::kTfftFullZoomOn, look.zoom_4000);
+  settings.Write(setting::kTfftVScroll, std::clamp(look.brightness, 0, 100));
+  settings.Write(setting::kGridToggle, look.grid);
 }
 
 std::int32_t SpectrogramTopBin(const SpectrogramData& data, bool zoom_4000) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/progress.h"
+#include "platform/settings.h"
 #include "store/sound.h"
 
 namespace sonavel {
@@ -69,8 +70,9 @@ std::int32_t SpectrogramColumns(std::int32_t length, std::int32_t bins);
 
 // The spectrogram of [start, start + length) of channels 0 and 1 (stereo: the mean of the two
 // magnitudes), each magnitude limited to 65535. Column c is read from start + floor(c ×
-// length / columns). Reports the fraction done and polls for a cancel once per column (the
-// caller sets the progress window's texts); empty when cancelled.
+// length / columns). The columns are computed in rounds on the shared worker pool; after
+// each round the fraction done is reported and a cancel polled for every column of it (the
+// caller sets the progress window's texts). Empty when cancelled.
 std::optional<SpectrogramData> ComputeSpectrogram(const Sound& sound, std::int32_t start, std::int32_t length,
                                                   Progress& progress);
 
@@ -80,6 +82,10 @@ struct SpectrogramLook {
   int brightness = 25;     // "TFFTVScroll", the trackbar 0 … 100
   bool grid = false;       // "GridToggle"
 };
+
+// The look stored under "TFFTFullZoomOn", "TFFTVScroll" and "GridToggle", and writing it back.
+SpectrogramLook StoredSpectrogramLook(const SettingsReader& settings);
+void StoreSpectrogramLook(Settings& settings, const SpectrogramLook& look);
 
 // The highest bin shown: min((4000 << i) / rate, bins - 1) zoomed, else bins - 1.
 std::int32_t SpectrogramTopBin(const SpectrogramData& data, bool zoom_4000);

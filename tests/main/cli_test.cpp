@@ -23,6 +23,7 @@
 #include "platform/registry.h"
 #include "platform/setting_keys.h"
 #include "platform/settings.h"
+#include "views/spectrum_analysis.h"
 #include "../formats/wav_fixture.h"
 
 namespace sonavel {
@@ -991,6 +992,86 @@ TEST_F(CliTest, ProjectCreateKilledMidSaveKeepsTheOldProject) {
   EXPECT_EQ(info.code, 0) << info.err;
   EXPECT_EQ(info.out, old_info);
   EXPECT_NE(info.out.find("1 document(s)\n" + small + "\n  8000 Hz, 1 channel(s), 1600 frames\n"), std::string::npos);
+}
+
+// spectrum prints what the frequency window computes for the file's frames; spectrogram
+// draws the time-frequency window's picture with the stored look, and ffmpeg decodes our
+// PNG to exactly those pixels.
+TEST_F(CliTest, SpectrumAndSpectrogramOfAFile) {
+  const std::string in = Path("two.wav");
+  Sox("-D -r 44100 -n -c 2 -b 16 " + Quote(in) + " synth 2 sine 1000 sine 3000 gain -3");
+  SourceRef reader = OpenWavReader(in);
+  const Sound sound = testing::WriteSound(Drain(*reader), 2, 44100);
+
+  const Outcome printed = Cli("spectrum " + Quote(in) + " --at 30000");
+  ASSERT_EQ(printed.code, 0) << printed.err;
+  const std::optional<SpectrumData> spectrum = ComputeSpectrum(sound, 30000);
+  ASSERT_TRUE(spectrum);
+  std::string expected;
+  for (int k = 0; k < kSpectrumBins; ++k) {
+    expected += std::to_string(k * 44100 >> 12) + "\t" + std::to_string(spectrum->levels[k]) + "\t" +
+                std::to_string(spectrum->levels[kSpectrumBins + k]) + "\n";
+  }
+  EXPECT_EQ(printed.out, expected);
+  // Each channel peaks at its tone: 1000 Hz is bin 92.9, 3000 Hz bin 278.6.
+  const auto peak = [&](int channel) {
+    const auto first = spectrum->levels.begin() + channel * kSpectrumBins;
+    return std::max_element(first, first + kSpectrumBins) - first;
+  };
+  EXPECT_EQ(peak(0), 93);
+  EXPECT_EQ(peak(1), 279);
+
+  {
+    Registry registry;  // the user's branch in the test's config folder, as the program finds it
+    Settings settings(registry);
+    StoreSpectrogramLook(settings, {true, 40, true});
+  }
+  const std::string out = Path("picture.png");
+  const Outcome drawn = Cli("spectrogram " + Quote(in) + " " + Quote(out) +
+                            " --from 4410 --to 70000 --width 300 --height 200");
+  ASSERT_EQ(drawn.code, 0) << drawn.err;
+  ASSERT_EQ(testing::RunCommand("ffmpeg -nostdin -v error -i " + Quote(out) + " -f rawvideo -pix_fmt rgb24 " +
+                                Quote(Path("picture.rgb"))),
+            0);
+  SilentProgress progress;
+  const std::optional<SpectrogramData> data = ComputeSpectrogram(sound, 4410, 70000 - 4410, progress);
+  ASSERT_TRUE(data);
+  const std::vector<std::uint32_t> pixels = RenderSpectrogram(*data, {true, 40, true}, 300, 200);
+  std::vector<std::uint8_t> rgb;
+  for (const std::uint32_t pixel : pixels) {
+    rgb.insert(rgb.end(), {static_cast<std::uint8_t>(pixel >> 16), static_cast<std::uint8_t>(pixel >> 8),
+                           static_cast<std::uint8_t>(pixel)});
+  }
+  EXPECT_EQ(ReadBytes(Path("picture.rgb")), rgb);
+  // The zoom shows 0 … 4000 Hz: the 3000 Hz tone three quarters of the way up, bright.
+  EXPECT_EQ(pixels[static_cast<std::size_t>(200 - 150) * 300 + 150], SpectrogramColour(255));
+
+  // Every value is checked before anything is written; an existing picture stays.
+  const std::vector<std::uint8_t> before = ReadBytes(out);
+  const std::pair<std::string, std::string> refusals[] = {
+      {"--at 88201", "--at: frame 88201 lies beyond the end of \"" + in + "\" (88200 frames).\n"},
+      {"--at 1e3", "--at: \"1e3\" is not a frame number (from 0).\n"},
+      {"--at 5 --at 6", "Unknown or repeated option \"--at\".\n"},
+      {"--from 10 --to 10", "--from 10 must lie before --to 10.\n"},
+      {"--to 88201", "Frames 0 to 88201 are no range of \"" + in + "\" (88200 frames).\n"},
+      {"--from -1", "--from: \"-1\" is not a frame number (from 0).\n"},
+      {"--width 0", "--width: \"0\" is not a size in pixels (1 to 8192).\n"},
+      {"--height 8193", "--height: \"8193\" is not a size in pixels (1 to 8192).\n"},
+      {"--height", "\"--height\" needs a value.\n"},
+  };
+  for (const auto& [options, message] : refusals) {
+    const bool spectrum_option = options.rfind("--at", 0) == 0;
+    const Outcome refused = Cli((spectrum_option ? "spectrum " : "spectrogram ") + Quote(in) + " " +
+                                (spectrum_option ? "" : Quote(out) + " ") + options);
+    EXPECT_EQ(refused.code, 2) << options;
+    EXPECT_EQ(refused.err, message) << options;
+  }
+  EXPECT_EQ(ReadBytes(out), before);
+  Sox("-D -r 8000 -n -c 3 -b 16 " + Quote(Path("three.wav")) + " synth 0.5 sine 100");
+  const Outcome three = Cli("spectrum " + Quote(Path("three.wav")));
+  EXPECT_EQ(three.code, 2);
+  EXPECT_EQ(three.err, "The frequency analysis takes mono and stereo sounds only; \"" + Path("three.wav") +
+                           "\" has 3 channels.\n");
 }
 
 }  // namespace
