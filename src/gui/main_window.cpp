@@ -649,8 +649,8 @@ void MainWindow::RebuildCommandBar() {
   for (const auto& [id, text] : lists) {
     QAction* action = command_bar_->addAction(text);
     action->setData(id);
-    // The bookmark and region lists open from here; the other windows come with their own
-    // features.
+    // The bookmark and region lists and the time-frequency analysis open from here; the
+    // frequency window comes with its own feature.
     const int list = id == 200   ? command_id::kBookmarkList
                      : id == 201 ? command_id::kRegionList
                      : id == 202 ? command_id::kTimeFrequencyAnalysis
