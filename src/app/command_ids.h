@@ -73,6 +73,9 @@ inline constexpr int kDeleteAllRegions = 8016;
 inline constexpr int kExportRegions = 8017;
 inline constexpr int kCopyRegionsToCd = 8018;
 
+// The time-frequency analysis window.
+inline constexpr int kTimeFrequencyAnalysis = 7005;
+
 inline constexpr int kCommandBar = 9001;
 inline constexpr int kMainToolbar = 9002;
 inline constexpr int kEffectsToolbar = 9003;

@@ -527,8 +527,8 @@ bool CommandAvailable(int id) {
       2034,
       // Automatic and manual click repair.
       7009, 7010,
-      // The frequency analysis window.
-      7001};
+      // The frequency and time-frequency analysis windows.
+      7001, 7005};
   // Subtracting a noise sample needs one taken in this run.
   if (id == command_id::kApplyNoiseSample) return NoiseSampleProfile() != nullptr;
   return std::find(std::begin(kAvailable), std::end(kAvailable), id) != std::end(kAvailable);

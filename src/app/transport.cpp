@@ -283,6 +283,16 @@ void Transport::OnPosition(std::int64_t, int) {
   MoveCursor(*playing_, std::llround(engine_.Position() * scale_), false);
 }
 
+void Transport::ApplyCursor(AudioDocument& document) {
+  if (engine_.State() != PlaybackEngine::kClosed && playing_ == &document) {
+    // The engine counts frames of what it plays, which are the document's divided by the
+    // speed factor.
+    engine_.Seek(static_cast<std::int32_t>(std::floor(document.state.cursor / scale_)));
+    return;
+  }
+  document.Notify(kCursorChanged);
+}
+
 void Transport::OnLevels(const LevelRecord& levels, int) {
   if (engine_.State() != PlaybackEngine::kClosed) view_.ShowLevels(levels);
 }

@@ -97,6 +97,10 @@ class Transport final : public PlaybackListener, public PlaybackControl {
   void OnPosition(std::int64_t milliseconds, int cookie) override;
   void OnLevels(const LevelRecord& levels, int cookie) override;
 
+  // The document's cursor was set from outside its window: playback of it goes on from
+  // there, else the windows show the cursor where it is.
+  void ApplyCursor(AudioDocument& document);
+
   // The document being played (null when closed or previewing).
   AudioDocument* playing() const { return playing_; }
   PlaybackEngine& engine() { return engine_; }

@@ -44,6 +44,7 @@
 #include "gui/options_dialog.h"
 #include "gui/region_dialogs.h"
 #include "gui/region_list_window.h"
+#include "gui/spectrogram_frame.h"
 #include "platform/paths.h"
 #include "platform/setting_keys.h"
 #include "platform/settings.h"
@@ -106,6 +107,7 @@ MainWindow::MainWindow(Settings& settings, Ui* ui, QWidget* parent)
   transport_ = std::make_unique<Transport>(engine_, settings_, *ui_in_use_, *this);
   projects_ = std::make_unique<FrameProjects>(*this, *ui_in_use_, settings_);
   bookmarks_ = std::make_unique<FrameBookmarks>(*this, settings_);
+  spectrogram_ = std::make_unique<SpectrogramFrame>(*this);
   BuildMenus();
   BuildToolbars();
   BuildCommandBar();
@@ -651,10 +653,11 @@ void MainWindow::RebuildCommandBar() {
   for (const auto& [id, text] : lists) {
     QAction* action = command_bar_->addAction(text);
     action->setData(id);
-    // The bookmark and region lists and the frequency window open from here; the other
+    // The bookmark and region lists and both analysis windows open from here; the other
     // windows come with their own features.
     const int list = id == 200   ? command_id::kBookmarkList
                      : id == 201 ? command_id::kRegionList
+                     : id == 202 ? command_id::kTimeFrequencyAnalysis
                      : id == 203 ? command_id::kFrequencyAnalysis
                                  : 0;
     action->setEnabled(list != 0);
@@ -967,6 +970,8 @@ bool MainWindow::RunCommand(int id) {
       return bookmarks_->RunCommand(id);
     case command_id::kFrequencyAnalysis:  // Frequenzanalyse (FFT)
       return spectrum_->ShowSpectrum(true);
+    case command_id::kTimeFrequencyAnalysis:
+      return spectrogram_->ShowSpectrogram();
     case command_id::kAbout:  // Über
       ShowAboutBox(this);
       return true;

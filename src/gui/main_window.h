@@ -38,6 +38,7 @@ class DocumentWindow;
 class FrameProjects;
 class FrameBookmarks;
 class FrameSpectrum;
+class SpectrogramFrame;
 class Settings;
 
 class LevelMeter;
@@ -91,6 +92,8 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   FrameBookmarks& bookmarks() { return *bookmarks_; }
   // The frequency window (7001).
   FrameSpectrum& spectrum() { return *spectrum_; }
+  // The time-frequency analysis window's command and requests.
+  SpectrogramFrame& spectrogram() { return *spectrogram_; }
 
   // What the command line asks of the frame.
   void ShowFrame() override;
@@ -165,6 +168,7 @@ class MainWindow final : public QMainWindow, public CommandTarget, public Transp
   RegionList regions_;
   std::unique_ptr<FrameBookmarks> bookmarks_;
   std::unique_ptr<FrameSpectrum> spectrum_;
+  std::unique_ptr<SpectrogramFrame> spectrogram_;
   RecentFiles recent_;
   QLabel* format_;
   std::map<int, QAction*> actions_;

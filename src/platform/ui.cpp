@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "platform/settings.h"
 
@@ -55,9 +56,26 @@ bool ScriptedUi::AskSampleFormat(std::string_view title, int& rate, int& channel
   return true;
 }
 
+namespace {
+
+// Shows nothing and cancels at the given pump.
+class CancellingProgress final : public Progress {
+ public:
+  explicit CancellingProgress(int pumps) : pumps_left_(pumps) {}
+  void SetTexts(std::string_view, std::string_view) override {}
+  void SetFraction(double) override {}
+  bool Pump() override { return pumps_left_-- <= 0; }
+
+ private:
+  int pumps_left_;
+};
+
+}  // namespace
+
 std::unique_ptr<Progress> ScriptedUi::OpenProgress(std::string_view title) {
   requests_.push_back("progress " + std::string(title));
-  return std::make_unique<SilentProgress>();
+  if (cancel_after_pumps_ < 0) return std::make_unique<SilentProgress>();
+  return std::make_unique<CancellingProgress>(std::exchange(cancel_after_pumps_, -1));
 }
 
 std::optional<std::string> ScriptedUi::NextChoice(std::string request) {

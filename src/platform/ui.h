@@ -183,6 +183,10 @@ class ScriptedUi final : public Ui {
   // The file names the save choosers suggested, in order.
   const std::vector<std::string>& save_suggestions() const { return save_suggestions_; }
 
+  // The next progress window reports a cancel once the operation has pumped it `pumps`
+  // times; the others never cancel.
+  void CancelNextProgress(int pumps) { cancel_after_pumps_ = pumps; }
+
   void QueueAnswer(MessageAnswer answer) { answers_.push_back(answer); }
   void QueueFormat(FormatAnswer answer) { formats_.push_back(answer); }
   const std::vector<Message>& shown() const { return shown_; }
@@ -197,6 +201,7 @@ class ScriptedUi final : public Ui {
   std::vector<std::string> format_dialogs_;
   std::deque<std::optional<std::string>> choices_;
   std::vector<std::string> requests_;
+  int cancel_after_pumps_ = -1;  // none
   std::vector<std::string> save_suggestions_;
   std::vector<std::pair<std::string, std::string>> prompts_;
   std::vector<std::vector<std::string>> list_offers_;

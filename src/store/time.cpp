@@ -33,6 +33,16 @@ std::string FormatTimeHundredths(std::int64_t ms) {
   return text;
 }
 
+std::string FormatTimeTenths(std::int64_t ms) {
+  const char* sign = ms < 0 ? "-" : "";
+  const std::int64_t value = ms < 0 ? -ms : ms;
+  char text[48];
+  std::snprintf(text, sizeof text, "%s%ld:%.2ld:%.2ld.%.1ld", sign, static_cast<long>(value / 3600000),
+                static_cast<long>(value / 60000 % 60), static_cast<long>(value / 1000 % 60),
+                static_cast<long>(value % 1000 / 100));
+  return text;
+}
+
 std::string FormatTimeSeconds(std::int64_t ms) {
   const char* sign = ms < 0 ? "-" : "";
   const std::int64_t value = (ms < 0 ? -ms : ms) + 500;

@@ -15,6 +15,9 @@ std::string FormatTimeMs(std::int64_t ms);
 // "%ld:%.2ld:%.2ld.%.2ld": hours, minutes, seconds, hundredths, rounded by adding 5 ms to
 // the magnitude; "-" before a negative time.
 std::string FormatTimeHundredths(std::int64_t ms);
+// "%ld:%.2ld:%.2ld.%.1ld": hours, minutes, seconds, tenths (truncated); "-" before a
+// negative time.
+std::string FormatTimeTenths(std::int64_t ms);
 // "%ld:%.2ld:%.2ld": hours, minutes, seconds, rounded by adding 500 ms to the magnitude.
 std::string FormatTimeSeconds(std::int64_t ms);
 

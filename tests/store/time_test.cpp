@@ -24,6 +24,8 @@ TEST(Time, TextsInMillisecondsAndHundredths) {
   EXPECT_EQ(FormatTimeHundredths(1235), "0:00:01.24");  // 5 ms rounds up
   EXPECT_EQ(FormatTimeHundredths(59995), "0:01:00.00");
   EXPECT_EQ(FormatTimeHundredths(-1235), "-0:00:01.24");
+  EXPECT_EQ(FormatTimeTenths(3723999), "1:02:03.9");  // tenths are cut, not rounded
+  EXPECT_EQ(FormatTimeTenths(-1500), "-0:00:01.5");
 }
 
 }  // namespace
