@@ -107,7 +107,7 @@ TEST(FrequencyWindow, OneWindowFollowsTheCursorAndIsForgottenWhenClosed) {
   SetSelection(document, 20000, 20000, 20000);
   EXPECT_EQ(PeakBin(window->graph()->data(), 0), 128);
   ASSERT_TRUE(frame.Dispatch(3002));
-  QTRY_VERIFY_WITH_TIMEOUT(document.state.cursor > kRate, 5000);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return document.state.cursor > kRate; }, 5000));
   EXPECT_EQ(window->graph()->data().levels, ComputeSpectrum(document.sound, document.state.cursor)->levels);
   EXPECT_EQ(PeakBin(window->graph()->data(), 0), 256);
   EXPECT_TRUE(frame.Dispatch(3003));

@@ -217,7 +217,7 @@ TEST_F(ProjectFrameTest, PlaysAndSavesWithoutItsSourceFiles) {
   window.engine().SetOutputFactory([device](int) { return device; });
   test_.settings.WriteUserValue("Settings", "PlayWhenOpen", 1);
   ASSERT_TRUE(window.LoadProject(Path("p.snp")));
-  QTRY_COMPARE_WITH_TIMEOUT(window.engine().State(), std::uint16_t{0}, 5000);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window.engine().State() == 0; }, 5000));
   std::vector<std::int16_t> expected;
   for (std::int32_t sample : samples) expected.push_back(StoreTo16(sample));
   EXPECT_EQ(device->Samples(), expected);
