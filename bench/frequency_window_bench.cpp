@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_folder.h"
 #include "gui/frequency_window.h"
 #include "platform/paths.h"
 #include "store/block_table.h"
@@ -107,13 +108,5 @@ BENCHMARK(BM_FrequencyPaintOnly)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  std::string pattern = sonavel::JoinPath(sonavel::TempFolder(), "sonavel-bench-XXXXXX");
-  if (::mkdtemp(pattern.data()) == nullptr) return 1;
-  sonavel::SetWorkingFolder(pattern);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  sonavel::CleanWorkingFolder();
-  return 0;
+  return sonavel::bench::RunInWorkingFolder(argc, argv);
 }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_folder.h"
 #include "devices/capture_output.h"
 #include "devices/main_thread_queue.h"
 #include "devices/playback_engine.h"
@@ -84,17 +85,4 @@ BENCHMARK(BM_PlayOneMinute)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRe
 }  // namespace
 }  // namespace sonavel
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  std::string folder = sonavel::JoinPath(sonavel::TempFolder(), "sonavel-bench-XXXXXX");
-  if (::mkdtemp(folder.data()) == nullptr) return 1;
-  sonavel::SetWorkingFolder(folder);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  sonavel::CleanWorkingFolder();
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
-  sonavel::SetWorkingFolder("");
-  return 0;
-}
+int main(int argc, char** argv) { return sonavel::bench::RunInWorkingFolder(argc, argv); }

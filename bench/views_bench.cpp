@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_folder.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "store/block_table.h"
@@ -183,16 +184,4 @@ BENCHMARK(BM_SpectrogramPicture)->Unit(benchmark::kMillisecond)->Repetitions(5);
 }  // namespace
 }  // namespace sonavel::bench
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  std::string pattern = sonavel::JoinPath(sonavel::TempFolder(), "sonavel-bench-XXXXXX");
-  if (::mkdtemp(pattern.data()) == nullptr) return 1;
-  sonavel::SetWorkingFolder(pattern);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  sonavel::CleanWorkingFolder();
-  std::error_code ignored;
-  std::filesystem::remove_all(pattern, ignored);
-  return 0;
-}
+int main(int argc, char** argv) { return sonavel::bench::RunInWorkingFolder(argc, argv); }
